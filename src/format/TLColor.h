@@ -1,0 +1,66 @@
+#pragma once
+#include <QColor>
+
+#include <cstdint>
+
+// The two appearances every colour of the program resolves against.
+enum class TLAppearance { Light, Dark };
+
+// One colour channel set with its alpha from 0 to 1.
+struct TLRGBA {
+    uint8_t r = 0, g = 0, b = 0;
+    double a = 1.0;
+    friend bool operator==(const TLRGBA&, const TLRGBA&) = default;
+};
+
+// A semantic colour: a light and a dark variant, resolved when drawn.
+struct TLColor {
+    TLRGBA light;
+    TLRGBA dark;
+
+    const TLRGBA& variant(TLAppearance appearance) const {
+        return appearance == TLAppearance::Dark ? dark : light;
+    }
+    QColor resolve(TLAppearance appearance) const {
+        const TLRGBA& c = variant(appearance);
+        QColor q(c.r, c.g, c.b);
+        q.setAlphaF(static_cast<float>(c.a));
+        return q;
+    }
+    // The same colour with its alpha replaced (not multiplied) in both variants.
+    TLColor withAlpha(double a) const {
+        TLColor c = *this;
+        c.light.a = a;
+        c.dark.a = a;
+        return c;
+    }
+    friend bool operator==(const TLColor&, const TLColor&) = default;
+};
+
+// The platform's system colours.
+TLColor TLSystemBlue();
+TLColor TLSystemPurple();
+TLColor TLSystemOrange();
+TLColor TLSystemTeal();
+TLColor TLSystemGreen();
+TLColor TLSystemYellow();
+TLColor TLSystemRed();
+
+// Semantic text and line colours.
+TLColor TLLabelColor();
+TLColor TLSecondaryLabelColor();
+TLColor TLTertiaryLabelColor();
+TLColor TLQuaternaryLabelColor();
+TLColor TLSeparatorColor();
+
+// The colours of the four memory categories.
+TLColor TLColorApp();
+TLColor TLColorWired();
+TLColor TLColorCompressed();
+TLColor TLColorCached();
+
+// Traffic-light colour of a memory-pressure level: 4 red, 2 yellow, anything else green.
+TLColor TLPressureColor(int32_t level);
+
+// The background grey of the panel (device white 0.96 light, 0.17 dark).
+TLColor TLPanelBackgroundColor();

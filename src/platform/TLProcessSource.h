@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Counters of one process, as read from the kernel's per-process accounting.
+struct TLProcCounters {
+    uint64_t cpuTimeNs = 0;   // user + system CPU time, nanoseconds
+    uint64_t idleWakeups = 0; // cumulative wakeup count
+    uint64_t footprint = 0;   // physical footprint, bytes
+};
+
+enum class TLInspectResult {
+    Exact,   // counters filled in
+    Failed,  // the process cannot be inspected (or vanished): the ps table may cover it
+    Skipped, // not a user-visible process (a kernel thread): left out of the sample altogether
+};
+
+// Per-process queries behind a process sample. Called on the process queue only.
+class TLProcessSource {
+public:
+    virtual ~TLProcessSource() = default;
+    // Every pid currently in the system; false when the list cannot be had.
+    virtual bool listPids(std::vector<int32_t>& out) = 0;
+    virtual TLInspectResult inspect(int32_t pid, TLProcCounters& out) = 0;
+    // Full path of the executable; false (or empty) when it cannot be read.
+    virtual bool executablePath(int32_t pid, std::string& out) = 0;
+    // The kernel's short name of the process; false (or empty) when it cannot be read.
+    virtual bool shortName(int32_t pid, std::string& out) = 0;
+    // Seconds on a monotonic clock.
+    virtual double now() = 0;
+};

@@ -1,0 +1,74 @@
+#include "TLProcText.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+long TLPreadAll(int fd, char* buf, size_t size) {
+    if (fd < 0 || size == 0) return -1;
+    size_t got = 0;
+    while (got + 1 < size) {
+        const ssize_t n = ::pread(fd, buf + got, size - 1 - got, static_cast<off_t>(got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    buf[got] = '\0';
+    return static_cast<long>(got);
+}
+
+long TLReadFileAt(int dirfd, const char* path, char* buf, size_t size) {
+    const int fd = ::openat(dirfd, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const long n = TLPreadAll(fd, buf, size);
+    ::close(fd);
+    return n;
+}
+
+static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool TLScanU64(std::string_view& s, uint64_t& out) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    size_t i = 0;
+    uint64_t v = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+        const uint64_t d = static_cast<uint64_t>(s[i] - '0');
+        if (v > (UINT64_MAX - d) / 10) return false;
+        v = v * 10 + d;
+        ++i;
+    }
+    if (i == 0) return false;
+    s.remove_prefix(i);
+    out = v;
+    return true;
+}
+
+std::string_view TLNextField(std::string_view& s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    size_t i = 0;
+    while (i < s.size() && !isBlank(s[i]) && s[i] != '\n') ++i;
+    std::string_view field = s.substr(0, i);
+    s.remove_prefix(i);
+    return field;
+}
+
+bool TLFindKeyValue(std::string_view text, std::string_view key, uint64_t& out) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find('\n', pos);
+        std::string_view line =
+            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        if (line.size() > key.size() && line.substr(0, key.size()) == key &&
+            line[key.size()] == ':') {
+            line.remove_prefix(key.size() + 1);
+            return TLScanU64(line, out);
+        }
+        if (end == std::string_view::npos) break;
+        pos = end + 1;
+    }
+    return false;
+}

@@ -1,0 +1,23 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Allocation-free helpers for the small text files of procfs and sysfs.
+
+// Reads the whole file behind `fd` from offset 0 into `buf` (NUL-terminated). Returns the number
+// of bytes read, or -1 on failure. Output longer than the buffer is cut.
+long TLPreadAll(int fd, char* buf, size_t size);
+
+// Opens `path` (relative to `dirfd`), reads it like TLPreadAll and closes it.
+long TLReadFileAt(int dirfd, const char* path, char* buf, size_t size);
+
+// The value of a "Key:   value ..." line of /proc/meminfo or /proc/PID/status, as an unsigned
+// integer (units are left to the caller). False when the key is absent or has no number.
+bool TLFindKeyValue(std::string_view text, std::string_view key, uint64_t& out);
+
+// Parses an unsigned decimal number at the start of `s` (after blanks), advancing `s`.
+bool TLScanU64(std::string_view& s, uint64_t& out);
+
+// Splits off the next blank-separated field of `s`.
+std::string_view TLNextField(std::string_view& s);

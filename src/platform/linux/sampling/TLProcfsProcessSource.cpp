@@ -1,0 +1,136 @@
+#include "TLProcfsProcessSource.h"
+
+#include "TLProcText.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+constexpr uint64_t kPFKthread = 0x00200000; // PF_KTHREAD
+}
+
+bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread) {
+    // "pid (comm) state ppid ..." — comm may hold spaces and parentheses: skip to the last ')'.
+    const size_t close = text.rfind(')');
+    if (close == std::string_view::npos) return false;
+    std::string_view s = text.substr(close + 1);
+    // Fields from 3 (state) on; flags is field 9, utime 14, stime 15.
+    uint64_t flags = 0, utime = 0, stime = 0;
+    for (int field = 3; field <= 15; ++field) {
+        std::string_view f = TLNextField(s);
+        if (f.empty()) return false;
+        uint64_t v = 0;
+        if (field == 9 || field == 14 || field == 15) {
+            if (!TLScanU64(f, v)) return false;
+            if (field == 9) flags = v;
+            else if (field == 14) utime = v;
+            else stime = v;
+        }
+    }
+    ticks = utime + stime;
+    kernelThread = (flags & kPFKthread) != 0;
+    return true;
+}
+
+bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups) {
+    uint64_t anon = 0, shmem = 0, swap = 0, vol = 0;
+    // A process without a memory map (a zombie) has none of the three memory lines: 0 bytes.
+    TLFindKeyValue(text, "RssAnon", anon);
+    TLFindKeyValue(text, "RssShmem", shmem);
+    TLFindKeyValue(text, "VmSwap", swap);
+    if (!TLFindKeyValue(text, "voluntary_ctxt_switches", vol)) return false;
+    footprint = (anon + shmem + swap) * 1024;
+    wakeups = vol;
+    return true;
+}
+
+TLProcfsProcessSource::TLProcfsProcessSource(std::string procRoot) : _root(std::move(procRoot)) {
+    _procDir.reset(::open(_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const long hz = ::sysconf(_SC_CLK_TCK);
+    if (hz > 0) _nsPerTick = 1'000'000'000ULL / static_cast<uint64_t>(hz);
+}
+
+bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
+    DIR* dir = ::opendir(_root.c_str());
+    if (!dir) return false;
+    std::unique_ptr<DIR, int (*)(DIR*)> guard(dir, ::closedir);
+    while (const dirent* e = ::readdir(dir)) {
+        const char* n = e->d_name;
+        if (*n < '1' || *n > '9') continue;
+        int64_t v = 0;
+        bool ok = true;
+        for (; *n; ++n) {
+            if (*n < '0' || *n > '9' || v > INT32_MAX / 10) {
+                ok = false;
+                break;
+            }
+            v = v * 10 + (*n - '0');
+        }
+        if (ok && v <= INT32_MAX) out.push_back(static_cast<int32_t>(v));
+    }
+    return true;
+}
+
+TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out) {
+    char path[32];
+    char buf[4096];
+    std::snprintf(path, sizeof path, "%d/stat", pid);
+    long n = TLReadFileAt(_procDir.get(), path, buf, sizeof buf);
+    if (n <= 0) return TLInspectResult::Failed;
+    uint64_t ticks = 0;
+    bool kthread = false;
+    if (!TLParseProcStat({buf, static_cast<size_t>(n)}, ticks, kthread))
+        return TLInspectResult::Failed;
+    if (kthread) return TLInspectResult::Skipped;
+
+    std::snprintf(path, sizeof path, "%d/status", pid);
+    n = TLReadFileAt(_procDir.get(), path, buf, sizeof buf);
+    if (n <= 0) return TLInspectResult::Failed;
+    uint64_t footprint = 0, wakeups = 0;
+    if (!TLParseProcStatus({buf, static_cast<size_t>(n)}, footprint, wakeups))
+        return TLInspectResult::Failed;
+    out.cpuTimeNs = ticks * _nsPerTick;
+    out.idleWakeups = wakeups;
+    out.footprint = footprint;
+    return TLInspectResult::Exact;
+}
+
+bool TLProcfsProcessSource::executablePath(int32_t pid, std::string& out) {
+    char path[32];
+    char buf[4096];
+    std::snprintf(path, sizeof path, "%d/exe", pid);
+    const ssize_t n = ::readlinkat(_procDir.get(), path, buf, sizeof buf);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return false;
+    std::string_view target(buf, static_cast<size_t>(n));
+    // An executable replaced or removed since the process started.
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.ends_with(deleted)) target.remove_suffix(deleted.size());
+    out.assign(target);
+    return !out.empty();
+}
+
+bool TLProcfsProcessSource::shortName(int32_t pid, std::string& out) {
+    char path[32];
+    char buf[64];
+    std::snprintf(path, sizeof path, "%d/comm", pid);
+    long n = TLReadFileAt(_procDir.get(), path, buf, sizeof buf);
+    if (n <= 0) return false;
+    while (n > 0 && buf[n - 1] == '\n') --n;
+    out.assign(buf, static_cast<size_t>(n));
+    return !out.empty();
+}
+
+double TLProcfsProcessSource::now() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::unique_ptr<TLProcessSource> TLMakeProcessSource() {
+    return std::make_unique<TLProcfsProcessSource>();
+}

@@ -1,0 +1,167 @@
+#include "TLProcfsSystemSource.h"
+
+#include "TLProcText.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace {
+
+int openRO(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
+uint64_t pagesOf(uint64_t bytes, uint64_t page) { return (bytes + page / 2) / page; }
+
+// "avg10=12.34" → 12.34, without locale or allocation.
+bool parseAvg10(std::string_view line, double& out) {
+    const size_t at = line.find("avg10=");
+    if (at == std::string_view::npos) return false;
+    std::string_view s = line.substr(at + 6);
+    uint64_t whole = 0;
+    if (!TLScanU64(s, whole)) return false;
+    double v = static_cast<double>(whole);
+    if (!s.empty() && s.front() == '.') {
+        s.remove_prefix(1);
+        double scale = 0.1;
+        while (!s.empty() && s.front() >= '0' && s.front() <= '9') {
+            v += (s.front() - '0') * scale;
+            scale /= 10;
+            s.remove_prefix(1);
+        }
+    }
+    out = v;
+    return true;
+}
+
+} // namespace
+
+TLProcfsSystemSource::TLProcfsSystemSource(std::string root) {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page > 0) _pageSize = static_cast<uint64_t>(page);
+    _meminfo.reset(openRO(root + "/proc/meminfo"));
+    _stat.reset(openRO(root + "/proc/stat"));
+    _pressure.reset(openRO(root + "/proc/pressure/memory"));
+    // zram devices present at start-up; they are rarely added later.
+    const std::string blockDir = root + "/sys/block";
+    if (DIR* dir = ::opendir(blockDir.c_str())) {
+        std::unique_ptr<DIR, int (*)(DIR*)> guard(dir, ::closedir);
+        while (const dirent* e = ::readdir(dir)) {
+            if (std::strncmp(e->d_name, "zram", 4) != 0) continue;
+            TLFd fd(openRO(blockDir + "/" + e->d_name + "/mm_stat"));
+            if (fd.valid()) _zram.push_back(std::move(fd));
+        }
+    }
+}
+
+uint64_t TLProcfsSystemSource::pageSize() { return _pageSize; }
+
+bool TLProcfsSystemSource::readMeminfo() {
+    _len = TLPreadAll(_meminfo.get(), _buf, sizeof _buf);
+    return _len > 0;
+}
+
+uint64_t TLProcfsSystemSource::physicalMemory() {
+    uint64_t kib = 0;
+    if (!readMeminfo() || !TLFindKeyValue({_buf, static_cast<size_t>(_len)}, "MemTotal", kib))
+        return 0;
+    return kib * 1024;
+}
+
+uint64_t TLProcfsSystemSource::zramBytes() {
+    uint64_t sum = 0;
+    char buf[256];
+    for (const TLFd& fd : _zram) {
+        const long n = TLPreadAll(fd.get(), buf, sizeof buf);
+        if (n <= 0) continue;
+        // orig_data_size compr_data_size mem_used_total ...
+        std::string_view s(buf, static_cast<size_t>(n));
+        uint64_t orig = 0, compr = 0, used = 0;
+        if (TLScanU64(s, orig) && TLScanU64(s, compr) && TLScanU64(s, used)) sum += used;
+    }
+    return sum;
+}
+
+bool TLProcfsSystemSource::readVM(TLVMCounters& out) {
+    if (!readMeminfo()) return false;
+    const std::string_view text(_buf, static_cast<size_t>(_len));
+    uint64_t total = 0, free = 0, available = 0;
+    if (!TLFindKeyValue(text, "MemTotal", total) || !TLFindKeyValue(text, "MemFree", free) ||
+        !TLFindKeyValue(text, "MemAvailable", available))
+        return false;
+    // Absent fields (older kernels) count as 0.
+    uint64_t sunreclaim = 0, kstack = 0, pagetables = 0, secpagetables = 0, percpu = 0, zswap = 0;
+    TLFindKeyValue(text, "SUnreclaim", sunreclaim);
+    TLFindKeyValue(text, "KernelStack", kstack);
+    TLFindKeyValue(text, "PageTables", pagetables);
+    TLFindKeyValue(text, "SecPageTables", secpagetables);
+    TLFindKeyValue(text, "Percpu", percpu);
+    TLFindKeyValue(text, "Zswap", zswap);
+
+    const uint64_t page = _pageSize;
+    const uint64_t usedKiB = total > available ? total - available : 0;
+    const uint64_t usedPages = pagesOf(usedKiB * 1024, page);
+    out.wirePages = pagesOf((sunreclaim + kstack + pagetables + secpagetables + percpu) * 1024, page);
+    out.compressorPages = pagesOf(zswap * 1024 + zramBytes(), page);
+    const uint64_t taken = out.wirePages + out.compressorPages;
+    out.internalPages = usedPages > taken ? usedPages - taken : 0;
+    out.purgeablePages = 0;
+    out.externalPages = pagesOf((available > free ? available - free : 0) * 1024, page);
+    return true;
+}
+
+bool TLProcfsSystemSource::readSwap(TLSwapUsage& out) {
+    if (!readMeminfo()) return false;
+    const std::string_view text(_buf, static_cast<size_t>(_len));
+    uint64_t total = 0, free = 0;
+    if (!TLFindKeyValue(text, "SwapTotal", total) || !TLFindKeyValue(text, "SwapFree", free))
+        return false;
+    out.total = total * 1024;
+    out.used = total > free ? (total - free) * 1024 : 0;
+    return true;
+}
+
+bool TLProcfsSystemSource::readPressureLevel(int32_t& level) {
+    char buf[512];
+    const long n = TLPreadAll(_pressure.get(), buf, sizeof buf);
+    if (n <= 0) return false;
+    std::string_view text(buf, static_cast<size_t>(n));
+    double some = 0, full = 0;
+    bool haveSome = false;
+    while (!text.empty()) {
+        const size_t nl = text.find('\n');
+        const std::string_view line = text.substr(0, nl);
+        text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+        if (line.starts_with("some ")) haveSome = parseAvg10(line, some);
+        else if (line.starts_with("full ")) parseAvg10(line, full);
+    }
+    if (!haveSome) return false;
+    level = full >= 5.0 ? 4 : some >= 5.0 ? 2 : 1;
+    return true;
+}
+
+bool TLProcfsSystemSource::readCPUTicks(TLCPUTicks& out) {
+    char buf[1024];
+    const long n = TLPreadAll(_stat.get(), buf, sizeof buf);
+    if (n <= 0) return false;
+    std::string_view s(buf, static_cast<size_t>(n));
+    if (!s.starts_with("cpu ")) return false;
+    s.remove_prefix(4);
+    // user nice system idle iowait irq softirq steal [guest guest_nice]
+    uint64_t v[8] = {};
+    int got = 0;
+    while (got < 8 && TLScanU64(s, v[got])) ++got;
+    if (got < 4) return false;
+    out.user = v[0];
+    out.nice = v[1];
+    out.system = v[2] + v[5] + v[6] + v[7];
+    out.idle = v[3] + v[4];
+    return true;
+}
+
+std::unique_ptr<TLSystemSource> TLMakeSystemSource() {
+    return std::make_unique<TLProcfsSystemSource>();
+}

@@ -1,0 +1,178 @@
+#include "sampling/TLMetrics.h"
+
+#include "sampling/TLPsTable.h"
+
+#include <cstdio>
+#include <string_view>
+
+std::unique_ptr<TLSystemSource> TLMakeSystemSource();
+std::unique_ptr<TLProcessSource> TLMakeProcessSource();
+std::unique_ptr<TLPsRunner> TLMakePsRunner();
+
+TLMetrics& TLMetrics::shared() {
+    // A function-local static: initialised once, safely, whichever thread comes first; never
+    // destroyed, since the process queue may still be sampling while the program exits.
+    static TLMetrics* instance =
+        new TLMetrics(TLMakeSystemSource(), TLMakeProcessSource(), TLMakePsRunner());
+    return *instance;
+}
+
+TLMetrics::TLMetrics(std::unique_ptr<TLSystemSource> system,
+                     std::unique_ptr<TLProcessSource> processes, std::unique_ptr<TLPsRunner> ps)
+    : _system(std::move(system)), _processes(std::move(processes)), _ps(std::move(ps)) {
+    _prevProc.reserve(512);
+    _nameCache.reserve(512);
+    if (_system) {
+        _pageSize = _system->pageSize();
+        _totalMem = _system->physicalMemory();
+    }
+}
+
+TLSystemStats TLMetrics::sampleSystem() {
+    TLSystemInputs in;
+    in.pageSize = _pageSize;
+    in.total = _totalMem;
+    if (_system) {
+        in.vmOK = _system->readVM(in.vm);
+        in.swapOK = _system->readSwap(in.swap);
+        in.pressureOK = _system->readPressureLevel(in.pressureLevel);
+        in.cpuOK = _system->readCPUTicks(in.cpu);
+    }
+    return TLComputeSystemStats(in, _prevCPU);
+}
+
+namespace {
+
+// The last component of a path; empty when the path ends in a slash.
+std::string_view lastPathComponent(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::vector<TLProc> TLMetrics::sampleProcesses() {
+    if (!_processes) return {};
+
+    // 1. The pids, listed before ps starts so that ps never shows up in its own sample.
+    _pids.clear();
+    if (!_processes->listPids(_pids) || _pids.empty()) return {};
+
+    // 2. One clock reading serves every process of this call.
+    const double now = _processes->now();
+
+    // 3. Start ps; it runs while the pids are scanned and is collected when a process needs it.
+    std::unique_ptr<TLPsRun> psRun = _ps ? _ps->start() : nullptr;
+
+    // 4. The interval since the previous successful call.
+    const double elapsed = now - _prevProcTime;
+    const double dt = (_prevProcTime > 0 && elapsed >= TLMinProcInterval) ? elapsed : 0.0;
+
+    std::vector<TLProc> result;
+    result.reserve(_pids.size());
+    std::unordered_map<int32_t, Counters> newCounters;
+    newCounters.reserve(_pids.size());
+    std::unordered_map<int32_t, std::string> newNames;
+    newNames.reserve(_pids.size());
+
+    // Processes that could not be inspected wait for the ps table: their index in `result` and
+    // whether they still need it for their numbers (true) or only for a name (false).
+    struct Pending {
+        size_t index;
+        bool needsNumbers;
+    };
+    std::vector<Pending> pending;
+
+    std::string scratch;
+    auto resolveName = [&](int32_t pid, std::string& name) -> bool {
+        if (auto it = _nameCache.find(pid); it != _nameCache.end() && !it->second.empty()) {
+            name = it->second;
+            return true;
+        }
+        scratch.clear();
+        if (_processes->executablePath(pid, scratch) && TLIsValidUTF8(scratch)) {
+            const std::string_view last = lastPathComponent(scratch);
+            if (!last.empty()) {
+                name.assign(last);
+                return true;
+            }
+        }
+        scratch.clear();
+        if (_processes->shortName(pid, scratch) && !scratch.empty() && TLIsValidUTF8(scratch)) {
+            name = scratch;
+            return true;
+        }
+        return false;
+    };
+
+    // 5. Per pid, in listing order.
+    for (const int32_t pid : _pids) {
+        if (pid <= 0) continue;
+        TLProcCounters c;
+        const TLInspectResult r = _processes->inspect(pid, c);
+        if (r == TLInspectResult::Skipped) continue;
+
+        TLProc proc;
+        proc.pid = pid;
+        if (r == TLInspectResult::Exact) {
+            proc.memory = c.footprint;
+            if (dt > 0) {
+                if (auto prev = _prevProc.find(pid); prev != _prevProc.end()) {
+                    const auto [t0, w0] = prev->second;
+                    if (c.cpuTimeNs >= t0)
+                        proc.cpu = static_cast<double>(c.cpuTimeNs - t0) / 1e9 / dt * 100.0;
+                    const double wakeRate =
+                        c.idleWakeups >= w0 ? static_cast<double>(c.idleWakeups - w0) / dt : 0.0;
+                    proc.energy = proc.cpu + TLWakeupEnergyWeight * wakeRate;
+                }
+            }
+            newCounters.emplace(pid, Counters{c.cpuTimeNs, c.idleWakeups});
+            if (!resolveName(pid, proc.name)) pending.push_back({result.size(), false});
+        } else {
+            pending.push_back({result.size(), true});
+        }
+        result.push_back(std::move(proc));
+    }
+
+    // Collect ps (it has usually finished by now) and complete what waited for it.
+    TLPsTable table;
+    if (psRun) table = TLParsePsOutput(psRun->finish());
+    std::vector<bool> drop(result.size(), false);
+    bool anyDropped = false;
+    for (const Pending& p : pending) {
+        TLProc& proc = result[p.index];
+        const auto row = table.find(proc.pid);
+        if (p.needsNumbers) {
+            if (row == table.end()) {
+                drop[p.index] = true;
+                anyDropped = true;
+                continue;
+            }
+            proc.memory = row->second.bytes;
+            proc.cpu = row->second.cpu;
+            proc.energy = row->second.cpu;
+            proc.approximate = true;
+            if (resolveName(proc.pid, proc.name)) continue;
+        }
+        if (row != table.end() && !row->second.name.empty()) {
+            proc.name = row->second.name;
+        } else {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "PID %d", proc.pid);
+            proc.name = buf;
+        }
+    }
+    if (anyDropped) {
+        size_t out = 0;
+        for (size_t i = 0; i < result.size(); ++i)
+            if (!drop[i]) result[out++] = std::move(result[i]);
+        result.resize(out);
+    }
+    for (const TLProc& proc : result) newNames.emplace(proc.pid, proc.name);
+
+    // 6. Commit the new state as one step.
+    _prevProc = std::move(newCounters);
+    _nameCache = std::move(newNames);
+    _prevProcTime = now;
+    return result;
+}

@@ -1,0 +1,58 @@
+#pragma once
+#include "platform/TLProcessSource.h"
+#include "platform/TLPsRunner.h"
+#include "platform/TLSystemSource.h"
+#include "sampling/TLProc.h"
+#include "sampling/TLSystemCompute.h"
+#include "sampling/TLSystemStats.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+// The program's one sampling engine. `sampleSystem` runs on the main thread, `sampleProcesses` on
+// the process queue; they touch disjoint fields, so the object needs no lock.
+class TLMetrics {
+public:
+    // The one shared instance, reading the real system. Created on first use, thread-safe,
+    // never released.
+    static TLMetrics& shared();
+
+    TLMetrics(std::unique_ptr<TLSystemSource> system, std::unique_ptr<TLProcessSource> processes,
+              std::unique_ptr<TLPsRunner> ps);
+    TLMetrics(const TLMetrics&) = delete;
+    TLMetrics& operator=(const TLMetrics&) = delete;
+
+    // A fresh system sample. Allocates nothing.
+    TLSystemStats sampleSystem();
+
+    // A fresh, unsorted list of processes. Never fails: an empty list when the pids cannot be
+    // listed.
+    std::vector<TLProc> sampleProcesses();
+
+private:
+    // Previous cumulative counters of a process: CPU time (ns) and wakeups.
+    using Counters = std::pair<uint64_t, uint64_t>;
+
+    std::unique_ptr<TLSystemSource> _system;
+    std::unique_ptr<TLProcessSource> _processes;
+    std::unique_ptr<TLPsRunner> _ps;
+
+    // System sample state.
+    TLCPUHistory _prevCPU;
+    uint64_t _pageSize = 0;
+    uint64_t _totalMem = 0;
+
+    // Process sample state.
+    std::unordered_map<int32_t, Counters> _prevProc;
+    std::unordered_map<int32_t, std::string> _nameCache;
+    double _prevProcTime = 0;
+    std::vector<int32_t> _pids; // reused pid buffer
+};
+
+// Shortest interval between two process samples that gives a rate; closer calls report 0.
+inline constexpr double TLMinProcInterval = 0.05;
+// Weight of one idle wakeup per second in the energy score.
+inline constexpr double TLWakeupEnergyWeight = 0.35;

@@ -1,0 +1,52 @@
+#include "sampling/TLSystemCompute.h"
+
+#include <algorithm>
+
+TLSystemStats TLComputeSystemStats(const TLSystemInputs& in, TLCPUHistory& history) {
+    TLSystemStats s;
+    s.total = in.total;
+
+    if (in.vmOK) {
+        const uint64_t page = in.pageSize;
+        const TLVMCounters& vm = in.vm;
+        s.app = vm.internalPages > vm.purgeablePages
+                    ? (vm.internalPages - vm.purgeablePages) * page
+                    : 0;
+        s.wired = vm.wirePages * page;
+        s.compressed = vm.compressorPages * page;
+        s.cached = (vm.externalPages + vm.purgeablePages) * page;
+    }
+
+    s.used = std::min(s.app + s.wired + s.compressed, s.total);
+    s.usagePercent =
+        s.total == 0 ? 0.0 : static_cast<double>(s.used) * 100.0 / static_cast<double>(s.total);
+
+    if (in.swapOK) {
+        s.swapUsed = in.swap.used;
+        s.swapTotal = in.swap.total;
+    }
+
+    s.pressureLevel = in.pressureOK ? in.pressureLevel : 1;
+
+    s.pressurePercent = s.total == 0 ? 0.0
+                                     : std::min(100.0, static_cast<double>(s.wired + s.compressed) *
+                                                           100.0 / static_cast<double>(s.total));
+
+    if (!in.cpuOK) return s;
+
+    if (history.hasPrev) {
+        const TLCPUTicks& a = history.prev;
+        const TLCPUTicks& b = in.cpu;
+        // Differences in double precision: a counter that went down gives a negative term.
+        const double dUser = static_cast<double>(b.user) - static_cast<double>(a.user);
+        const double dSystem = static_cast<double>(b.system) - static_cast<double>(a.system);
+        const double dIdle = static_cast<double>(b.idle) - static_cast<double>(a.idle);
+        const double dNice = static_cast<double>(b.nice) - static_cast<double>(a.nice);
+        const double busy = dUser + dSystem + dNice;
+        const double all = busy + dIdle;
+        if (all > 0) s.cpuPercent = busy * 100.0 / all;
+    }
+    history.prev = in.cpu;
+    history.hasPrev = true;
+    return s;
+}
