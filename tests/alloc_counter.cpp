@@ -43,7 +43,9 @@ void* realloc(void* p, size_t n) {
     note();
     return __libc_realloc(p, n);
 }
-void free(void* p) { __libc_free(p); }
+void free(void* p) {
+    __libc_free(p);
+}
 int posix_memalign(void** out, size_t align, size_t n) {
     note();
     void* p = __libc_memalign(align, n);
@@ -63,8 +65,18 @@ void* operator new(size_t n) {
     if (void* p = __libc_malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { __libc_free(p); }
-void operator delete[](void* p) noexcept { __libc_free(p); }
-void operator delete(void* p, size_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, size_t) noexcept { __libc_free(p); }
+void* operator new[](size_t n) {
+    return operator new(n);
+}
+void operator delete(void* p) noexcept {
+    __libc_free(p);
+}
+void operator delete[](void* p) noexcept {
+    __libc_free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    __libc_free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    __libc_free(p);
+}

@@ -43,7 +43,9 @@ void appendDouble(std::string& out, double v) {
     out.append(buf, ec == std::errc() ? end : buf);
 }
 
-void appendU64(std::string& out, uint64_t v) { out += std::to_string(v); }
+void appendU64(std::string& out, uint64_t v) {
+    out += std::to_string(v);
+}
 
 // A JSON string. Control characters are escaped; bytes that are not UTF-8 become U+FFFD.
 void appendString(std::string& out, std::string_view s) {
@@ -53,13 +55,27 @@ void appendString(std::string& out, std::string_view s) {
         const auto c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
             switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
             default:
                 if (c < 0x20 || c == 0x7F) {
                     char buf[8];

@@ -1,27 +1,61 @@
 #include "format/TLColor.h"
 
 namespace {
-constexpr TLColor make(TLRGBA light, TLRGBA dark) { return TLColor{light, dark}; }
+constexpr TLColor make(TLRGBA light, TLRGBA dark) {
+    return TLColor{light, dark};
+}
 } // namespace
 
-TLColor TLSystemBlue() { return make({0, 122, 255, 1}, {10, 132, 255, 1}); }
-TLColor TLSystemPurple() { return make({175, 82, 222, 1}, {191, 90, 242, 1}); }
-TLColor TLSystemOrange() { return make({255, 149, 0, 1}, {255, 159, 10, 1}); }
-TLColor TLSystemTeal() { return make({48, 176, 199, 1}, {64, 200, 224, 1}); }
-TLColor TLSystemGreen() { return make({40, 205, 65, 1}, {50, 215, 75, 1}); }
-TLColor TLSystemYellow() { return make({255, 204, 0, 1}, {255, 214, 10, 1}); }
-TLColor TLSystemRed() { return make({255, 59, 48, 1}, {255, 69, 58, 1}); }
+TLColor TLSystemBlue() {
+    return make({0, 122, 255, 1}, {10, 132, 255, 1});
+}
+TLColor TLSystemPurple() {
+    return make({175, 82, 222, 1}, {191, 90, 242, 1});
+}
+TLColor TLSystemOrange() {
+    return make({255, 149, 0, 1}, {255, 159, 10, 1});
+}
+TLColor TLSystemTeal() {
+    return make({48, 176, 199, 1}, {64, 200, 224, 1});
+}
+TLColor TLSystemGreen() {
+    return make({40, 205, 65, 1}, {50, 215, 75, 1});
+}
+TLColor TLSystemYellow() {
+    return make({255, 204, 0, 1}, {255, 214, 10, 1});
+}
+TLColor TLSystemRed() {
+    return make({255, 59, 48, 1}, {255, 69, 58, 1});
+}
 
-TLColor TLLabelColor() { return make({0, 0, 0, 0.85}, {255, 255, 255, 0.85}); }
-TLColor TLSecondaryLabelColor() { return make({0, 0, 0, 0.50}, {255, 255, 255, 0.55}); }
-TLColor TLTertiaryLabelColor() { return make({0, 0, 0, 0.26}, {255, 255, 255, 0.25}); }
-TLColor TLQuaternaryLabelColor() { return make({0, 0, 0, 0.10}, {255, 255, 255, 0.10}); }
-TLColor TLSeparatorColor() { return make({0, 0, 0, 0.10}, {255, 255, 255, 0.10}); }
+TLColor TLLabelColor() {
+    return make({0, 0, 0, 0.85}, {255, 255, 255, 0.85});
+}
+TLColor TLSecondaryLabelColor() {
+    return make({0, 0, 0, 0.50}, {255, 255, 255, 0.55});
+}
+TLColor TLTertiaryLabelColor() {
+    return make({0, 0, 0, 0.26}, {255, 255, 255, 0.25});
+}
+TLColor TLQuaternaryLabelColor() {
+    return make({0, 0, 0, 0.10}, {255, 255, 255, 0.10});
+}
+TLColor TLSeparatorColor() {
+    return make({0, 0, 0, 0.10}, {255, 255, 255, 0.10});
+}
 
-TLColor TLColorApp() { return TLSystemBlue(); }
-TLColor TLColorWired() { return TLSystemPurple(); }
-TLColor TLColorCompressed() { return TLSystemOrange(); }
-TLColor TLColorCached() { return TLSystemTeal(); }
+TLColor TLColorApp() {
+    return TLSystemBlue();
+}
+TLColor TLColorWired() {
+    return TLSystemPurple();
+}
+TLColor TLColorCompressed() {
+    return TLSystemOrange();
+}
+TLColor TLColorCached() {
+    return TLSystemTeal();
+}
 
 TLColor TLPressureColor(int32_t level) {
     if (level == 4) return TLSystemRed();

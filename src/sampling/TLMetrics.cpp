@@ -165,10 +165,14 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
     if (anyDropped) {
         size_t out = 0;
         for (size_t i = 0; i < result.size(); ++i)
-            if (!drop[i]) result[out++] = std::move(result[i]);
+            if (!drop[i]) {
+                if (out != i) result[out] = std::move(result[i]);
+                ++out;
+            }
         result.resize(out);
     }
-    for (const TLProc& proc : result) newNames.emplace(proc.pid, proc.name);
+    for (const TLProc& proc : result)
+        newNames.emplace(proc.pid, proc.name);
 
     // 6. Commit the new state as one step.
     _prevProc = std::move(newCounters);

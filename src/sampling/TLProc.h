@@ -5,9 +5,9 @@
 // One process of a process sample. Created fresh by every sample and never changed afterwards.
 struct TLProc {
     int32_t pid = 0;
-    std::string name;   // UTF-8, never empty
-    uint64_t memory = 0; // bytes
-    double cpu = 0;      // percent of one core over the last interval
-    double energy = 0;   // cpu + 0.35 x idle wakeups per second
+    std::string name;         // UTF-8, never empty
+    uint64_t memory = 0;      // bytes
+    double cpu = 0;           // percent of one core over the last interval
+    double energy = 0;        // cpu + 0.35 x idle wakeups per second
     bool approximate = false; // numbers taken from ps
 };

@@ -13,13 +13,16 @@ bool isBlank(char c) {
 }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
 void skipBlanks(std::string_view& s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
 }
 
 template <typename Int>
@@ -43,12 +46,14 @@ bool scanDouble(std::string_view& s, double& out) {
     const char* p = first;
     if (p != last && (*p == '+' || *p == '-')) ++p;
     const char* digits = p;
-    while (p != last && *p >= '0' && *p <= '9') ++p;
+    while (p != last && *p >= '0' && *p <= '9')
+        ++p;
     bool any = p != digits;
     if (p != last && *p == '.') {
         ++p;
         const char* frac = p;
-        while (p != last && *p >= '0' && *p <= '9') ++p;
+        while (p != last && *p >= '0' && *p <= '9')
+            ++p;
         any = any || p != frac;
     }
     if (!any) return false;
@@ -56,7 +61,8 @@ bool scanDouble(std::string_view& s, double& out) {
         const char* q = p + 1;
         if (q != last && (*q == '+' || *q == '-')) ++q;
         const char* exp = q;
-        while (q != last && *q >= '0' && *q <= '9') ++q;
+        while (q != last && *q >= '0' && *q <= '9')
+            ++q;
         if (q != exp) p = q;
     }
     const char* numFirst = (first != last && *first == '+') ? first + 1 : first;
@@ -122,8 +128,8 @@ bool TLParsePsLine(std::string_view line, int32_t& pid, TLPsEntry& entry) {
     if (kib < 0) return false;
     pid = p;
     constexpr auto maxKiB = static_cast<int64_t>(std::numeric_limits<uint64_t>::max() / 1024);
-    entry.bytes = kib > maxKiB ? std::numeric_limits<uint64_t>::max()
-                               : static_cast<uint64_t>(kib) * 1024;
+    entry.bytes =
+        kib > maxKiB ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(kib) * 1024;
     entry.cpu = cpu;
     entry.name = std::string(trim(s));
     return true;

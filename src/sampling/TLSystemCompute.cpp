@@ -9,9 +9,8 @@ TLSystemStats TLComputeSystemStats(const TLSystemInputs& in, TLCPUHistory& histo
     if (in.vmOK) {
         const uint64_t page = in.pageSize;
         const TLVMCounters& vm = in.vm;
-        s.app = vm.internalPages > vm.purgeablePages
-                    ? (vm.internalPages - vm.purgeablePages) * page
-                    : 0;
+        s.app = vm.internalPages > vm.purgeablePages ? (vm.internalPages - vm.purgeablePages) * page
+                                                     : 0;
         s.wired = vm.wirePages * page;
         s.compressed = vm.compressorPages * page;
         s.cached = (vm.externalPages + vm.purgeablePages) * page;

@@ -154,11 +154,13 @@ std::unique_ptr<TLPsRun> TLPosixPsRunner::start() {
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(_program.c_str()));
-    for (const std::string& a : _args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : _args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::vector<std::string> env = childEnvironment();
     std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
+    for (std::string& e : env)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
 
     const auto deadline = Clock::now() + _timeout;
@@ -170,4 +172,6 @@ std::unique_ptr<TLPsRun> TLPosixPsRunner::start() {
     return std::make_unique<PosixPsRun>(pid, std::move(readEnd), deadline);
 }
 
-std::unique_ptr<TLPsRunner> TLMakePsRunner() { return TLPosixPsRunner::standard(); }
+std::unique_ptr<TLPsRunner> TLMakePsRunner() {
+    return TLPosixPsRunner::standard();
+}

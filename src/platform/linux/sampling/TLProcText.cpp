@@ -29,10 +29,13 @@ long TLReadFileAt(int dirfd, const char* path, char* buf, size_t size) {
     return n;
 }
 
-static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+static bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 bool TLScanU64(std::string_view& s, uint64_t& out) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
     size_t i = 0;
     uint64_t v = 0;
     while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
@@ -48,9 +51,11 @@ bool TLScanU64(std::string_view& s, uint64_t& out) {
 }
 
 std::string_view TLNextField(std::string_view& s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
     size_t i = 0;
-    while (i < s.size() && !isBlank(s[i]) && s[i] != '\n') ++i;
+    while (i < s.size() && !isBlank(s[i]) && s[i] != '\n')
+        ++i;
     std::string_view field = s.substr(0, i);
     s.remove_prefix(i);
     return field;

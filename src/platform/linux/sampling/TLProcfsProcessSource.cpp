@@ -27,9 +27,12 @@ bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread)
         uint64_t v = 0;
         if (field == 9 || field == 14 || field == 15) {
             if (!TLScanU64(f, v)) return false;
-            if (field == 9) flags = v;
-            else if (field == 14) utime = v;
-            else stime = v;
+            if (field == 9)
+                flags = v;
+            else if (field == 14)
+                utime = v;
+            else
+                stime = v;
         }
     }
     ticks = utime + stime;
@@ -120,7 +123,8 @@ bool TLProcfsProcessSource::shortName(int32_t pid, std::string& out) {
     std::snprintf(path, sizeof path, "%d/comm", pid);
     long n = TLReadFileAt(_procDir.get(), path, buf, sizeof buf);
     if (n <= 0) return false;
-    while (n > 0 && buf[n - 1] == '\n') --n;
+    while (n > 0 && buf[n - 1] == '\n')
+        --n;
     out.assign(buf, static_cast<size_t>(n));
     return !out.empty();
 }

@@ -12,9 +12,13 @@
 
 namespace {
 
-int openRO(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+int openRO(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
 
-uint64_t pagesOf(uint64_t bytes, uint64_t page) { return (bytes + page / 2) / page; }
+uint64_t pagesOf(uint64_t bytes, uint64_t page) {
+    return (bytes + page / 2) / page;
+}
 
 // "avg10=12.34" → 12.34, without locale or allocation.
 bool parseAvg10(std::string_view line, double& out) {
@@ -57,7 +61,9 @@ TLProcfsSystemSource::TLProcfsSystemSource(std::string root) {
     }
 }
 
-uint64_t TLProcfsSystemSource::pageSize() { return _pageSize; }
+uint64_t TLProcfsSystemSource::pageSize() {
+    return _pageSize;
+}
 
 bool TLProcfsSystemSource::readMeminfo() {
     _len = TLPreadAll(_meminfo.get(), _buf, sizeof _buf);
@@ -104,7 +110,8 @@ bool TLProcfsSystemSource::readVM(TLVMCounters& out) {
     const uint64_t page = _pageSize;
     const uint64_t usedKiB = total > available ? total - available : 0;
     const uint64_t usedPages = pagesOf(usedKiB * 1024, page);
-    out.wirePages = pagesOf((sunreclaim + kstack + pagetables + secpagetables + percpu) * 1024, page);
+    out.wirePages =
+        pagesOf((sunreclaim + kstack + pagetables + secpagetables + percpu) * 1024, page);
     out.compressorPages = pagesOf(zswap * 1024 + zramBytes(), page);
     const uint64_t taken = out.wirePages + out.compressorPages;
     out.internalPages = usedPages > taken ? usedPages - taken : 0;
@@ -135,8 +142,10 @@ bool TLProcfsSystemSource::readPressureLevel(int32_t& level) {
         const size_t nl = text.find('\n');
         const std::string_view line = text.substr(0, nl);
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-        if (line.starts_with("some ")) haveSome = parseAvg10(line, some);
-        else if (line.starts_with("full ")) parseAvg10(line, full);
+        if (line.starts_with("some "))
+            haveSome = parseAvg10(line, some);
+        else if (line.starts_with("full "))
+            parseAvg10(line, full);
     }
     if (!haveSome) return false;
     level = full >= 5.0 ? 4 : some >= 5.0 ? 2 : 1;
@@ -153,7 +162,8 @@ bool TLProcfsSystemSource::readCPUTicks(TLCPUTicks& out) {
     // user nice system idle iowait irq softirq steal [guest guest_nice]
     uint64_t v[8] = {};
     int got = 0;
-    while (got < 8 && TLScanU64(s, v[got])) ++got;
+    while (got < 8 && TLScanU64(s, v[got]))
+        ++got;
     if (got < 4) return false;
     out.user = v[0];
     out.nice = v[1];

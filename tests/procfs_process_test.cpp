@@ -1,0 +1,104 @@
+#include "platform/linux/sampling/TLPosixPsRunner.h"
+#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "sampling/TLMetrics.h"
+
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <cstring>
+#include <vector>
+
+extern char** environ;
+
+TEST(ProcStatParsing, FieldsAfterTheLastParenthesis) {
+    uint64_t ticks = 0;
+    bool kthread = true;
+    // A command name holding spaces and parentheses.
+    const char* stat = "4242 (my (odd) name) S 1 4242 4242 0 -1 4194560 1 0 0 0 150 50 0 0 "
+                       "20 0 1 0 12345 1000 10 18446744073709551615";
+    ASSERT_TRUE(TLParseProcStat(stat, ticks, kthread));
+    EXPECT_EQ(ticks, 200u);
+    EXPECT_FALSE(kthread);
+    ASSERT_TRUE(
+        TLParseProcStat("2 (kthreadd) S 0 0 0 0 -1 2129984 0 0 0 0 3 4 0 0", ticks, kthread));
+    EXPECT_TRUE(kthread);
+    EXPECT_EQ(ticks, 7u);
+    EXPECT_FALSE(TLParseProcStat("", ticks, kthread));
+    EXPECT_FALSE(TLParseProcStat("1 (x) S 1 2 3", ticks, kthread)); // cut short
+    EXPECT_FALSE(TLParseProcStat("1 (x S 1 2 3 4 5 6 7 8 9 10 11 12 13", ticks, kthread));
+}
+
+TEST(ProcStatusParsing, FootprintIsAnonShmemAndSwap) {
+    uint64_t footprint = 0, wakeups = 0;
+    ASSERT_TRUE(TLParseProcStatus("Name:\tx\nVmRSS:\t  9000 kB\nRssAnon:\t  1000 kB\n"
+                                  "RssFile:\t  7000 kB\nRssShmem:\t   200 kB\nVmSwap:\t    30 kB\n"
+                                  "voluntary_ctxt_switches:\t77\n"
+                                  "nonvoluntary_ctxt_switches:\t5\n",
+                                  footprint, wakeups));
+    EXPECT_EQ(footprint, 1230u * 1024);
+    EXPECT_EQ(wakeups, 77u);
+    // A zombie has no memory lines: 0 bytes, still a process.
+    ASSERT_TRUE(TLParseProcStatus("Name:\tz\nState:\tZ (zombie)\nvoluntary_ctxt_switches:\t3\n",
+                                  footprint, wakeups));
+    EXPECT_EQ(footprint, 0u);
+    EXPECT_FALSE(TLParseProcStatus("Name:\tx\n", footprint, wakeups));
+}
+
+namespace {
+const TLProc* findPid(const std::vector<TLProc>& list, int32_t pid) {
+    for (const TLProc& p : list)
+        if (p.pid == pid) return &p;
+    return nullptr;
+}
+} // namespace
+
+// Against the real system: our own process and a child we start are listed with the memory we
+// hold and the CPU time we burn; kernel threads are not listed.
+TEST(ProcfsProcessSourceLive, SeesOurOwnProcessAndChildren) {
+    pid_t child = 0;
+    char arg0[] = "sleep";
+    char arg1[] = "30";
+    char* argv[] = {arg0, arg1, nullptr};
+    ASSERT_EQ(posix_spawnp(&child, "sleep", nullptr, nullptr, argv, environ), 0);
+
+    TLMetrics m(nullptr, std::make_unique<TLProcfsProcessSource>(), TLPosixPsRunner::standard());
+    const auto before = m.sampleProcesses();
+    const TLProc* self0 = findPid(before, ::getpid());
+    ASSERT_NE(self0, nullptr);
+
+    // Hold 96 MiB, touched so it is resident, and burn about 0.3 s of CPU.
+    constexpr size_t kHeld = 96u << 20;
+    std::vector<char> held(kHeld);
+    std::memset(held.data(), 1, held.size());
+    timespec t0{}, t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t0);
+    volatile uint64_t spin = 0;
+    do {
+        for (int i = 0; i < 100000; ++i)
+            spin = spin + 1;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    } while ((t.tv_sec - t0.tv_sec) + (t.tv_nsec - t0.tv_nsec) / 1e9 < 0.3);
+
+    const auto after = m.sampleProcesses();
+    const TLProc* self = findPid(after, ::getpid());
+    ASSERT_NE(self, nullptr);
+    EXPECT_FALSE(self->approximate);
+    EXPECT_GE(self->memory, self0->memory + kHeld - (4u << 20));
+    EXPECT_LE(self->memory, self0->memory + kHeld + (16u << 20));
+    EXPECT_GT(self->cpu, 5.0);
+    EXPECT_GE(self->energy, self->cpu);
+
+    const TLProc* sleeper = findPid(after, child);
+    ASSERT_NE(sleeper, nullptr);
+    EXPECT_EQ(sleeper->name, "sleep");
+    EXPECT_EQ(findPid(after, 2), nullptr); // kthreadd, where there is one
+    for (const TLProc& p : after) {
+        EXPECT_GT(p.pid, 0);
+        EXPECT_FALSE(p.name.empty());
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}

@@ -1,0 +1,105 @@
+#include "platform/linux/sampling/TLPosixPsRunner.h"
+#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "sampling/TLMetrics.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+
+namespace {
+
+// Writes an executable shell script standing in for ps.
+std::string fakePs(const QTemporaryDir& dir, const std::string& body) {
+    const std::string path = dir.path().toStdString() + "/fake-ps";
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+int readPid(const std::string& path) {
+    int pid = 0;
+    std::ifstream(path) >> pid;
+    return pid;
+}
+
+// Running, as opposed to gone or a zombie waiting for its parent (here or init) to reap it.
+bool alive(int pid) {
+    if (pid <= 0 || ::kill(pid, 0) != 0) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    return close == std::string::npos || line.substr(close + 2, 1) != "Z";
+}
+
+} // namespace
+
+TEST(PsRunner, PassesArgumentsAndReadsEverything) {
+    QTemporaryDir dir;
+    // Echoes its arguments, then enough output to overflow a pipe buffer.
+    const std::string ps = fakePs(dir, "echo \"args:$*\"\n"
+                                       "i=0; while [ $i -lt 3000 ]; do echo \"$i 4 0.1 proc $i\"; "
+                                       "i=$((i+1)); done\n"
+                                       "echo oops >&2\n");
+    TLPosixPsRunner runner(ps, {"-axco", "pid=,rss=,pcpu=,comm="}, std::chrono::seconds(20));
+    auto run = runner.start();
+    ASSERT_NE(run, nullptr);
+    const std::string out = run->finish();
+    EXPECT_EQ(out.rfind("args:-axco pid=,rss=,pcpu=,comm=\n", 0), 0u);
+    EXPECT_NE(out.find("2999 4 0.1 proc 2999\n"), std::string::npos);
+    EXPECT_EQ(out.find("oops"), std::string::npos); // standard error is not ours
+}
+
+TEST(PsRunner, AToolThatNeverExitsIsStoppedAndWhatItPrintedIsKept) {
+    QTemporaryDir dir;
+    const std::string pidFile = dir.path().toStdString() + "/pid";
+    const std::string childFile = dir.path().toStdString() + "/child";
+    // Prints two lines, starts a child that keeps the pipe open, then hangs.
+    const std::string ps = fakePs(dir, "echo \"$$\" > " + pidFile +
+                                           "\n"
+                                           "echo '11 8 1.5 first'\n"
+                                           "echo '12 8 2.5 second'\n"
+                                           "sleep 1000 & echo \"$!\" > " +
+                                           childFile +
+                                           "\n"
+                                           "while :; do sleep 1; done\n");
+    TLPosixPsRunner runner(ps, {}, std::chrono::milliseconds(400));
+    const auto started = std::chrono::steady_clock::now();
+    auto run = runner.start();
+    ASSERT_NE(run, nullptr);
+    const std::string out = run->finish();
+    // Bounded: far below the tool's own 1000 s (a loose bound, not a performance figure).
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_EQ(out, "11 8 1.5 first\n12 8 2.5 second\n");
+    // The tool and the child it started are gone (killed as a group and reaped).
+    EXPECT_FALSE(alive(readPid(pidFile)));
+    const int child = readPid(childFile);
+    for (int i = 0; i < 200 && alive(child); ++i)
+        ::usleep(5000); // death is not instant
+    EXPECT_FALSE(alive(child));
+}
+
+TEST(PsRunner, AMissingToolIsALaunchFailure) {
+    TLPosixPsRunner runner("/nonexistent/ps", {}, std::chrono::seconds(1));
+    EXPECT_EQ(runner.start(), nullptr);
+}
+
+// The engine on the real /proc with a ps that hangs: the sample still completes and holds the
+// processes /proc can show.
+TEST(PsRunner, AHangingPsDoesNotBlockTheProcessSample) {
+    QTemporaryDir dir;
+    const std::string ps = fakePs(dir, "echo '1 1 0.0 x'\nexec sleep 1000\n");
+    TLMetrics m(nullptr, std::make_unique<TLProcfsProcessSource>(),
+                std::make_unique<TLPosixPsRunner>(ps, std::vector<std::string>{},
+                                                  std::chrono::milliseconds(300)));
+    const auto procs = m.sampleProcesses();
+    bool self = false;
+    for (const TLProc& p : procs)
+        self = self || p.pid == ::getpid();
+    EXPECT_TRUE(self);
+}
