@@ -1,0 +1,94 @@
+#include "platform/TLServices.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+class LinuxProcessControl final : public TLProcessControl {
+public:
+    bool startTime(int32_t pid, uint64_t& out) override {
+        if (pid <= 0) return false;
+        char path[48];
+        std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        char buf[1024];
+        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+        ::close(fd);
+        if (n <= 0) return false;
+        std::string_view s(buf, static_cast<size_t>(n));
+        // Field 22 (starttime), counting from the state field (3) after the last ')'.
+        const size_t close = s.rfind(')');
+        if (close == std::string_view::npos) return false;
+        s.remove_prefix(close + 1);
+        for (int field = 3; field <= 22; ++field) {
+            while (!s.empty() && s.front() == ' ')
+                s.remove_prefix(1);
+            const size_t end = s.find(' ');
+            const std::string_view value = s.substr(0, end);
+            if (value.empty()) return false;
+            if (field == 22) {
+                uint64_t v = 0;
+                for (char c : value) {
+                    if (c < '0' || c > '9') return false;
+                    v = v * 10 + static_cast<uint64_t>(c - '0');
+                }
+                out = v;
+                return true;
+            }
+            if (end == std::string_view::npos) return false;
+            s.remove_prefix(end);
+        }
+        return false;
+    }
+
+    bool sendSignal(int32_t pid, int signal) override {
+        // pid 0 and negative pids address process groups or every process: never.
+        if (pid <= 0) return false;
+        return ::kill(pid, signal) == 0;
+    }
+};
+
+// The desktop's own system monitors, most common first.
+constexpr const char* kMonitors[] = {
+    "gnome-system-monitor",
+    "plasma-systemmonitor",
+    "ksysguard",
+    "xfce4-taskmanager",
+    "mate-system-monitor",
+    "lxtask",
+    "qps",
+    "deepin-system-monitor",
+};
+
+class LinuxAppLauncher final : public TLAppLauncher {
+public:
+    bool openSystemMonitor() override {
+        for (const char* name : kMonitors) {
+            const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+            if (!path.isEmpty() && QProcess::startDetached(path, {})) return true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TLProcessControl& TLSystemProcessControl() {
+    static LinuxProcessControl control;
+    return control;
+}
+
+TLAppLauncher& TLSystemAppLauncher() {
+    static LinuxAppLauncher launcher;
+    return launcher;
+}
