@@ -1,0 +1,70 @@
+#pragma once
+#include <QAnyStringView>
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+// The seven user choices kept in the preference store.
+inline constexpr QLatin1StringView TLInterval{"TLInterval"}; // double, seconds
+inline constexpr QLatin1StringView TLBarMode{"TLBarMode"};   // integer 0…3
+inline constexpr QLatin1StringView TLMetric{"TLMetric"};     // integer 0…1
+inline constexpr QLatin1StringView TLMono{"TLMono"};         // bool
+inline constexpr QLatin1StringView TLRows{"TLRows"};         // integer 5, 8, 12
+inline constexpr QLatin1StringView TLTab{"TLTab"};           // integer 0…1
+inline constexpr QLatin1StringView TLShowCPU{"TLShowCPU"};   // bool
+
+// The user's preference store: stored values over a layer of registered defaults.
+//
+// Registered defaults live in memory only and are never written. Every write goes to disk at once,
+// atomically (a new file renamed over the old one), so a crash never leaves a truncated file. When
+// the file cannot be written the value is kept in memory for the session and the write is retried
+// with the next one.
+//
+// The typed readers convert like a user-defaults store: a stored value wins over a registered
+// default; a key with neither reads 0, 0.0 or false; text reads as the number it begins with
+// ("2.5" is 2.5 as a double and 2 as an integer, "abc" is 0); a boolean reads true for "true",
+// "yes" (in any case) or a non-zero integer. A non-finite double reads 0.0.
+//
+// On Linux the store is a line-based INI file that a damaged line cannot take other keys down with:
+// garbage, binary bytes, stray quotes or a truncated last line cost only the line they are on, and
+// the next write leaves a clean file.
+class TLPreferences {
+public:
+    // The store kept in the INI file at path (whose directory is created when missing).
+    explicit TLPreferences(const QString& path);
+    TLPreferences(const TLPreferences&) = delete;
+    TLPreferences& operator=(const TLPreferences&) = delete;
+
+    // The application's store, created on first use and never released:
+    // ${XDG_CONFIG_HOME:-~/.config}/dev.tide.monitor.conf on Linux; on macOS the property list of
+    // the user defaults domain dev.tide.monitor, ~/Library/Preferences/dev.tide.monitor.plist.
+    // Main thread only.
+    static TLPreferences& standard();
+    static QString standardPath();
+
+    // Adds to the registration layer; a later registration of a key replaces the earlier one.
+    void registerDefaults(const QVariantMap& defaults);
+    // The defaults of the seven keys.
+    void registerStandardDefaults();
+
+    double doubleForKey(QAnyStringView key) const;
+    qint64 integerForKey(QAnyStringView key) const;
+    bool boolForKey(QAnyStringView key) const;
+
+    void setDouble(double value, QAnyStringView key);
+    void setInteger(qint64 value, QAnyStringView key);
+    void setBool(bool value, QAnyStringView key);
+
+    QString path() const { return _settings.fileName(); }
+
+private:
+    TLPreferences(const QString& path, QSettings::Format format);
+
+    // The stored value, else the registered one, else an invalid variant.
+    QVariant objectForKey(QAnyStringView key) const;
+    void store(QAnyStringView key, const QVariant& value);
+
+    QSettings _settings;
+    QVariantMap _registered;
+};
