@@ -1,0 +1,163 @@
+#include "widgets/TLProcRow.h"
+
+#include "format/TLYUp.h"
+#include "widgets/TLAppearance.h"
+#include "widgets/TLFonts.h"
+
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+double TLProcRowClampFraction(double fraction) {
+    if (std::isnan(fraction)) return 0;
+    return std::clamp(fraction, 0.0, 1.0);
+}
+
+QRectF TLProcRowBarRect(const QRectF& b, double fraction) {
+    const qreal width = (b.width() - 2 * TLProcRowBarInset) * TLProcRowClampFraction(fraction);
+    if (!(width > 1)) return {};
+    return {b.x() + TLProcRowBarInset, b.y() + 1.5, width, b.height() - 3};
+}
+
+QRectF TLProcRowHighlightRect(const QRectF& b) {
+    return b.adjusted(TLProcRowBarInset, 1, -TLProcRowBarInset, -1);
+}
+
+TLProcRowLabelRects TLProcRowLayout(QSizeF size, qreal nameWidth, qreal valueWidth) {
+    const qreal valueX = size.width() - TLProcRowLabelInset - valueWidth;
+    const qreal room = valueX - TLProcRowLabelGap - TLProcRowLabelInset;
+    const qreal name = std::max<qreal>(0, std::min(nameWidth, room));
+    return {QRectF(TLProcRowLabelInset, 0, name, size.height()),
+            QRectF(valueX, 0, valueWidth, size.height())};
+}
+
+TLProcRow::TLProcRow(QWidget* parent)
+    : QWidget(parent), _name(new QLabel(this)), _value(new QLabel(this)), _tint(TLSystemBlue()) {
+    for (QLabel* label : {_name, _value}) {
+        // Process names are arbitrary text: never read them as markup.
+        label->setTextFormat(Qt::PlainText);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    _name->setFont(TLSystemFont(TLProcRowFontSize));
+    _name->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    TLSetTextColor(_name, TLLabelColor());
+
+    _value->setFont(TLMonospacedDigitSystemFont(TLProcRowFontSize, QFont::Medium));
+    _value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    TLSetTextColor(_value, TLSecondaryLabelColor());
+}
+
+TLProcRow::TLProcRow(const QRect& frame, QWidget* parent) : TLProcRow(parent) {
+    _frameSize = frame.size();
+    setGeometry(frame);
+}
+
+TLProcRow::~TLProcRow() = default;
+
+void TLProcRow::setRank(qint64, const QString& name, const QString& value, double fraction,
+                        bool approximate) {
+    _fullName = name;
+    _value->setText(approximate ? QStringLiteral("~") + value : value);
+    TLSetTextColor(_value, approximate ? TLTertiaryLabelColor() : TLSecondaryLabelColor());
+    _fraction = TLProcRowClampFraction(fraction);
+    layoutLabels();
+    update();
+}
+
+void TLProcRow::setMenu(QMenu* menu) {
+    if (menu == _menu) return;
+    if (QMenu* old = _menu) {
+        // A menu the user is looking at stays until it closes.
+        if (old->isVisible())
+            connect(old, &QMenu::aboutToHide, old, &QObject::deleteLater);
+        else
+            delete old;
+    }
+    _menu = menu;
+    if (menu) menu->setParent(this, menu->windowFlags());
+}
+
+QSize TLProcRow::sizeHint() const {
+    return _frameSize.isValid() ? _frameSize : QWidget::sizeHint();
+}
+
+void TLProcRow::layoutLabels() {
+    const QFontMetricsF nameMetrics(_name->font());
+    const QFontMetricsF valueMetrics(_value->font());
+    const qreal nameWidth = std::ceil(nameMetrics.horizontalAdvance(_fullName));
+    const qreal valueWidth = std::ceil(valueMetrics.horizontalAdvance(_value->text()));
+    const TLProcRowLabelRects rects = TLProcRowLayout(QSizeF(size()), nameWidth, valueWidth);
+
+    const int nameRoom = static_cast<int>(std::floor(rects.name.width()));
+    _name->setText(nameWidth <= nameRoom
+                       ? _fullName
+                       : nameMetrics.elidedText(_fullName, Qt::ElideMiddle, nameRoom));
+    _name->setGeometry(static_cast<int>(rects.name.x()), 0, nameRoom, height());
+    _value->setGeometry(static_cast<int>(std::floor(rects.value.x())), 0,
+                        static_cast<int>(valueWidth), height());
+}
+
+void TLProcRow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutLabels();
+}
+
+void TLProcRow::setHover(bool hover) {
+    if (hover == _hover) return;
+    _hover = hover;
+    update();
+}
+
+void TLProcRow::enterEvent(QEnterEvent* event) {
+    QWidget::enterEvent(event);
+    // Hover is reported only while the row's window is the active one.
+    setHover(isActiveWindow());
+}
+
+void TLProcRow::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    setHover(false);
+}
+
+void TLProcRow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) setHover(isActiveWindow() && underMouse());
+}
+
+void TLProcRow::contextMenuEvent(QContextMenuEvent* event) {
+    if (!_menu) {
+        event->ignore();
+        return;
+    }
+    _menu->popup(event->globalPos());
+}
+
+void TLProcRow::paintEvent(QPaintEvent*) {
+    const TLAppearance appearance = TLEffectiveAppearance(this);
+    const QRectF bounds(0, 0, width(), height());
+
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    TLYUpBegin(painter, bounds.height());
+
+    const QRectF bar = TLProcRowBarRect(bounds, _fraction);
+    if (!bar.isEmpty()) {
+        QPainterPath path;
+        path.addRoundedRect(bar, TLProcRowBarRadius, TLProcRowBarRadius);
+        const qreal alpha = _hover ? TLProcRowBarHoverAlpha : TLProcRowBarAlpha;
+        painter.fillPath(path, _tint.withAlpha(alpha).resolve(appearance));
+    }
+    if (_hover) {
+        QPainterPath path;
+        path.addRoundedRect(TLProcRowHighlightRect(bounds), TLProcRowHighlightRadius,
+                            TLProcRowHighlightRadius);
+        painter.fillPath(path,
+                         TLLabelColor().withAlpha(TLProcRowHighlightAlpha).resolve(appearance));
+    }
+}

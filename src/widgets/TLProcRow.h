@@ -1,0 +1,108 @@
+#pragma once
+#include "format/TLColor.h"
+
+#include <QMenu>
+#include <QPointer>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+
+// One line of the panel's process list: the process name on the left, its value on the right, a
+// translucent bar behind them whose length shows the process's share of the largest value, and a
+// faint highlight while the pointer is over the line. The row does no sorting or formatting.
+//
+// Geometry in points. The bar and the highlight are y-up (origin at the bottom left of the row);
+// they are symmetric top to bottom, so the same numbers hold either way. For the standard
+// 294 × 21 row a full bar is 286 × 18 and the highlight 286 × 19.
+
+inline constexpr qreal TLProcRowBarInset = 4;
+inline constexpr qreal TLProcRowBarRadius = 4;
+inline constexpr qreal TLProcRowBarAlpha = 0.18;
+inline constexpr qreal TLProcRowBarHoverAlpha = 0.30;
+inline constexpr qreal TLProcRowHighlightRadius = 5;
+inline constexpr qreal TLProcRowHighlightAlpha = 0.07;
+inline constexpr qreal TLProcRowLabelInset = 8;
+inline constexpr qreal TLProcRowLabelGap = 6;
+inline constexpr qreal TLProcRowFontSize = 11.5;
+
+// The fraction clamped to 0 … 1 (0 when it is not a number).
+double TLProcRowClampFraction(double fraction);
+// The bar: (x + 4, y + 1.5, (w − 8) × f, h − 3), or an empty rectangle when it would be 1 point
+// wide or less (then no bar is drawn).
+QRectF TLProcRowBarRect(const QRectF& bounds, double fraction);
+// The hover highlight: the bounds inset by 4 horizontally and 1 vertically.
+QRectF TLProcRowHighlightRect(const QRectF& bounds);
+
+// Where the two labels go in a row of the given size, from their natural (unshortened) widths.
+// Both span the row's height and centre their text vertically. The value keeps its natural width
+// and ends 8 before the right edge; the name starts 8 after the left edge and gets at most the
+// room left with a gap of 6 before the value, so a long name is shortened, never the value.
+struct TLProcRowLabelRects {
+    QRectF name;
+    QRectF value;
+};
+TLProcRowLabelRects TLProcRowLayout(QSizeF rowSize, qreal nameWidth, qreal valueWidth);
+
+class TLProcRow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TLProcRow(QWidget* parent = nullptr);
+    // Starts with the given geometry, which is also its size hint.
+    explicit TLProcRow(const QRect& frame, QWidget* parent = nullptr);
+    ~TLProcRow() override;
+
+    // Fills the row. The rank (its zero-based position) is accepted and not shown. A null name or
+    // value shows as empty. An approximate value reads "~" followed by the value, in the tertiary
+    // label colour; an exact one reads the value in the secondary label colour. The fraction is
+    // clamped to 0 … 1 (0 when not a number). Redraws the row.
+    void setRank(qint64 rank, const QString& name, const QString& value, double fraction,
+                 bool approximate);
+
+    // The process shown; the row itself does not use it.
+    qint32 pid() const { return _pid; }
+    void setPid(qint32 pid) { _pid = pid; }
+
+    // Bar colour; starts as the system blue. Setting it does not redraw (setRank follows it).
+    const TLColor& tint() const { return _tint; }
+    void setTint(const TLColor& tint) { _tint = tint; }
+
+    // The context menu shown on a right click. The row owns it; a new menu replaces (and deletes)
+    // the previous one, except that a menu still open is deleted only once it closes.
+    QMenu* menu() const { return _menu; }
+    void setMenu(QMenu* menu);
+
+    // The name as given (the label may show it shortened in the middle).
+    const QString& name() const { return _fullName; }
+    double fraction() const { return _fraction; }
+    // The pointer is over the row while its window is active.
+    bool isHovered() const { return _hover; }
+    QLabel* nameLabel() const { return _name; }
+    QLabel* valueLabel() const { return _value; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void layoutLabels();
+    void setHover(bool hover);
+
+    QLabel* _name;
+    QLabel* _value;
+    double _fraction = 0;
+    bool _hover = false;
+    qint32 _pid = 0;
+    TLColor _tint;
+    QString _fullName;
+    QPointer<QMenu> _menu;
+    QSize _frameSize;
+};

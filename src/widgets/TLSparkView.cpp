@@ -1,0 +1,117 @@
+#include "widgets/TLSparkView.h"
+
+#include "format/TLYUp.h"
+#include "widgets/TLAppearance.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+TLSparkGuides TLSparkGuideLines(const QRectF& b) {
+    const qreal h = b.height();
+    return {std::floor(b.y() + h / 3) + 0.5, std::floor(b.y() + 2 * h / 3) + 0.5};
+}
+
+TLSparkBandRange TLSparkBand(const QRectF& b) {
+    return {b.y() + TLSparkInset, b.y() + b.height() - TLSparkInset};
+}
+
+double TLSparkClampValue(double value) {
+    if (std::isnan(value)) return 0;
+    return std::clamp(value, 0.0, 1.0);
+}
+
+QPolygonF TLSparkPoints(const QRectF& b, const QList<double>& values) {
+    const qsizetype n = values.size();
+    if (n < 2) return {};
+    const qreal dx = b.width() / qreal(n - 1);
+    const qreal band = b.height() - 2 * TLSparkInset;
+    QPolygonF points;
+    points.reserve(n);
+    for (qsizetype i = 0; i < n; ++i)
+        points.append(QPointF(b.x() + qreal(i) * dx,
+                              b.y() + TLSparkInset + TLSparkClampValue(values[i]) * band));
+    // The last point sits exactly on the right edge, whatever the rounding of i · dx.
+    points.last().setX(b.x() + b.width());
+    return points;
+}
+
+QPolygonF TLSparkFillPolygon(const QRectF& b, const QPolygonF& points) {
+    if (points.isEmpty()) return {};
+    QPolygonF fill = points;
+    fill.append(QPointF(b.x() + b.width(), b.y()));
+    fill.append(QPointF(b.x(), b.y()));
+    return fill;
+}
+
+TLSparkView::TLSparkView(QWidget* parent) : QWidget(parent), _tint(TLSystemGreen()) {}
+
+TLSparkView::TLSparkView(const QRect& frame, QWidget* parent) : TLSparkView(parent) {
+    _frameSize = frame.size();
+    setGeometry(frame);
+}
+
+void TLSparkView::setValues(const QList<double>& values) {
+    _values = values;
+    update();
+}
+
+void TLSparkView::setTint(const TLColor& tint) {
+    _tint = tint;
+    update();
+}
+
+QSize TLSparkView::sizeHint() const {
+    return _frameSize.isValid() ? _frameSize : QWidget::sizeHint();
+}
+
+void TLSparkView::paintEvent(QPaintEvent*) {
+    const TLAppearance appearance = TLEffectiveAppearance(this);
+    const QRectF bounds(0, 0, width(), height());
+
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    TLYUpBegin(painter, bounds.height());
+
+    // Background, then the guide lines (before any clipping).
+    QPainterPath background;
+    background.addRoundedRect(bounds, TLSparkCornerRadius, TLSparkCornerRadius);
+    painter.fillPath(
+        background, TLQuaternaryLabelColor().withAlpha(TLSparkBackgroundAlpha).resolve(appearance));
+
+    QPen guidePen(TLSeparatorColor().withAlpha(TLSparkGuideAlpha).resolve(appearance),
+                  TLSparkGuideWidth);
+    guidePen.setCapStyle(Qt::FlatCap);
+    painter.setPen(guidePen);
+    const TLSparkGuides guides = TLSparkGuideLines(bounds);
+    for (qreal y : {guides.lower, guides.upper})
+        painter.drawLine(QLineF(bounds.left(), y, bounds.right(), y));
+
+    const QPolygonF points = TLSparkPoints(bounds, _values);
+    if (points.size() < 2) return;
+
+    painter.save();
+    painter.setClipPath(background);
+
+    // The fill: a gradient from the top of the area under the line (y-up: its greatest y) to its
+    // bottom.
+    QPainterPath fill;
+    fill.addPolygon(TLSparkFillPolygon(bounds, points));
+    fill.closeSubpath();
+    const QRectF box = fill.boundingRect();
+    QLinearGradient gradient(QPointF(0, box.y() + box.height()), QPointF(0, box.y()));
+    gradient.setColorAt(0, _tint.withAlpha(TLSparkGradientTopAlpha).resolve(appearance));
+    gradient.setColorAt(1, _tint.withAlpha(TLSparkGradientBottomAlpha).resolve(appearance));
+    painter.fillPath(fill, gradient);
+
+    QPen linePen(_tint.resolve(appearance), TLSparkLineWidth);
+    linePen.setJoinStyle(Qt::RoundJoin);
+    linePen.setCapStyle(Qt::FlatCap);
+    painter.setPen(linePen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolyline(points);
+    painter.restore();
+}
