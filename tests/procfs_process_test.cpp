@@ -19,7 +19,9 @@ TEST(ProcStatParsing, FieldsAfterTheLastParenthesis) {
     // A command name holding spaces and parentheses.
     const char* stat = "4242 (my (odd) name) S 1 4242 4242 0 -1 4194560 1 0 0 0 150 50 0 0 "
                        "20 0 1 0 12345 1000 10 18446744073709551615";
-    ASSERT_TRUE(TLParseProcStat(stat, ticks, kthread));
+    uint64_t start = 0;
+    ASSERT_TRUE(TLParseProcStat(stat, ticks, kthread, start));
+    EXPECT_EQ(start, 12345u);
     EXPECT_EQ(ticks, 200u);
     EXPECT_FALSE(kthread);
     ASSERT_TRUE(
@@ -94,6 +96,7 @@ TEST(ProcfsProcessSourceLive, SeesOurOwnProcessAndChildren) {
     const TLProc* sleeper = findPid(after, child);
     ASSERT_NE(sleeper, nullptr);
     EXPECT_EQ(sleeper->name, "sleep");
+    EXPECT_GT(sleeper->startTime, 0u);     // an identity for the row's menu
     EXPECT_EQ(findPid(after, 2), nullptr); // kthreadd, where there is one
     for (const TLProc& p : after) {
         EXPECT_GT(p.pid, 0);

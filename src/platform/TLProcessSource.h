@@ -8,6 +8,7 @@ struct TLProcCounters {
     uint64_t cpuTimeNs = 0;   // user + system CPU time, nanoseconds
     uint64_t idleWakeups = 0; // cumulative wakeup count
     uint64_t footprint = 0;   // physical footprint, bytes
+    uint64_t startTime = 0;   // when the process started (kernel units; 0 when unknown)
 };
 
 enum class TLInspectResult {

@@ -116,6 +116,7 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
         proc.pid = pid;
         if (r == TLInspectResult::Exact) {
             proc.memory = c.footprint;
+            proc.startTime = c.startTime;
             if (dt > 0) {
                 if (auto prev = _prevProc.find(pid); prev != _prevProc.end()) {
                     const auto [t0, w0] = prev->second;

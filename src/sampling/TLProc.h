@@ -10,4 +10,7 @@ struct TLProc {
     double cpu = 0;           // percent of one core over the last interval
     double energy = 0;        // cpu + 0.35 x idle wakeups per second
     bool approximate = false; // numbers taken from ps
+    // When the process started, in the kernel's units: with the pid, it tells this process from a
+    // later one that reuses the pid. 0 when unknown (approximate records).
+    uint64_t startTime = 0;
 };

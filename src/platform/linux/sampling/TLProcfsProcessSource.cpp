@@ -14,7 +14,8 @@ namespace {
 constexpr uint64_t kPFKthread = 0x00200000; // PF_KTHREAD
 }
 
-bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread) {
+bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread,
+                     uint64_t& startTime) {
     // "pid (comm) state ppid ..." — comm may hold spaces and parentheses: skip to the last ')'.
     const size_t close = text.rfind(')');
     if (close == std::string_view::npos) return false;
@@ -35,9 +36,22 @@ bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread)
                 stime = v;
         }
     }
+    // Start time (field 22): kernels have reported it since 2.6; without it the identity is 0.
+    uint64_t start = 0;
+    for (int field = 16; field <= 22; ++field) {
+        std::string_view f = TLNextField(s);
+        if (f.empty()) break;
+        if (field == 22 && !TLScanU64(f, start)) start = 0;
+    }
     ticks = utime + stime;
     kernelThread = (flags & kPFKthread) != 0;
+    startTime = start;
     return true;
+}
+
+bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread) {
+    uint64_t startTime = 0;
+    return TLParseProcStat(text, ticks, kernelThread, startTime);
 }
 
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups) {
@@ -85,9 +99,9 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
     std::snprintf(path, sizeof path, "%d/stat", pid);
     long n = TLReadFileAt(_procDir.get(), path, buf, sizeof buf);
     if (n <= 0) return TLInspectResult::Failed;
-    uint64_t ticks = 0;
+    uint64_t ticks = 0, start = 0;
     bool kthread = false;
-    if (!TLParseProcStat({buf, static_cast<size_t>(n)}, ticks, kthread))
+    if (!TLParseProcStat({buf, static_cast<size_t>(n)}, ticks, kthread, start))
         return TLInspectResult::Failed;
     if (kthread) return TLInspectResult::Skipped;
 
@@ -100,6 +114,7 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
     out.cpuTimeNs = ticks * _nsPerTick;
     out.idleWakeups = wakeups;
     out.footprint = footprint;
+    out.startTime = start;
     return TLInspectResult::Exact;
 }
 

@@ -32,7 +32,10 @@ private:
 };
 
 // The pure parsers behind `inspect`, for tests.
-// From the text of /proc/PID/stat: CPU time in clock ticks and the kernel-thread flag.
+// From the text of /proc/PID/stat: CPU time in clock ticks, the kernel-thread flag and the start
+// time (clock ticks after boot).
+bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread,
+                     uint64_t& startTime);
 bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread);
 // From the text of /proc/PID/status: footprint in bytes and voluntary context switches.
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups);
