@@ -1,23 +1,5 @@
 #include "app/TLAbout.h"
 
-#ifndef TIDE_DISPLAY_NAME
-#define TIDE_DISPLAY_NAME ""
-#endif
-#ifndef TIDE_VERSION
-#define TIDE_VERSION ""
-#endif
-#ifndef TIDE_AUTHOR
-#define TIDE_AUTHOR ""
-#endif
-#ifndef TIDE_SIGNATURE
-#define TIDE_SIGNATURE ""
-#endif
-
-TLAppInfo TLCurrentAppInfo() {
-    return TLAppInfo{QString::fromUtf8(TIDE_DISPLAY_NAME), QString::fromUtf8(TIDE_VERSION),
-                     QString::fromUtf8(TIDE_AUTHOR), QString::fromUtf8(TIDE_SIGNATURE)};
-}
-
 QString TLAboutDescription() {
 #ifdef __APPLE__
     return QStringLiteral("常驻菜单栏的内存 / 能耗速览工具。\n\n"
