@@ -1,0 +1,86 @@
+#pragma once
+// The desktop pieces the application drives: the status item, the popover window, the
+// outside-click monitor, menus popped up at a point, and the serial background queue. Each is an
+// interface so that the application's state machine runs headless in tests.
+
+#include <QIcon>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QMenu;
+class QWidget;
+
+// The one item in the tray (Linux) or the menu bar (macOS).
+class TLStatusItem : public QObject {
+    Q_OBJECT
+public:
+    enum class Button { Left, Right };
+    using QObject::QObject;
+
+    // The picture. `key` identifies its pixels: an icon whose key equals the current one is not
+    // sent to the tray again.
+    virtual void setIcon(const QIcon& icon, quint64 key) = 0;
+    // The text beside the picture, where the tray can show one (the menu bar on macOS).
+    virtual void setTitle(const QString& title) = 0;
+    virtual void setToolTip(const QString& toolTip) = 0;
+    // Where the item is on screen, when the desktop says; an empty rectangle otherwise.
+    virtual QRect geometry() const = 0;
+    // Opens `menu` under the item and returns when it has closed.
+    virtual void popUpMenu(QMenu* menu) = 0;
+
+signals:
+    // A click on the item. `control` tells whether the Control key was held.
+    void clicked(TLStatusItem::Button button, bool control);
+};
+
+// The window that holds the panel under the status item.
+class TLPopover : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual bool isShown() const = 0;
+    // Shows `content` attached under `anchor` (screen coordinates; empty: at the pointer).
+    virtual void show(QWidget* content, const QRect& anchor) = 0;
+    virtual void close() = 0;
+    // The window, while it exists (for positioning menus and for tests).
+    virtual QWidget* window() const = 0;
+};
+
+// Reports mouse-down events (left or right) that go to another application, as a global monitor
+// does. Clicks inside this application's own windows are not reported.
+class TLOutsideClickMonitor {
+public:
+    virtual ~TLOutsideClickMonitor() = default;
+    // Installs a handler and returns its token (never 0).
+    virtual int install(std::function<void()> handler) = 0;
+    virtual void remove(int token) = 0;
+};
+
+// Pops a menu up at a point of a view (the settings menu under the gear).
+class TLMenuPresenter {
+public:
+    virtual ~TLMenuPresenter() = default;
+    // `at` is in `view`'s coordinates; a null view means screen coordinates.
+    virtual void popUp(QMenu* menu, const QPoint& at, QWidget* view) = 0;
+};
+
+// One serial background queue: jobs run one after another on a worker thread; each job's
+// completion is handed back to the main thread in order.
+class TLSerialQueue {
+public:
+    virtual ~TLSerialQueue() = default;
+    // Runs `work` on the queue, then `done` on the main thread.
+    virtual void async(std::function<void()> work, std::function<void()> done) = 0;
+};
+
+// The real ones.
+std::unique_ptr<TLStatusItem> TLMakeStatusItem();
+std::unique_ptr<TLPopover> TLMakePopover();
+std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor();
+std::unique_ptr<TLMenuPresenter> TLMakeMenuPresenter();
+std::unique_ptr<TLSerialQueue> TLMakeSerialQueue(const QString& label);

@@ -1,0 +1,180 @@
+// X11 facts and events that Qt does not expose: whether a compositor runs, and mouse presses that
+// go to other applications (XInput 2 raw events on the root window, the X11 counterpart of a
+// global event monitor). Everything falls back quietly when the session is not X11.
+
+#include "platform/TLDesktop.h"
+#include "platform/TLWindowSystem.h"
+
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+bool isX11() {
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// A connection of our own to the X server, separate from Qt's, so that selecting events on the
+// root window cannot disturb what Qt selected there.
+class X11Connection {
+public:
+    X11Connection() {
+        _c = xcb_connect(nullptr, &_screen);
+        if (xcb_connection_has_error(_c)) {
+            xcb_disconnect(_c);
+            _c = nullptr;
+            return;
+        }
+        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(_c));
+        for (int i = 0; i < _screen && it.rem; ++i)
+            xcb_screen_next(&it);
+        _root = it.rem ? it.data->root : XCB_NONE;
+    }
+    ~X11Connection() {
+        if (_c) xcb_disconnect(_c);
+    }
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+
+    xcb_connection_t* get() const { return _c; }
+    xcb_window_t root() const { return _root; }
+    int screen() const { return _screen; }
+
+private:
+    xcb_connection_t* _c = nullptr;
+    xcb_window_t _root = XCB_NONE;
+    int _screen = 0;
+};
+
+template <typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
+
+template <typename Reply>
+ReplyPtr<Reply> owned(Reply* r) {
+    return ReplyPtr<Reply>(r, &std::free);
+}
+
+// Whether a point (logical coordinates) lies on one of this application's visible windows: the
+// popover, its menus and alerts, and the tray icon where the tray embeds our own window.
+bool onOwnWindow(const QPoint& pos) {
+    for (QWindow* w : QGuiApplication::topLevelWindows())
+        if (w->isVisible() && w->frameGeometry().contains(pos)) return true;
+    return false;
+}
+
+class X11OutsideClickMonitor final : public TLOutsideClickMonitor {
+public:
+    X11OutsideClickMonitor() {
+        if (isX11()) startX11();
+        if (!_notifier) {
+            // Not X11 (or no XInput 2): another application becoming active is the sign.
+            QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &_context,
+                             [this](Qt::ApplicationState state) {
+                                 if (state == Qt::ApplicationInactive) fire();
+                             });
+        }
+    }
+
+    int install(std::function<void()> handler) override {
+        const int token = ++_lastToken;
+        _handlers.emplace(token, std::move(handler));
+        return token;
+    }
+    void remove(int token) override { _handlers.erase(token); }
+
+private:
+    void startX11() {
+        _x = std::make_unique<X11Connection>();
+        xcb_connection_t* c = _x->get();
+        if (!c || _x->root() == XCB_NONE) return;
+        const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_input_id);
+        if (!ext || !ext->present) return;
+        auto version = owned(
+            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 0), nullptr));
+        if (!version || version->major_version < 2) return;
+        _opcode = ext->major_opcode;
+        struct {
+            xcb_input_event_mask_t head;
+            uint32_t mask;
+        } mask{};
+        mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+        mask.head.mask_len = 1;
+        mask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+        xcb_input_xi_select_events(c, _x->root(), 1, &mask.head);
+        xcb_flush(c);
+        _notifier =
+            std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
+        QObject::connect(_notifier.get(), &QSocketNotifier::activated, &_context,
+                         [this] { drain(); });
+    }
+
+    void drain() {
+        xcb_connection_t* c = _x->get();
+        bool pressed = false;
+        while (xcb_generic_event_t* ev = xcb_poll_for_event(c)) {
+            if ((ev->response_type & 0x7f) == XCB_GE_GENERIC) {
+                const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(ev);
+                if (ge->extension == _opcode && ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+                    const auto* raw =
+                        reinterpret_cast<const xcb_input_raw_button_press_event_t*>(ev);
+                    // Left and right buttons only: not the middle one, not wheel steps.
+                    if (raw->detail == 1 || raw->detail == 3) pressed = true;
+                }
+            }
+            std::free(ev);
+        }
+        if (xcb_connection_has_error(c)) {
+            _notifier->setEnabled(false);
+            return;
+        }
+        if (!pressed || _handlers.empty()) return;
+        auto pointer = owned(xcb_query_pointer_reply(c, xcb_query_pointer(c, _x->root()), nullptr));
+        if (!pointer) return;
+        const qreal ratio = qApp->devicePixelRatio();
+        const QPoint pos(qRound(pointer->root_x / ratio), qRound(pointer->root_y / ratio));
+        if (!onOwnWindow(pos)) fire();
+    }
+
+    void fire() {
+        // A handler may remove itself (or others) while running: call a copy.
+        const auto handlers = _handlers;
+        for (const auto& [token, handler] : handlers)
+            if (_handlers.count(token)) handler();
+    }
+
+    QObject _context;
+    std::unique_ptr<X11Connection> _x;
+    std::unique_ptr<QSocketNotifier> _notifier;
+    uint8_t _opcode = 0;
+    std::map<int, std::function<void()>> _handlers;
+    int _lastToken = 0;
+};
+
+} // namespace
+
+bool TLWindowSystemComposites() {
+    if (!isX11()) return QGuiApplication::platformName() != QLatin1String("offscreen");
+    X11Connection x;
+    xcb_connection_t* c = x.get();
+    if (!c) return false;
+    const std::string name = "_NET_WM_CM_S" + std::to_string(x.screen());
+    auto atom = owned(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 1, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    if (!atom || atom->atom == XCB_NONE) return false;
+    auto owner =
+        owned(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
+
+std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
+    return std::make_unique<X11OutsideClickMonitor>();
+}

@@ -1,0 +1,112 @@
+#include "platform/TLDesktop.h"
+#include "platform/TLWindowSystem.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QRegion>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace {
+
+constexpr int kRadius = 10;
+constexpr int kGap = 4; // between the status item and the window
+
+// A frameless window with rounded corners and a hairline border, painted in the content's window
+// colour (the panel's background grey in its appearance).
+class PopoverWindow final : public QWidget {
+public:
+    PopoverWindow()
+        : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+        setAttribute(Qt::WA_ShowWithoutActivating, false);
+        _translucent = TLWindowSystemComposites();
+        if (_translucent) setAttribute(Qt::WA_TranslucentBackground);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    }
+
+    void setContent(QWidget* content) {
+        if (_content == content) return;
+        if (_content) layout()->removeWidget(_content);
+        _content = content;
+        layout()->addWidget(content);
+        content->show();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QColor background = _content ? _content->palette().color(QPalette::Window)
+                                           : palette().color(QPalette::Window);
+        const bool dark = background.lightnessF() < 0.5;
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
+        p.fillPath(path, background);
+        p.setPen(QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 40), 1));
+        p.drawPath(path);
+    }
+    void resizeEvent(QResizeEvent*) override {
+        if (_translucent) return;
+        // No compositor: cut the corners with a mask instead.
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+        setMask(QRegion(path.toFillPolygon().toPolygon()));
+    }
+
+private:
+    QPointer<QWidget> _content;
+    bool _translucent = false;
+};
+
+class QtPopover final : public TLPopover {
+public:
+    bool isShown() const override { return _window && _window->isVisible(); }
+
+    void show(QWidget* content, const QRect& anchor) override {
+        if (!_window) _window = new PopoverWindow;
+        _window->setContent(content);
+        _window->adjustSize();
+        _window->move(placement(_window->size(), anchor));
+        _window->show();
+        _window->raise();
+        _window->activateWindow();
+    }
+
+    void close() override {
+        if (_window) _window->hide();
+    }
+
+    QWidget* window() const override { return _window; }
+
+    ~QtPopover() override { delete _window; }
+
+private:
+    // Centred under the anchor (above it when the panel is at the bottom of the screen), kept
+    // inside the screen's available area.
+    static QPoint placement(const QSize& size, QRect anchor) {
+        if (!anchor.isValid() || anchor.isEmpty()) anchor = QRect(QCursor::pos(), QSize(1, 1));
+        QScreen* screen = QGuiApplication::screenAt(anchor.center());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+        const bool below = !screen || anchor.center().y() < screen->geometry().center().y();
+        int x = anchor.center().x() - size.width() / 2;
+        int y = below ? anchor.bottom() + 1 + kGap : anchor.top() - kGap - size.height();
+        x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+        y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
+        return {x, y};
+    }
+
+    PopoverWindow* _window = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<TLPopover> TLMakePopover() {
+    return std::make_unique<QtPopover>();
+}

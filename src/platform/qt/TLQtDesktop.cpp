@@ -1,0 +1,117 @@
+#include "platform/TLDesktop.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMetaObject>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QThread>
+
+namespace {
+
+// The Control key as the user knows it: Qt maps it to the Meta modifier on macOS.
+bool controlHeld() {
+#ifdef __APPLE__
+    return QGuiApplication::queryKeyboardModifiers() & Qt::MetaModifier;
+#else
+    return QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
+#endif
+}
+
+class TrayStatusItem final : public TLStatusItem {
+public:
+    TrayStatusItem() {
+        connect(&_tray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    switch (reason) {
+                    case QSystemTrayIcon::Trigger:
+                        emit clicked(Button::Left, controlHeld());
+                        break;
+                    case QSystemTrayIcon::Context:
+                        emit clicked(Button::Right, controlHeld());
+                        break;
+                    default: // a double click follows its first click; middle clicks do nothing
+                        break;
+                    }
+                });
+    }
+
+    void setIcon(const QIcon& icon, quint64 key) override {
+        if (_hasIcon && key == _key) return;
+        _key = key;
+        _hasIcon = true;
+        _tray.setIcon(icon);
+        if (!_tray.isVisible()) _tray.show();
+    }
+    void setTitle(const QString& title) override { _title = title; }
+    void setToolTip(const QString& toolTip) override {
+        if (toolTip != _tray.toolTip()) _tray.setToolTip(toolTip);
+    }
+    QRect geometry() const override { return _tray.geometry(); }
+
+    void popUpMenu(QMenu* menu) override {
+        const QRect g = geometry();
+        QPoint at = QCursor::pos();
+        if (g.isValid() && !g.isEmpty()) {
+            const QScreen* screen = QGuiApplication::screenAt(g.center());
+            const bool bottomPanel = screen && g.center().y() > screen->geometry().center().y();
+            at = bottomPanel ? QPoint(g.left(), g.top() - menu->sizeHint().height())
+                             : g.bottomLeft() + QPoint(0, 1);
+        }
+        menu->exec(at);
+    }
+
+private:
+    QSystemTrayIcon _tray;
+    QString _title;
+    quint64 _key = 0;
+    bool _hasIcon = false;
+};
+
+class QtMenuPresenter final : public TLMenuPresenter {
+public:
+    void popUp(QMenu* menu, const QPoint& at, QWidget* view) override {
+        menu->popup(view ? view->mapToGlobal(at) : at);
+    }
+};
+
+// Jobs run in order on one worker thread; completions return to the main thread in order.
+class ThreadQueue final : public TLSerialQueue {
+public:
+    explicit ThreadQueue(const QString& label) {
+        _thread.setObjectName(label);
+        _worker.moveToThread(&_thread);
+        _thread.start(QThread::LowPriority);
+    }
+    ~ThreadQueue() override {
+        _thread.quit();
+        _thread.wait();
+    }
+    void async(std::function<void()> work, std::function<void()> done) override {
+        QMetaObject::invokeMethod(
+            &_worker,
+            [work = std::move(work), done = std::move(done)]() mutable {
+                work();
+                QMetaObject::invokeMethod(qApp, std::move(done), Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    QThread _thread;
+    QObject _worker;
+};
+
+} // namespace
+
+std::unique_ptr<TLStatusItem> TLMakeStatusItem() {
+    return std::make_unique<TrayStatusItem>();
+}
+std::unique_ptr<TLMenuPresenter> TLMakeMenuPresenter() {
+    return std::make_unique<QtMenuPresenter>();
+}
+std::unique_ptr<TLSerialQueue> TLMakeSerialQueue(const QString& label) {
+    return std::make_unique<ThreadQueue>(label);
+}

@@ -1,0 +1,108 @@
+#include "app/TLTrayIcon.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+TLStatusPresentation presentation(int64_t mode, bool cpu, bool mono = false) {
+    TLSystemStats s;
+    s.total = 17179869184ULL;
+    s.used = 9502720000ULL;
+    s.usagePercent = 55.31;
+    s.pressurePercent = 19.07;
+    s.cpuPercent = 12.4;
+    s.pressureLevel = 1;
+    return TLComputeStatusPresentation(s, mode, 0, mono, cpu);
+}
+
+// Share of pixels that are not transparent.
+double coverage(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += qAlpha(image.pixel(x, y)) > 0;
+    return double(n) / (image.width() * image.height());
+}
+
+// Rows that hold any ink.
+std::pair<int, int> inkedRows(const QImage& image) {
+    int first = -1, last = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 40) {
+                if (first < 0) first = y;
+                last = y;
+                break;
+            }
+    return {first, last};
+}
+
+} // namespace
+
+TEST(TrayIcon, ContentSplitsTheFigureFromTheCPULoad) {
+    TLTrayIconContent c = TLTrayIconContentFor(presentation(2, true));
+    EXPECT_FALSE(c.gauge);
+    EXPECT_EQ(c.figure, "8.85G");
+    EXPECT_EQ(c.cpu, "12%");
+    c = TLTrayIconContentFor(presentation(3, true));
+    EXPECT_TRUE(c.gauge);
+    EXPECT_TRUE(c.figure.isEmpty());
+    EXPECT_TRUE(c.cpu.isEmpty());
+}
+
+// Every mode draws inside the square, with its parts where the layout puts them; dumps the
+// pictures when TIDE_DUMP_DIR is set, for looking at them.
+TEST(TrayIcon, EveryModeFillsTheSquareLegibly) {
+    const QString dump = qEnvironmentVariable("TIDE_DUMP_DIR");
+    for (int64_t mode : {0, 1, 2, 3}) {
+        for (bool cpu : {false, true}) {
+            for (TLAppearance tray : {TLAppearance::Dark, TLAppearance::Light}) {
+                const TLTrayIconContent c = TLTrayIconContentFor(presentation(mode, cpu));
+                for (qreal dpr : {1.0, 2.0}) {
+                    const QImage image = TLRenderTrayIcon(c, 22, dpr, tray);
+                    ASSERT_EQ(image.width(), qRound(22 * dpr));
+                    const double cov = coverage(image);
+                    EXPECT_GT(cov, 0.08) << mode << cpu;
+                    EXPECT_LT(cov, 0.9) << mode << cpu;
+                    const auto [first, last] = inkedRows(image);
+                    if (mode == 3) { // the gauge alone sits in the middle
+                        EXPECT_NEAR((first + last) / 2.0, image.height() / 2.0, 2 * dpr);
+                    } else if (mode == 0 || cpu) { // a figure on top of a second part
+                        EXPECT_LE(first, 3 * dpr) << mode << cpu;
+                        EXPECT_GE(last, 19 * dpr) << mode << cpu;
+                    }
+                    if (!dump.isEmpty())
+                        image.save(QDir(dump).filePath(
+                            QStringLiteral("tray-m%1-cpu%2-%3@%4x.png")
+                                .arg(mode)
+                                .arg(cpu)
+                                .arg(tray == TLAppearance::Dark ? "dark" : "light")
+                                .arg(dpr)));
+                }
+            }
+        }
+    }
+}
+
+TEST(TrayIcon, KeyFollowsThePixels) {
+    TLSystemStats s;
+    s.total = 100;
+    s.used = 55;
+    s.usagePercent = 55.31;
+    s.pressureLevel = 1;
+    auto key = [&](double usage, int level, bool mono) {
+        s.usagePercent = usage;
+        s.pressureLevel = level;
+        return TLTrayIconKey(
+            TLTrayIconContentFor(TLComputeStatusPresentation(s, 3, 0, mono, false)),
+            TLAppearance::Dark);
+    };
+    // A change far below one pixel of the gauge does not make a new icon...
+    EXPECT_EQ(key(55.31, 1, false), key(55.312, 1, false));
+    // ...a visible one does, and so do the colour and the look.
+    EXPECT_NE(key(55.31, 1, false), key(60.0, 1, false));
+    EXPECT_NE(key(55.31, 1, false), key(55.31, 4, false));
+    EXPECT_NE(key(55.31, 1, false), key(55.31, 1, true));
+    EXPECT_EQ(key(55.31, 4, true), key(55.31, 1, true)); // the template look ignores the level
+}
