@@ -1,0 +1,23 @@
+// libFuzzer harness for the text parsers of the sampling engine: the ps table, UTF-8 validation
+// and the procfs scanners. Every input goes through every parser and is compared with the
+// references of parser_oracles.h; a disagreement aborts with the input escaped for a test.
+// Built and run by scripts/fuzz (clang, -fsanitize=fuzzer,address,undefined); not part of the
+// CMake build.
+
+#include "parser_oracles.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    if (const std::string fault = TLFuzz::checkAll(input); !fault.empty()) {
+        std::fprintf(stderr, "parser fault: %s\n", fault.c_str());
+        std::abort();
+    }
+    return 0;
+}
