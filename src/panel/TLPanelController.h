@@ -1,0 +1,182 @@
+#pragma once
+#include "panel/TLPanelDelegate.h"
+#include "platform/TLAppInfo.h"
+#include "platform/TLServices.h"
+#include "sampling/TLProc.h"
+#include "sampling/TLSystemStats.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+#include <vector>
+
+class QAbstractButton;
+class QAction;
+class QLabel;
+class QMenu;
+class QVBoxLayout;
+class QWidget;
+class TLBezelButton;
+class TLChip;
+class TLProcRow;
+class TLSegmentedControl;
+class TLSparkView;
+class TLStackedBarView;
+
+// The desktop services the panel uses: alerts and signals for the process commands, the
+// clipboard for "复制进程名", the launcher for "打开活动监视器". Tests pass fakes.
+struct TLPanelServices {
+    TLAlertPresenter* alerts = nullptr;
+    TLClipboard* clipboard = nullptr;
+    TLProcessControl* processes = nullptr;
+    TLAppLauncher* launcher = nullptr;
+    // The real services of this desktop.
+    static TLPanelServices system();
+};
+
+// Fixed sizes of the panel, in points.
+inline constexpr int TLPanelWidth = 322;
+inline constexpr int TLPanelColumnWidth = 294;
+inline constexpr int TLPanelRowCapacity = 12;
+inline constexpr int TLPanelRowHeight = 21;
+
+// The texts of the panel that depend on the application's descriptive values.
+// The title: the display name, or "潮汐" when there is none.
+QString TLPanelTitle(const TLAppInfo& info);
+// The footer's version text: "author · vVERSION", or "vVERSION" without an author.
+QString TLPanelVersionText(const TLAppInfo& info);
+
+// The chip text of a pressure level: "压力严重" from 4 up, "压力警告" for 2, else "压力正常".
+QString TLPressureChipText(int32_t level);
+
+// What an end-process item of a process menu carries: the process as it was when the menu was
+// built (its pid and its start time, which together tell it from a later process with the same
+// pid), its name and the signal. The item's data is the list (pid, name, signal, startTime).
+struct TLProcTarget {
+    int32_t pid = 0;
+    QString name;
+    int signal = 0;
+    uint64_t startTime = 0; // 0: could not be read when the menu was built
+};
+// Reads an item's data; missing or malformed entries read as 0 or empty.
+TLProcTarget TLProcTargetFrom(const QVariant& data);
+
+// The popover's content: memory figures, composition bar and legend, usage history, pressure,
+// swap and CPU, the process list with its two tabs, and the footer. The view is built once, the
+// first time it is asked for; the render calls do nothing before that.
+//
+// The root view is 322 wide and as high as its content; it paints no background of its own (the
+// popover window paints the panel grey behind it) and draws in the appearance set on it or an
+// ancestor with TLSetAppearance.
+class TLPanelController : public QObject {
+    Q_OBJECT
+public:
+    explicit TLPanelController(TLPanelServices services = TLPanelServices::system(),
+                               QObject* parent = nullptr);
+    ~TLPanelController() override;
+
+    // Weak: the delegate must outlive the controller or be reset.
+    void setDelegate(TLPanelDelegate* delegate) { _delegate = delegate; }
+    TLPanelDelegate* delegate() const { return _delegate; }
+
+    // The root view; built on the first call.
+    QWidget* view();
+    bool isViewLoaded() const { return _view != nullptr; }
+
+    // --- System figures.
+    // Puts a system sample and the usage history (fractions 0 … 1, oldest first) on the panel.
+    void renderSystem(const TLSystemStats& stats, const std::vector<double>& history);
+
+    // --- Process list and tabs.
+    // 0 memory, anything else energy. Selects the tab's segment and re-renders the last list once
+    // the view exists; never tells the delegate.
+    int64_t tab() const { return _tab; }
+    void setTab(int64_t tab);
+    // Rows shown, kept within 3 … 12. Re-renders the last list once the view exists.
+    int64_t rowCount() const { return _rowCount; }
+    void setRowCount(int64_t rowCount);
+    // Shows the first rowCount rows and hides the others.
+    void applyRowCount();
+    // The tab control's action: takes its selection as the tab, re-renders, tells the delegate.
+    void segChanged();
+    // Sorts and shows a process sample (null counts as empty) and remembers it as lastProcs.
+    void renderProcesses(const std::vector<TLProc>* procs);
+    const std::vector<TLProc>& lastProcs() const { return _lastProcs; }
+
+    // --- Process commands.
+    // A new context menu for a process: heading "NAME  (PID N)", a separator, "复制进程名",
+    // "结束进程…", "强制结束进程…". The caller owns it. Its commands run from the event loop once
+    // the menu has closed.
+    QMenu* menuForProc(const TLProc& proc);
+    // "复制进程名": the item's name as plain text on the clipboard.
+    void copyName(QAction* item);
+    // "结束进程…" / "强制结束进程…": confirmation, then the signal, for the item's process.
+    void killProc(QAction* item);
+
+    // --- Footer actions.
+    // Tells the delegate the gear was clicked, passing the sender (the gear button).
+    void gearClicked(QWidget* sender);
+    // Asks the delegate to close the panel, then opens the desktop's system monitor.
+    void openActivityMonitor();
+
+    // --- The views (null before the view is loaded).
+    QWidget* gearButton() const;
+    QAbstractButton* activityMonitorButton() const;
+    QLabel* titleLabel() const { return _title; }
+    QLabel* versionLabel() const { return _version; }
+    TLChip* chip() const { return _chip; }
+    QLabel* bigValue() const { return _bigValue; }
+    QLabel* totalValue() const { return _totalValue; }
+    TLStackedBarView* bar() const { return _bar; }
+    const QList<QLabel*>& legendValues() const { return _legendValues; }
+    QLabel* usageNow() const { return _usageNow; }
+    TLSparkView* spark() const { return _spark; }
+    QLabel* pressureValue() const { return _pressureValue; }
+    QLabel* swapValue() const { return _swapValue; }
+    QLabel* cpuValue() const { return _cpuValue; }
+    TLSegmentedControl* seg() const { return _seg; }
+    QWidget* rowsStack() const { return _rowsStack; }
+    const QList<TLProcRow*>& rows() const { return _rows; }
+    QLabel* footNote() const { return _footNote; }
+    // The fourteen items of the main column, top to bottom.
+    const QList<QWidget*>& columnItems() const { return _columnItems; }
+
+private:
+    void loadView();
+    void forgetView();
+    void updateViewSize();
+    void copyText(const QVariant& data);
+    void runKill(const QVariant& data);
+
+    TLPanelServices _services;
+    TLPanelDelegate* _delegate = nullptr;
+    int64_t _tab = 0;
+    int64_t _rowCount = 8;
+    std::vector<TLProc> _lastProcs;
+
+    QPointer<QWidget> _view;
+    QVBoxLayout* _column = nullptr;
+    QList<QWidget*> _columnItems;
+    QLabel* _title = nullptr;
+    TLChip* _chip = nullptr;
+    QLabel* _bigValue = nullptr;
+    QLabel* _totalValue = nullptr;
+    TLStackedBarView* _bar = nullptr;
+    QList<QLabel*> _legendValues;
+    QLabel* _usageNow = nullptr;
+    TLSparkView* _spark = nullptr;
+    QLabel* _pressureValue = nullptr;
+    QLabel* _swapValue = nullptr;
+    QLabel* _cpuValue = nullptr;
+    TLSegmentedControl* _seg = nullptr;
+    QWidget* _rowsStack = nullptr;
+    QList<TLProcRow*> _rows;
+    QLabel* _footNote = nullptr;
+    TLBezelButton* _activityMonitor = nullptr;
+    QLabel* _version = nullptr;
+    TLBezelButton* _gear = nullptr;
+};
