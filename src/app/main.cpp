@@ -1,35 +1,111 @@
+#include "app/TLAppDelegate.h"
+#include "app/TLLaunchAtLogin.h"
+#include "app/TLPreferences.h"
+#include "format/TLStatusBarImage.h"
+#include "platform/TLSingleInstance.h"
 #include "sampling/TLMetrics.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QPalette>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
 int signalPipe[2] = {-1, -1};
 void onSignal(int) {
     const char c = 1;
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
 }
+
+// SIGINT and SIGTERM end the program like "退出" does.
+void quitOnSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+}
+
+TLAppearance systemAppearance() {
+    return QApplication::palette().color(QPalette::Window).lightnessF() < 0.5 ? TLAppearance::Dark
+                                                                              : TLAppearance::Light;
+}
+
 } // namespace
 
-// The tray application is filled in by later work; for now it samples on the timer and quits
-// cleanly on SIGINT or SIGTERM.
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    }
-    TLMetrics::shared().sampleSystem();
-    QTimer timer;
-    timer.setTimerType(Qt::CoarseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [] { TLMetrics::shared().sampleSystem(); });
-    timer.start(2000);
-    return app.exec();
+    // Snapshot mode needs no display: without one, render offscreen.
+    const bool snapshot = qEnvironmentVariableIsSet("TL_SNAPSHOT");
+    if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    app.setApplicationName(QStringLiteral(TIDE_APP_ID));
+    app.setApplicationDisplayName(QString::fromUtf8(TIDE_DISPLAY_NAME));
+
+    // The interface is Chinese: standard buttons too.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTranslator);
+
+    // One copy per user: a new start asks the running one to quit and takes its place.
+    TLSingleInstance instance(QStringLiteral(TIDE_APP_ID));
+    QObject::connect(&instance, &TLSingleInstance::quitRequested, &app, &QCoreApplication::quit);
+    instance.start();
+    quitOnSignals(app);
+
+    auto statusItem = TLMakeStatusItem();
+    auto popover = TLMakePopover();
+    auto monitor = TLMakeOutsideClickMonitor();
+    auto menus = TLMakeMenuPresenter();
+    auto procQueue = TLMakeSerialQueue(QStringLiteral(TIDE_APP_ID ".proc"));
+
+    TLAppEnvironment env;
+    env.preferences = &TLPreferences::standard();
+    env.statusItem = statusItem.get();
+    env.popover = popover.get();
+    env.monitor = monitor.get();
+    env.menus = menus.get();
+    env.procQueue = procQueue.get();
+    env.scheduler = &TLMainScheduler();
+    env.alerts = &TLSystemAlerts();
+    env.launcher = &TLSystemAppLauncher();
+    env.panelServices = TLPanelServices::system();
+    env.sampleSystem = [] { return TLMetrics::shared().sampleSystem(); };
+    env.sampleProcesses = [] { return TLMetrics::shared().sampleProcesses(); };
+    env.terminate = [] { QCoreApplication::quit(); };
+    env.exitNow = [](int status) {
+        std::fflush(nullptr);
+        ::_exit(status);
+    };
+    env.now = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    env.systemAppearance = systemAppearance;
+    env.trayAppearance = [] { return TLTrayAppearance(); };
+    env.agentPath = TLAgentPath();
+    env.executablePath = QCoreApplication::applicationFilePath();
+    env.info = TLCurrentAppInfo();
+    if (snapshot) env.snapshotDir = qEnvironmentVariable("TL_SNAPSHOT");
+    env.autoOpen = qEnvironmentVariableIsSet("TL_AUTO_OPEN");
+
+    TLAppDelegate delegate(env);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    app.exec();
+    return 0;
 }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 #include <QString>
 #include <QVariant>
 

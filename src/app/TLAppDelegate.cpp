@@ -1,0 +1,433 @@
+#include "app/TLAppDelegate.h"
+
+#include "app/TLAbout.h"
+#include "app/TLLaunchAtLogin.h"
+#include "app/TLPreferences.h"
+#include "app/TLSettingsMenuModel.h"
+#include "app/TLStatusPresentation.h"
+#include "app/TLTrayIcon.h"
+#include "format/TLStatusBarImage.h"
+#include "widgets/TLAppearance.h"
+
+#include <QActionGroup>
+#include <QGuiApplication>
+#include <QDir>
+#include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// A tray click that comes this soon after an outside click closed the popover is the same
+// gesture: the click on the tray icon that the tray host received first.
+constexpr double kSameGestureSeconds = 0.35;
+
+// The menu title of a model item: '&' would read as a shortcut marker.
+QString menuText(const QString& title) {
+    QString t = title;
+    return t.replace(u'&', QStringLiteral("&&"));
+}
+
+} // namespace
+
+TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
+    : QObject(parent), _env(std::move(env)) {
+    _history.reserve(kHistoryLength);
+    _timer.setTimerType(Qt::CoarseTimer);
+    connect(&_timer, &QTimer::timeout, this, [this] { tick(); });
+    if (_env.statusItem) {
+        connect(_env.statusItem, &TLStatusItem::clicked, this,
+                [this](TLStatusItem::Button button, bool control) {
+                    statusClicked(Click{button, control});
+                });
+    }
+}
+
+TLAppDelegate::~TLAppDelegate() {
+    applicationWillTerminate();
+}
+
+QString TLAppDelegate::displayName() const {
+    return _env.info.displayName.isEmpty() ? QStringLiteral("潮汐") : _env.info.displayName;
+}
+
+// ---------------------------------------------------------------- start-up and the loop
+
+void TLAppDelegate::applicationDidFinishLaunching() {
+    _env.preferences->registerStandardDefaults();
+    _history.clear();
+
+    _panel = std::make_unique<TLPanelController>(_env.panelServices);
+    _panel->setDelegate(this);
+    _panel->setRowCount(_env.preferences->integerForKey(TLRows));
+    _panel->setTab(_env.preferences->integerForKey(TLTab));
+    // Built now rather than at the first opening, so that the first opening already shows
+    // figures; drawn in the system's appearance.
+    TLSetAppearance(_panel->view(),
+                    _env.systemAppearance ? _env.systemAppearance() : TLAppearance::Light);
+
+    restartTimer();
+    tick();
+
+    if (_env.snapshotDir) {
+        runSnapshotMode();
+    } else if (_env.autoOpen) {
+        QPointer<TLAppDelegate> self(this);
+        _env.scheduler->after(1.2, [self] {
+            if (self) self->statusClicked();
+        });
+    }
+}
+
+void TLAppDelegate::applicationWillTerminate() {
+    if (_monitorToken != 0 && _env.monitor) _env.monitor->remove(_monitorToken);
+    _monitorToken = 0;
+}
+
+void TLAppDelegate::restartTimer() {
+    _timer.stop();
+    double seconds = _env.preferences->doubleForKey(TLInterval);
+    // Below half a second (and anything that is not a number) the timer runs every 2 seconds.
+    if (!(seconds >= 0.5)) seconds = 2.0;
+    // A value too large for the timer runs at the longest interval it can keep.
+    const double ms = std::min(seconds * 1000.0, static_cast<double>(INT_MAX));
+    _timer.setInterval(static_cast<int>(std::lround(ms)));
+    _timer.start();
+}
+
+void TLAppDelegate::tick() {
+    const TLSystemStats sample = _env.sampleSystem();
+    if (_history.size() >= kHistoryLength)
+        _history.erase(_history.begin(),
+                       _history.begin() +
+                           static_cast<std::ptrdiff_t>(_history.size() - kHistoryLength + 1));
+    _history.push_back(std::min(1.0, sample.usagePercent / 100.0));
+    updateStatusItem(sample);
+    if (_env.popover->isShown()) {
+        _panel->renderSystem(sample, _history);
+        refreshProcs();
+    }
+}
+
+void TLAppDelegate::refreshProcs() {
+    if (_sampling) return;
+    _sampling = true;
+    auto result = std::make_shared<std::vector<TLProc>>();
+    QPointer<TLAppDelegate> self(this);
+    auto sample = _env.sampleProcesses;
+    _env.procQueue->async([result, sample] { *result = sample(); },
+                          [self, result] {
+                              if (!self) return;
+                              self->_sampling = false;
+                              if (self->_env.popover->isShown())
+                                  self->_panel->renderProcesses(result.get());
+                          });
+}
+
+void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
+    const TLPreferences& prefs = *_env.preferences;
+    const TLStatusPresentation p = TLComputeStatusPresentation(
+        sample, prefs.integerForKey(TLBarMode), prefs.integerForKey(TLMetric),
+        prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU));
+    const TLAppearance tray = _env.trayAppearance ? _env.trayAppearance() : TLAppearance::Dark;
+    const TLTrayIconContent content = TLTrayIconContentFor(p);
+    const quint64 key = TLTrayIconKey(content, tray);
+    if (!_hasIcon || key != _iconKey) {
+        const TLTrayIcon icon = TLMakeTrayIcon(content, tray);
+        _env.statusItem->setIcon(icon.icon, icon.key);
+        _iconKey = key;
+        _hasIcon = true;
+    }
+    _env.statusItem->setTitle(p.title);
+    _env.statusItem->setToolTip(p.toolTip);
+}
+
+// ---------------------------------------------------------------- popover
+
+void TLAppDelegate::statusClicked(std::optional<Click> click) {
+    if (click && (click->button == TLStatusItem::Button::Right || click->control)) {
+        popUpSettingsFromStatusItem();
+        return;
+    }
+    if (_env.popover->isShown()) {
+        closePopover();
+        return;
+    }
+    // The press on the tray icon that closed the popover as an outside click: it stays closed.
+    if (click && _env.now && _env.now() - _lastOutsideClose < kSameGestureSeconds) return;
+
+    const TLSystemStats sample = _env.sampleSystem();
+    _panel->renderSystem(sample, _history);
+    _env.popover->show(_panel->view(), _env.statusItem->geometry());
+    refreshProcs();
+    QPointer<TLAppDelegate> self(this);
+    _env.scheduler->after(0.9, [self] {
+        if (self && self->_env.popover->isShown()) self->refreshProcs();
+    });
+    if (_monitorToken == 0) {
+        _monitorToken = _env.monitor->install([self] {
+            if (!self) return;
+            if (self->_env.now) self->_lastOutsideClose = self->_env.now();
+            self->closePopover();
+        });
+    }
+}
+
+void TLAppDelegate::closePopover() {
+    if (_env.popover->isShown()) _env.popover->close();
+    if (_monitorToken != 0) {
+        _env.monitor->remove(_monitorToken);
+        _monitorToken = 0;
+    }
+}
+
+void TLAppDelegate::popUpSettingsFromStatusItem() {
+    std::unique_ptr<QMenu> menu(settingsMenu());
+    _env.statusItem->popUpMenu(menu.get());
+}
+
+void TLAppDelegate::panelDidSelectTab(int64_t tab) {
+    _env.preferences->setInteger(tab, TLTab);
+}
+
+void TLAppDelegate::panelDidClickGear(QWidget* gear) {
+    QMenu* menu = settingsMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    _env.menus->popUp(menu, QPoint(0, (gear ? gear->height() : 0) + 4), gear);
+}
+
+void TLAppDelegate::panelWantsClose() {
+    closePopover();
+}
+
+// ---------------------------------------------------------------- settings menu
+
+QMenu* TLAppDelegate::settingsMenu() {
+    const TLPreferences& prefs = *_env.preferences;
+    TLSettingsState state;
+    state.barMode = prefs.integerForKey(TLBarMode);
+    state.metric = prefs.integerForKey(TLMetric);
+    state.showCPU = prefs.boolForKey(TLShowCPU);
+    state.mono = prefs.boolForKey(TLMono);
+    state.interval = prefs.doubleForKey(TLInterval);
+    state.rows = prefs.integerForKey(TLRows);
+    state.launchAtLogin = launchAtLoginEnabled();
+    state.displayName = _env.info.displayName;
+
+    std::function<void(QMenu*, const std::vector<TLSettingsItem>&)> fill =
+        [&](QMenu* menu, const std::vector<TLSettingsItem>& items) {
+            for (const TLSettingsItem& item : items) {
+                if (item.separator) {
+                    menu->addSeparator();
+                    continue;
+                }
+                if (!item.submenu.empty()) {
+                    fill(menu->addMenu(menuText(item.title)), item.submenu);
+                    continue;
+                }
+                QAction* action = menu->addAction(menuText(item.title));
+                const bool checkable = item.action != TLSettingsAction::OpenActivityMonitor &&
+                                       item.action != TLSettingsAction::ShowAbout &&
+                                       item.action != TLSettingsAction::Quit;
+                action->setCheckable(checkable);
+                action->setChecked(item.checked);
+                const int64_t tag = item.tag;
+                const double value = item.value;
+                QPointer<TLAppDelegate> self(this);
+                auto run = [self](auto f) {
+                    return [self, f] {
+                        if (self) f(*self);
+                    };
+                };
+                std::function<void()> handler;
+                switch (item.action) {
+                case TLSettingsAction::SetBarMode:
+                    handler = run([tag](TLAppDelegate& d) { d.setBarMode(tag); });
+                    break;
+                case TLSettingsAction::SetMetric:
+                    handler = run([tag](TLAppDelegate& d) { d.setMetric(tag); });
+                    break;
+                case TLSettingsAction::ToggleShowCPU:
+                    handler = run([](TLAppDelegate& d) { d.toggleShowCPU(); });
+                    break;
+                case TLSettingsAction::ToggleMono:
+                    handler = run([](TLAppDelegate& d) { d.toggleMono(); });
+                    break;
+                case TLSettingsAction::SetInterval:
+                    handler = run([value](TLAppDelegate& d) { d.setInterval(value); });
+                    break;
+                case TLSettingsAction::SetRows:
+                    handler = run([tag](TLAppDelegate& d) { d.setRows(tag); });
+                    break;
+                case TLSettingsAction::ToggleLaunchAtLogin:
+                    handler = run([](TLAppDelegate& d) { d.toggleLaunchAtLogin(); });
+                    break;
+                case TLSettingsAction::OpenActivityMonitor:
+                    handler = run([](TLAppDelegate& d) { d.openAM(); });
+                    break;
+                case TLSettingsAction::ShowAbout:
+                    handler = run([](TLAppDelegate& d) { d.showAbout(); });
+                    break;
+                case TLSettingsAction::Quit:
+                    handler = run([](TLAppDelegate& d) { d.quit(); });
+                    break;
+                case TLSettingsAction::None:
+                    break;
+                }
+                if (handler) {
+                    // Queued: the menu closes before the action runs (About opens an alert).
+                    connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
+                }
+            }
+        };
+    auto* menu = new QMenu;
+    fill(menu, TLBuildSettingsMenu(state));
+    return menu;
+}
+
+void TLAppDelegate::setBarMode(int64_t tag) {
+    _env.preferences->setInteger(tag, TLBarMode);
+    tick();
+}
+
+void TLAppDelegate::setMetric(int64_t tag) {
+    _env.preferences->setInteger(tag, TLMetric);
+    tick();
+}
+
+void TLAppDelegate::toggleShowCPU() {
+    _env.preferences->setBool(!_env.preferences->boolForKey(TLShowCPU), TLShowCPU);
+    tick();
+}
+
+void TLAppDelegate::toggleMono() {
+    _env.preferences->setBool(!_env.preferences->boolForKey(TLMono), TLMono);
+    tick();
+}
+
+void TLAppDelegate::setInterval(double seconds) {
+    _env.preferences->setDouble(seconds, TLInterval);
+    restartTimer();
+}
+
+void TLAppDelegate::setRows(int64_t tag) {
+    _env.preferences->setInteger(tag, TLRows);
+    _panel->setRowCount(tag);
+}
+
+void TLAppDelegate::quit() {
+    if (_env.terminate) _env.terminate();
+}
+
+// ---------------------------------------------------------------- login, About, system monitor
+
+bool TLAppDelegate::launchAtLoginEnabled() const {
+    return TLLaunchAtLoginEnabled(_env.agentPath);
+}
+
+void TLAppDelegate::toggleLaunchAtLogin() {
+    TLToggleLaunchAtLogin(_env.agentPath, _env.executablePath, displayName());
+}
+
+void TLAppDelegate::showAbout() {
+    closePopover();
+    const TLAboutTexts texts = TLComposeAbout(_env.info, TLAboutDescription());
+    TLAlert alert;
+    alert.style = TLAlert::Style::Informational;
+    alert.messageText = texts.message;
+    alert.informativeText = texts.informative;
+    _env.alerts->run(alert);
+}
+
+void TLAppDelegate::openAM() {
+    _env.launcher->openSystemMonitor();
+}
+
+// ---------------------------------------------------------------- snapshot mode
+
+QString TLSnapshotPath(const QString& dir, const QString& name) {
+    return dir.isEmpty() ? name : QDir(dir).filePath(name);
+}
+
+void TLWriteSnapshot(QWidget* view, const QString& path, bool dark) {
+    const QRect r = view->rect();
+    QImage image(r.width(), r.height(), QImage::Format_ARGB32);
+    image.setDevicePixelRatio(1.0);
+    // Device white 0.17 or 0.96, opaque, under the whole picture.
+    const int white = dark ? qRound(0.17 * 255) : qRound(0.96 * 255);
+    image.fill(QColor(white, white, white));
+    {
+        QPainter p(&image);
+        view->render(&p, QPoint(), QRegion(r), QWidget::DrawChildren);
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    if (image.save(&file, "PNG")) file.commit();
+}
+
+void TLAppDelegate::runSnapshotMode() {
+    const QString dir = _env.snapshotDir.value_or(QString());
+    statusClicked();
+    QPointer<TLAppDelegate> self(this);
+    _env.scheduler->after(2.5, [self, dir] {
+        if (self) self->snapshotStep(0, dir);
+    });
+}
+
+void TLAppDelegate::next(int step, const QString& dir) {
+    QPointer<TLAppDelegate> self(this);
+    _env.scheduler->after(0.45, [self, step, dir] {
+        if (self) self->snapshotStep(step + 1, dir);
+    });
+}
+
+void TLAppDelegate::snapshotStep(int step, const QString& dir) {
+    QWidget* view = _panel->view();
+    switch (step) {
+    case 0:
+        TLSetAppearance(view, TLAppearance::Light);
+        next(step, dir);
+        return;
+    case 1:
+        TLWriteSnapshot(view, TLSnapshotPath(dir, QStringLiteral("panel-light.png")), false);
+        next(step, dir);
+        return;
+    case 2:
+        TLSetAppearance(view, TLAppearance::Dark);
+        next(step, dir);
+        return;
+    case 3:
+        TLWriteSnapshot(view, TLSnapshotPath(dir, QStringLiteral("panel-dark.png")), true);
+        next(step, dir);
+        return;
+    case 4:
+        _panel->setTab(1);
+        TLSetAppearance(view, TLAppearance::Light);
+        next(step, dir);
+        return;
+    case 5:
+        TLWriteSnapshot(view, TLSnapshotPath(dir, QStringLiteral("panel-energy.png")), false);
+        next(step, dir);
+        return;
+    default:
+        break;
+    }
+    const double f = _env.sampleSystem().usagePercent / 100.0;
+    const qreal scale = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    const struct {
+        int level;
+        const char* name;
+    } icons[] = {{1, "icon-normal.png"}, {4, "icon-critical.png"}};
+    for (const auto& icon : icons) {
+        const QImage image = TLStatusBarImage(TLPressureColor(icon.level), false, f)
+                                 .toImage(scale, TLAppearance::Light, Qt::black);
+        QSaveFile file(TLSnapshotPath(dir, QString::fromLatin1(icon.name)));
+        if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG")) file.commit();
+    }
+    _env.exitNow(0);
+}
