@@ -30,11 +30,49 @@ bool scanInteger(std::string_view& s, Int& out) {
     skipBlanks(s);
     const char* first = s.data();
     const char* last = s.data() + s.size();
-    if (first != last && *first == '+') ++first;
+    // One sign at most: "+5" and "-5", never "+-5".
+    if (first != last && *first == '+') {
+        ++first;
+        if (first != last && *first == '-') return false;
+    }
     auto [ptr, ec] = std::from_chars(first, last, out);
     if (ec != std::errc()) return false;
     s.remove_prefix(static_cast<size_t>(ptr - s.data()));
     return true;
+}
+
+// Whether a decimal number that a double cannot hold is too small (rather than too large): its
+// magnitude's decimal exponent, from the digits and the written exponent, is negative.
+bool tooSmall(const char* first, const char* last) {
+    const char* p = first;
+    if (p != last && (*p == '-' || *p == '+')) ++p;
+    long long magnitude = 0; // position of the first significant digit relative to the point
+    bool seenPoint = false, significant = false;
+    long long position = 0;
+    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            seenPoint = true;
+            continue;
+        }
+        if (!significant && *p != '0') {
+            significant = true;
+            magnitude = seenPoint ? -(position + 1) : 0;
+        }
+        if (seenPoint)
+            ++position;
+        else if (significant)
+            ++magnitude;
+    }
+    long long exponent = 0;
+    if (p != last) {
+        ++p;
+        bool negative = false;
+        if (p != last && (*p == '+' || *p == '-')) negative = *p++ == '-';
+        for (; p != last && exponent < 100000; ++p)
+            exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+    return magnitude + exponent < 0;
 }
 
 // A decimal floating-point number: sign, digits, optional fraction, optional exponent.
@@ -68,8 +106,13 @@ bool scanDouble(std::string_view& s, double& out) {
     const char* numFirst = (first != last && *first == '+') ? first + 1 : first;
     auto [ptr, ec] = std::from_chars(numFirst, p, out, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
-        out = (*first == '-') ? -std::numeric_limits<double>::max()
-                              : std::numeric_limits<double>::max();
+        // Too large: the largest double of that sign. Too small: 0.
+        if (!tooSmall(numFirst, p)) {
+            out = (*first == '-') ? -std::numeric_limits<double>::max()
+                                  : std::numeric_limits<double>::max();
+        } else {
+            out = 0.0;
+        }
     } else if (ec != std::errc() || ptr != p) {
         return false;
     }

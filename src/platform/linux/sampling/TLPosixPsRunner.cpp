@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,13 +78,22 @@ private:
             _data.append(buf, static_cast<size_t>(n));
         }
         _out.reset();
-        // Wait for the exit until the deadline; then stop the whole group.
+        // Wait for the exit until the deadline; then stop the whole group. A pidfd becomes
+        // readable the moment the child exits; without one (older kernels), poll every 1 ms.
         int status = 0;
-        while (!timedOut) {
-            const pid_t r = ::waitpid(_pid, &status, WNOHANG);
-            if (r == _pid || (r < 0 && errno != EINTR)) return;
-            if (msLeft() == 0) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!timedOut) {
+            TLFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, _pid, 0)));
+            for (;;) {
+                const pid_t r = ::waitpid(_pid, &status, WNOHANG);
+                if (r == _pid || (r < 0 && errno != EINTR)) return;
+                if (msLeft() == 0) break;
+                if (pidfd.valid()) {
+                    pollfd p{pidfd.get(), POLLIN, 0};
+                    ::poll(&p, 1, msLeft());
+                } else {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }
         }
         ::kill(-_pid, SIGKILL);
         ::kill(_pid, SIGKILL);

@@ -22,11 +22,20 @@ long TLPreadAll(int fd, char* buf, size_t size) {
 }
 
 long TLReadFileAt(int dirfd, const char* path, char* buf, size_t size) {
+    if (size == 0) return -1;
     const int fd = ::openat(dirfd, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
-    const long n = TLPreadAll(fd, buf, size);
+    // One read: the per-process files are far smaller than the buffer, and procfs hands a small
+    // file over whole; a second read only to see the end of the file would make the kernel
+    // generate the text again.
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, size - 1);
+    } while (n < 0 && errno == EINTR);
     ::close(fd);
-    return n;
+    if (n < 0) return -1;
+    buf[n] = '\0';
+    return static_cast<long>(n);
 }
 
 static bool isBlank(char c) {

@@ -9,7 +9,8 @@
 // of bytes read, or -1 on failure. Output longer than the buffer is cut.
 long TLPreadAll(int fd, char* buf, size_t size);
 
-// Opens `path` (relative to `dirfd`), reads it like TLPreadAll and closes it.
+// Opens `path` (relative to `dirfd`), reads it with a single read (enough for the small files of
+// procfs) into `buf` (NUL-terminated) and closes it. Returns the bytes read, or -1.
 long TLReadFileAt(int dirfd, const char* path, char* buf, size_t size);
 
 // The value of a "Key:   value ..." line of /proc/meminfo or /proc/PID/status, as an unsigned

@@ -43,7 +43,7 @@ bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread,
         if (f.empty()) break;
         if (field == 22 && !TLScanU64(f, start)) start = 0;
     }
-    ticks = utime + stime;
+    if (__builtin_add_overflow(utime, stime, &ticks)) ticks = UINT64_MAX;
     kernelThread = (flags & kPFKthread) != 0;
     startTime = start;
     return true;
@@ -61,7 +61,12 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
     TLFindKeyValue(text, "RssShmem", shmem);
     TLFindKeyValue(text, "VmSwap", swap);
     if (!TLFindKeyValue(text, "voluntary_ctxt_switches", vol)) return false;
-    footprint = (anon + shmem + swap) * 1024;
+    // Saturating: absurd counters must not wrap round to small ones.
+    uint64_t kib = 0, bytes = 0;
+    if (__builtin_add_overflow(anon, shmem, &kib) || __builtin_add_overflow(kib, swap, &kib) ||
+        __builtin_mul_overflow(kib, uint64_t{1024}, &bytes))
+        bytes = UINT64_MAX;
+    footprint = bytes;
     wakeups = vol;
     return true;
 }
@@ -111,7 +116,7 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
     uint64_t footprint = 0, wakeups = 0;
     if (!TLParseProcStatus({buf, static_cast<size_t>(n)}, footprint, wakeups))
         return TLInspectResult::Failed;
-    out.cpuTimeNs = ticks * _nsPerTick;
+    if (__builtin_mul_overflow(ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
     out.idleWakeups = wakeups;
     out.footprint = footprint;
     out.startTime = start;
