@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test bench snapshot format clean
+.PHONY: all deps configure build run test bench snapshot snapshot-only readme-images format clean
 
 all: build
 
@@ -18,8 +18,11 @@ configure: deps $(BUILD)/build.ninja
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# On a desktop: the monitor in the tray (a second `make run` replaces the first).
+# Without a display: the snapshot images, as `make snapshot` writes them.
 run: build
-	@$(BUILD)/tide-sample --processes
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then exec $(BUILD)/tide; \
+	else echo "No display: rendering the panel into ./snapshot/ instead."; $(MAKE) --no-print-directory snapshot-only; fi
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
@@ -27,8 +30,20 @@ test: build
 bench: build
 	@scripts/run-bench $(BUILD)
 
-snapshot: build
-	@echo "snapshot mode is not yet available"
+# The panel in light and dark, the energy tab and the two gauge icons, as PNG files in ./snapshot/.
+snapshot: build snapshot-only
+
+snapshot-only:
+	@mkdir -p snapshot
+	@QT_QPA_PLATFORM=offscreen TL_SNAPSHOT="$(CURDIR)/snapshot" $(BUILD)/tide 2>/dev/null
+	@for f in panel-light panel-dark panel-energy icon-normal icon-critical; do \
+	    [ -f "snapshot/$$f.png" ] && echo "$(CURDIR)/snapshot/$$f.png"; done; true
+
+# Refreshes the pictures the README shows from a new snapshot.
+readme-images: snapshot
+	@mkdir -p docs
+	@cp snapshot/panel-light.png snapshot/panel-dark.png docs/
+	@echo "docs/panel-light.png docs/panel-dark.png updated"
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -40,6 +40,8 @@ public:
                 box.setIconPixmap(
                     icon.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
         }
+        // Process names are shown as they are, never read as markup.
+        box.setTextFormat(Qt::PlainText);
         box.setText(alert.messageText);
         box.setInformativeText(alert.informativeText);
         QList<QAbstractButton*> buttons;
