@@ -95,7 +95,21 @@ int main(int argc, char** argv) {
             .count();
     };
     env.systemAppearance = systemAppearance;
-    env.trayAppearance = [] { return TLTrayAppearance(); };
+    // The tray's appearance, read from its pixels around the icon where the desktop lets us (an
+    // embedding tray on X11), looked at again every 30 seconds; a guess from the desktop otherwise.
+    env.trayAppearance = [item = statusItem.get(), now = env.now, checked = -1e9,
+                          cached = TLTrayAppearance(), seen = false]() mutable {
+        const double t = now();
+        if (!seen || t - checked >= 30) {
+            checked = t;
+            const QColor background = item->backgroundColor();
+            seen = background.isValid();
+            cached = !seen                           ? TLTrayAppearance()
+                     : background.lightnessF() < 0.5 ? TLAppearance::Dark
+                                                     : TLAppearance::Light;
+        }
+        return cached;
+    };
     env.agentPath = TLAgentPath();
     env.executablePath = QCoreApplication::applicationFilePath();
     env.info = TLCurrentAppInfo();

@@ -3,6 +3,7 @@
 // outside-click monitor, menus popped up at a point, and the serial background queue. Each is an
 // interface so that the application's state machine runs headless in tests.
 
+#include <QColor>
 #include <QIcon>
 #include <QObject>
 #include <QPoint>
@@ -32,6 +33,9 @@ public:
     virtual QRect geometry() const = 0;
     // Opens `menu` under the item and returns when it has closed.
     virtual void popUpMenu(QMenu* menu) = 0;
+    // The colour of the bar behind the item, where it can be seen (the tray's pixels around the
+    // icon); invalid when it cannot.
+    virtual QColor backgroundColor() const { return {}; }
 
 signals:
     // A click on the item. `control` tells whether the Control key was held.

@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QHash>
+#include <QImage>
 #include <QMenu>
 #include <QMetaObject>
+#include <QPixmap>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -50,6 +53,35 @@ public:
         if (toolTip != _tray.toolTip()) _tray.setToolTip(toolTip);
     }
     QRect geometry() const override { return _tray.geometry(); }
+
+    // The most common colour of the screen inside the icon's slot: the icon covers only a part
+    // of its square, so what shows most is the tray's own background.
+    QColor backgroundColor() const override {
+        const QRect g = geometry();
+        if (!g.isValid() || g.isEmpty()) return {};
+        QScreen* screen = QGuiApplication::screenAt(g.center());
+        if (!screen) return {};
+        const QRect local = g.translated(-screen->geometry().topLeft());
+        const QImage image =
+            screen->grabWindow(0, local.x(), local.y(), local.width(), local.height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        if (image.isNull()) return {};
+        QHash<QRgb, int> counts;
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                ++counts[line[x] & 0xF0F0F0];
+        }
+        QRgb best = 0;
+        int most = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > most) {
+                most = it.value();
+                best = it.key();
+            }
+        return most > 0 ? QColor::fromRgb(best) : QColor();
+    }
 
     void popUpMenu(QMenu* menu) override {
         const QRect g = geometry();
