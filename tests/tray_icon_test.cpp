@@ -85,6 +85,19 @@ TEST(TrayIcon, EveryModeFillsTheSquareLegibly) {
     }
 }
 
+// The macOS picture: gauge and title side by side; as wide as both need; a mask when monochrome.
+TEST(TrayIcon, MenuBarPictureLaysGaugeAndTitleSideBySide) {
+    const TLTrayIcon both = TLMakeMenuBarIcon(presentation(0, true), TLAppearance::Light);
+    const TLTrayIcon gauge = TLMakeMenuBarIcon(presentation(3, true), TLAppearance::Light);
+    const TLTrayIcon text = TLMakeMenuBarIcon(presentation(1, false), TLAppearance::Light);
+    const QSize wBoth = both.icon.availableSizes().first();
+    EXPECT_EQ(gauge.icon.availableSizes().first(), QSize(24, 22));
+    EXPECT_GT(wBoth.width(), 24 + 4 + text.icon.availableSizes().first().width());
+    EXPECT_TRUE(TLMakeMenuBarIcon(presentation(0, false, true), TLAppearance::Light).icon.isMask());
+    EXPECT_FALSE(both.icon.isMask());
+    EXPECT_NE(both.key, gauge.key);
+}
+
 TEST(TrayIcon, KeyFollowsThePixels) {
     TLSystemStats s;
     s.total = 100;

@@ -10,8 +10,8 @@
 #include "widgets/TLAppearance.h"
 
 #include <QActionGroup>
-#include <QGuiApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
@@ -135,6 +135,15 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
         sample, prefs.integerForKey(TLBarMode), prefs.integerForKey(TLMetric),
         prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU));
     const TLAppearance tray = _env.trayAppearance ? _env.trayAppearance() : TLAppearance::Dark;
+#ifdef __APPLE__
+    // The menu bar has room for the gauge and the text side by side.
+    const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray);
+    if (!_hasIcon || wide.key != _iconKey) {
+        _env.statusItem->setIcon(wide.icon, wide.key);
+        _iconKey = wide.key;
+        _hasIcon = true;
+    }
+#else
     const TLTrayIconContent content = TLTrayIconContentFor(p);
     const quint64 key = TLTrayIconKey(content, tray);
     if (!_hasIcon || key != _iconKey) {
@@ -143,6 +152,7 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
         _iconKey = key;
         _hasIcon = true;
     }
+#endif
     _env.statusItem->setTitle(p.title);
     _env.statusItem->setToolTip(p.toolTip);
 }

@@ -74,8 +74,7 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
     const bool hasCPU = hasText && !c.cpu.isEmpty();
     // The gauge keeps its 24 × 11 proportions: across the full width, or smaller under two lines
     // of text so that each line keeps a readable height.
-    const qreal gaugeScale =
-        hasCPU ? s * 0.36 / TLStatusBarImageHeight : s / TLStatusBarImageWidth;
+    const qreal gaugeScale = hasCPU ? s * 0.36 / TLStatusBarImageHeight : s / TLStatusBarImageWidth;
     const qreal gaugeW = TLStatusBarImageWidth * gaugeScale;
     const qreal gaugeH = TLStatusBarImageHeight * gaugeScale;
 
@@ -104,6 +103,43 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
         }
     }
     return image;
+}
+
+TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance bar) {
+    const QFont font = TLMonospacedDigitSystemFont(11, QFont::Medium);
+    const QFontMetricsF fm(font);
+    const qreal gap = p.showsGauge && !p.title.isEmpty() ? 4 : 0;
+    const qreal gaugeW = p.showsGauge ? TLStatusBarImageWidth : 0;
+    const qreal textW = p.title.isEmpty() ? 0 : std::ceil(fm.horizontalAdvance(p.title));
+    const qreal h = 22;
+    const QSizeF size(std::max<qreal>(1, gaugeW + gap + textW), h);
+    const QColor ink = TLStatusBarTemplateInk(bar);
+    TLTrayIcon out;
+    for (qreal dpr : {1.0, 2.0}) {
+        QImage image((size * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (p.showsGauge) {
+            painter.save();
+            painter.translate(0, (h - TLStatusBarImageHeight) / 2);
+            TLStatusBarImage(p.gaugeColor, p.gaugeTemplate, p.gaugeFraction)
+                .draw(painter, bar, p.gaugeTemplate ? QColor(Qt::black) : ink);
+            painter.restore();
+        }
+        if (!p.title.isEmpty()) {
+            painter.setFont(font);
+            painter.setPen(p.gaugeTemplate ? QColor(Qt::black) : ink);
+            painter.drawText(QPointF(gaugeW + gap, (h + fm.ascent() - fm.descent()) / 2), p.title);
+        }
+        painter.end();
+        out.icon.addPixmap(QPixmap::fromImage(image));
+        if (dpr == 2.0)
+            out.key = qHashBits(image.constBits(), static_cast<size_t>(image.sizeInBytes()), 7);
+    }
+    out.icon.setIsMask(p.gaugeTemplate);
+    return out;
 }
 
 quint64 TLTrayIconKey(const TLTrayIconContent& c, TLAppearance trayAppearance) {

@@ -41,5 +41,10 @@ struct TLTrayIcon {
     quint64 key = 0;
 };
 TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& content, TLAppearance trayAppearance);
+// The macOS menu bar's picture: the gauge (when shown) and the title side by side, the title in
+// the 11-point medium font with equal-width digits and the label colour, as a status item lays
+// them out. A template gauge makes the whole picture a mask the menu bar tints.
+TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance barAppearance);
+
 // Only the key (cheap enough for every tick): compare before making the icon.
 quint64 TLTrayIconKey(const TLTrayIconContent& content, TLAppearance trayAppearance);
