@@ -4,6 +4,7 @@
 #include "format/TLStatusBarImage.h"
 #include "platform/TLSingleInstance.h"
 #include "sampling/TLMetrics.h"
+#include "widgets/TLFonts.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -53,6 +54,10 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
     app.setApplicationName(QStringLiteral(TIDE_APP_ID));
     app.setApplicationDisplayName(QString::fromUtf8(TIDE_DISPLAY_NAME));
+    // Menus and alerts in the panel's faces, so that Chinese never falls back to another variant.
+    QFont font = QApplication::font();
+    font.setFamilies(TLFontFamilies());
+    QApplication::setFont(font);
 
     // The interface is Chinese: standard buttons too.
     QTranslator qtTranslator;

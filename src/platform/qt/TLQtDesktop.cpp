@@ -38,7 +38,10 @@ public:
                     default: // a double click follows its first click; middle clicks do nothing
                         break;
                     }
-                });
+                },
+                // After the tray's own mouse handling has finished: a menu opened from inside it
+                // would not receive the clicks on its items.
+                Qt::QueuedConnection);
     }
 
     void setIcon(const QIcon& icon, quint64 key) override {
