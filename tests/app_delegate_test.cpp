@@ -1,0 +1,460 @@
+#include "app/TLAbout.h"
+#include "app/TLLaunchAtLogin.h"
+#include "app_fakes.h"
+#include "format/TLFormat.h"
+#include "panel/TLPanelControls.h"
+#include "widgets/TLAppearance.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+std::vector<std::string> names(const std::vector<TLProc>& procs) {
+    std::vector<std::string> out;
+    for (const TLProc& p : procs)
+        out.push_back(p.name);
+    return out;
+}
+
+// Opens the settings menu with a right click on the status item and chooses the item at `path`
+// while it is open; the action runs from the event loop after the menu has gone.
+void choose(AppHarness& h, const QStringList& path) {
+    bool found = false;
+    h.statusItem.whileMenuOpen = [&](QMenu* menu) {
+        if (QAction* a = FindMenuAction(menu, path)) {
+            found = true;
+            a->trigger();
+        }
+    };
+    h.statusItem.click(TLStatusItem::Button::Right);
+    h.statusItem.whileMenuOpen = nullptr;
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(found) << path.join(u'/').toStdString();
+}
+
+QAbstractButton* button(QWidget* w) {
+    return qobject_cast<QAbstractButton*>(w);
+}
+
+} // namespace
+
+TEST(AppDelegate, StartUpRestoresTheStoredChoicesAndTicksOnce) {
+    AppHarness h;
+    h.prefs->setInteger(12, TLRows);
+    h.prefs->setInteger(1, TLTab);
+    h.systemAppearance = TLAppearance::Dark;
+    TLAppDelegate& app = h.launch(/*keepTimer=*/true);
+
+    EXPECT_DOUBLE_EQ(h.prefs->doubleForKey(TLInterval), 2.0); // defaults registered
+    EXPECT_TRUE(app.timer().isActive());
+    EXPECT_EQ(app.timer().interval(), 2000);
+
+    // One sample at once: history and status item, nothing for the closed panel.
+    EXPECT_EQ(h.systemSamples, 1);
+    EXPECT_EQ(app.history(), std::vector<double>{0.5});
+    EXPECT_EQ(h.statusItem.iconKeys.size(), 1u);
+    EXPECT_EQ(h.statusItem.titles, std::vector<QString>{"50%"});
+    EXPECT_EQ(h.statusItem.toolTips.size(), 1u);
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_TRUE(h.queue.jobs.empty());
+    EXPECT_TRUE(h.scheduler.delays.empty());
+    EXPECT_EQ(h.monitor.installs, 0);
+
+    ASSERT_TRUE(app.panel()->isViewLoaded());
+    EXPECT_EQ(app.panel()->rowCount(), 12);
+    EXPECT_EQ(app.panel()->tab(), 1);
+    EXPECT_EQ(app.panel()->seg()->selectedSegment(), 1);
+    EXPECT_EQ(TLEffectiveAppearance(app.panel()->view()), TLAppearance::Dark);
+
+    // The timer is wired to the tick.
+    QMetaObject::invokeMethod(const_cast<QTimer*>(&app.timer()), "timeout");
+    EXPECT_EQ(h.systemSamples, 2);
+    EXPECT_EQ(app.history().size(), 2u);
+}
+
+TEST(AppDelegate, TimerIntervalFromTheStoredValue) {
+    // What the preference file holds → the timer's interval in milliseconds.
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"0.4", 2000}, {"0.5", 500},  {"1", 1000},        {"5", 5000},   {"-3", 2000},
+        {"nan", 2000}, {"abc", 2000}, {"1e300", INT_MAX}, {"inf", 2000}, {"", 2000},
+    };
+    for (const auto& [stored, ms] : cases) {
+        AppHarness h;
+        QFile file(h.prefsPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[General]\nTLInterval=") + stored + "\n");
+        file.close();
+        h.prefs = std::make_unique<TLPreferences>(h.prefsPath());
+        TLAppDelegate& app = h.launch(true);
+        EXPECT_EQ(app.timer().interval(), ms) << stored;
+        EXPECT_TRUE(app.timer().isActive()) << stored;
+    }
+
+    // The fallback does not correct the stored value; restarting takes no sample.
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    h.prefs->setDouble(0.4, TLInterval);
+    app.restartTimer();
+    EXPECT_EQ(app.timer().interval(), 2000);
+    EXPECT_DOUBLE_EQ(h.prefs->doubleForKey(TLInterval), 0.4);
+    EXPECT_EQ(h.systemSamples, 1);
+}
+
+TEST(AppDelegate, HistoryKeepsTheLast90Fractions) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch(); // the start-up tick appends 0.5
+    for (int i = 1; i <= 90; ++i) {
+        h.sample.usagePercent = i;
+        app.tick();
+        ASSERT_LE(app.history().size(), TLAppDelegate::kHistoryLength);
+    }
+    ASSERT_EQ(app.history().size(), 90u); // 91 ticks: the oldest went
+    EXPECT_DOUBLE_EQ(app.history().front(), 0.01);
+    EXPECT_DOUBLE_EQ(app.history().back(), 0.90);
+
+    for (const auto& [usage, fraction] :
+         std::vector<std::pair<double, double>>{{100, 1.0}, {250, 1.0}, {0, 0.0}}) {
+        h.sample.usagePercent = usage;
+        app.tick();
+        EXPECT_EQ(app.history().back(), fraction) << usage;
+        EXPECT_EQ(app.history().size(), 90u);
+    }
+    EXPECT_DOUBLE_EQ(app.history().front(), 0.04);
+}
+
+TEST(AppDelegate, ProcessSamplesOnlyWhileOpenAndOneAtATime) {
+    AppHarness h;
+    h.procs = {{1, "first", 100}};
+    TLAppDelegate& app = h.launch();
+    QLabel* used = app.panel()->bigValue();
+    const QString before = used->text();
+
+    // Closed: the status item follows, the panel does not, no process sample.
+    h.sample.used = 3ULL << 30;
+    for (int i = 0; i < 3; ++i)
+        app.tick();
+    EXPECT_EQ(h.statusItem.titles.size(), 4u);
+    EXPECT_EQ(used->text(), before);
+    EXPECT_TRUE(h.queue.jobs.empty());
+    EXPECT_EQ(h.processSamples, 0);
+
+    // Opening renders a fresh sample (not added to the history) and starts one process sample.
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_EQ(used->text(), TLFormatBytes(3ULL << 30));
+    EXPECT_EQ(app.history().size(), 4u);
+    EXPECT_TRUE(app.sampling());
+    EXPECT_EQ(h.queue.jobs.size(), 1u);
+
+    // While it runs, further requests are dropped; ticks still render the system figures.
+    h.sample.used = 5ULL << 30;
+    app.tick();
+    app.refreshProcs();
+    EXPECT_EQ(used->text(), TLFormatBytes(5ULL << 30));
+    EXPECT_EQ(h.queue.jobs.size(), 1u);
+
+    h.queue.runOne();
+    EXPECT_FALSE(app.sampling());
+    EXPECT_EQ(names(app.panel()->lastProcs()), std::vector<std::string>{"first"});
+
+    // A result that arrives after the panel closed is dropped but ends the sampling state.
+    app.refreshProcs();
+    ASSERT_EQ(h.queue.jobs.size(), 1u);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    h.procs = {{2, "late", 100}};
+    h.queue.runOne();
+    EXPECT_FALSE(app.sampling());
+    EXPECT_EQ(names(app.panel()->lastProcs()), std::vector<std::string>{"first"});
+    app.refreshProcs();
+    EXPECT_EQ(h.queue.jobs.size(), 1u);
+}
+
+TEST(AppDelegate, StatusClickStateMachine) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+
+    // Right click and Control + click: the settings menu; popover and monitor untouched.
+    h.statusItem.click(TLStatusItem::Button::Left, /*control=*/true);
+    EXPECT_EQ(h.statusItem.menus.size(), 1u);
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_EQ(h.monitor.installs, 0);
+
+    h.statusItem.click(TLStatusItem::Button::Left);
+    ASSERT_TRUE(h.popover.shown);
+    EXPECT_EQ(h.popover.anchors.back(), h.statusItem.rect);
+    EXPECT_EQ(h.popover.contents.back(), app.panel()->view());
+    EXPECT_EQ(h.monitor.handlers.size(), 1u);
+    EXPECT_EQ(h.scheduler.delays, std::vector<double>{0.9});
+
+    h.statusItem.click(TLStatusItem::Button::Right);
+    h.statusItem.click(TLStatusItem::Button::Left, /*control=*/true);
+    EXPECT_EQ(h.statusItem.menus.size(), 3u);
+    EXPECT_TRUE(h.popover.shown);
+    EXPECT_EQ(h.monitor.handlers.size(), 1u);
+    EXPECT_EQ(h.popover.closes, 0);
+
+    // Left click toggles; a call without a click does too (the delayed auto-open).
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+    app.statusClicked();
+    EXPECT_TRUE(h.popover.shown);
+    app.statusClicked();
+    EXPECT_FALSE(h.popover.shown);
+
+    // Closing when closed does nothing visible.
+    app.closePopover();
+    EXPECT_EQ(h.popover.closes, 2);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+
+    // A popover that went away without closePopover: reopening keeps the one monitor.
+    app.statusClicked();
+    h.popover.shown = false;
+    const int installs = h.monitor.installs;
+    app.statusClicked();
+    EXPECT_TRUE(h.popover.shown);
+    EXPECT_EQ(h.monitor.installs, installs);
+    EXPECT_EQ(h.monitor.handlers.size(), 1u);
+
+    // A click elsewhere closes it; termination removes the monitor.
+    h.monitor.fire();
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+    app.statusClicked();
+    app.applicationWillTerminate();
+    EXPECT_TRUE(h.monitor.handlers.empty());
+}
+
+TEST(AppDelegate, TrayClickRightAfterAnOutsideCloseKeepsThePanelClosed) {
+    AppHarness h;
+    h.launch();
+    h.statusItem.click(TLStatusItem::Button::Left);
+    h.scheduler.advance(1.0);
+
+    // The press on the tray icon reaches the monitor first, then the tray's click arrives.
+    h.monitor.fire();
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_FALSE(h.popover.shown);
+    h.scheduler.advance(0.2);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_FALSE(h.popover.shown);
+    h.scheduler.advance(0.3);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_TRUE(h.popover.shown);
+
+    // A quick close and reopen from the tray itself is not held back.
+    h.statusItem.click(TLStatusItem::Button::Left);
+    h.scheduler.advance(0.05);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_TRUE(h.popover.shown);
+}
+
+TEST(AppDelegate, DelayedRefreshAndAutoOpen) {
+    {
+        AppHarness h;
+        TLAppDelegate& app = h.launch();
+        app.statusClicked();
+        h.queue.runOne();
+        h.scheduler.advance(0.9); // still open: a second sample
+        EXPECT_EQ(h.queue.jobs.size(), 1u);
+        h.queue.runOne();
+
+        app.statusClicked(); // closed,
+        app.statusClicked(); // reopened
+        app.statusClicked(); // and closed again within 0.9 s
+        h.queue.runOne();
+        h.scheduler.advance(0.9);
+        EXPECT_TRUE(h.queue.jobs.empty());
+    }
+    {
+        AppHarness h;
+        h.autoOpen = true;
+        h.launch();
+        EXPECT_EQ(h.scheduler.delays, std::vector<double>{1.2});
+        h.scheduler.advance(1.19);
+        EXPECT_FALSE(h.popover.shown);
+        h.scheduler.advance(0.01);
+        EXPECT_TRUE(h.popover.shown);
+    }
+    {
+        AppHarness h;
+        h.autoOpen = true;
+        h.snapshotDir = h.dir.path();
+        h.launch();
+        EXPECT_TRUE(h.popover.shown);
+        EXPECT_EQ(h.scheduler.delays, (std::vector<double>{0.9, 2.5})); // no 1.2 auto-open
+    }
+}
+
+TEST(AppDelegate, SettingsMenuActionsStoreAndRefresh) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+
+    h.statusItem.click(TLStatusItem::Button::Right);
+    ASSERT_EQ(h.statusItem.menus.size(), 1u);
+    EXPECT_EQ(h.statusItem.menus[0], "菜单栏显示\n"
+                                     "  [x] 条形图 + 百分比\n"
+                                     "  [ ] 仅百分比\n"
+                                     "  [ ] 仅已用容量\n"
+                                     "  [ ] 仅条形图\n"
+                                     "  --\n"
+                                     "  [x] 百分比 = 内存使用率\n"
+                                     "  [ ] 百分比 = 内存压力\n"
+                                     "  --\n"
+                                     "  [ ] 附带显示 CPU 占用\n"
+                                     "  [ ] 使用单色图标\n"
+                                     "刷新频率\n"
+                                     "  [ ] 每 1 秒\n"
+                                     "  [x] 每 2 秒\n"
+                                     "  [ ] 每 3 秒\n"
+                                     "  [ ] 每 5 秒\n"
+                                     "进程列表长度\n"
+                                     "  [ ] 5 个进程\n"
+                                     "  [x] 8 个进程\n"
+                                     "  [ ] 12 个进程\n"
+                                     "--\n"
+                                     "[ ] 开机时自动启动\n"
+                                     "打开活动监视器\n"
+                                     "--\n"
+                                     "关于潮汐\n"
+                                     "退出\n");
+
+    // Display choices store, then tick at once (one sample, one history value, new status).
+    choose(h, {"菜单栏显示", "仅百分比"});
+    EXPECT_EQ(h.prefs->integerForKey(TLBarMode), 1);
+    EXPECT_EQ(h.systemSamples, 2);
+    EXPECT_EQ(app.history().size(), 2u);
+    EXPECT_EQ(h.statusItem.iconKeys.size(), 2u); // the gauge is gone from the picture
+    choose(h, {"菜单栏显示", "百分比 = 内存压力"});
+    EXPECT_EQ(h.prefs->integerForKey(TLMetric), 1);
+    EXPECT_EQ(h.statusItem.titles.back(), "20%");
+    choose(h, {"菜单栏显示", "附带显示 CPU 占用"});
+    EXPECT_TRUE(h.prefs->boolForKey(TLShowCPU));
+    EXPECT_EQ(h.statusItem.titles.back(), "20% · 12%");
+    choose(h, {"菜单栏显示", "使用单色图标"});
+    EXPECT_TRUE(h.prefs->boolForKey(TLMono));
+    choose(h, {"菜单栏显示", "使用单色图标"});
+    EXPECT_FALSE(h.prefs->boolForKey(TLMono));
+    EXPECT_EQ(h.systemSamples, 6);
+
+    // The interval restarts the timer without a sample; the length resizes the panel's list.
+    choose(h, {"刷新频率", "每 5 秒"});
+    EXPECT_DOUBLE_EQ(h.prefs->doubleForKey(TLInterval), 5.0);
+    EXPECT_EQ(app.timer().interval(), 5000);
+    EXPECT_TRUE(app.timer().isActive());
+    EXPECT_EQ(h.systemSamples, 6);
+    const_cast<QTimer&>(app.timer()).stop();
+    choose(h, {"进程列表长度", "12 个进程"});
+    EXPECT_EQ(h.prefs->integerForKey(TLRows), 12);
+    EXPECT_EQ(app.panel()->rowCount(), 12);
+
+    // Start at login is the file at the agent path.
+    choose(h, {"开机时自动启动"});
+    QFile agent(h.agentPath());
+    ASSERT_TRUE(agent.open(QIODevice::ReadOnly));
+    EXPECT_EQ(agent.readAll(), TLAgentFileContent("/opt/tide/bin/tide", "潮汐"));
+
+    // The menu is rebuilt with the new check marks.
+    h.statusItem.click(TLStatusItem::Button::Right);
+    const QString menu = h.statusItem.menus.back();
+    for (const char* line :
+         {"[x] 仅百分比", "[x] 百分比 = 内存压力", "[x] 附带显示 CPU 占用", "[ ] 使用单色图标",
+          "[x] 每 5 秒", "[ ] 每 2 秒", "[x] 12 个进程", "[x] 开机时自动启动"})
+        EXPECT_TRUE(menu.contains(QString::fromUtf8(line))) << line;
+
+    choose(h, {"开机时自动启动"});
+    EXPECT_FALSE(QFile::exists(h.agentPath()));
+    choose(h, {"打开活动监视器"});
+    EXPECT_EQ(h.log, std::vector<std::string>{"open system monitor"});
+    choose(h, {"退出"});
+    EXPECT_EQ(h.terminations, 1);
+}
+
+TEST(AppDelegate, GearMenuTabsAndTheSystemMonitorButton) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    app.statusClicked();
+
+    QWidget* gear = app.panel()->gearButton();
+    ASSERT_TRUE(button(gear));
+    button(gear)->click();
+    ASSERT_EQ(h.menus.popups.size(), 1u);
+    EXPECT_EQ(h.menus.popups[0].at, QPoint(0, gear->height() + 4));
+    EXPECT_EQ(h.menus.popups[0].view, gear);
+    EXPECT_TRUE(h.popover.shown);
+    QAction* gaugeOnly = FindMenuAction(h.menus.popups[0].menu, {"菜单栏显示", "仅条形图"});
+    ASSERT_TRUE(gaugeOnly);
+    gaugeOnly->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.prefs->integerForKey(TLBarMode), 3);
+
+    app.panelDidClickGear(nullptr);
+    EXPECT_EQ(h.menus.popups.back().at, QPoint(0, 4));
+    EXPECT_EQ(h.menus.popups.back().view, nullptr);
+
+    // A tab picked in the panel is stored; the panel stays open.
+    app.panel()->seg()->segment(1)->click();
+    EXPECT_EQ(h.prefs->integerForKey(TLTab), 1);
+    app.panel()->seg()->segment(0)->click();
+    EXPECT_EQ(h.prefs->integerForKey(TLTab), 0);
+    EXPECT_TRUE(h.popover.shown);
+
+    // The panel's own system monitor button closes the panel first.
+    app.panel()->activityMonitorButton()->click();
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+    EXPECT_EQ(h.log, std::vector<std::string>{"open system monitor"});
+}
+
+TEST(AppDelegate, AboutClosesThePanelBeforeTheAlert) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    app.statusClicked();
+    bool shownDuringAlert = true;
+    size_t monitorsDuringAlert = 1;
+    h.alerts.whileShown = [&] {
+        shownDuringAlert = h.popover.shown;
+        monitorsDuringAlert = h.monitor.handlers.size();
+    };
+    app.panelDidClickGear(app.panel()->gearButton());
+    FindMenuAction(h.menus.popups.back().menu, {"关于潮汐"})->trigger();
+    EXPECT_TRUE(h.alerts.shown.empty()); // not on top of the open menu
+    QCoreApplication::processEvents();
+
+    ASSERT_EQ(h.alerts.shown.size(), 1u);
+    EXPECT_FALSE(shownDuringAlert);
+    EXPECT_EQ(monitorsDuringAlert, 0u);
+    EXPECT_EQ(h.alerts.shown[0].style, TLAlert::Style::Informational);
+    EXPECT_EQ(h.alerts.shown[0].messageText, "潮汐  v1.2");
+    EXPECT_EQ(h.alerts.shown[0].informativeText, TLAboutDescription() + "\n\n—— 作者 出品");
+
+    // With the panel closed, only the alert.
+    const int closes = h.popover.closes;
+    choose(h, {"关于潮汐"});
+    EXPECT_EQ(h.alerts.shown.size(), 2u);
+    EXPECT_EQ(h.popover.closes, closes);
+}
+
+TEST(AppDelegate, StatusIconIsSentOnlyWhenItsPixelsChange) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    app.tick();
+    EXPECT_EQ(h.statusItem.iconKeys.size(), 1u);
+    EXPECT_EQ(h.statusItem.titles.size(), 2u); // title and tool tip follow every tick
+
+    h.sample.usagePercent = 80;
+    app.tick();
+    ASSERT_EQ(h.statusItem.iconKeys.size(), 2u);
+    EXPECT_NE(h.statusItem.iconKeys[1], h.statusItem.iconKeys[0]);
+    EXPECT_EQ(h.statusItem.titles.back(), "80%");
+
+    h.trayAppearance = TLAppearance::Light; // the tray's label colour changed
+    app.tick();
+    app.tick();
+    EXPECT_EQ(h.statusItem.iconKeys.size(), 3u);
+}
