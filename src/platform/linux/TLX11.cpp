@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace {
@@ -63,12 +64,13 @@ ReplyPtr<Reply> owned(Reply* r) {
     return ReplyPtr<Reply>(r, &std::free);
 }
 
-// Whether a point (logical coordinates) lies on one of this application's visible windows: the
-// popover, its menus and alerts, and the tray icon where the tray embeds our own window.
-bool onOwnWindow(const QPoint& pos) {
-    for (QWindow* w : QGuiApplication::topLevelWindows())
-        if (w->isVisible() && w->frameGeometry().contains(pos)) return true;
-    return false;
+// The X11 ids of this application's windows that exist on the server: the popover, its menus and
+// alerts, and the tray icon, which the tray embeds as our own window inside its panel.
+std::set<xcb_window_t> ownWindowIds() {
+    std::set<xcb_window_t> ids;
+    for (QWindow* w : QGuiApplication::allWindows())
+        if (w->handle()) ids.insert(static_cast<xcb_window_t>(w->winId()));
+    return ids;
 }
 
 class X11OutsideClickMonitor final : public TLOutsideClickMonitor {
@@ -137,11 +139,22 @@ private:
             return;
         }
         if (!pressed || _handlers.empty()) return;
-        auto pointer = owned(xcb_query_pointer_reply(c, xcb_query_pointer(c, _x->root()), nullptr));
-        if (!pointer) return;
-        const qreal ratio = qApp->devicePixelRatio();
-        const QPoint pos(qRound(pointer->root_x / ratio), qRound(pointer->root_y / ratio));
-        if (!onOwnWindow(pos)) fire();
+        if (!pointerOnOwnWindow(c)) fire();
+    }
+
+    // Whether the pointer is over one of our windows: the windows under it from the root down to
+    // the deepest one, checked against ours. Comparing positions would miss the tray icon, whose
+    // window sits inside the tray's panel and knows its position only relative to it.
+    bool pointerOnOwnWindow(xcb_connection_t* c) const {
+        const std::set<xcb_window_t> own = ownWindowIds();
+        xcb_window_t window = _x->root();
+        for (int depth = 0; depth < 32; ++depth) {
+            auto pointer = owned(xcb_query_pointer_reply(c, xcb_query_pointer(c, window), nullptr));
+            if (!pointer || pointer->child == XCB_NONE) return false;
+            window = pointer->child;
+            if (own.count(window)) return true;
+        }
+        return false;
     }
 
     void fire() {
