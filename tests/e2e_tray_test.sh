@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# Runs the real tide on a private X server with a system tray (Xvfb + trayer) and drives it the
+# way a user does: the icon in the tray, a left click opens the panel under it, a click elsewhere
+# closes it, a right click opens the settings menu, a menu choice reaches the preference file, and
+# a second start replaces the first. Screenshots of each stage go to $TIDE_E2E_SHOTS when it is set.
+#
+# Needs Xvfb, trayer, xdotool, xwininfo and ImageMagick (import, convert, identify)
+# (scripts/install-deps installs them).
+set -euo pipefail
+BUILD=$(cd "$1" && pwd)
+BIN="$BUILD/tide"
+APP_ID=dev.tide.monitor
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# A Tide started here must not reach the one in the user's tray.
+# shellcheck source=tests/private_instance.sh
+source "$(dirname "$0")/private_instance.sh"
+private_instance "$0" "$@"
+
+for tool in Xvfb trayer xdotool xwininfo import convert identify; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps)"
+done
+[ -x "$BIN" ] || fail "$BIN is not built"
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    sleep 0.2
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+shots=${TIDE_E2E_SHOTS:-}
+[ -z "$shots" ] || mkdir -p "$shots"
+shot() { # name [crop geometry] — a screenshot of the whole screen, or a magnified part of it
+    [ -n "$shots" ] || return 0
+    if [ $# -gt 1 ]; then
+        if import -window root "$tmp/shot.png"; then
+            convert "$tmp/shot.png" -crop "$2" +repage -scale 300% "$shots/$1.png" || true
+        fi
+    else
+        import -window root "$shots/$1.png" || true
+    fi
+}
+
+# The programs started here end with this script, even when it is killed outright (a test
+# timeout): they get SIGTERM when their parent dies.
+orphan_guard=
+if setpriv --pdeathsig TERM true 2>/dev/null; then orphan_guard="setpriv --pdeathsig TERM"; fi
+
+# Waits up to $1 seconds for the command to succeed.
+wait_for() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+
+# --- the X server and the tray
+: >"$tmp/display"
+$orphan_guard Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+pids+=($!)
+xvfb_ready() { grep -q '^[0-9]' "$tmp/display"; }
+wait_for 15 xvfb_ready || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
+display=$(head -n 1 "$tmp/display")
+export DISPLAY=":$display"
+unset WAYLAND_DISPLAY
+SCREEN_W=1280
+
+$orphan_guard trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+    --transparent false >"$tmp/trayer.log" 2>&1 &
+pids+=($!)
+# trayer's panel window appears once it owns the tray selection.
+wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
+    fail "trayer did not start: $(cat "$tmp/trayer.log")"
+
+# --- tide, in a clean environment: its own home and configuration, no TL_* variables, no
+# session bus (the icon must go to this tray, not to a desktop's).
+mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
+chmod 700 "$tmp/runtime"
+PREFS="$tmp/config/$APP_ID.conf"
+start_tide() { # log file; sets $started to the pid
+    $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
+        XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/no-bus" \
+        DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb "$BIN" >"$1" 2>&1 &
+    started=$!
+    pids+=("$started")
+}
+
+# Our windows: "id x y width height" for each viewable window of the process.
+windows_of() {
+    local id info
+    for id in $(xdotool search --pid "$1" 2>/dev/null); do
+        info=$(xwininfo -id "$id" 2>/dev/null) || continue
+        grep -q "Map State: IsViewable" <<<"$info" || continue
+        awk -v id="$id" '
+            /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+            /Width:/ { w = $NF } /Height:/ { h = $NF }
+            END { print id, x, y, w, h }' <<<"$info"
+    done
+}
+# The tray icon: a small window of ours that the tray embeds (its parent is not the root).
+find_icon() {
+    local id x y w h parent
+    while read -r id x y w h; do
+        ((w > 1 && w <= 64 && h <= 64)) || continue
+        parent=$(xwininfo -children -id "$id" | awk '/Parent window id:/ { print $4 }')
+        [ "$parent" != "$(xwininfo -root | awk '/Window id:/ { print $4; exit }')" ] || continue
+        echo "$id $x $y $w $h"
+        return 0
+    done < <(windows_of "$1")
+    return 1
+}
+panel_of() { windows_of "$1" | awk '$4 == 322 { print; found = 1 } END { exit !found }'; }
+no_panel() { ! panel_of "$1" >/dev/null; }
+# Menus: viewable windows of ours other than the icon and the panel.
+menus_of() {
+    windows_of "$1" | awk -v icon="$ICON" '$1 != icon && $4 != 322 && $4 > 1 { print; n++ }
+        END { exit !n }'
+}
+menu_count() { menus_of "$1" 2>/dev/null | wc -l; }
+menus_closed() { [ "$(menu_count "$tide")" -eq 0 ]; }
+
+start_tide "$tmp/tide1.log"
+tide=$started
+
+# --- the icon in the tray: mapped, embedded, not empty
+wait_for 20 find_icon "$tide" >"$tmp/icon" || fail "no tray icon window appeared: $(cat "$tmp/tide1.log")"
+read -r ICON IX IY IW IH <"$tmp/icon"
+ICX=$((IX + IW / 2))
+ICY=$((IY + IH / 2))
+# The icon is drawn a moment after the window maps; wait for its pixels.
+icon_colours() {
+    import -window "$ICON" "$tmp/icon.png" 2>/dev/null && identify -format '%k' "$tmp/icon.png"
+}
+icon_drawn() {
+    local n
+    n=$(icon_colours) && [ "${n:-0}" -ge 4 ]
+}
+wait_for 10 icon_drawn || fail "the tray icon is empty ($(icon_colours) colours)"
+shot 1-tray "$((SCREEN_W - 200))x30+$((SCREEN_W - 200))+0"
+echo "tray icon $ICON: ${IW}x$IH at $IX,$IY, $(icon_colours) colours"
+
+click_icon() { xdotool mousemove "$ICX" "$ICY" click "$1"; }
+
+# --- a left click opens the panel under the icon, kept on screen
+click_icon 1
+wait_for 10 panel_of "$tide" >"$tmp/panel" || fail "a left click on the icon opened no panel"
+read -r PANEL PX PY PW PH <"$tmp/panel"
+sleep 0.5 # the process list fills in
+shot 2-panel
+echo "panel $PANEL: ${PW}x$PH at $PX,$PY"
+gap=$((PY - (IY + IH)))
+((gap >= 0 && gap <= 12)) || fail "the panel's top ($PY) is not just under the icon (bottom $((IY + IH)))"
+((PX >= 0 && PX + PW <= SCREEN_W)) || fail "the panel ($PX, width $PW) leaves the screen"
+((PX <= ICX && ICX < PX + PW)) || fail "the panel ($PX..$((PX + PW))) is not under the icon ($ICX)"
+ROWS8_HEIGHT=$PH
+
+# A click inside the panel (its header, which does nothing) leaves it open.
+xdotool mousemove $((PX + PW / 2)) $((PY + 12)) click 1
+sleep 1
+panel_of "$tide" >/dev/null || fail "a click inside the panel closed it"
+
+# --- a click elsewhere closes it
+xdotool mousemove 200 500 click 1
+wait_for 10 no_panel "$tide" || fail "a click outside did not close the panel"
+shot 3-closed
+# (A click on the icon this soon after an outside click is taken for the same gesture and
+# ignored, so the clicks below keep a pause after each close.)
+sleep 0.5
+
+# --- a second left click on the icon closes the panel again; a third opens it
+click_icon 1
+wait_for 10 panel_of "$tide" >/dev/null || fail "the panel did not open again"
+sleep 0.5
+click_icon 1
+wait_for 10 no_panel "$tide" || fail "a second click on the icon did not close the panel"
+sleep 0.5
+click_icon 1
+wait_for 10 panel_of "$tide" >/dev/null || fail "a third click on the icon did not open the panel"
+
+# --- a right click opens the settings menu and leaves the panel open
+sleep 0.5
+click_icon 3
+wait_for 10 menus_of "$tide" >"$tmp/menu" || fail "a right click on the icon opened no menu"
+sleep 0.5
+panel_of "$tide" >/dev/null || fail "a right click on the icon closed the panel"
+shot 4-menu "440x260+$((SCREEN_W - 440))+0"
+xdotool key Escape
+wait_for 10 menus_closed || fail "Escape did not close the menu"
+sleep 0.5
+panel_of "$tide" >/dev/null || fail "closing the menu closed the panel"
+xdotool mousemove 200 500 click 1
+wait_for 10 no_panel "$tide" || fail "after the menu, a click outside did not close the panel"
+
+# --- a menu choice reaches the preference file: 进程列表长度 → 12 个进程 (from 8)
+before=$(cat "$PREFS" 2>/dev/null || true)
+! grep -q '^TLRows=12$' <<<"$before" || fail "TLRows is 12 before the choice"
+sleep 0.5
+click_icon 3
+wait_for 10 menus_of "$tide" >/dev/null || fail "the settings menu did not open"
+sleep 0.5
+xdotool key Down Down Down Right # the third entry, 进程列表长度, and into its submenu
+has_submenu() { [ "$(menu_count "$tide")" -ge 2 ]; }
+wait_for 10 has_submenu || fail "the 进程列表长度 submenu did not open"
+sleep 0.3
+shot 5-submenu "560x260+$((SCREEN_W - 560))+0"
+xdotool key Down Down Return # 5, 8, 12 个进程
+wait_for 10 menus_closed || fail "choosing an item did not close the menu"
+rows12() { grep -q '^TLRows=12$' "$PREFS" 2>/dev/null; }
+wait_for 10 rows12 || fail "the preference file has no TLRows=12 after the choice: $(cat "$PREFS" 2>&1)"
+# ... and the panel shows more rows.
+sleep 0.5
+click_icon 1
+wait_for 10 panel_of "$tide" >"$tmp/panel" || fail "the panel did not open after the choice"
+read -r _ _ _ _ PH <"$tmp/panel"
+[ "$PH" -gt "$ROWS8_HEIGHT" ] || fail "with 12 rows the panel is $PH high, with 8 it was $ROWS8_HEIGHT"
+shot 6-panel-12-rows
+xdotool mousemove 200 500 click 1
+wait_for 10 no_panel "$tide" || fail "the panel did not close"
+
+# --- a second start replaces the first
+start_tide "$tmp/tide2.log"
+second=$started
+# (An exited child stays a zombie until waited for: kill -0 would still find it.)
+alive() {
+    local state
+    state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
+}
+first_gone() { ! alive "$tide"; }
+wait_for 15 first_gone || fail "the first tide still runs after a second start"
+wait "$tide" && status=0 || status=$?
+[ "$status" -eq 0 ] || fail "the replaced tide exited with status $status"
+wait_for 20 find_icon "$second" >"$tmp/icon" || fail "the second tide shows no tray icon: $(cat "$tmp/tide2.log")"
+sleep 1
+alive "$second" || fail "the second tide did not keep running: $(cat "$tmp/tide2.log")"
+read -r ICON IX IY IW IH <"$tmp/icon"
+ICX=$((IX + IW / 2))
+ICY=$((IY + IH / 2))
+grep -q '^TLRows=12$' "$PREFS" || fail "the second start lost the preference"
+
+# --- 退出, the last menu entry, ends it
+sleep 0.5
+click_icon 3
+wait_for 10 menus_of "$second" >/dev/null || fail "the second tide's menu did not open"
+sleep 0.5
+xdotool key Up Return
+second_gone() { ! alive "$second"; }
+wait_for 10 second_gone || fail "退出 did not end tide"
+wait "$second" && status=0 || status=$?
+[ "$status" -eq 0 ] || fail "退出 ended tide with status $status"
+echo "e2e: tray icon, panel, outside click, settings menu, preference, replacement and quit all passed"

@@ -1,0 +1,23 @@
+# shellcheck shell=bash
+# Sourced by the scripts that start the real tide: `private_instance "$0" "$@"` near the top.
+#
+# Only one Tide runs per user (an abstract local socket, per network namespace), and every start,
+# snapshot mode included, asks the running one to quit: a test run would end the Tide in the
+# user's tray. So the calling script re-runs itself in a network namespace of its own, where that
+# socket is private. Where no namespace can be had (a container without the privilege), it goes
+# on as it is if no Tide of this user is running, and otherwise skips with status 77.
+private_instance() {
+    local script=$1
+    shift
+    [ -z "${TIDE_PRIVATE_INSTANCE:-}" ] || return 0
+    export TIDE_PRIVATE_INSTANCE=1
+    if [ "$(id -u)" -eq 0 ] && unshare --net true 2>/dev/null; then
+        exec unshare --net bash "$script" "$@"
+    elif unshare --user --map-root-user --net true 2>/dev/null; then
+        exec unshare --user --map-root-user --net bash "$script" "$@"
+    fi
+    if grep -q "@dev\.tide\.monitor\.$(id -u)\$" /proc/net/unix 2>/dev/null; then
+        echo "SKIP: a Tide of this user is running and no private network namespace is available" >&2
+        exit 77
+    fi
+}
