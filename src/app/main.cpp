@@ -65,10 +65,12 @@ int main(int argc, char** argv) {
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
 
-    // One copy per user: a new start asks the running one to quit and takes its place.
+    // One copy per user: a new start asks the running one to quit and takes its place. A snapshot
+    // run is not a copy of the monitor: it renders its pictures and ends, so it leaves the user's
+    // running monitor alone (replacing it would leave the tray empty once the snapshot exits).
     TLSingleInstance instance(QStringLiteral(TIDE_APP_ID));
     QObject::connect(&instance, &TLSingleInstance::quitRequested, &app, &QCoreApplication::quit);
-    instance.start();
+    if (!snapshot) instance.start();
     quitOnSignals(app);
 
     auto statusItem = TLMakeStatusItem();

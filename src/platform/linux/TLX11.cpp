@@ -175,7 +175,9 @@ private:
 } // namespace
 
 bool TLWindowSystemComposites() {
-    if (!isX11()) return QGuiApplication::platformName() != QLatin1String("offscreen");
+    // Other window systems (Wayland) composite by design; so does the offscreen renderer, which
+    // draws every window into its own image.
+    if (!isX11()) return true;
     X11Connection x;
     xcb_connection_t* c = x.get();
     if (!c) return false;

@@ -14,7 +14,8 @@
 namespace {
 
 constexpr int kRadius = 10;
-constexpr int kGap = 4; // between the status item and the window
+constexpr int kGap = 4;    // between the status item and the window
+constexpr int kMargin = 4; // kept free at the screen's edges
 
 // A frameless window with rounded corners and a hairline border, painted in the content's window
 // colour (the panel's background grey in its appearance).
@@ -74,8 +75,10 @@ public:
         _window->adjustSize();
         _window->move(placement(_window->size(), anchor));
         _window->show();
-        _window->raise();
-        _window->activateWindow();
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            _window->raise();
+            _window->activateWindow();
+        }
     }
 
     void close() override {
@@ -93,7 +96,8 @@ private:
         if (!anchor.isValid() || anchor.isEmpty()) anchor = QRect(QCursor::pos(), QSize(1, 1));
         QScreen* screen = QGuiApplication::screenAt(anchor.center());
         if (!screen) screen = QGuiApplication::primaryScreen();
-        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+        const QRect area = (screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080))
+                               .adjusted(kMargin, 0, -kMargin, 0);
         const bool below = !screen || anchor.center().y() < screen->geometry().center().y();
         int x = anchor.center().x() - size.width() / 2;
         int y = below ? anchor.bottom() + 1 + kGap : anchor.top() - kGap - size.height();
