@@ -92,7 +92,8 @@ uint64_t TLProcfsSystemSource::zramBytes() {
 }
 
 bool TLProcfsSystemSource::readVM(TLVMCounters& out) {
-    if (!readMeminfo()) return false;
+    _meminfoFresh = readMeminfo();
+    if (!_meminfoFresh) return false;
     const std::string_view text(_buf, static_cast<size_t>(_len));
     uint64_t total = 0, free = 0, available = 0;
     if (!TLFindKeyValue(text, "MemTotal", total) || !TLFindKeyValue(text, "MemFree", free) ||
@@ -121,7 +122,9 @@ bool TLProcfsSystemSource::readVM(TLVMCounters& out) {
 }
 
 bool TLProcfsSystemSource::readSwap(TLSwapUsage& out) {
-    if (!readMeminfo()) return false;
+    // The read of the memory counters just before has the swap lines too: one read per sample.
+    if (!_meminfoFresh && !readMeminfo()) return false;
+    _meminfoFresh = false;
     const std::string_view text(_buf, static_cast<size_t>(_len));
     uint64_t total = 0, free = 0;
     if (!TLFindKeyValue(text, "SwapTotal", total) || !TLFindKeyValue(text, "SwapFree", free))

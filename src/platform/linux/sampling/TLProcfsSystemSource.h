@@ -49,4 +49,5 @@ private:
     uint64_t _pageSize = 4096;
     char _buf[8192];
     long _len = 0;
+    bool _meminfoFresh = false; // _buf holds a meminfo read that readSwap has not used yet
 };
