@@ -145,6 +145,21 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     }
 #else
     const TLTrayIconContent content = TLTrayIconContentFor(p);
+    // Most ticks change nothing a tray can show: skip drawing when the content is the same to
+    // within a thousandth of the gauge.
+    const auto quantized = std::lround(std::clamp(content.fraction, 0.0, 1.0) * 1024);
+    if (_hasIcon && tray == _lastTray && quantized == _lastFill &&
+        content.figure == _lastContent.figure && content.cpu == _lastContent.cpu &&
+        content.gauge == _lastContent.gauge &&
+        content.gaugeTemplate == _lastContent.gaugeTemplate &&
+        content.gaugeColor == _lastContent.gaugeColor) {
+        _env.statusItem->setTitle(p.title);
+        _env.statusItem->setToolTip(p.toolTip);
+        return;
+    }
+    _lastContent = content;
+    _lastTray = tray;
+    _lastFill = quantized;
     const quint64 key = TLTrayIconKey(content, tray);
     if (!_hasIcon || key != _iconKey) {
         const TLTrayIcon icon = TLMakeTrayIcon(content, tray);

@@ -1,4 +1,5 @@
 #pragma once
+#include "app/TLTrayIcon.h"
 #include "format/TLColor.h"
 #include "panel/TLPanelController.h"
 #include "panel/TLPanelDelegate.h"
@@ -121,6 +122,9 @@ private:
     int _monitorToken = 0;
     quint64 _iconKey = 0;
     bool _hasIcon = false;
+    TLTrayIconContent _lastContent; // what the tray icon was last drawn from
+    TLAppearance _lastTray = TLAppearance::Dark;
+    long _lastFill = -1;
     double _lastOutsideClose = -1e9;
 };
 
