@@ -5,6 +5,8 @@
 #include "widgets/TLStackedBarView.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QEnterEvent>
 #include <QFontMetricsF>
 #include <QLabel>
@@ -341,6 +343,38 @@ TEST(ProcRow, NoHoverWhileItsWindowIsInactive) {
     ASSERT_FALSE(row->isActiveWindow());
     QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), row->mapToGlobal(QPointF(10, 10)));
     QApplication::sendEvent(row, &enter);
+    EXPECT_FALSE(row->isHovered());
+}
+
+// A menu or alert holds the pointer, so the row never hears the pointer leave: once the menu has
+// closed the row looks where the pointer is, and a hidden row is never highlighted.
+TEST(ProcRow, HoverIsRecheckedAfterItsMenuAndDroppedWhenHidden) {
+    QWidget window;
+    window.resize(400, 100);
+    auto* row = new TLProcRow(QRect(0, 0, 294, 21), &window);
+    window.show();
+    window.activateWindow();
+    QApplication::processEvents();
+    QCursor::setPos(window.mapToGlobal(QPoint(380, 90))); // well away from the row
+    const auto enter = [row] {
+        QEnterEvent event(QPointF(10, 10), QPointF(10, 10), row->mapToGlobal(QPointF(10, 10)));
+        QApplication::sendEvent(row, &event);
+    };
+    enter();
+    ASSERT_TRUE(row->isHovered());
+    auto* menu = new QMenu;
+    menu->addAction(QStringLiteral("x"));
+    row->setMenu(menu);
+    QContextMenuEvent open(QContextMenuEvent::Mouse, QPoint(5, 5), row->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(row, &open);
+    QApplication::processEvents();
+    menu->hide();
+    QApplication::processEvents();
+    EXPECT_FALSE(row->isHovered());
+
+    enter();
+    ASSERT_TRUE(row->isHovered());
+    row->hide();
     EXPECT_FALSE(row->isHovered());
 }
 

@@ -5,6 +5,7 @@
 #include "widgets/TLFonts.h"
 
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QMenu>
@@ -127,7 +128,7 @@ void TLProcRow::leaveEvent(QEvent* event) {
 
 void TLProcRow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange) setHover(isActiveWindow() && underMouse());
+    if (event->type() == QEvent::ActivationChange) recheckHover();
 }
 
 void TLProcRow::contextMenuEvent(QContextMenuEvent* event) {
@@ -135,7 +136,20 @@ void TLProcRow::contextMenuEvent(QContextMenuEvent* event) {
         event->ignore();
         return;
     }
+    // While the menu (and any alert opened from it) holds the pointer, the row hears of no leave;
+    // look again where the pointer is once the menu has closed.
+    connect(_menu.data(), &QMenu::aboutToHide, this, &TLProcRow::recheckHover,
+            Qt::ConnectionType(Qt::UniqueConnection | Qt::QueuedConnection));
     _menu->popup(event->globalPos());
+}
+
+void TLProcRow::recheckHover() {
+    setHover(isVisible() && isActiveWindow() && rect().contains(mapFromGlobal(QCursor::pos())));
+}
+
+void TLProcRow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    setHover(false);
 }
 
 void TLProcRow::paintEvent(QPaintEvent*) {

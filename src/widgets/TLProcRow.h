@@ -89,10 +89,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // Hover from where the pointer really is (after a menu or alert held it).
+    void recheckHover();
     void layoutLabels();
     void setHover(bool hover);
 

@@ -42,6 +42,9 @@ public:
         }
         // Process names are shown as they are, never read as markup.
         box.setTextFormat(Qt::PlainText);
+        // Wide enough that a sentence of the informative text stays on one line.
+        box.setStyleSheet(
+            QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 300px; }"));
         box.setText(alert.messageText);
         box.setInformativeText(alert.informativeText);
         QList<QAbstractButton*> buttons;
