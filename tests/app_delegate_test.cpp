@@ -254,6 +254,39 @@ TEST(AppDelegate, TrayClickRightAfterAnOutsideCloseKeepsThePanelClosed) {
     EXPECT_TRUE(h.popover.shown);
 }
 
+// Trays that draw the icon themselves tell no position: a press on the icon reaches the monitor
+// like any other, and the click the tray then reports decides.
+TEST(AppDelegate, WithoutIconGeometryTheTraysClickDecides) {
+    AppHarness h;
+    h.launch();
+    h.statusItem.rect = QRect();
+    h.statusItem.click(TLStatusItem::Button::Left);
+    ASSERT_TRUE(h.popover.shown);
+
+    // A right click on the icon: the menu opens and the panel stays open.
+    h.monitor.fire();
+    h.statusItem.click(TLStatusItem::Button::Right);
+    h.scheduler.advance(1.0);
+    EXPECT_TRUE(h.popover.shown);
+    EXPECT_EQ(h.monitor.handlers.size(), 1u);
+
+    // A left click on the icon toggles it closed, once.
+    h.monitor.fire();
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_FALSE(h.popover.shown);
+    h.scheduler.advance(1.0);
+    EXPECT_FALSE(h.popover.shown);
+
+    // A press anywhere else closes it shortly after.
+    h.statusItem.click(TLStatusItem::Button::Left);
+    ASSERT_TRUE(h.popover.shown);
+    h.monitor.fire();
+    EXPECT_TRUE(h.popover.shown);
+    h.scheduler.advance(0.3);
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+}
+
 TEST(AppDelegate, DelayedRefreshAndAutoOpen) {
     {
         AppHarness h;

@@ -26,6 +26,9 @@ namespace {
 // A tray click that comes this soon after an outside click closed the popover is the same
 // gesture: the click on the tray icon that the tray host received first.
 constexpr double kSameGestureSeconds = 0.35;
+// How long an outside press waits for the tray to report a click on its icon, where the tray
+// does not tell the icon's position.
+constexpr double kTrayClickWait = 0.25;
 
 // The menu title of a model item: '&' would read as a shortcut marker.
 QString menuText(const QString& title) {
@@ -174,7 +177,13 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
 
 // ---------------------------------------------------------------- popover
 
+void TLAppDelegate::outsideClickClose() {
+    if (_env.now) _lastOutsideClose = _env.now();
+    closePopover();
+}
+
 void TLAppDelegate::statusClicked(std::optional<Click> click) {
+    if (click) ++_outsideGeneration; // a pending outside-click close was this very click
     if (click && (click->button == TLStatusItem::Button::Right || click->control)) {
         popUpSettingsFromStatusItem();
         return;
@@ -197,8 +206,18 @@ void TLAppDelegate::statusClicked(std::optional<Click> click) {
     if (_monitorToken == 0) {
         _monitorToken = _env.monitor->install([self] {
             if (!self) return;
-            if (self->_env.now) self->_lastOutsideClose = self->_env.now();
-            self->closePopover();
+            const QRect icon = self->_env.statusItem->geometry();
+            if (icon.isValid() && !icon.isEmpty()) {
+                self->outsideClickClose();
+                return;
+            }
+            // A tray that draws the icon itself gives no geometry, and a press on the icon looks
+            // like any press elsewhere: wait for the click the tray reports for it. A click on the
+            // item cancels this close (it toggles the panel, or opens the menu over it).
+            const int generation = ++self->_outsideGeneration;
+            self->_env.scheduler->after(kTrayClickWait, [self, generation] {
+                if (self && generation == self->_outsideGeneration) self->outsideClickClose();
+            });
         });
     }
 }

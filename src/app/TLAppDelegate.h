@@ -113,6 +113,7 @@ public:
 
 private:
     QString displayName() const;
+    void outsideClickClose();
 
     TLAppEnvironment _env;
     std::unique_ptr<TLPanelController> _panel;
@@ -126,6 +127,7 @@ private:
     TLAppearance _lastTray = TLAppearance::Dark;
     long _lastFill = -1;
     double _lastOutsideClose = -1e9;
+    int _outsideGeneration = 0; // cancels a pending outside-click close
 };
 
 // Writes the panel view as a PNG at one pixel per point over the opaque snapshot background
