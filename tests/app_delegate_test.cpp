@@ -76,6 +76,12 @@ TEST(AppDelegate, StartUpRestoresTheStoredChoicesAndTicksOnce) {
     QMetaObject::invokeMethod(const_cast<QTimer*>(&app.timer()), "timeout");
     EXPECT_EQ(h.systemSamples, 2);
     EXPECT_EQ(app.history().size(), 2u);
+
+    // The desktop switched to light meanwhile: the next opening follows it.
+    h.systemAppearance = TLAppearance::Light;
+    app.statusClicked();
+    EXPECT_EQ(TLEffectiveAppearance(app.panel()->view()), TLAppearance::Light);
+    app.closePopover();
 }
 
 TEST(AppDelegate, TimerIntervalFromTheStoredValue) {

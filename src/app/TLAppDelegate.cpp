@@ -197,6 +197,12 @@ void TLAppDelegate::statusClicked(std::optional<Click> click) {
 
     const TLSystemStats sample = _env.sampleSystem();
     _panel->renderSystem(sample, _history);
+    // The desktop may have switched between light and dark since the last opening.
+    if (_env.systemAppearance) {
+        const TLAppearance appearance = _env.systemAppearance();
+        if (appearance != TLEffectiveAppearance(_panel->view()))
+            TLSetAppearance(_panel->view(), appearance);
+    }
     _env.popover->show(_panel->view(), _env.statusItem->geometry());
     refreshProcs();
     QPointer<TLAppDelegate> self(this);
