@@ -10,6 +10,7 @@
 #include <QLibraryInfo>
 #include <QPalette>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTranslator>
 
@@ -122,6 +123,10 @@ int main(int argc, char** argv) {
     env.info = TLCurrentAppInfo();
     if (snapshot) env.snapshotDir = qEnvironmentVariable("TL_SNAPSHOT");
     env.autoOpen = qEnvironmentVariableIsSet("TL_AUTO_OPEN");
+
+    if (!snapshot && !QSystemTrayIcon::isSystemTrayAvailable())
+        std::fputs("tide: no system tray is running yet; the icon appears once one starts.\n",
+                   stderr);
 
     TLAppDelegate delegate(env);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
