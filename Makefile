@@ -4,6 +4,8 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Where `make install` puts Tide: under your home by default, so that it needs no root.
 PREFIX ?= $(HOME)/.local
+# What the last `make install` wrote (absolute paths), for `make uninstall`.
+INSTALL_RECORD ?= $(BUILD)/installed-files.txt
 
 .PHONY: all deps configure build run test bench snapshot snapshot-only readme-images format clean \
 	install install-only uninstall package
@@ -54,12 +56,12 @@ install: build install-only
 
 install-only:
 	@cmake --install $(BUILD) --prefix "$(PREFIX)"
-	@sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt > $(BUILD)/installed-files.txt
+	@awk 'NF { print "$(DESTDIR)" $$0 }' $(BUILD)/install_manifest.txt > "$(INSTALL_RECORD)"
 	@echo "Installed under $(DESTDIR)$(PREFIX): run $(PREFIX)/bin/tide, or 潮汐 from the application menu."
 
 # Removes exactly the files the last `make install` wrote, and the directories that leaves empty.
 uninstall:
-	@cmake -DMANIFEST=$(BUILD)/installed-files.txt -P cmake/TideUninstall.cmake
+	@cmake -DMANIFEST="$(INSTALL_RECORD)" -P cmake/TideUninstall.cmake
 
 # The Debian package: $(BUILD)/tide_<version>_<arch>.deb.
 package: build
