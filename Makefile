@@ -52,7 +52,8 @@ readme-images: snapshot
 
 # tide and tide-sample in PREFIX/bin, the menu entry, icons, metainfo and manual pages in
 # PREFIX/share. The list of what was written is kept for `make uninstall`.
-install: build install-only
+install: build
+	@$(MAKE) --no-print-directory install-only
 
 install-only:
 	@cmake --install $(BUILD) --prefix "$(PREFIX)"
