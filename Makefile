@@ -2,8 +2,13 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Where `make install` puts Tide: under your home by default, so that it needs no root.
+PREFIX ?= $(HOME)/.local
+# What the last `make install` wrote (absolute paths), for `make uninstall`.
+INSTALL_RECORD ?= $(BUILD)/installed-files.txt
 
-.PHONY: all deps configure build run test bench snapshot snapshot-only readme-images format clean
+.PHONY: all deps configure build run test bench snapshot snapshot-only readme-images format clean \
+	install install-only uninstall package
 
 all: build
 
@@ -44,6 +49,25 @@ readme-images: snapshot
 	@mkdir -p docs
 	@cp snapshot/panel-light.png snapshot/panel-dark.png docs/
 	@echo "docs/panel-light.png docs/panel-dark.png updated"
+
+# tide and tide-sample in PREFIX/bin, the menu entry, icons, metainfo and manual pages in
+# PREFIX/share. The list of what was written is kept for `make uninstall`.
+install: build
+	@$(MAKE) --no-print-directory install-only
+
+install-only:
+	@cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@awk 'NF { print "$(DESTDIR)" $$0 }' $(BUILD)/install_manifest.txt > "$(INSTALL_RECORD)"
+	@echo "Installed under $(DESTDIR)$(PREFIX): run $(PREFIX)/bin/tide, or 潮汐 from the application menu."
+
+# Removes exactly the files the last `make install` wrote, and the directories that leaves empty.
+uninstall:
+	@cmake -DMANIFEST="$(INSTALL_RECORD)" -P cmake/TideUninstall.cmake
+
+# The Debian package: $(BUILD)/tide_<version>_<arch>.deb.
+package: build
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls $(BUILD)/tide_*.deb
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -205,7 +205,8 @@ TEST(PanelLayout, ViewHeightFollowsTheRowCount) {
     std::vector<TLProc> procs(12);
     for (int i = 0; i < 12; ++i) {
         procs[i].pid = i + 1;
-        procs[i].name = "p";
+        // Not `= "p"`: GCC 12 at -O3 reports a false -Wrestrict inside libstdc++ for that.
+        procs[i].name.assign(1, 'p');
     }
     f.panel.renderProcesses(&procs);
     EXPECT_EQ(root->height(), eight);

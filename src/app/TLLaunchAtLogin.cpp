@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QXmlStreamReader>
 
 #ifndef TIDE_APP_ID
 #define TIDE_APP_ID "dev.tide.monitor"
@@ -58,6 +59,12 @@ QString xmlEscape(const QString& s) {
     return s.toHtmlEscaped();
 }
 
+// A start-at-login file is a few hundred bytes; anything much larger is not one of ours.
+constexpr qint64 kMaxAgentFileSize = 64 * 1024;
+
+bool writeAgentFile(const QString& agentPath, const QString& executable,
+                    const QString& displayName);
+
 } // namespace
 
 QByteArray TLAutostartEntry(const QString& executable, const QString& displayName) {
@@ -66,6 +73,7 @@ QByteArray TLAutostartEntry(const QString& executable, const QString& displayNam
     text += QStringLiteral("Type=Application\n");
     text += QStringLiteral("Name=") + escapeValue(displayName) + u'\n';
     text += QStringLiteral("Comment=Memory and energy monitor in the system tray\n");
+    text += QStringLiteral("Icon=" TIDE_APP_ID "\n");
     text += QStringLiteral("Exec=") + execArgument(executable) + u'\n';
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
@@ -97,6 +105,17 @@ QByteArray TLAgentFileContent(const QString& executable, const QString& displayN
 #endif
 }
 
+namespace {
+bool writeAgentFile(const QString& agentPath, const QString& executable,
+                    const QString& displayName) {
+    QDir().mkpath(QFileInfo(agentPath).absolutePath());
+    QSaveFile file(agentPath);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.write(TLAgentFileContent(executable, displayName));
+    return file.commit(); // renamed into place only when complete
+}
+} // namespace
+
 bool TLLaunchAtLoginEnabled(const QString& agentPath) {
     // Any file there counts, whatever its content.
     return QFileInfo::exists(agentPath) || QFileInfo(agentPath).isSymLink();
@@ -109,9 +128,83 @@ void TLToggleLaunchAtLogin(const QString& agentPath, const QString& executable,
         return;
     }
     if (executable.isEmpty()) return;
-    QDir().mkpath(QFileInfo(agentPath).absolutePath());
-    QSaveFile file(agentPath);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    file.write(TLAgentFileContent(executable, displayName));
-    file.commit(); // renamed into place only when complete
+    writeAgentFile(agentPath, executable, displayName);
+}
+
+QString TLAutostartProgram(const QByteArray& entry) {
+    bool inMainGroup = false;
+    for (const QByteArray& rawLine : entry.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.startsWith('[')) {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (!inMainGroup || !line.startsWith("Exec")) continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq < 0 || line.left(eq).trimmed() != "Exec") continue;
+        const QString value = QString::fromUtf8(line.mid(eq + 1)).trimmed();
+        // String-level escapes first, then the quoting of the first argument.
+        QString unescaped;
+        for (qsizetype i = 0; i < value.size(); ++i) {
+            if (value[i] == u'\\' && i + 1 < value.size()) {
+                const QChar n = value[++i];
+                unescaped += n == u's'   ? QChar(u' ')
+                             : n == u'n' ? QChar(u'\n')
+                             : n == u't' ? QChar(u'\t')
+                             : n == u'r' ? QChar(u'\r')
+                                         : n;
+            } else {
+                unescaped += value[i];
+            }
+        }
+        QString program;
+        if (unescaped.startsWith(u'"')) {
+            for (qsizetype i = 1; i < unescaped.size() && unescaped[i] != u'"'; ++i) {
+                if (unescaped[i] == u'\\' && i + 1 < unescaped.size()) ++i;
+                program += unescaped[i];
+            }
+        } else {
+            program = unescaped.section(u' ', 0, 0);
+        }
+        return program.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    }
+    return {};
+}
+
+QString TLLaunchAgentProgram(const QByteArray& plist) {
+    QXmlStreamReader xml(plist);
+    bool afterKey = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement()) continue;
+        if (xml.name() == QLatin1String("key")) {
+            afterKey = xml.readElementText() == QLatin1String("ProgramArguments");
+        } else if (afterKey && xml.name() == QLatin1String("string")) {
+            return xml.readElementText();
+        } else if (xml.name() != QLatin1String("array")) {
+            afterKey = false;
+        }
+    }
+    return {};
+}
+
+QString TLAgentFileProgram(const QByteArray& content) {
+#ifdef __APPLE__
+    return TLLaunchAgentProgram(content);
+#else
+    return TLAutostartProgram(content);
+#endif
+}
+
+bool TLRepairLaunchAtLogin(const QString& agentPath, const QString& executable,
+                           const QString& displayName) {
+    if (executable.isEmpty()) return false;
+    QFile file(agentPath);
+    if (file.size() > kMaxAgentFileSize || !file.open(QIODevice::ReadOnly)) return false;
+    const QString program = TLAgentFileProgram(file.read(kMaxAgentFileSize));
+    file.close();
+    if (program.isEmpty() || QDir::isRelativePath(program) || QFileInfo::exists(program) ||
+        program == executable)
+        return false;
+    return writeAgentFile(agentPath, executable, displayName);
 }

@@ -27,3 +27,18 @@ bool TLLaunchAtLoginEnabled(const QString& agentPath);
 // that a crash mid-write never leaves half a file. An empty executable path writes nothing.
 void TLToggleLaunchAtLogin(const QString& agentPath, const QString& executable,
                            const QString& displayName);
+
+// The program a start-at-login file starts: the first argument of the Exec line of an autostart
+// entry, or the first ProgramArguments string of a launch agent, unquoted and unescaped. Empty
+// when the content names none.
+QString TLAutostartProgram(const QByteArray& entry);
+QString TLLaunchAgentProgram(const QByteArray& plist);
+QString TLAgentFileProgram(const QByteArray& content);
+
+// Run at start: when the start-at-login file names a program by an absolute path that no longer
+// exists (a moved or deleted build folder, an uninstalled copy), writes the file again for
+// `executable`, so that start at login keeps working. Leaves alone a missing file, one that names
+// an existing program or no absolute path, and one larger than an entry can be. Returns whether
+// it rewrote the file.
+bool TLRepairLaunchAtLogin(const QString& agentPath, const QString& executable,
+                           const QString& displayName);

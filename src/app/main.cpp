@@ -1,14 +1,17 @@
 #include "app/TLAppDelegate.h"
+#include "app/TLCommandLine.h"
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
 #include "platform/TLSingleInstance.h"
+#include "platform/TLWindowSystem.h"
 #include "sampling/TLMetrics.h"
 #include "widgets/TLFonts.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QPalette>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -45,15 +48,41 @@ TLAppearance systemAppearance() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The command line first: --help and --version answer without a display and without asking
+    // a running Tide to quit.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const TLCommandLine commandLine = TLParseCommandLine(arguments);
+    if (commandLine.action != TLCommandLine::Action::Run) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(),
+                   commandLine.action == TLCommandLine::Action::Error ? stderr : stdout);
+        return TLCommandLineExitStatus(commandLine.action);
+    }
+
     // Snapshot mode needs no display: without one, render offscreen.
-    const bool snapshot = qEnvironmentVariableIsSet("TL_SNAPSHOT");
+    const bool snapshot = commandLine.snapshotDir || qEnvironmentVariableIsSet("TL_SNAPSHOT");
+    const QString snapshotDir =
+        commandLine.snapshotDir.value_or(qEnvironmentVariable("TL_SNAPSHOT"));
     if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifndef __APPLE__
+    // Without a display Qt would abort with advice that does not apply; say what is wrong.
+    if (!snapshot) {
+        const QString problem =
+            TLNoDisplayMessage(QProcessEnvironment::systemEnvironment(), TLX11DisplayReachable);
+        if (!problem.isEmpty()) {
+            std::fputs(problem.toLocal8Bit().constData(), stderr);
+            return 1;
+        }
+    }
+#endif
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     app.setApplicationName(QStringLiteral(TIDE_APP_ID));
+    app.setApplicationVersion(QStringLiteral(TIDE_VERSION));
     app.setApplicationDisplayName(QString::fromUtf8(TIDE_DISPLAY_NAME));
     // Menus and alerts in the panel's faces, so that Chinese never falls back to another variant.
     QFont font = QApplication::font();
@@ -121,12 +150,19 @@ int main(int argc, char** argv) {
     env.agentPath = TLAgentPath();
     env.executablePath = QCoreApplication::applicationFilePath();
     env.info = TLCurrentAppInfo();
-    if (snapshot) env.snapshotDir = qEnvironmentVariable("TL_SNAPSHOT");
+    if (snapshot) env.snapshotDir = snapshotDir;
     env.autoOpen = qEnvironmentVariableIsSet("TL_AUTO_OPEN");
 
     if (!snapshot && !QSystemTrayIcon::isSystemTrayAvailable())
         std::fputs("tide: no system tray is running yet; the icon appears once one starts.\n",
                    stderr);
+
+    // Start at login that names a program which is gone (a moved clone, an uninstalled copy)
+    // would silently do nothing at the next login: point it at this one.
+    if (!snapshot)
+        TLRepairLaunchAtLogin(env.agentPath, env.executablePath,
+                              env.info.displayName.isEmpty() ? QStringLiteral("潮汐")
+                                                             : env.info.displayName);
 
     TLAppDelegate delegate(env);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,

@@ -174,6 +174,13 @@ private:
 
 } // namespace
 
+bool TLX11DisplayReachable(const QString& display) {
+    xcb_connection_t* c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    const bool ok = !xcb_connection_has_error(c);
+    xcb_disconnect(c); // also required for a connection in the error state
+    return ok;
+}
+
 bool TLWindowSystemComposites() {
     // Other window systems (Wayland) composite by design; so does the offscreen renderer, which
     // draws every window into its own image.

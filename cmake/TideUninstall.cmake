@@ -1,0 +1,55 @@
+# Removes what an install wrote: every file of the manifest (absolute paths, DESTDIR included),
+# then the directories below the install's prefix that this leaves empty.
+# Run as `cmake -DMANIFEST=file -P TideUninstall.cmake` (`make uninstall` does).
+# The prefix is the deepest directory holding every listed file (bin/ and share/ are both
+# there), so nothing at or above it is ever removed.
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (run the install first)")
+endif()
+file(STRINGS "${MANIFEST}" files)
+if(NOT files)
+  file(REMOVE "${MANIFEST}")
+  return()
+endif()
+
+list(GET files 0 first)
+get_filename_component(top "${first}" DIRECTORY)
+foreach(file ${files})
+  string(FIND "${file}" "${top}/" at)
+  while(NOT at EQUAL 0 AND NOT top STREQUAL "/")
+    get_filename_component(top "${top}" DIRECTORY)
+    string(FIND "${file}" "${top}/" at)
+  endwhile()
+endforeach()
+
+set(dirs)
+foreach(file ${files})
+  if(EXISTS "${file}" OR IS_SYMLINK "${file}")
+    message(STATUS "Removing ${file}")
+    file(REMOVE "${file}")
+  endif()
+  get_filename_component(dir "${file}" DIRECTORY)
+  list(APPEND dirs "${dir}")
+endforeach()
+
+# Empty directories, from the files' own upwards, stopping below the prefix.
+list(REMOVE_DUPLICATES dirs)
+set(pending ${dirs})
+while(pending)
+  set(next)
+  foreach(dir ${pending})
+    string(FIND "${dir}" "${top}/" at)
+    if(NOT at EQUAL 0 OR NOT IS_DIRECTORY "${dir}")
+      continue()
+    endif()
+    file(GLOB left LIST_DIRECTORIES true "${dir}/*" "${dir}/.*")
+    if(NOT left)
+      file(REMOVE_RECURSE "${dir}") # empty: removes just the directory
+      get_filename_component(parent "${dir}" DIRECTORY)
+      list(APPEND next "${parent}")
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES next)
+  set(pending ${next})
+endwhile()
+file(REMOVE "${MANIFEST}")
