@@ -135,6 +135,21 @@ bool TLProcfsSystemSource::readSwap(TLSwapUsage& out) {
 }
 
 bool TLProcfsSystemSource::readPressureLevel(int32_t& level) {
+    _psiFresh = readPSI();
+    if (!_psiFresh) return false;
+    level = _psiFull >= 5.0 ? 4 : _psiSome >= 5.0 ? 2 : 1;
+    return true;
+}
+
+bool TLProcfsSystemSource::readMemoryStall(double& percent) {
+    // The read of the level just before has the figure: one read per sample.
+    if (!_psiFresh && !readPSI()) return false;
+    _psiFresh = false;
+    percent = _psiSome;
+    return true;
+}
+
+bool TLProcfsSystemSource::readPSI() {
     char buf[512];
     const long n = TLPreadAll(_pressure.get(), buf, sizeof buf);
     if (n <= 0) return false;
@@ -151,7 +166,8 @@ bool TLProcfsSystemSource::readPressureLevel(int32_t& level) {
             parseAvg10(line, full);
     }
     if (!haveSome) return false;
-    level = full >= 5.0 ? 4 : some >= 5.0 ? 2 : 1;
+    _psiSome = some;
+    _psiFull = full;
     return true;
 }
 
