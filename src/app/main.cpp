@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTranslator>
 
@@ -52,6 +53,10 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    // Qt's raster engine hands parts of larger fills to the global thread pool and waits for
+    // them. The monitor's pictures are small: one pool thread serves them with the fewest
+    // wakeups (the tray icon is drawn on it in a single job).
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
     app.setQuitOnLastWindowClosed(false);
     app.setApplicationName(QStringLiteral(TIDE_APP_ID));
     app.setApplicationDisplayName(QString::fromUtf8(TIDE_DISPLAY_NAME));
