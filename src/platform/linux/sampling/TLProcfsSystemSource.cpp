@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -20,23 +21,14 @@ uint64_t pagesOf(uint64_t bytes, uint64_t page) {
     return (bytes + page / 2) / page;
 }
 
-// "avg10=12.34" → 12.34, without locale or allocation.
+// "avg10=12.34" → 12.34, exactly as written, without locale or allocation.
 bool parseAvg10(std::string_view line, double& out) {
     const size_t at = line.find("avg10=");
     if (at == std::string_view::npos) return false;
-    std::string_view s = line.substr(at + 6);
-    uint64_t whole = 0;
-    if (!TLScanU64(s, whole)) return false;
-    double v = static_cast<double>(whole);
-    if (!s.empty() && s.front() == '.') {
-        s.remove_prefix(1);
-        double scale = 0.1;
-        while (!s.empty() && s.front() >= '0' && s.front() <= '9') {
-            v += (s.front() - '0') * scale;
-            scale /= 10;
-            s.remove_prefix(1);
-        }
-    }
+    const std::string_view s = line.substr(at + 6);
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
+    if (r.ec != std::errc() || r.ptr == s.data() || !(v >= 0)) return false;
     out = v;
     return true;
 }
