@@ -107,6 +107,9 @@ TEST(ProcfsProcessSourceTree, LongStatusFilesAndEveryThreadsWakeups) {
     ASSERT_EQ(source.inspect(200, c), TLInspectResult::Exact);
     EXPECT_EQ(c.idleWakeups, 40u);
 
+    // A pid listed a moment ago that has ended: gone, not a case for ps.
+    EXPECT_EQ(source.inspect(4242, c), TLInspectResult::Skipped);
+
     // The same reads again (the buffer has grown and stays): the same figures.
     ASSERT_EQ(source.inspect(123, c), TLInspectResult::Exact);
     EXPECT_EQ(c.idleWakeups, 32100u);

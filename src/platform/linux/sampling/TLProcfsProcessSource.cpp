@@ -181,11 +181,21 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, uint64_t mainThread, uint
     return true;
 }
 
+namespace {
+// After a failed read: the process ended since it was listed (it is simply gone, and ps would
+// not know it either), rather than hidden from us.
+TLInspectResult failure() {
+    return errno == ENOENT || errno == ESRCH ? TLInspectResult::Skipped : TLInspectResult::Failed;
+}
+} // namespace
+
 TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out) {
     char path[32];
     std::snprintf(path, sizeof path, "%d/stat", pid);
+    errno = 0;
     long n = readText(_procDir.get(), path);
-    if (n <= 0) return TLInspectResult::Failed;
+    if (n < 0) return failure();
+    if (n == 0) return TLInspectResult::Failed;
     uint64_t ticks = 0, start = 0;
     bool kthread = false;
     if (!TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
@@ -193,8 +203,10 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
     if (kthread) return TLInspectResult::Skipped;
 
     std::snprintf(path, sizeof path, "%d/status", pid);
+    errno = 0;
     n = readText(_procDir.get(), path);
-    if (n <= 0) return TLInspectResult::Failed;
+    if (n < 0) return failure();
+    if (n == 0) return TLInspectResult::Failed;
     uint64_t footprint = 0, wakeups = 0, threads = 1;
     if (!TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, footprint, wakeups, threads))
         return TLInspectResult::Failed;

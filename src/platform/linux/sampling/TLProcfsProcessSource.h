@@ -18,7 +18,8 @@
 //                 owns, resident or swapped out, without the file pages it merely maps
 //   path, name    /proc/PID/exe (link target), /proc/PID/comm
 // Kernel threads (PF_KTHREAD in the stat flags) have no memory and cannot be ended by the user:
-// they are skipped. A pid whose stat or status cannot be read counts as not inspectable.
+// they are skipped, and so is a pid that ended since it was listed (its files are gone). A pid
+// whose stat or status exists but cannot be read counts as not inspectable.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
     explicit TLProcfsProcessSource(std::string procRoot = "/proc");
