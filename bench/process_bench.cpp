@@ -1,18 +1,30 @@
-// The process sample against the floor it cannot beat: one bare run of the same `ps` command.
-// Both are timed on the wall clock; run with --benchmark_enable_random_interleaving so that their
-// repetitions alternate and share whatever else the machine is doing.
+// The process sample against one bare run of the same `ps` command that it would otherwise
+// start. Both are timed on the wall clock and on the CPU (`cpu_ms`: this thread plus every child
+// waited for); run with --benchmark_enable_random_interleaving so that their repetitions alternate
+// and share whatever else the machine is doing.
+//
+// The machine can be made busier for the run: TIDE_BENCH_THREADS=N starts N extra threads in
+// this process (asleep, as most threads of a desktop are), TIDE_BENCH_PROCESSES=N starts N
+// sleeping child processes. Both end with the program.
 
 #include "platform/linux/sampling/TLFd.h"
 #include "platform/linux/sampling/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <benchmark/benchmark.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,6 +79,74 @@ long runBarePs(std::string& out) {
     return static_cast<long>(out.size());
 }
 
+// CPU time of this thread plus that of the children waited for so far, in milliseconds.
+double cpuMs() {
+    rusage self{}, children{};
+    ::getrusage(RUSAGE_THREAD, &self);
+    ::getrusage(RUSAGE_CHILDREN, &children);
+    auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+    return ms(self.ru_utime) + ms(self.ru_stime) + ms(children.ru_utime) + ms(children.ru_stime);
+}
+
+// Sleeping threads and processes that make the machine look like a busy desktop.
+struct Crowd {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+    std::vector<pthread_t> threads;
+    std::vector<pid_t> children;
+
+    void startThreads(long n) {
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        pthread_attr_setstacksize(&attr, 64 * 1024);
+        for (long i = 0; i < n; ++i) {
+            pthread_t t;
+            if (pthread_create(
+                    &t, &attr,
+                    [](void* self) -> void* {
+                        auto* c = static_cast<Crowd*>(self);
+                        std::unique_lock lock(c->mutex);
+                        c->wake.wait(lock, [c] { return c->done; });
+                        return nullptr;
+                    },
+                    this) != 0)
+                break;
+            threads.push_back(t);
+        }
+        pthread_attr_destroy(&attr);
+    }
+    void startProcesses(long n) {
+        for (long i = 0; i < n; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::pause();
+                ::_exit(0);
+            }
+            if (pid < 0) break;
+            children.push_back(pid);
+        }
+    }
+    ~Crowd() {
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        wake.notify_all();
+        for (pthread_t t : threads)
+            pthread_join(t, nullptr);
+        for (pid_t pid : children)
+            ::kill(pid, SIGKILL);
+        for (pid_t pid : children)
+            ::waitpid(pid, nullptr, 0);
+    }
+};
+
+long envCount(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::strtol(v, nullptr, 10) : 0;
+}
+
 void BM_BarePs(benchmark::State& state) {
     std::string out;
     // Warm-up, and a check that the tool runs at all.
@@ -75,11 +155,15 @@ void BM_BarePs(benchmark::State& state) {
         state.SkipWithError("/bin/ps could not be run");
         return;
     }
+    double cpu = 0;
     for (auto _ : state) {
+        const double before = cpuMs();
         benchmark::DoNotOptimize(runBarePs(out));
         benchmark::ClobberMemory();
+        cpu += cpuMs() - before;
     }
     state.counters["bytes"] = static_cast<double>(out.size());
+    state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations());
 }
 
 void BM_SampleProcesses(benchmark::State& state) {
@@ -94,16 +178,30 @@ void BM_SampleProcesses(benchmark::State& state) {
     benchmark::DoNotOptimize(warmed);
 
     size_t listed = 0;
+    double cpu = 0;
     for (auto _ : state) {
+        const double before = cpuMs();
         std::vector<TLProc> procs = metrics.sampleProcesses();
+        cpu += cpuMs() - before;
         listed = procs.size();
         benchmark::DoNotOptimize(procs.data());
     }
+    state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations());
     // The pids present right after the measurement, kernel threads included.
     TLProcfsProcessSource source;
     std::vector<int32_t> pids;
     source.listPids(pids);
     state.counters["pids"] = static_cast<double>(pids.size());
+    size_t threads = 0;
+    for (int32_t pid : pids) {
+        const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (const dirent* e = ::readdir(d))
+                threads += e->d_name[0] != '.';
+            ::closedir(d);
+        }
+    }
+    state.counters["threads"] = static_cast<double>(threads);
     state.counters["listed"] = static_cast<double>(listed);
 }
 
@@ -113,4 +211,13 @@ BENCHMARK(BM_BarePs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    Crowd crowd;
+    crowd.startProcesses(envCount("TIDE_BENCH_PROCESSES"));
+    crowd.startThreads(envCount("TIDE_BENCH_THREADS"));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

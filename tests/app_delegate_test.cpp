@@ -145,7 +145,7 @@ TEST(AppDelegate, ProcessSamplesOnlyWhileOpenAndOneAtATime) {
     h.sample.used = 3ULL << 30;
     for (int i = 0; i < 3; ++i)
         app.tick();
-    EXPECT_EQ(h.statusItem.titles.size(), 4u);
+    EXPECT_EQ(h.statusItem.titles.size(), 2u); // the change, once: the same figures send nothing
     EXPECT_EQ(used->text(), before);
     EXPECT_TRUE(h.queue.jobs.empty());
     EXPECT_EQ(h.processSamples, 0);
@@ -484,7 +484,16 @@ TEST(AppDelegate, StatusIconIsSentOnlyWhenItsPixelsChange) {
     TLAppDelegate& app = h.launch();
     app.tick();
     EXPECT_EQ(h.statusItem.iconKeys.size(), 1u);
-    EXPECT_EQ(h.statusItem.titles.size(), 2u); // title and tool tip follow every tick
+    // Nothing shown changed: no icon, title or tool tip is built or sent.
+    EXPECT_EQ(h.statusItem.titles.size(), 1u);
+    EXPECT_EQ(h.statusItem.toolTips.size(), 1u);
+
+    // A change the tool tip shows, not the picture: text only.
+    h.sample.wired += 300ull << 20;
+    app.tick();
+    EXPECT_EQ(h.statusItem.iconKeys.size(), 1u);
+    ASSERT_EQ(h.statusItem.toolTips.size(), 2u);
+    EXPECT_NE(h.statusItem.toolTips[1], h.statusItem.toolTips[0]);
 
     h.sample.usagePercent = 80;
     app.tick();
@@ -496,4 +505,20 @@ TEST(AppDelegate, StatusIconIsSentOnlyWhenItsPixelsChange) {
     app.tick();
     app.tick();
     EXPECT_EQ(h.statusItem.iconKeys.size(), 3u);
+}
+
+// The display choices are read once, and again after the settings menu changed one; a value
+// written behind the program's back is not read at every tick.
+TEST(AppDelegate, DisplayChoicesAreReadOnceAndAfterAMenuChange) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    EXPECT_EQ(h.statusItem.titles.back(), "50%");
+    h.prefs->setBool(true, TLShowCPU);
+    h.sample.cpuPercent = 12.5;
+    app.tick();
+    EXPECT_EQ(h.statusItem.titles.back(), "50%");
+    app.setBarMode(1); // through the menu: read again, the CPU choice with it
+    EXPECT_EQ(h.statusItem.titles.back(), "50% · 12%");
+    app.toggleShowCPU();
+    EXPECT_EQ(h.statusItem.titles.back(), "50%");
 }

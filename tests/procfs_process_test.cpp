@@ -8,7 +8,13 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -47,6 +53,76 @@ TEST(ProcStatusParsing, FootprintIsAnonShmemAndSwap) {
                                   footprint, wakeups));
     EXPECT_EQ(footprint, 0u);
     EXPECT_FALSE(TLParseProcStatus("Name:\tx\n", footprint, wakeups));
+}
+
+namespace {
+
+void writeFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+std::string statusText(const std::string& groups, int threads, int voluntary) {
+    return "Name:\tworker\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t123\nPid:\t123\n"
+           "Groups:\t" +
+           groups +
+           "\nVmRSS:\t  9000 kB\nRssAnon:\t  1000 kB\nRssFile:\t  7000 kB\n"
+           "RssShmem:\t   200 kB\nVmSwap:\t    30 kB\nThreads:\t" +
+           std::to_string(threads) + "\nvoluntary_ctxt_switches:\t" + std::to_string(voluntary) +
+           "\nnonvoluntary_ctxt_switches:\t5\n";
+}
+
+} // namespace
+
+// A fake /proc: a process of a user in 400 directory groups (a status file of over 4 KB) with three
+// threads, each waking on its own.
+TEST(ProcfsProcessSourceTree, LongStatusFilesAndEveryThreadsWakeups) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("tide-proc-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    std::string groups;
+    for (int g = 0; g < 400; ++g)
+        groups += std::to_string(1500000000 + g) + " ";
+    const std::string main = statusText(groups, 3, 100);
+    ASSERT_GT(main.size(), 4096u);
+    writeFile(root / "123/stat", "123 (worker) S 1 123 123 0 -1 4194560 1 0 0 0 150 50 0 0 20 0 "
+                                 "3 0 777 1000 10");
+    writeFile(root / "123/status", main);
+    writeFile(root / "123/task/123/status", main);
+    writeFile(root / "123/task/124/status", statusText(groups, 3, 2000));
+    writeFile(root / "123/task/125/status", statusText(groups, 3, 30000));
+    // A one-thread process: its task directory is not consulted.
+    writeFile(root / "200/stat", "200 (solo) S 1 200 200 0 -1 4194560 1 0 0 0 1 1 0 0 20 0 1 0 "
+                                 "9 1000 10");
+    writeFile(root / "200/status", statusText("", 1, 40));
+    writeFile(root / "200/task/200/status", statusText("", 1, 40));
+    writeFile(root / "200/task/999/status", statusText("", 1, 123456)); // would be wrong to add
+
+    TLProcfsProcessSource source(root.string());
+    TLProcCounters c;
+    ASSERT_EQ(source.inspect(123, c), TLInspectResult::Exact);
+    EXPECT_EQ(c.footprint, 1230u * 1024);
+    EXPECT_EQ(c.idleWakeups, 100u + 2000u + 30000u);
+    EXPECT_EQ(c.startTime, 777u);
+    ASSERT_EQ(source.inspect(200, c), TLInspectResult::Exact);
+    EXPECT_EQ(c.idleWakeups, 40u);
+
+    // A pid listed a moment ago that has ended: gone, not a case for ps.
+    EXPECT_EQ(source.inspect(4242, c), TLInspectResult::Skipped);
+
+    // The same reads again (the buffer has grown and stays): the same figures.
+    ASSERT_EQ(source.inspect(123, c), TLInspectResult::Exact);
+    EXPECT_EQ(c.idleWakeups, 32100u);
+    std::filesystem::remove_all(root);
+}
+
+TEST(ProcStatusParsing, ThreadCount) {
+    uint64_t footprint = 0, wakeups = 0, threads = 0;
+    ASSERT_TRUE(TLParseProcStatus(statusText("1 2", 17, 9), footprint, wakeups, threads));
+    EXPECT_EQ(threads, 17u);
+    EXPECT_EQ(wakeups, 9u);
+    ASSERT_TRUE(TLParseProcStatus("voluntary_ctxt_switches:\t3\n", footprint, wakeups, threads));
+    EXPECT_EQ(threads, 1u);
 }
 
 namespace {
@@ -104,4 +180,35 @@ TEST(ProcfsProcessSourceLive, SeesOurOwnProcessAndChildren) {
     }
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
+}
+
+// Against the real system: four threads that wake 50 times each count in our process's wakeups,
+// not only the main thread's, which sleeps through them.
+TEST(ProcfsProcessSourceLive, WakeupsOfEveryThreadCount) {
+    TLProcfsProcessSource source;
+    TLProcCounters before;
+    ASSERT_EQ(source.inspect(::getpid(), before), TLInspectResult::Exact);
+
+    constexpr int kThreads = 4, kWakes = 50;
+    std::atomic<int> done{0};
+    std::atomic<bool> release{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < kWakes; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ++done;
+            // Parked, alive, until the count has been read: an ended thread takes its count along.
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+    while (done < kThreads)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    TLProcCounters after;
+    const TLInspectResult r = source.inspect(::getpid(), after);
+    release = true;
+    for (std::thread& t : threads)
+        t.join();
+    ASSERT_EQ(r, TLInspectResult::Exact);
+    EXPECT_GE(after.idleWakeups, before.idleWakeups + kThreads * kWakes);
 }

@@ -179,6 +179,34 @@ TEST_F(ProcessSampleTest, UninspectableProcessesComeFromPsOrAreLeftOut) {
     EXPECT_EQ(find(r, 123)->name, "My Helper App"); // the name sticks while it stays listed
 }
 
+// ps costs more than reading every process; it runs only for a process /proc did not give.
+TEST_F(ProcessSampleTest, PsRunsOnlyWhenAProcessCannotBeInspected) {
+    add(30, {TLProcCounters{1'000'000'000, 10, 1}, false, "/bin/a", "a"});
+    add(31, {TLProcCounters{2'000'000'000, 20, 1}, false, "/bin/b", "b"});
+    psOutput = "30 100 1.0 a\n31 200 2.0 b\n";
+    metrics->sampleProcesses();
+    clock += 1.0;
+    auto r = metrics->sampleProcesses();
+    EXPECT_EQ(psRuns, 0);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_FALSE(r[0].approximate);
+
+    // One process hidden from us (hidepid, another user's namespace): one ps run, its row
+    // approximate, the others exact as before.
+    add(32, {std::nullopt, false, "", ""});
+    psOutput += "32 4096 7.5 hidden thing\n";
+    procs[30].counters = TLProcCounters{1'500'000'000, 10, 1};
+    clock += 1.0;
+    r = metrics->sampleProcesses();
+    EXPECT_EQ(psRuns, 1);
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_DOUBLE_EQ(find(r, 30)->cpu, 50.0);
+    EXPECT_FALSE(find(r, 30)->approximate);
+    EXPECT_TRUE(find(r, 32)->approximate);
+    EXPECT_EQ(find(r, 32)->memory, 4096u * 1024);
+    EXPECT_EQ(find(r, 32)->name, "hidden thing");
+}
+
 TEST_F(ProcessSampleTest, NameRulesInOrder) {
     add(1, {TLProcCounters{}, false, "/usr/lib/firefox/firefox-bin", "firefox"});
     add(2, {TLProcCounters{}, false, "", "kworker-ish"});
@@ -229,7 +257,7 @@ TEST_F(ProcessSampleTest, AFailedListingChangesNothing) {
     source->listOK = false;
     clock += 1.0;
     EXPECT_TRUE(metrics->sampleProcesses().empty());
-    EXPECT_EQ(psRuns, 1); // nothing launched for a failed listing
+    EXPECT_EQ(psRuns, 0); // nothing launched for a failed listing (nor for readable processes)
     source->listOK = true;
     clock += 1.0;
     procs[9].counters = TLProcCounters{2'000'000'000, 0, 1};

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 namespace {
 
@@ -237,4 +238,52 @@ TEST(ProcfsSystemSourceLive, AgreesWithMeminfo) {
     const double expectedUsed = static_cast<double>(total - avail);
     EXPECT_NEAR(static_cast<double>(s.used), expectedUsed, 64.0 * 1024 * 1024);
     EXPECT_GE(s.pressureLevel, 1);
+}
+
+// Memory pressure as a percentage: where the kernel measures the time tasks lose waiting for
+// memory, that share; elsewhere the share of memory wired or compressed.
+TEST(SystemStats, PressurePercentIsTheStallShareWhereMeasured) {
+    TLCPUHistory h;
+    TLSystemInputs in = workedExample(); // 19.07 % wired + compressed
+    in.stallOK = true;
+    in.stallPercent = 0.0;
+    EXPECT_EQ(TLComputeSystemStats(in, h).pressurePercent, 0.0); // much wired, no waiting
+    in.stallPercent = 37.25;
+    EXPECT_EQ(TLComputeSystemStats(in, h).pressurePercent, 37.25);
+    in.stallPercent = 250; // not a share any more: capped
+    EXPECT_EQ(TLComputeSystemStats(in, h).pressurePercent, 100.0);
+    in.stallPercent = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(TLComputeSystemStats(in, h).pressurePercent, 0.0);
+    in.stallPercent = -3;
+    EXPECT_EQ(TLComputeSystemStats(in, h).pressurePercent, 0.0);
+    in.stallOK = false;
+    EXPECT_NEAR(TLComputeSystemStats(in, h).pressurePercent, 19.07, 0.005);
+}
+
+TEST_F(ProcfsSystemSourceTest, PressurePercentFollowsPSIAndFallsBackWithoutIt) {
+    write("proc/meminfo", meminfo(10000000, 0));
+    write("proc/stat", "cpu  100 20 50 800 30 5 5 0 0 0\n");
+    // A machine short of memory: tasks waited 23.4 % of the last 10 s, all of them 6.1 %.
+    write("proc/pressure/memory", "some avg10=23.40 avg60=11.00 avg300=3.20 total=98765\n"
+                                  "full avg10=6.10 avg60=2.00 avg300=0.50 total=4321\n");
+    TLMetrics m(std::make_unique<TLProcfsSystemSource>(root.path().toStdString()), nullptr,
+                nullptr);
+    TLSystemStats s = m.sampleSystem();
+    EXPECT_DOUBLE_EQ(s.pressurePercent, 23.4);
+    EXPECT_EQ(s.pressureLevel, 4);
+
+    // The file is read afresh at every sample: calm again.
+    write("proc/pressure/memory", "some avg10=0.00 avg60=0.00 avg300=0.00 total=98765\n"
+                                  "full avg10=0.00 avg60=0.00 avg300=0.00 total=4321\n");
+    s = m.sampleSystem();
+    EXPECT_EQ(s.pressurePercent, 0.0);
+    EXPECT_EQ(s.pressureLevel, 1);
+
+    // Without PSI: the wired share (264000 KiB of 16000000 KiB).
+    std::filesystem::remove(root.filePath("proc/pressure/memory").toStdString());
+    TLMetrics noPsi(std::make_unique<TLProcfsSystemSource>(root.path().toStdString()), nullptr,
+                    nullptr);
+    s = noPsi.sampleSystem();
+    EXPECT_EQ(s.pressureLevel, 1);
+    EXPECT_NEAR(s.pressurePercent, 264000.0 * 100 / 16000000, 0.01);
 }

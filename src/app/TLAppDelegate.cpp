@@ -6,6 +6,7 @@
 #include "app/TLSettingsMenuModel.h"
 #include "app/TLStatusPresentation.h"
 #include "app/TLTrayIcon.h"
+#include "format/TLFormat.h"
 #include "format/TLStatusBarImage.h"
 #include "widgets/TLAppearance.h"
 
@@ -20,6 +21,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -133,11 +136,61 @@ void TLAppDelegate::refreshProcs() {
 }
 
 void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
-    const TLPreferences& prefs = *_env.preferences;
-    const TLStatusPresentation p = TLComputeStatusPresentation(
-        sample, prefs.integerForKey(TLBarMode), prefs.integerForKey(TLMetric),
-        prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU));
+    if (!_display) {
+        const TLPreferences& prefs = *_env.preferences;
+        _display = DisplayChoices{prefs.integerForKey(TLBarMode), prefs.integerForKey(TLMetric),
+                                  prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU)};
+    }
+    const DisplayChoices& d = *_display;
     const TLAppearance tray = _env.trayAppearance ? _env.trayAppearance() : TLAppearance::Dark;
+    // The gauge in whole percent, the steps of the figure beside it: half a pixel at the largest
+    // icon size. The restless last digits of a machine's memory then redraw nothing.
+    const long fill = std::lround(std::clamp(sample.usagePercent, 0.0, 100.0));
+
+    // Most ticks change nothing the item shows: find that out before building any text.
+    ShownKey key;
+    {
+        char* out = key.text;
+        const size_t size = sizeof key.text;
+        size_t& n = key.length;
+        auto put = [&](std::string_view s) {
+            const size_t k = std::min(s.size(), size - 1 - n);
+            std::memcpy(out + n, s.data(), k);
+            n += k;
+        };
+        auto putBytes = [&](uint64_t bytes, bool shortForm) {
+            n += shortForm ? TLFormatBytesShortTo(out + n, size - n, bytes)
+                           : TLFormatBytesTo(out + n, size - n, bytes);
+            put("|");
+        };
+        auto putFixed = [&](double v) {
+            n += TLFormatFixedTo(out + n, size - n, v, 0);
+            put("|");
+        };
+        const char flags[] = {static_cast<char>('0' + std::clamp<int64_t>(d.barMode, -1, 9)),
+                              static_cast<char>('0' + std::clamp<int64_t>(d.metric, -1, 9)),
+                              d.mono ? 'm' : 'c',
+                              d.showCPU ? 'C' : '-',
+                              tray == TLAppearance::Dark ? 'd' : 'l',
+                              static_cast<char>('0' + std::clamp(sample.pressureLevel, -1, 9)),
+                              '|'};
+        put({flags, sizeof flags});
+        putFixed(static_cast<double>(fill));
+        putFixed(d.metric == 1 ? sample.pressurePercent : sample.usagePercent);
+        if (d.showCPU) putFixed(sample.cpuPercent);
+        putFixed(sample.pressurePercent);
+        if (d.barMode == 2) putBytes(sample.used, true);
+        for (uint64_t bytes :
+             {sample.used, sample.total, sample.app, sample.wired, sample.compressed})
+            putBytes(bytes, false);
+    }
+    if (_hasShown && key == _shown) return;
+    _shown = key;
+    _hasShown = true;
+
+    TLStatusPresentation p =
+        TLComputeStatusPresentation(sample, d.barMode, d.metric, d.mono, d.showCPU);
+    p.gaugeFraction = static_cast<double>(fill) / 100.0;
 #ifdef __APPLE__
     // The menu bar has room for the gauge and the text side by side.
     const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray);
@@ -148,10 +201,8 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     }
 #else
     const TLTrayIconContent content = TLTrayIconContentFor(p);
-    // Most ticks change nothing a tray can show: skip drawing when the content is the same to
-    // within a thousandth of the gauge.
-    const auto quantized = std::lround(std::clamp(content.fraction, 0.0, 1.0) * 1024);
-    if (_hasIcon && tray == _lastTray && quantized == _lastFill &&
+    // The tool tip alone changed: the picture stays.
+    if (_hasIcon && tray == _lastTray && fill == _lastFill &&
         content.figure == _lastContent.figure && content.cpu == _lastContent.cpu &&
         content.gauge == _lastContent.gauge &&
         content.gaugeTemplate == _lastContent.gaugeTemplate &&
@@ -162,12 +213,12 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     }
     _lastContent = content;
     _lastTray = tray;
-    _lastFill = quantized;
-    const quint64 key = TLTrayIconKey(content, tray);
-    if (!_hasIcon || key != _iconKey) {
-        const TLTrayIcon icon = TLMakeTrayIcon(content, tray);
+    _lastFill = fill;
+    // Drawn in one go with its key; sent only when its pixels differ from the icon shown.
+    const TLTrayIcon icon = TLMakeTrayIcon(content, tray);
+    if (!_hasIcon || icon.key != _iconKey) {
         _env.statusItem->setIcon(icon.icon, icon.key);
-        _iconKey = key;
+        _iconKey = icon.key;
         _hasIcon = true;
     }
 #endif
@@ -342,21 +393,25 @@ QMenu* TLAppDelegate::settingsMenu() {
 
 void TLAppDelegate::setBarMode(int64_t tag) {
     _env.preferences->setInteger(tag, TLBarMode);
+    _display.reset();
     tick();
 }
 
 void TLAppDelegate::setMetric(int64_t tag) {
     _env.preferences->setInteger(tag, TLMetric);
+    _display.reset();
     tick();
 }
 
 void TLAppDelegate::toggleShowCPU() {
     _env.preferences->setBool(!_env.preferences->boolForKey(TLShowCPU), TLShowCPU);
+    _display.reset();
     tick();
 }
 
 void TLAppDelegate::toggleMono() {
     _env.preferences->setBool(!_env.preferences->boolForKey(TLMono), TLMono);
+    _display.reset();
     tick();
 }
 

@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -123,6 +124,25 @@ private:
     int _monitorToken = 0;
     quint64 _iconKey = 0;
     bool _hasIcon = false;
+    // The four display choices, read once and again after the settings menu changed one.
+    struct DisplayChoices {
+        int64_t barMode = 0;
+        int64_t metric = 0;
+        bool mono = false;
+        bool showCPU = false;
+    };
+    std::optional<DisplayChoices> _display;
+    // Everything the status item shows, written out without allocating: a tick that would show
+    // the same does nothing more.
+    struct ShownKey {
+        char text[256] = {};
+        size_t length = 0;
+        bool operator==(const ShownKey& o) const {
+            return length == o.length && std::memcmp(text, o.text, length) == 0;
+        }
+    };
+    ShownKey _shown;
+    bool _hasShown = false;
     TLTrayIconContent _lastContent; // what the tray icon was last drawn from
     TLAppearance _lastTray = TLAppearance::Dark;
     long _lastFill = -1;

@@ -2,16 +2,6 @@
 
 #include "format/TLFormat.h"
 
-#include <cstdio>
-
-namespace {
-QString percent(double value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.0f%%", value);
-    return QString::fromLatin1(buf);
-}
-} // namespace
-
 TLStatusPresentation TLComputeStatusPresentation(const TLSystemStats& s, int64_t barMode,
                                                  int64_t metric, bool mono, bool showCPU) {
     TLStatusPresentation p;
@@ -20,19 +10,18 @@ TLStatusPresentation TLComputeStatusPresentation(const TLSystemStats& s, int64_t
     if (barMode == 2)
         p.title = TLFormatBytesShort(s.used);
     else if (barMode != 3)
-        p.title = percent(shown);
-    if (!p.title.isEmpty() && showCPU) p.title += QStringLiteral(" · ") + percent(s.cpuPercent);
+        p.title = TLFormatPercent(shown);
+    if (!p.title.isEmpty() && showCPU)
+        p.title += QStringLiteral(" · ") + TLFormatPercent(s.cpuPercent);
 
     p.showsGauge = barMode != 1 && barMode != 2;
     p.gaugeColor = TLPressureColor(s.pressureLevel);
     p.gaugeTemplate = mono;
     p.gaugeFraction = s.usagePercent / 100.0;
 
-    char pressure[64];
-    std::snprintf(pressure, sizeof pressure, "%.0f%%", s.pressurePercent);
     p.toolTip =
         QStringLiteral("已使用 %1 / %2   内存压力 %3\nApp %4 · 联动 %5 · 压缩 %6")
-            .arg(TLFormatBytes(s.used), TLFormatBytes(s.total), QString::fromLatin1(pressure),
+            .arg(TLFormatBytes(s.used), TLFormatBytes(s.total), TLFormatPercent(s.pressurePercent),
                  TLFormatBytes(s.app), TLFormatBytes(s.wired), TLFormatBytes(s.compressed));
     return p;
 }

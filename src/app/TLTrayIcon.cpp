@@ -7,8 +7,12 @@
 #include <QHash>
 #include <QPainter>
 #include <QPixmap>
+#include <QSemaphore>
+#include <QThread>
+#include <QThreadPool>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -43,6 +47,32 @@ void drawFitted(QPainter& p, const QRectF& box, const QString& text, int maxPx, 
         p.drawText(QPointF(box.center().x() - w / 2, baseline), text);
     }
     p.restore();
+}
+
+// Runs `paint` on a thread of Qt's global pool and waits for it. Qt's raster engine splits every
+// fill of more than about a hundred spans into jobs for that pool and waits for them, unless it
+// already runs on one of the pool's threads: for icons this small the hand-offs cost more than
+// the painting, and woke two pool threads a dozen times for every icon drawn. One hand-off
+// instead, and no thread is started that the pool does not already keep.
+template <class F>
+void paintInOneJob(F&& paint) {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    if (pool->contains(QThread::currentThread())) {
+        paint();
+        return;
+    }
+    QSemaphore done;
+    pool->start([&] {
+        paint();
+        done.release();
+    });
+    done.acquire();
+}
+
+// The 2x rendering of the standard slot decides: when its pixels do not change, no size the tray
+// shows changes visibly.
+quint64 keyOf(const QImage& image) {
+    return qHashBits(image.constBits(), static_cast<size_t>(image.sizeInBytes()), 0x7469646521ULL);
 }
 
 } // namespace
@@ -143,17 +173,25 @@ TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance bar) {
 }
 
 quint64 TLTrayIconKey(const TLTrayIconContent& c, TLAppearance trayAppearance) {
-    // The 2x rendering of the standard slot decides: when its pixels do not change, no size the
-    // tray shows changes visibly.
-    const QImage image = TLRenderTrayIcon(c, 22, 2.0, trayAppearance);
-    return qHashBits(image.constBits(), static_cast<size_t>(image.sizeInBytes()), 0x7469646521ULL);
+    QImage image;
+    paintInOneJob([&] { image = TLRenderTrayIcon(c, 22, 2.0, trayAppearance); });
+    return keyOf(image);
 }
 
 TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& c, TLAppearance trayAppearance) {
     TLTrayIcon out;
-    for (int size : {16, 22, 24, 32, 48, 64}) {
-        out.icon.addPixmap(QPixmap::fromImage(TLRenderTrayIcon(c, size, 1.0, trayAppearance)));
-    }
-    out.key = TLTrayIconKey(c, trayAppearance);
+    constexpr int kSizes[] = {16, 22, 24, 32, 48, 64};
+    QImage images[std::size(kSizes)];
+    QImage keyImage;
+    // Every size and the key's rendering in one job: one hand-off per new picture.
+    paintInOneJob([&] {
+        for (size_t i = 0; i < std::size(kSizes); ++i)
+            images[i] = TLRenderTrayIcon(c, kSizes[i], 1.0, trayAppearance);
+        keyImage = TLRenderTrayIcon(c, 22, 2.0, trayAppearance);
+    });
+    // Pixmaps belong to the main thread.
+    for (const QImage& image : images)
+        out.icon.addPixmap(QPixmap::fromImage(image));
+    out.key = keyOf(keyImage);
     return out;
 }

@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTranslator>
 
@@ -80,6 +81,10 @@ int main(int argc, char** argv) {
 #endif
 
     QApplication app(argc, argv);
+    // Qt's raster engine hands parts of larger fills to the global thread pool and waits for
+    // them. The monitor's pictures are small: one pool thread serves them with the fewest
+    // wakeups (the tray icon is drawn on it in a single job).
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
     app.setQuitOnLastWindowClosed(false);
     app.setApplicationName(QStringLiteral(TIDE_APP_ID));
     app.setApplicationVersion(QStringLiteral(TIDE_VERSION));

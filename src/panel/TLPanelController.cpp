@@ -343,15 +343,15 @@ void TLPanelController::renderSystem(const TLSystemStats& s, const std::vector<d
     for (qsizetype i = 0; i < 4 && i < _legendValues.size(); ++i)
         _legendValues[i]->setText(TLFormatBytes(parts[i]));
 
-    _usageNow->setText(QString::asprintf("%.0f%%", s.usagePercent));
+    _usageNow->setText(TLFormatPercent(s.usagePercent));
     _spark->setTint(pressure);
     _spark->setValues(QList<double>(history.begin(), history.end()));
-    _pressureValue->setText(QString::asprintf("%.0f%%", s.pressurePercent));
+    _pressureValue->setText(TLFormatPercent(s.pressurePercent));
     TLSetTextColor(_pressureValue, pressure);
     _swapValue->setText(s.swapTotal != 0 ? TLFormatBytes(s.swapUsed) + QStringLiteral(" / ") +
                                                TLFormatBytes(s.swapTotal)
                                          : QStringLiteral("未启用"));
-    _cpuValue->setText(QString::asprintf("%.1f%%", s.cpuPercent));
+    _cpuValue->setText(TLFormatPercent(s.cpuPercent, 1));
     updateViewSize();
 }
 
@@ -421,8 +421,7 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
         row->setHidden(false);
         row->setPid(p.pid);
         row->setTint(tint);
-        const QString value =
-            memoryTab ? TLFormatBytes(p.memory) : QString::asprintf("%.1f", p.energy);
+        const QString value = memoryTab ? TLFormatBytes(p.memory) : TLFormatFixed(p.energy, 1);
         row->setRank(i, QString::fromStdString(p.name), value, key(p) / scale, p.approximate);
         row->setMenu(menuForProc(p));
     }

@@ -14,7 +14,8 @@ struct TLProcCounters {
 enum class TLInspectResult {
     Exact,   // counters filled in
     Failed,  // the process cannot be inspected (or vanished): the ps table may cover it
-    Skipped, // not a user-visible process (a kernel thread): left out of the sample altogether
+    Skipped, // not a user-visible process (a kernel thread), or one that has ended since it was
+             // listed: left out of the sample altogether
 };
 
 // Per-process queries behind a process sample. Called on the process queue only.

@@ -36,5 +36,12 @@ public:
     virtual bool readVM(TLVMCounters& out) = 0;
     virtual bool readSwap(TLSwapUsage& out) = 0;
     virtual bool readPressureLevel(int32_t& level) = 0;
+    // How much of the recent past tasks spent waiting for memory, in percent, where the kernel
+    // measures it (Linux: the "some avg10" share of /proc/pressure/memory). False elsewhere: the
+    // pressure percentage is then the share of memory that is wired or compressed.
+    virtual bool readMemoryStall(double& percent) {
+        (void)percent;
+        return false;
+    }
     virtual bool readCPUTicks(TLCPUTicks& out) = 0;
 };

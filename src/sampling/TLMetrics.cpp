@@ -36,6 +36,7 @@ TLSystemStats TLMetrics::sampleSystem() {
         in.vmOK = _system->readVM(in.vm);
         in.swapOK = _system->readSwap(in.swap);
         in.pressureOK = _system->readPressureLevel(in.pressureLevel);
+        in.stallOK = _system->readMemoryStall(in.stallPercent);
         in.cpuOK = _system->readCPUTicks(in.cpu);
     }
     return TLComputeSystemStats(in, _prevCPU);
@@ -54,15 +55,12 @@ std::string_view lastPathComponent(std::string_view path) {
 std::vector<TLProc> TLMetrics::sampleProcesses() {
     if (!_processes) return {};
 
-    // 1. The pids, listed before ps starts so that ps never shows up in its own sample.
+    // 1. The pids, listed before ps can start so that ps never shows up in its own sample.
     _pids.clear();
     if (!_processes->listPids(_pids) || _pids.empty()) return {};
 
     // 2. One clock reading serves every process of this call.
     const double now = _processes->now();
-
-    // 3. Start ps; it runs while the pids are scanned and is collected when a process needs it.
-    std::unique_ptr<TLPsRun> psRun = _ps ? _ps->start() : nullptr;
 
     // 4. The interval since the previous successful call.
     const double elapsed = now - _prevProcTime;
@@ -135,9 +133,13 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
         result.push_back(std::move(proc));
     }
 
-    // Collect ps (it has usually finished by now) and complete what waited for it.
+    // 3. The ps table, only when a process could not be inspected (or named) from /proc: on
+    // Linux every process usually can, and ps would cost more than the whole scan. The table is
+    // used exactly as it would have been had ps run on every call.
     TLPsTable table;
-    if (psRun) table = TLParsePsOutput(psRun->finish());
+    if (!pending.empty() && _ps) {
+        if (std::unique_ptr<TLPsRun> psRun = _ps->start()) table = TLParsePsOutput(psRun->finish());
+    }
     std::vector<bool> drop(result.size(), false);
     bool anyDropped = false;
     for (const Pending& p : pending) {

@@ -27,9 +27,18 @@ TLSystemStats TLComputeSystemStats(const TLSystemInputs& in, TLCPUHistory& histo
 
     s.pressureLevel = in.pressureOK ? in.pressureLevel : 1;
 
-    s.pressurePercent = s.total == 0 ? 0.0
-                                     : std::min(100.0, static_cast<double>(s.wired + s.compressed) *
-                                                           100.0 / static_cast<double>(s.total));
+    if (in.stallOK) {
+        // Where the kernel measures the time lost waiting for memory, that share is the pressure:
+        // it stays near 0 while memory suffices, whatever the kernel holds, and climbs as soon as
+        // reclaim, swapping or a cgroup's limit makes tasks wait.
+        const double stall = in.stallPercent;
+        s.pressurePercent = stall > 0 ? std::min(stall, 100.0) : 0.0; // NaN reads as 0
+    } else {
+        s.pressurePercent = s.total == 0
+                                ? 0.0
+                                : std::min(100.0, static_cast<double>(s.wired + s.compressed) *
+                                                      100.0 / static_cast<double>(s.total));
+    }
 
     if (!in.cpuOK) return s;
 

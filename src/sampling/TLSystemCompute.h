@@ -12,6 +12,8 @@ struct TLSystemInputs {
     TLSwapUsage swap;
     bool pressureOK = false;
     int32_t pressureLevel = 1;
+    bool stallOK = false;
+    double stallPercent = 0; // share of time tasks waited for memory, where measured
     bool cpuOK = false;
     TLCPUTicks cpu;
 };

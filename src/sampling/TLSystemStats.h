@@ -13,7 +13,8 @@ struct TLSystemStats {
     uint64_t swapUsed = 0;
     uint64_t swapTotal = 0;
     int32_t pressureLevel = 0;  // 1 normal, 2 warning, 4 critical
-    double pressurePercent = 0; // share of memory that is wired or compressed
+    double pressurePercent = 0; // time lost waiting for memory where the kernel measures it
+                                // (Linux PSI), else the share of memory wired or compressed
     double usagePercent = 0;    // used * 100 / total
     double cpuPercent = 0;      // busy share of all CPU ticks since the previous sample
 };

@@ -9,13 +9,16 @@ long TLPreadAll(int fd, char* buf, size_t size) {
     if (fd < 0 || size == 0) return -1;
     size_t got = 0;
     while (got + 1 < size) {
-        const ssize_t n = ::pread(fd, buf + got, size - 1 - got, static_cast<off_t>(got));
+        const size_t room = size - 1 - got;
+        const ssize_t n = ::pread(fd, buf + got, room, static_cast<off_t>(got));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
         }
-        if (n == 0) break;
         got += static_cast<size_t>(n);
+        // procfs and sysfs hand a file over whole when the buffer can hold it: a read that
+        // leaves room has reached the end, and a second read would only return end of file.
+        if (static_cast<size_t>(n) < room) break;
     }
     buf[got] = '\0';
     return static_cast<long>(got);

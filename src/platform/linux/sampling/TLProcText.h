@@ -6,7 +6,8 @@
 // Allocation-free helpers for the small text files of procfs and sysfs.
 
 // Reads the whole file behind `fd` from offset 0 into `buf` (NUL-terminated). Returns the number
-// of bytes read, or -1 on failure. Output longer than the buffer is cut.
+// of bytes read, or -1 on failure. Output longer than the buffer is cut. A read that does not fill
+// the buffer is taken as the end of the file, as it is for procfs and sysfs files.
 long TLPreadAll(int fd, char* buf, size_t size);
 
 // Opens `path` (relative to `dirfd`), reads it with a single read (enough for the small files of

@@ -4,10 +4,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -55,7 +58,14 @@ bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread)
 }
 
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups) {
-    uint64_t anon = 0, shmem = 0, swap = 0, vol = 0;
+    uint64_t threads = 0;
+    return TLParseProcStatus(text, footprint, wakeups, threads);
+}
+
+bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
+                       uint64_t& threads) {
+    uint64_t anon = 0, shmem = 0, swap = 0, vol = 0, count = 1;
+    TLFindKeyValue(text, "Threads", count);
     // A process without a memory map (a zombie) has none of the three memory lines: 0 bytes.
     TLFindKeyValue(text, "RssAnon", anon);
     TLFindKeyValue(text, "RssShmem", shmem);
@@ -68,6 +78,7 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
         bytes = UINT64_MAX;
     footprint = bytes;
     wakeups = vol;
+    threads = count;
     return true;
 }
 
@@ -98,24 +109,110 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
     return true;
 }
 
+long TLProcfsProcessSource::readText(int dirfd, const char* path) {
+    const int fd = ::openat(dirfd, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const TLFd guard(fd);
+    size_t got = 0;
+    for (;;) {
+        // procfs hands a file over whole when the buffer can hold it: a read that leaves room
+        // is the last one, and no second read is spent only to see the end of the file.
+        const size_t room = _text.size() - 1 - got;
+        const ssize_t n = ::read(fd, _text.data() + got, room);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        got += static_cast<size_t>(n);
+        if (n == 0 || static_cast<size_t>(n) < room) break;
+        // Filled: a longer file (a process in hundreds of groups has a status file of several
+        // KB). Grow once and read on from where the kernel stopped.
+        if (_text.size() >= (size_t{1} << 22)) return -1; // no status file is this long
+        _text.resize(_text.size() * 2);
+    }
+    _text[got] = '\0';
+    return static_cast<long>(got);
+}
+
+bool TLProcfsProcessSource::threadWakeups(int32_t pid, uint64_t mainThread, uint64_t& sum) {
+    char path[32];
+    std::snprintf(path, sizeof path, "%d/task", pid);
+    const TLFd task(::openat(_procDir.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!task.valid()) return false;
+    uint64_t total = 0;
+    // getdents64 into a kept buffer: opendir would allocate for every process.
+    for (;;) {
+        const long n = ::syscall(SYS_getdents64, task.get(), _dirents.data(), _dirents.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        for (long at = 0; at < n;) {
+            struct Entry {
+                uint64_t ino;
+                int64_t off;
+                unsigned short reclen;
+                unsigned char type;
+                char name[1];
+            };
+            const auto* e = reinterpret_cast<const Entry*>(_dirents.data() + at);
+            at += e->reclen;
+            const char* name = e->name;
+            if (*name < '1' || *name > '9') continue;
+            uint64_t tid = 0;
+            std::string_view digits(name);
+            if (!TLScanU64(digits, tid) || !digits.empty()) continue;
+            if (tid == static_cast<uint64_t>(pid)) {
+                total += mainThread;
+                continue;
+            }
+            std::snprintf(path, sizeof path, "%s/status", name);
+            const long len = readText(task.get(), path);
+            if (len <= 0) continue; // the thread ended meanwhile
+            uint64_t vol = 0;
+            if (TLFindKeyValue({_text.data(), static_cast<size_t>(len)}, "voluntary_ctxt_switches",
+                               vol) &&
+                __builtin_add_overflow(total, vol, &total))
+                total = UINT64_MAX;
+        }
+    }
+    sum = total;
+    return true;
+}
+
+namespace {
+// After a failed read: the process ended since it was listed (it is simply gone, and ps would
+// not know it either), rather than hidden from us.
+TLInspectResult failure() {
+    return errno == ENOENT || errno == ESRCH ? TLInspectResult::Skipped : TLInspectResult::Failed;
+}
+} // namespace
+
 TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out) {
     char path[32];
-    char buf[4096];
     std::snprintf(path, sizeof path, "%d/stat", pid);
-    long n = TLReadFileAt(_procDir.get(), path, buf, sizeof buf);
-    if (n <= 0) return TLInspectResult::Failed;
+    errno = 0;
+    long n = readText(_procDir.get(), path);
+    if (n < 0) return failure();
+    if (n == 0) return TLInspectResult::Failed;
     uint64_t ticks = 0, start = 0;
     bool kthread = false;
-    if (!TLParseProcStat({buf, static_cast<size_t>(n)}, ticks, kthread, start))
+    if (!TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
         return TLInspectResult::Failed;
     if (kthread) return TLInspectResult::Skipped;
 
     std::snprintf(path, sizeof path, "%d/status", pid);
-    n = TLReadFileAt(_procDir.get(), path, buf, sizeof buf);
-    if (n <= 0) return TLInspectResult::Failed;
-    uint64_t footprint = 0, wakeups = 0;
-    if (!TLParseProcStatus({buf, static_cast<size_t>(n)}, footprint, wakeups))
+    errno = 0;
+    n = readText(_procDir.get(), path);
+    if (n < 0) return failure();
+    if (n == 0) return TLInspectResult::Failed;
+    uint64_t footprint = 0, wakeups = 0, threads = 1;
+    if (!TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, footprint, wakeups, threads))
         return TLInspectResult::Failed;
+    // Every thread's wakeups: the status file above counted the main thread's only. A thread
+    // list that cannot be read (the process ended) leaves the main thread's count.
+    if (threads > 1) threadWakeups(pid, wakeups, wakeups);
     if (__builtin_mul_overflow(ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
     out.idleWakeups = wakeups;
     out.footprint = footprint;

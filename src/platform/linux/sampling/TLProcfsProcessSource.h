@@ -3,18 +3,23 @@
 #include "platform/TLProcessSource.h"
 
 #include <string>
+#include <vector>
 
 // Per-process figures on Linux, from /proc/PID. Mapping onto the process sample's inputs:
 //   CPU time      utime + stime of /proc/PID/stat (fields 14 and 15, clock ticks), in ns
-//   wakeups       voluntary_ctxt_switches of /proc/PID/status: the times the process gave up the
-//                 CPU to wait, the closest kernel figure to idle wakeups. The kernel reports it
-//                 for the main thread only, so a process whose worker threads do the waking is
-//                 undercounted.
+//   wakeups       voluntary_ctxt_switches, summed over the process's threads: the times a thread
+//                 gave up the CPU to wait, the closest kernel figure to idle wakeups. The
+//                 process's own status file counts the main thread only, so for a process with
+//                 more than one thread ("Threads:" > 1) every /proc/PID/task/TID/status is read as
+//                 well. Threads that have ended take their count with them: a process whose
+//                 threads come and go can show a sum lower than last time, which gives no wakeup
+//                 term for that interval rather than a wrong one.
 //   footprint     RssAnon + RssShmem + VmSwap of /proc/PID/status: the memory the process itself
 //                 owns, resident or swapped out, without the file pages it merely maps
 //   path, name    /proc/PID/exe (link target), /proc/PID/comm
 // Kernel threads (PF_KTHREAD in the stat flags) have no memory and cannot be ended by the user:
-// they are skipped. A pid whose stat or status cannot be read counts as not inspectable.
+// they are skipped, and so is a pid that ended since it was listed (its files are gone). A pid
+// whose stat or status exists but cannot be read counts as not inspectable.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
     explicit TLProcfsProcessSource(std::string procRoot = "/proc");
@@ -26,9 +31,18 @@ public:
     double now() override;
 
 private:
+    // The text of `path` (relative to `dirfd`) in `_text`, however long; the buffer grows to the
+    // longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
+    long readText(int dirfd, const char* path);
+    // voluntary_ctxt_switches summed over the threads of `pid`, with `mainThread` standing for
+    // the thread whose id is the pid. False when the thread list cannot be read.
+    bool threadWakeups(int32_t pid, uint64_t mainThread, uint64_t& sum);
+
     std::string _root;
     TLFd _procDir;
     uint64_t _nsPerTick = 10'000'000;
+    std::vector<char> _text = std::vector<char>(8192);
+    std::vector<char> _dirents = std::vector<char>(16384);
 };
 
 // The pure parsers behind `inspect`, for tests.
@@ -37,5 +51,8 @@ private:
 bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread,
                      uint64_t& startTime);
 bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread);
-// From the text of /proc/PID/status: footprint in bytes and voluntary context switches.
+// From the text of /proc/PID/status: footprint in bytes, voluntary context switches and the
+// number of threads (1 when the line is missing).
+bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
+                       uint64_t& threads);
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -20,23 +21,14 @@ uint64_t pagesOf(uint64_t bytes, uint64_t page) {
     return (bytes + page / 2) / page;
 }
 
-// "avg10=12.34" → 12.34, without locale or allocation.
+// "avg10=12.34" → 12.34, exactly as written, without locale or allocation.
 bool parseAvg10(std::string_view line, double& out) {
     const size_t at = line.find("avg10=");
     if (at == std::string_view::npos) return false;
-    std::string_view s = line.substr(at + 6);
-    uint64_t whole = 0;
-    if (!TLScanU64(s, whole)) return false;
-    double v = static_cast<double>(whole);
-    if (!s.empty() && s.front() == '.') {
-        s.remove_prefix(1);
-        double scale = 0.1;
-        while (!s.empty() && s.front() >= '0' && s.front() <= '9') {
-            v += (s.front() - '0') * scale;
-            scale /= 10;
-            s.remove_prefix(1);
-        }
-    }
+    const std::string_view s = line.substr(at + 6);
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
+    if (r.ec != std::errc() || r.ptr == s.data() || !(v >= 0)) return false;
     out = v;
     return true;
 }
@@ -135,6 +127,21 @@ bool TLProcfsSystemSource::readSwap(TLSwapUsage& out) {
 }
 
 bool TLProcfsSystemSource::readPressureLevel(int32_t& level) {
+    _psiFresh = readPSI();
+    if (!_psiFresh) return false;
+    level = _psiFull >= 5.0 ? 4 : _psiSome >= 5.0 ? 2 : 1;
+    return true;
+}
+
+bool TLProcfsSystemSource::readMemoryStall(double& percent) {
+    // The read of the level just before has the figure: one read per sample.
+    if (!_psiFresh && !readPSI()) return false;
+    _psiFresh = false;
+    percent = _psiSome;
+    return true;
+}
+
+bool TLProcfsSystemSource::readPSI() {
     char buf[512];
     const long n = TLPreadAll(_pressure.get(), buf, sizeof buf);
     if (n <= 0) return false;
@@ -151,7 +158,8 @@ bool TLProcfsSystemSource::readPressureLevel(int32_t& level) {
             parseAvg10(line, full);
     }
     if (!haveSome) return false;
-    level = full >= 5.0 ? 4 : some >= 5.0 ? 2 : 1;
+    _psiSome = some;
+    _psiFull = full;
     return true;
 }
 

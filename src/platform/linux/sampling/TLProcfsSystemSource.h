@@ -24,6 +24,10 @@
 //   swap            SwapTotal, SwapTotal - SwapFree
 //   pressure level  /proc/pressure/memory: 4 when "full avg10" >= 5, 2 when "some avg10" >= 5,
 //                   else 1; no PSI (older kernels, or disabled) counts as a failed query
+//   pressure %      "some avg10" of the same read: the share of the last 10 seconds in which at
+//                   least one task waited for memory (reclaim, swap-in, a cgroup's memory.high).
+//                   The share of wired and compressed memory, the other platform's figure, stays
+//                   near 0 on Linux without zram or zswap whatever happens, so it does not serve.
 //   CPU ticks       the "cpu" line of /proc/stat: user; system + irq + softirq + steal;
 //                   idle + iowait; nice (guest time is already inside user and nice)
 class TLProcfsSystemSource final : public TLSystemSource {
@@ -36,10 +40,12 @@ public:
     bool readVM(TLVMCounters& out) override;
     bool readSwap(TLSwapUsage& out) override;
     bool readPressureLevel(int32_t& level) override;
+    bool readMemoryStall(double& percent) override;
     bool readCPUTicks(TLCPUTicks& out) override;
 
 private:
     bool readMeminfo();
+    bool readPSI();
     uint64_t zramBytes();
 
     TLFd _meminfo;
@@ -50,4 +56,6 @@ private:
     char _buf[8192];
     long _len = 0;
     bool _meminfoFresh = false; // _buf holds a meminfo read that readSwap has not used yet
+    double _psiSome = 0, _psiFull = 0;
+    bool _psiFresh = false; // a PSI read that readMemoryStall has not used yet
 };
