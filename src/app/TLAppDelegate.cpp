@@ -29,6 +29,9 @@ constexpr double kSameGestureSeconds = 0.35;
 // How long an outside press waits for the tray to report a click on its icon, where the tray
 // does not tell the icon's position.
 constexpr double kTrayClickWait = 0.25;
+// How long the program waits for a tray host, at start or after the host went away, before it
+// shows the panel as a window: a desktop starts its panel within a second or two of logging in.
+constexpr double kNoTrayWait = 4.0;
 
 // The menu title of a model item: '&' would read as a shortcut marker.
 QString menuText(const QString& title) {
@@ -83,6 +86,13 @@ void TLAppDelegate::applicationDidFinishLaunching() {
 
     restartTimer();
     tick();
+
+    if (!_env.snapshotDir) {
+        connect(_env.statusItem, &TLStatusItem::trayAvailabilityChanged, this,
+                [this](bool available) { trayAvailabilityChanged(available); });
+        connect(_env.popover, &TLPopover::windowClosedByUser, this, [this] { quit(); });
+        if (!_env.statusItem->trayAvailable()) waitForTray();
+    }
 
     if (_env.snapshotDir) {
         runSnapshotMode();
@@ -182,14 +192,59 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     _env.statusItem->setToolTip(p.toolTip);
 }
 
-// ---------------------------------------------------------------- popover
-
 void TLAppDelegate::outsideClickClose() {
     if (_env.now) _lastOutsideClose = _env.now();
     closePopover();
 }
 
+// ---------------------------------------------------------------- without a tray
+
+void TLAppDelegate::waitForTray() {
+    QPointer<TLAppDelegate> self(this);
+    _env.scheduler->after(kNoTrayWait, [self] {
+        if (self && !self->_env.statusItem->trayAvailable()) self->showWithoutTray();
+    });
+}
+
+void TLAppDelegate::trayAvailabilityChanged(bool available) {
+    if (!available) {
+        waitForTray();
+        return;
+    }
+    // The icon is back in a tray: the panel returns to it.
+    if (_standalone) {
+        _standalone = false;
+        _env.popover->close();
+    }
+}
+
+void TLAppDelegate::showWithoutTray() {
+    if (_standalone) return;
+    closePopover();
+    _standalone = true;
+    _panel->renderSystem(_env.sampleSystem(), _history);
+    if (_env.systemAppearance) {
+        const TLAppearance appearance = _env.systemAppearance();
+        if (appearance != TLEffectiveAppearance(_panel->view()))
+            TLSetAppearance(_panel->view(), appearance);
+    }
+    _env.popover->showAsWindow(_panel->view(), displayName());
+    refreshProcs();
+    QPointer<TLAppDelegate> self(this);
+    _env.scheduler->after(0.9, [self] {
+        if (self && self->_env.popover->isShown()) self->refreshProcs();
+    });
+}
+
+// ---------------------------------------------------------------- popover
+
 void TLAppDelegate::statusClicked(std::optional<Click> click) {
+    // A click on the icon: a tray is there after all, and the panel belongs under it again.
+    if (_standalone && click) {
+        _standalone = false;
+        _env.popover->close();
+    }
+    if (_standalone) return;
     if (click) ++_outsideGeneration; // a pending outside-click close was this very click
     if (click && (click->button == TLStatusItem::Button::Right || click->control)) {
         popUpSettingsFromStatusItem();
@@ -210,7 +265,8 @@ void TLAppDelegate::statusClicked(std::optional<Click> click) {
         if (appearance != TLEffectiveAppearance(_panel->view()))
             TLSetAppearance(_panel->view(), appearance);
     }
-    _env.popover->show(_panel->view(), _env.statusItem->geometry());
+    _env.statusItem->setToolTipSuppressed(true);
+    _env.popover->show(_panel->view(), _env.statusItem->anchor());
     refreshProcs();
     QPointer<TLAppDelegate> self(this);
     _env.scheduler->after(0.9, [self] {
@@ -236,7 +292,11 @@ void TLAppDelegate::statusClicked(std::optional<Click> click) {
 }
 
 void TLAppDelegate::closePopover() {
-    if (_env.popover->isShown()) _env.popover->close();
+    // The panel shown as a window while there is no tray is not a popover: it stays.
+    if (_env.popover->isShown() && !_standalone) {
+        _env.popover->close();
+        _env.statusItem->setToolTipSuppressed(false);
+    }
     if (_monitorToken != 0) {
         _env.monitor->remove(_monitorToken);
         _monitorToken = 0;
@@ -425,7 +485,11 @@ void TLAppDelegate::showAbout() {
 }
 
 void TLAppDelegate::openAM() {
-    _env.launcher->openSystemMonitor();
+    if (_env.launcher->openSystemMonitor()) return;
+#ifndef __APPLE__
+    // Linux desktops differ in their system monitor, and some have none: say so.
+    if (_env.alerts) _env.alerts->run(TLNoSystemMonitorAlert());
+#endif
 }
 
 // ---------------------------------------------------------------- snapshot mode

@@ -81,6 +81,11 @@ public:
     void closePopover();
     void popUpSettingsFromStatusItem();
 
+    // Without a tray: the panel as an ordinary window until a tray host appears.
+    void trayAvailabilityChanged(bool available);
+    void showWithoutTray();
+    bool showsWithoutTray() const { return _standalone; }
+
     // TLPanelDelegate.
     void panelDidSelectTab(int64_t tab) override;
     void panelDidClickGear(QWidget* gear) override;
@@ -120,6 +125,7 @@ private:
     QString displayName() const;
     void outsideClickClose();
     TLSettingsState settingsState() const;
+    void waitForTray();
     void fillSettingsMenu(QMenu* menu, const TLSettingsState& state);
 
     TLAppEnvironment _env;
@@ -135,6 +141,7 @@ private:
     long _lastFill = -1;
     double _lastOutsideClose = -1e9;
     int _outsideGeneration = 0; // cancels a pending outside-click close
+    bool _standalone = false;   // the panel is shown as a window, for want of a tray
     std::unique_ptr<QMenu> _statusMenu;
     std::optional<TLSettingsState> _statusMenuState; // what _statusMenu was built from
 };

@@ -10,7 +10,6 @@
 #include <QLibraryInfo>
 #include <QPalette>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTranslator>
 
@@ -53,8 +52,12 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    app.setApplicationName(QStringLiteral(TIDE_APP_ID));
+    // The name trays show for the item (a StatusNotifierItem's title and id) is the application
+    // name: the display name, not the identifier. Files and the single-instance check use the
+    // identifier explicitly.
+    app.setApplicationName(QString::fromUtf8(TIDE_DISPLAY_NAME));
     app.setApplicationDisplayName(QString::fromUtf8(TIDE_DISPLAY_NAME));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TIDE_APP_ID));
     // Menus and alerts in the panel's faces, so that Chinese never falls back to another variant.
     QFont font = QApplication::font();
     font.setFamilies(TLFontFamilies());
@@ -123,10 +126,6 @@ int main(int argc, char** argv) {
     env.info = TLCurrentAppInfo();
     if (snapshot) env.snapshotDir = qEnvironmentVariable("TL_SNAPSHOT");
     env.autoOpen = qEnvironmentVariableIsSet("TL_AUTO_OPEN");
-
-    if (!snapshot && !QSystemTrayIcon::isSystemTrayAvailable())
-        std::fputs("tide: no system tray is running yet; the icon appears once one starts.\n",
-                   stderr);
 
     TLAppDelegate delegate(env);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,

@@ -6,3 +6,13 @@
 // Whether a compositing manager runs, so that translucent window pixels blend with what lies
 // behind (rounded corners, soft edges). Without one they would show black.
 bool TLWindowSystemComposites();
+
+class QWidget;
+
+// Whether a system tray that embeds icons (an XEmbed tray, which owns the selection
+// _NET_SYSTEM_TRAY_Sn of the screen) runs on this X display. False elsewhere.
+bool TLXEmbedTrayPresent();
+
+// Keeps a window that is about to be shown out of the taskbar and the pager (a popup of the
+// tray, not a window of its own). Call before each show: window managers forget it on hiding.
+void TLKeepOutOfTaskbar(QWidget* window);
