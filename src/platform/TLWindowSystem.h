@@ -16,3 +16,7 @@ bool TLXEmbedTrayPresent();
 // Keeps a window that is about to be shown out of the taskbar and the pager (a popup of the
 // tray, not a window of its own). Call before each show: window managers forget it on hiding.
 void TLKeepOutOfTaskbar(QWidget* window);
+
+// The rectangle of the top-level window at a point of the screen (a desktop's panel, for a point
+// on a tray icon that the panel draws itself); empty when unknown or not X11.
+QRect TLTopLevelWindowRectAt(const QPoint& point);

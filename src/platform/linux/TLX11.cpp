@@ -231,6 +231,25 @@ bool TLXEmbedTrayPresent() {
     return owner && owner->owner != XCB_NONE;
 }
 
+QRect TLTopLevelWindowRectAt(const QPoint& point) {
+    xcb_connection_t* c = qtConnection();
+    if (!c) return {};
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const qreal dpr = qGuiApp->devicePixelRatio();
+    const auto x = static_cast<int16_t>(point.x() * dpr), y = static_cast<int16_t>(point.y() * dpr);
+    auto at = owned(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, root, root, x, y), nullptr));
+    if (!at || at->child == XCB_NONE) return {};
+    auto geometry = owned(xcb_get_geometry_reply(c, xcb_get_geometry(c, at->child), nullptr));
+    if (!geometry) return {};
+    auto origin = owned(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, at->child, root, 0, 0), nullptr));
+    if (!origin) return {};
+    return QRectF(origin->dst_x / dpr, origin->dst_y / dpr, geometry->width / dpr,
+                  geometry->height / dpr)
+        .toAlignedRect();
+}
+
 void TLKeepOutOfTaskbar(QWidget* window) {
     xcb_connection_t* c = qtConnection();
     if (!c || !window) return;

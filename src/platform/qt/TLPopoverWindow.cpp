@@ -110,7 +110,9 @@ public:
         _window->setContent(content);
         _window->adjustSize();
         _window->move(placement(_window->size(), anchor));
+#ifndef __APPLE__
         TLKeepOutOfTaskbar(_window);
+#endif
         _window->show();
         if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
             _window->raise();

@@ -105,7 +105,12 @@ public:
         const QRect g = geometry();
         if (g.isValid() && !g.isEmpty()) return g;
         // The host sent the click's position and Qt dropped it; the pointer was there.
-        return _lastClick ? QRect(*_lastClick, QSize(1, 1)) : QRect();
+        if (!_lastClick) return {};
+        // On a bar along the top or bottom edge, the popover goes beyond the bar, not over it.
+        const QRect bar = _lastClickBar;
+        if (bar.contains(*_lastClick) && bar.width() > bar.height() * 3)
+            return QRect(_lastClick->x(), bar.top(), 1, bar.height());
+        return QRect(*_lastClick, QSize(1, 1));
     }
     // Qt publishes the context menu over DBusMenu on a StatusNotifierItem host (the item then
     // advertises it, and the host shows it on a right click); an embedding tray pops it up at the
@@ -169,8 +174,12 @@ private:
     void makeTray() {
         _tray = std::make_unique<QSystemTrayIcon>();
         // Where the click was, read at once: the handling below waits for the tray's own.
-        connect(_tray.get(), &QSystemTrayIcon::activated, this,
-                [this] { _lastClick = QCursor::pos(); });
+        connect(_tray.get(), &QSystemTrayIcon::activated, this, [this] {
+            _lastClick = QCursor::pos();
+#ifndef __APPLE__
+            _lastClickBar = TLTopLevelWindowRectAt(*_lastClick);
+#endif
+        });
         connect(
             _tray.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -214,6 +223,7 @@ private:
     bool _toolTipSuppressed = false;
     QPointer<QMenu> _menu;
     std::optional<QPoint> _lastClick;
+    QRect _lastClickBar; // the window (a panel) under the last click
     quint64 _key = 0;
     bool _hasIcon = false;
 };
