@@ -154,10 +154,11 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     const TLStatusPresentation p = TLComputeStatusPresentation(
         sample, prefs.integerForKey(TLBarMode), prefs.integerForKey(TLMetric),
         prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU));
-    const TLAppearance tray = _env.trayAppearance ? _env.trayAppearance() : TLAppearance::Dark;
+    const std::optional<TLAppearance> tray =
+        _env.trayAppearance ? _env.trayAppearance() : std::optional<TLAppearance>();
 #ifdef __APPLE__
     // The menu bar has room for the gauge and the text side by side.
-    const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray);
+    const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray.value_or(TLAppearance::Light));
     if (!_hasIcon || wide.key != _iconKey) {
         _env.statusItem->setIcon(wide.icon, wide.key);
         _iconKey = wide.key;

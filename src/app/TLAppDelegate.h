@@ -42,7 +42,8 @@ struct TLAppEnvironment {
     std::function<void(int)> exitNow;                     // ends the process at once
     std::function<double()> now;                          // seconds, monotonic
     std::function<TLAppearance()> systemAppearance;       // the live popover's appearance
-    std::function<TLAppearance()> trayAppearance;         // the tray the icon sits on
+    // The tray the icon sits on; empty when nothing tells (the icon then reads on both).
+    std::function<std::optional<TLAppearance>()> trayAppearance;
 
     QString agentPath;      // the start-at-login file
     QString executablePath; // this program, for start at login
@@ -137,7 +138,7 @@ private:
     quint64 _iconKey = 0;
     bool _hasIcon = false;
     TLTrayIconContent _lastContent; // what the tray icon was last drawn from
-    TLAppearance _lastTray = TLAppearance::Dark;
+    std::optional<TLAppearance> _lastTray;
     long _lastFill = -1;
     double _lastOutsideClose = -1e9;
     int _outsideGeneration = 0; // cancels a pending outside-click close

@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
     };
     env.systemAppearance = systemAppearance;
     // The tray's appearance, read from its pixels around the icon where the desktop lets us (an
-    // embedding tray on X11), looked at again every 30 seconds; a guess from the desktop otherwise.
+    // embedding tray on X11), otherwise from what the desktop declares (empty when it declares
+    // nothing); looked at again every 30 seconds.
     env.trayAppearance = [item = statusItem.get(), now = env.now, checked = -1e9,
                           cached = TLTrayAppearance(), seen = false]() mutable {
         const double t = now();
