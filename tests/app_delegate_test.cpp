@@ -7,8 +7,11 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -521,4 +524,117 @@ TEST(AppDelegate, DisplayChoicesAreReadOnceAndAfterAMenuChange) {
     EXPECT_EQ(h.statusItem.titles.back(), "50% · 12%");
     app.toggleShowCPU();
     EXPECT_EQ(h.statusItem.titles.back(), "50%");
+}
+
+// The item's own menu (what a StatusNotifierItem host shows on a right click without telling us)
+// is the settings menu, kept current: after a choice made in it, and when a host is about to
+// show it after a change made elsewhere.
+TEST(AppDelegate, ExportedMenuIsTheCurrentSettingsMenu) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    QMenu* exported = h.statusItem.contextMenu;
+    ASSERT_TRUE(exported);
+    EXPECT_EQ(exported, app.statusMenu());
+    std::unique_ptr<QMenu> fresh(app.settingsMenu());
+    EXPECT_EQ(DescribeMenu(exported), DescribeMenu(fresh.get()));
+
+    // A choice in the exported menu stores and refreshes like the popped-up one, then the menu
+    // shows it.
+    QAction* twelve = FindMenuAction(exported, {"进程列表长度", "12 个进程"});
+    ASSERT_TRUE(twelve);
+    twelve->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.prefs->integerForKey(TLRows), 12);
+    EXPECT_EQ(app.panel()->rowCount(), 12);
+    EXPECT_TRUE(DescribeMenu(exported).contains(QStringLiteral("[x] 12 个进程")));
+    EXPECT_TRUE(DescribeMenu(exported).contains(QStringLiteral("[ ] 8 个进程")));
+
+    // A change made elsewhere (the start-at-login file) shows when the menu is about to show.
+    QDir().mkpath(QFileInfo(h.agentPath()).path());
+    QFile agent(h.agentPath());
+    ASSERT_TRUE(agent.open(QIODevice::WriteOnly));
+    agent.close();
+    EXPECT_TRUE(DescribeMenu(exported).contains(QStringLiteral("[ ] 开机时自动启动")));
+    emit exported->aboutToShow();
+    EXPECT_TRUE(DescribeMenu(exported).contains(QStringLiteral("[x] 开机时自动启动")));
+    fresh.reset(app.settingsMenu());
+    EXPECT_EQ(DescribeMenu(exported), DescribeMenu(fresh.get()));
+
+    // Nothing changed: the items stay the same objects (a host keeps clicking valid ones).
+    QAction* before = FindMenuAction(exported, {"退出"});
+    emit exported->aboutToShow();
+    EXPECT_EQ(FindMenuAction(exported, {"退出"}), before);
+    before->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.terminations, 1);
+}
+
+// No tray host: after a few seconds the panel shows as a window titled 潮汐 and stays when
+// the panel asks to close (its system monitor button, About); a host appearing puts it back into
+// the tray; closing the window quits.
+TEST(AppDelegate, WithoutATrayThePanelIsAWindow) {
+    AppHarness h;
+    h.statusItem.available = false;
+    TLAppDelegate& app = h.launch();
+    h.scheduler.advance(3.0);
+    EXPECT_FALSE(h.popover.shown);
+    h.scheduler.advance(1.5);
+    ASSERT_TRUE(h.popover.shown);
+    EXPECT_TRUE(h.popover.asWindow);
+    EXPECT_EQ(h.popover.windowTitle, "潮汐");
+    EXPECT_EQ(h.popover.contents.back(), app.panel()->view());
+    EXPECT_TRUE(app.showsWithoutTray());
+    EXPECT_TRUE(h.monitor.handlers.empty()); // no outside click closes a window
+    // The window is live: ticks render into it and sample processes.
+    const int processes = h.processSamples;
+    h.queue.runOne();
+    app.tick();
+    h.queue.runOne();
+    EXPECT_GT(h.processSamples, processes);
+    app.panelWantsClose();
+    EXPECT_TRUE(h.popover.shown);
+
+    // A tray host starts: the window goes, the next click opens the popover under the icon.
+    h.statusItem.setAvailable(true);
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_FALSE(app.showsWithoutTray());
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_TRUE(h.popover.shown);
+    EXPECT_FALSE(h.popover.asWindow);
+    h.statusItem.click(TLStatusItem::Button::Left);
+
+    // The host goes away for good: the window comes back; a host back in time keeps it away.
+    h.statusItem.setAvailable(false);
+    h.statusItem.setAvailable(true);
+    h.scheduler.advance(5.0);
+    EXPECT_FALSE(h.popover.shown);
+    h.statusItem.setAvailable(false);
+    h.scheduler.advance(5.0);
+    ASSERT_TRUE(h.popover.isWindow());
+    h.popover.userClosesWindow();
+    EXPECT_EQ(h.terminations, 1);
+}
+
+// The tool tip stays away while the panel is open; "打开活动监视器" says so when no system
+// monitor could be started, from the menu and from the panel's button.
+TEST(AppDelegate, ToolTipAwayWhileOpenAndAMissingSystemMonitorIsTold) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_TRUE(h.statusItem.toolTipSuppressed);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_FALSE(h.statusItem.toolTipSuppressed);
+
+    choose(h, {"打开活动监视器"});
+    EXPECT_TRUE(h.alerts.shown.empty());
+    h.launcher.found = false;
+    choose(h, {"打开活动监视器"});
+#ifndef __APPLE__
+    ASSERT_EQ(h.alerts.shown.size(), 1u);
+    EXPECT_EQ(h.alerts.shown[0].messageText, TLNoSystemMonitorAlert().messageText);
+    app.statusClicked();
+    app.panel()->activityMonitorButton()->click();
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_EQ(h.alerts.shown.size(), 2u);
+#endif
 }

@@ -102,9 +102,20 @@ struct FakeStatusItem final : TLStatusItem {
     std::vector<QString> menus;                // each menu popped up, described
     std::function<void(QMenu*)> whileMenuOpen; // the user's choice while the menu is open
 
+    QPointer<QMenu> contextMenu; // the menu the item exports
+    bool available = true;       // a tray host runs
+    bool toolTipSuppressed = false;
+
     void setIcon(const QIcon&, quint64 key) override { iconKeys.push_back(key); }
     void setTitle(const QString& title) override { titles.push_back(title); }
     void setToolTip(const QString& toolTip) override { toolTips.push_back(toolTip); }
+    void setToolTipSuppressed(bool suppressed) override { toolTipSuppressed = suppressed; }
+    void setContextMenu(QMenu* menu) override { contextMenu = menu; }
+    bool trayAvailable() const override { return available; }
+    void setAvailable(bool a) {
+        available = a;
+        emit trayAvailabilityChanged(a);
+    }
     QRect geometry() const override { return rect; }
     void popUpMenu(QMenu* menu) override {
         menus.push_back(DescribeMenu(menu));
@@ -115,18 +126,31 @@ struct FakeStatusItem final : TLStatusItem {
 
 struct FakePopover final : TLPopover {
     bool shown = false;
+    bool asWindow = false;
+    QString windowTitle;
     std::vector<QRect> anchors;
     std::vector<QWidget*> contents;
     int closes = 0;
 
     bool isShown() const override { return shown; }
+    bool isWindow() const override { return shown && asWindow; }
+    void showAsWindow(QWidget* content, const QString& title) override {
+        shown = asWindow = true;
+        windowTitle = title;
+        contents.push_back(content);
+    }
+    void userClosesWindow() {
+        shown = asWindow = false;
+        emit windowClosedByUser();
+    }
     void show(QWidget* content, const QRect& anchor) override {
         shown = true;
+        asWindow = false;
         anchors.push_back(anchor);
         contents.push_back(content);
     }
     void close() override {
-        shown = false;
+        shown = asWindow = false;
         ++closes;
     }
     QWidget* window() const override { return nullptr; }

@@ -7,76 +7,22 @@
 # Needs Xvfb, trayer, xdotool, xwininfo and ImageMagick (import, convert, identify)
 # (scripts/install-deps installs them).
 set -euo pipefail
-BUILD=$(cd "$1" && pwd)
-BIN="$BUILD/tide"
-APP_ID=dev.tide.monitor
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+BIN="$(cd "$1" && pwd)/tide"
 
 # A Tide started here must not reach the one in the user's tray.
 # shellcheck source=tests/private_instance.sh
 source "$(dirname "$0")/private_instance.sh"
 private_instance "$0" "$@"
+# shellcheck source=tests/e2e_lib.sh
+source "$(dirname "$0")/e2e_lib.sh"
 
 for tool in Xvfb trayer xdotool xwininfo import convert identify; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps)"
 done
 [ -x "$BIN" ] || fail "$BIN is not built"
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    sleep 0.2
-    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-shots=${TIDE_E2E_SHOTS:-}
-[ -z "$shots" ] || mkdir -p "$shots"
-shot() { # name [crop geometry] — a screenshot of the whole screen, or a magnified part of it
-    [ -n "$shots" ] || return 0
-    if [ $# -gt 1 ]; then
-        if import -window root "$tmp/shot.png"; then
-            convert "$tmp/shot.png" -crop "$2" +repage -scale 300% "$shots/$1.png" || true
-        fi
-    else
-        import -window root "$shots/$1.png" || true
-    fi
-}
-
-# The programs started here end with this script, even when it is killed outright (a test
-# timeout): they get SIGTERM when their parent dies.
-orphan_guard=
-if setpriv --pdeathsig TERM true 2>/dev/null; then orphan_guard="setpriv --pdeathsig TERM"; fi
-
-# Waits up to $1 seconds for the command to succeed.
-wait_for() {
-    local limit=$1
-    shift
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
-}
-
 # --- the X server and the tray
-: >"$tmp/display"
-$orphan_guard Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
-pids+=($!)
-xvfb_ready() { grep -q '^[0-9]' "$tmp/display"; }
-wait_for 15 xvfb_ready || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
-display=$(head -n 1 "$tmp/display")
-export DISPLAY=":$display"
-unset WAYLAND_DISPLAY
-SCREEN_W=1280
+start_xvfb
 
 $orphan_guard trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
     --transparent false >"$tmp/trayer.log" 2>&1 &
@@ -85,31 +31,6 @@ pids+=($!)
 wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
     fail "trayer did not start: $(cat "$tmp/trayer.log")"
 
-# --- tide, in a clean environment: its own home and configuration, no TL_* variables, no
-# session bus (the icon must go to this tray, not to a desktop's).
-mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
-chmod 700 "$tmp/runtime"
-PREFS="$tmp/config/$APP_ID.conf"
-start_tide() { # log file; sets $started to the pid
-    $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
-        XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/no-bus" \
-        DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb "$BIN" >"$1" 2>&1 &
-    started=$!
-    pids+=("$started")
-}
-
-# Our windows: "id x y width height" for each viewable window of the process.
-windows_of() {
-    local id info
-    for id in $(xdotool search --pid "$1" 2>/dev/null); do
-        info=$(xwininfo -id "$id" 2>/dev/null) || continue
-        grep -q "Map State: IsViewable" <<<"$info" || continue
-        awk -v id="$id" '
-            /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
-            /Width:/ { w = $NF } /Height:/ { h = $NF }
-            END { print id, x, y, w, h }' <<<"$info"
-    done
-}
 # The tray icon: a small window of ours that the tray embeds (its parent is not the root).
 find_icon() {
     local id x y w h parent
@@ -122,8 +43,6 @@ find_icon() {
     done < <(windows_of "$1")
     return 1
 }
-panel_of() { windows_of "$1" | awk '$4 == 322 { print; found = 1 } END { exit !found }'; }
-no_panel() { ! panel_of "$1" >/dev/null; }
 # Menus: viewable windows of ours other than the icon and the panel.
 menus_of() {
     windows_of "$1" | awk -v icon="$ICON" '$1 != icon && $4 != 322 && $4 > 1 { print; n++ }
@@ -132,6 +51,7 @@ menus_of() {
 menu_count() { menus_of "$1" 2>/dev/null | wc -l; }
 menus_closed() { [ "$(menu_count "$tide")" -eq 0 ]; }
 
+# --- tide, with no session bus: the icon must go to this tray, not to a desktop's.
 start_tide "$tmp/tide1.log"
 tide=$started
 
@@ -233,11 +153,6 @@ wait_for 10 no_panel "$tide" || fail "the panel did not close"
 # --- a second start replaces the first
 start_tide "$tmp/tide2.log"
 second=$started
-# (An exited child stays a zombie until waited for: kill -0 would still find it.)
-alive() {
-    local state
-    state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
-}
 first_gone() { ! alive "$tide"; }
 wait_for 15 first_gone || fail "the first tide still runs after a second start"
 wait "$tide" && status=0 || status=$?

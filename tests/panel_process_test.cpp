@@ -20,10 +20,18 @@
 namespace {
 
 constexpr uint64_t MiB = 1ull << 20;
+#ifdef __APPLE__
 const QString kNoteMemory =
     QStringLiteral("内存 = 实际占用（footprint），与活动监视器一致；右键可结束进程");
 const QString kNoteEnergy =
     QStringLiteral("能耗为近似值：CPU 占用 + 空闲唤醒加权（Apple 公式未公开）");
+const QString kKillAdvice = QStringLiteral("系统进程通常需要管理员权限，请在活动监视器中操作。");
+#else
+const QString kNoteMemory =
+    QStringLiteral("内存 = 实际占用（匿名+共享+交换），不计缓存；右键可结束进程");
+const QString kNoteEnergy = QStringLiteral("能耗为近似值：CPU 占用 + 空闲唤醒加权（非实测功耗）");
+const QString kKillAdvice = QStringLiteral("系统进程通常需要管理员权限，请在终端中用 sudo 操作。");
+#endif
 
 TLProc proc(int32_t pid, const char* name, uint64_t memory, double energy, bool approximate = false,
             uint64_t startTime = 0) {
@@ -329,7 +337,7 @@ TEST(PanelCommands, RefusedSignalShowsTheFailureAlert) {
     EXPECT_EQ(f.processes.signalsSent.size(), 1u);
     const TLAlert& failure = f.alerts.shown[1];
     EXPECT_EQ(failure.messageText, "无法结束该进程");
-    EXPECT_EQ(failure.informativeText, "系统进程通常需要管理员权限，请在活动监视器中操作。");
+    EXPECT_EQ(failure.informativeText, kKillAdvice);
     EXPECT_TRUE(failure.buttons.isEmpty());
     delete menu;
 }

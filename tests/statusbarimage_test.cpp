@@ -159,14 +159,39 @@ TEST(StatusBarTray, TemplateInkIsTheBarLabelColour) {
     EXPECT_NEAR(TLStatusBarTemplateInk(TLAppearance::Dark).alphaF(), 0.85, 0.01);
 }
 
-TEST(StatusBarTray, AppearanceGuess) {
+TEST(StatusBarTray, AppearanceFromWhatTheDesktopDeclares) {
     const QColor light(239, 240, 241), dark(49, 54, 59);
-    EXPECT_EQ(TLTrayAppearanceGuess(u"KDE", light), TLAppearance::Light);
-    EXPECT_EQ(TLTrayAppearanceGuess(u"KDE", dark), TLAppearance::Dark);
-    EXPECT_EQ(TLTrayAppearanceGuess(u"LXQt", light), TLAppearance::Light);
-    // Other desktops ship dark panels whatever the application palette says.
-    EXPECT_EQ(TLTrayAppearanceGuess(u"ubuntu:GNOME", light), TLAppearance::Dark);
-    EXPECT_EQ(TLTrayAppearanceGuess(u"XFCE", light), TLAppearance::Dark);
-    EXPECT_EQ(TLTrayAppearanceGuess(u"", light), TLAppearance::Dark);
-    EXPECT_EQ(TLTrayAppearanceGuess(u"X-Cinnamon:kde", light), TLAppearance::Light);
+    const auto hints = [](QString desktop) {
+        TLDesktopColorHints h;
+        h.currentDesktop = std::move(desktop);
+        return h;
+    };
+    // Plasma: its colour scheme, before anything else.
+    TLDesktopColorHints h = hints(QStringLiteral("KDE"));
+    h.kdeWindow = dark;
+    h.portalColorScheme = 2;
+    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    h.kdeWindow = light;
+    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Light);
+    // GNOME's top bar is dark whatever the applications prefer.
+    h = hints(QStringLiteral("ubuntu:GNOME"));
+    h.portalColorScheme = 2;
+    h.gtkDark = false;
+    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    // Elsewhere the portal, then GTK, then KDE's scheme, then a themed Qt palette.
+    h = hints(QStringLiteral("XFCE"));
+    h.portalColorScheme = 1;
+    h.gtkDark = false;
+    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    h.portalColorScheme.reset();
+    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Light);
+    h = hints(QStringLiteral("LXQt"));
+    h.themePalette = light;
+    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Light);
+    h.kdeWindow = dark;
+    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    // Nothing declared, on a desktop that is not GNOME: no guess.
+    EXPECT_FALSE(TLTrayAppearanceFromHints(hints(QStringLiteral("XFCE"))).has_value());
+    EXPECT_FALSE(TLTrayAppearanceFromHints(hints(QString())).has_value());
+    EXPECT_FALSE(TLTrayAppearanceFromHints(hints(QStringLiteral("X-Cinnamon:kde"))).has_value());
 }

@@ -1,6 +1,10 @@
 #include "app/TLTrayIcon.h"
 
 #include <QDir>
+#include <QPainter>
+
+#include <cmath>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -118,4 +122,97 @@ TEST(TrayIcon, KeyFollowsThePixels) {
     EXPECT_NE(key(55.31, 1, false), key(55.31, 4, false));
     EXPECT_NE(key(55.31, 1, false), key(55.31, 1, true));
     EXPECT_EQ(key(55.31, 4, true), key(55.31, 1, true)); // the template look ignores the level
+}
+
+namespace {
+
+double luminance(QRgb c) {
+    const auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Pixels of the icon, laid on a bar of colour `bar`, that stand out from the bar by 3:1 or more.
+int legiblePixels(const QImage& icon, QColor bar) {
+    QImage onBar(icon.size(), QImage::Format_RGB32);
+    onBar.fill(bar);
+    {
+        QPainter p(&onBar);
+        p.drawImage(QPoint(0, 0), icon);
+    }
+    int n = 0;
+    for (int y = 0; y < onBar.height(); ++y)
+        for (int x = 0; x < onBar.width(); ++x)
+            n += contrast(onBar.pixel(x, y), bar.rgb()) >= 3.0;
+    return n;
+}
+
+// Height in pixels of the first line of glyphs from the top: the first run of inked rows.
+int firstLineHeight(const QImage& image) {
+    int height = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        bool inked = false;
+        for (int x = 0; x < image.width() && !inked; ++x)
+            inked = qAlpha(image.pixel(x, y)) > 128;
+        if (inked)
+            ++height;
+        else if (height > 0)
+            break;
+    }
+    return height;
+}
+
+} // namespace
+
+// Where nothing tells the bar's colour (a StatusNotifierItem host with no declared scheme), the
+// figure and the monochrome gauge read on light and dark bars alike: about as many pixels stand
+// out by 3:1 as in the picture drawn for that bar (the rim darkens some antialiased edge pixels),
+// where the picture drawn for the other bar loses most of them.
+TEST(TrayIcon, ReadsOnLightAndDarkBarsWhenNothingTellsTheirColour) {
+    const QColor lightBars[] = {QColor(246, 246, 246), QColor(220, 220, 220)};
+    const QColor darkBars[] = {QColor(40, 40, 40), QColor(0, 0, 0)};
+    for (auto [mode, cpu] : {std::pair{1, false}, std::pair{0, true}, std::pair{2, false}}) {
+        const TLTrayIconContent c = TLTrayIconContentFor(presentation(mode, cpu, true));
+        for (int size : {22, 24}) {
+            const QImage neutral = TLRenderTrayIcon(c, size, 1.0, std::nullopt);
+            const QImage forLight = TLRenderTrayIcon(c, size, 1.0, TLAppearance::Light);
+            const QImage forDark = TLRenderTrayIcon(c, size, 1.0, TLAppearance::Dark);
+            for (const QColor& bar : lightBars) {
+                const int reference = legiblePixels(forLight, bar);
+                ASSERT_GT(reference, 20);
+                EXPECT_GE(legiblePixels(neutral, bar), 0.65 * reference) << mode << cpu << size;
+                // The failure this prevents: light figures on a light bar.
+                EXPECT_LT(legiblePixels(forDark, bar), 0.3 * reference) << mode << cpu << size;
+            }
+            for (const QColor& bar : darkBars) {
+                const int reference = legiblePixels(forDark, bar);
+                ASSERT_GT(reference, 20);
+                EXPECT_GE(legiblePixels(neutral, bar), 0.65 * reference) << mode << cpu << size;
+                EXPECT_LT(legiblePixels(forLight, bar), 0.3 * reference) << mode << cpu << size;
+            }
+        }
+    }
+}
+
+// With the CPU line on, the memory figure above it and the gauge share the square: the figure's
+// glyphs keep a readable height at 22 and 24 pixels (recorded as test properties).
+TEST(TrayIcon, FigureGlyphsStayTallWithTheCPULine) {
+    const TLTrayIconContent c = TLTrayIconContentFor(presentation(0, true));
+    ASSERT_EQ(c.figure, "55%");
+    const int at22 = firstLineHeight(TLRenderTrayIcon(c, 22, 1.0, TLAppearance::Dark));
+    const int at24 = firstLineHeight(TLRenderTrayIcon(c, 24, 1.0, TLAppearance::Dark));
+    testing::Test::RecordProperty("glyph_height_22", at22);
+    testing::Test::RecordProperty("glyph_height_24", at24);
+    std::printf("figure glyph height with the CPU line: %d px at 22, %d px at 24\n", at22, at24);
+    EXPECT_GE(at22, 6);
+    EXPECT_GE(at24, 7);
+    // Still two lines and a gauge: the figure takes less than half the square.
+    EXPECT_LE(at22, 11);
 }

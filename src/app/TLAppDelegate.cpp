@@ -32,6 +32,9 @@ constexpr double kSameGestureSeconds = 0.35;
 // How long an outside press waits for the tray to report a click on its icon, where the tray
 // does not tell the icon's position.
 constexpr double kTrayClickWait = 0.25;
+// How long the program waits for a tray host, at start or after the host went away, before it
+// shows the panel as a window: a desktop starts its panel within a second or two of logging in.
+constexpr double kNoTrayWait = 4.0;
 
 // The menu title of a model item: '&' would read as a shortcut marker.
 QString menuText(const QString& title) {
@@ -56,6 +59,7 @@ TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
 
 TLAppDelegate::~TLAppDelegate() {
     applicationWillTerminate();
+    if (_statusMenu && _env.statusItem) _env.statusItem->setContextMenu(nullptr);
 }
 
 QString TLAppDelegate::displayName() const {
@@ -77,8 +81,21 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     TLSetAppearance(_panel->view(),
                     _env.systemAppearance ? _env.systemAppearance() : TLAppearance::Light);
 
+    // The settings menu as the item's own menu, for the trays that show it by themselves.
+    _statusMenu = std::make_unique<QMenu>();
+    connect(_statusMenu.get(), &QMenu::aboutToShow, this, [this] { refreshStatusMenu(); });
+    refreshStatusMenu();
+    _env.statusItem->setContextMenu(_statusMenu.get());
+
     restartTimer();
     tick();
+
+    if (!_env.snapshotDir) {
+        connect(_env.statusItem, &TLStatusItem::trayAvailabilityChanged, this,
+                [this](bool available) { trayAvailabilityChanged(available); });
+        connect(_env.popover, &TLPopover::windowClosedByUser, this, [this] { quit(); });
+        if (!_env.statusItem->trayAvailable()) waitForTray();
+    }
 
     if (_env.snapshotDir) {
         runSnapshotMode();
@@ -142,7 +159,8 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
                                   prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU)};
     }
     const DisplayChoices& d = *_display;
-    const TLAppearance tray = _env.trayAppearance ? _env.trayAppearance() : TLAppearance::Dark;
+    const std::optional<TLAppearance> tray =
+        _env.trayAppearance ? _env.trayAppearance() : std::optional<TLAppearance>();
     // The gauge in whole percent, the steps of the figure beside it: half a pixel at the largest
     // icon size. The restless last digits of a machine's memory then redraw nothing.
     const long fill = std::lround(std::clamp(sample.usagePercent, 0.0, 100.0));
@@ -171,7 +189,7 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
                               static_cast<char>('0' + std::clamp<int64_t>(d.metric, -1, 9)),
                               d.mono ? 'm' : 'c',
                               d.showCPU ? 'C' : '-',
-                              tray == TLAppearance::Dark ? 'd' : 'l',
+                              !tray ? 'n' : *tray == TLAppearance::Dark ? 'd' : 'l',
                               static_cast<char>('0' + std::clamp(sample.pressureLevel, -1, 9)),
                               '|'};
         put({flags, sizeof flags});
@@ -193,7 +211,7 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     p.gaugeFraction = static_cast<double>(fill) / 100.0;
 #ifdef __APPLE__
     // The menu bar has room for the gauge and the text side by side.
-    const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray);
+    const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray.value_or(TLAppearance::Light));
     if (!_hasIcon || wide.key != _iconKey) {
         _env.statusItem->setIcon(wide.icon, wide.key);
         _iconKey = wide.key;
@@ -226,14 +244,59 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     _env.statusItem->setToolTip(p.toolTip);
 }
 
-// ---------------------------------------------------------------- popover
-
 void TLAppDelegate::outsideClickClose() {
     if (_env.now) _lastOutsideClose = _env.now();
     closePopover();
 }
 
+// ---------------------------------------------------------------- without a tray
+
+void TLAppDelegate::waitForTray() {
+    QPointer<TLAppDelegate> self(this);
+    _env.scheduler->after(kNoTrayWait, [self] {
+        if (self && !self->_env.statusItem->trayAvailable()) self->showWithoutTray();
+    });
+}
+
+void TLAppDelegate::trayAvailabilityChanged(bool available) {
+    if (!available) {
+        waitForTray();
+        return;
+    }
+    // The icon is back in a tray: the panel returns to it.
+    if (_standalone) {
+        _standalone = false;
+        _env.popover->close();
+    }
+}
+
+void TLAppDelegate::showWithoutTray() {
+    if (_standalone) return;
+    closePopover();
+    _standalone = true;
+    _panel->renderSystem(_env.sampleSystem(), _history);
+    if (_env.systemAppearance) {
+        const TLAppearance appearance = _env.systemAppearance();
+        if (appearance != TLEffectiveAppearance(_panel->view()))
+            TLSetAppearance(_panel->view(), appearance);
+    }
+    _env.popover->showAsWindow(_panel->view(), displayName());
+    refreshProcs();
+    QPointer<TLAppDelegate> self(this);
+    _env.scheduler->after(0.9, [self] {
+        if (self && self->_env.popover->isShown()) self->refreshProcs();
+    });
+}
+
+// ---------------------------------------------------------------- popover
+
 void TLAppDelegate::statusClicked(std::optional<Click> click) {
+    // A click on the icon: a tray is there after all, and the panel belongs under it again.
+    if (_standalone && click) {
+        _standalone = false;
+        _env.popover->close();
+    }
+    if (_standalone) return;
     if (click) ++_outsideGeneration; // a pending outside-click close was this very click
     if (click && (click->button == TLStatusItem::Button::Right || click->control)) {
         popUpSettingsFromStatusItem();
@@ -254,7 +317,8 @@ void TLAppDelegate::statusClicked(std::optional<Click> click) {
         if (appearance != TLEffectiveAppearance(_panel->view()))
             TLSetAppearance(_panel->view(), appearance);
     }
-    _env.popover->show(_panel->view(), _env.statusItem->geometry());
+    _env.statusItem->setToolTipSuppressed(true);
+    _env.popover->show(_panel->view(), _env.statusItem->anchor());
     refreshProcs();
     QPointer<TLAppDelegate> self(this);
     _env.scheduler->after(0.9, [self] {
@@ -280,7 +344,11 @@ void TLAppDelegate::statusClicked(std::optional<Click> click) {
 }
 
 void TLAppDelegate::closePopover() {
-    if (_env.popover->isShown()) _env.popover->close();
+    // The panel shown as a window while there is no tray is not a popover: it stays.
+    if (_env.popover->isShown() && !_standalone) {
+        _env.popover->close();
+        _env.statusItem->setToolTipSuppressed(false);
+    }
     if (_monitorToken != 0) {
         _env.monitor->remove(_monitorToken);
         _monitorToken = 0;
@@ -308,7 +376,7 @@ void TLAppDelegate::panelWantsClose() {
 
 // ---------------------------------------------------------------- settings menu
 
-QMenu* TLAppDelegate::settingsMenu() {
+TLSettingsState TLAppDelegate::settingsState() const {
     const TLPreferences& prefs = *_env.preferences;
     TLSettingsState state;
     state.barMode = prefs.integerForKey(TLBarMode);
@@ -319,7 +387,16 @@ QMenu* TLAppDelegate::settingsMenu() {
     state.rows = prefs.integerForKey(TLRows);
     state.launchAtLogin = launchAtLoginEnabled();
     state.displayName = _env.info.displayName;
+    return state;
+}
 
+QMenu* TLAppDelegate::settingsMenu() {
+    auto* menu = new QMenu;
+    fillSettingsMenu(menu, settingsState());
+    return menu;
+}
+
+void TLAppDelegate::fillSettingsMenu(QMenu* root, const TLSettingsState& state) {
     std::function<void(QMenu*, const std::vector<TLSettingsItem>&)> fill =
         [&](QMenu* menu, const std::vector<TLSettingsItem>& items) {
             for (const TLSettingsItem& item : items) {
@@ -340,9 +417,12 @@ QMenu* TLAppDelegate::settingsMenu() {
                 const int64_t tag = item.tag;
                 const double value = item.value;
                 QPointer<TLAppDelegate> self(this);
+                // After the action, the item's exported menu shows the new check marks.
                 auto run = [self](auto f) {
                     return [self, f] {
-                        if (self) f(*self);
+                        if (!self) return;
+                        f(*self);
+                        if (self) self->refreshStatusMenu();
                     };
                 };
                 std::function<void()> handler;
@@ -386,9 +466,20 @@ QMenu* TLAppDelegate::settingsMenu() {
                 }
             }
         };
-    auto* menu = new QMenu;
-    fill(menu, TLBuildSettingsMenu(state));
-    return menu;
+    fill(root, TLBuildSettingsMenu(state));
+}
+
+void TLAppDelegate::refreshStatusMenu() {
+    if (!_statusMenu) return;
+    // Rebuilt only when a check mark or title would change: a host that has already read the
+    // menu keeps valid items to click.
+    const TLSettingsState state = settingsState();
+    if (_statusMenuState && *_statusMenuState == state) return;
+    _statusMenuState = state;
+    const QList<QMenu*> submenus = _statusMenu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
+    _statusMenu->clear();
+    qDeleteAll(submenus);
+    fillSettingsMenu(_statusMenu.get(), state);
 }
 
 void TLAppDelegate::setBarMode(int64_t tag) {
@@ -450,7 +541,11 @@ void TLAppDelegate::showAbout() {
 }
 
 void TLAppDelegate::openAM() {
-    _env.launcher->openSystemMonitor();
+    if (_env.launcher->openSystemMonitor()) return;
+#ifndef __APPLE__
+    // Linux desktops differ in their system monitor, and some have none: say so.
+    if (_env.alerts) _env.alerts->run(TLNoSystemMonitorAlert());
+#endif
 }
 
 // ---------------------------------------------------------------- snapshot mode

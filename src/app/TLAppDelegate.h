@@ -1,4 +1,5 @@
 #pragma once
+#include "app/TLSettingsMenuModel.h"
 #include "app/TLTrayIcon.h"
 #include "format/TLColor.h"
 #include "panel/TLPanelController.h"
@@ -42,7 +43,8 @@ struct TLAppEnvironment {
     std::function<void(int)> exitNow;                     // ends the process at once
     std::function<double()> now;                          // seconds, monotonic
     std::function<TLAppearance()> systemAppearance;       // the live popover's appearance
-    std::function<TLAppearance()> trayAppearance;         // the tray the icon sits on
+    // The tray the icon sits on; empty when nothing tells (the icon then reads on both).
+    std::function<std::optional<TLAppearance>()> trayAppearance;
 
     QString agentPath;      // the start-at-login file
     QString executablePath; // this program, for start at login
@@ -81,13 +83,22 @@ public:
     void closePopover();
     void popUpSettingsFromStatusItem();
 
+    // Without a tray: the panel as an ordinary window until a tray host appears.
+    void trayAvailabilityChanged(bool available);
+    void showWithoutTray();
+    bool showsWithoutTray() const { return _standalone; }
+
     // TLPanelDelegate.
     void panelDidSelectTab(int64_t tab) override;
     void panelDidClickGear(QWidget* gear) override;
     void panelWantsClose() override;
 
-    // The settings menu and its actions.
+    // The settings menu and its actions. settingsMenu() is a new menu; statusMenu() is the one the
+    // status item exports, rebuilt from the preferences when a host is about to show it and after
+    // every settings action.
     QMenu* settingsMenu();
+    QMenu* statusMenu() const { return _statusMenu.get(); }
+    void refreshStatusMenu();
     void setBarMode(int64_t tag);
     void setMetric(int64_t tag);
     void toggleShowCPU();
@@ -115,6 +126,9 @@ public:
 private:
     QString displayName() const;
     void outsideClickClose();
+    TLSettingsState settingsState() const;
+    void waitForTray();
+    void fillSettingsMenu(QMenu* menu, const TLSettingsState& state);
 
     TLAppEnvironment _env;
     std::unique_ptr<TLPanelController> _panel;
@@ -144,10 +158,13 @@ private:
     ShownKey _shown;
     bool _hasShown = false;
     TLTrayIconContent _lastContent; // what the tray icon was last drawn from
-    TLAppearance _lastTray = TLAppearance::Dark;
+    std::optional<TLAppearance> _lastTray;
     long _lastFill = -1;
     double _lastOutsideClose = -1e9;
     int _outsideGeneration = 0; // cancels a pending outside-click close
+    bool _standalone = false;   // the panel is shown as a window, for want of a tray
+    std::unique_ptr<QMenu> _statusMenu;
+    std::optional<TLSettingsState> _statusMenuState; // what _statusMenu was built from
 };
 
 // Writes the panel view as a PNG at one pixel per point over the opaque snapshot background

@@ -30,15 +30,37 @@ QFont fittedFont(const QString& text, qreal width, int maxPx) {
     return font;
 }
 
+// The largest bold font whose glyphs of `text` stand at most `height` pixels tall (figures have
+// no descenders, so a line of them may fill its band) and whose rendering fits `width`.
+QFont fittedFontByGlyphs(const QString& text, qreal width, qreal height) {
+    QFont font = TLSystemFont(6, QFont::Bold);
+    for (int px = static_cast<int>(std::ceil(height * 2)); px > 6; --px) {
+        font.setPixelSize(px);
+        const QFontMetricsF fm(font);
+        if (fm.tightBoundingRect(text).height() <= height && fm.horizontalAdvance(text) <= width)
+            return font;
+    }
+    font.setPixelSize(6);
+    return font;
+}
+
 // Draws text centred in a box, scaled down horizontally when even the smallest font is too wide.
-void drawFitted(QPainter& p, const QRectF& box, const QString& text, int maxPx, const QColor& ink) {
-    const QFont font = fittedFont(text, box.width(), maxPx);
+// With `byGlyphs` the text's own glyphs are centred and fill the box's height; otherwise the
+// font's ascent and descent are.
+void drawFitted(QPainter& p, const QRectF& box, const QString& text, int maxPx, const QColor& ink,
+                bool byGlyphs = false) {
+    const QFont font = byGlyphs ? fittedFontByGlyphs(text, box.width(), box.height())
+                                : fittedFont(text, box.width(), maxPx);
     const QFontMetricsF fm(font);
     const qreal w = fm.horizontalAdvance(text);
     p.save();
     p.setFont(font);
     p.setPen(ink);
-    const qreal baseline = box.center().y() + (fm.ascent() - fm.descent()) / 2;
+    qreal baseline = box.center().y() + (fm.ascent() - fm.descent()) / 2;
+    if (byGlyphs) {
+        const QRectF glyphs = fm.tightBoundingRect(text);
+        baseline = box.center().y() - (glyphs.top() + glyphs.bottom()) / 2;
+    }
     if (w > box.width()) {
         p.translate(box.left(), baseline);
         p.scale(box.width() / w, 1);
@@ -89,8 +111,51 @@ TLTrayIconContent TLTrayIconContentFor(const TLStatusPresentation& p) {
     return c;
 }
 
+namespace {
+
+// A dark rim around everything drawn: each pixel's neighbours within `radius` pixels lend it
+// their coverage, and the picture goes over that rim. Light figures with a dark rim read on light
+// and on dark bars alike.
+QImage withRim(const QImage& picture, int radius, const QColor& rimColor) {
+    const int w = picture.width(), h = picture.height();
+    QImage rim(picture.size(), QImage::Format_ARGB32_Premultiplied);
+    rim.setDevicePixelRatio(picture.devicePixelRatio());
+    rim.fill(Qt::transparent);
+    for (int y = 0; y < h; ++y) {
+        auto* out = reinterpret_cast<QRgb*>(rim.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            int a = 0;
+            for (int dy = -radius; dy <= radius; ++dy) {
+                const int yy = y + dy;
+                if (yy < 0 || yy >= h) continue;
+                const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(yy));
+                for (int dx = -radius; dx <= radius; ++dx) {
+                    const int xx = x + dx;
+                    if (xx >= 0 && xx < w) a = std::max(a, qAlpha(in[xx]));
+                }
+            }
+            // A half-covered neighbour already gives a full rim: antialiased edges must not fade
+            // it where the bar is light.
+            const int alpha = std::min(255, 2 * a) * rimColor.alpha() / 255;
+            out[x] = qPremultiply(qRgba(rimColor.red(), rimColor.green(), rimColor.blue(), alpha));
+        }
+    }
+    QPainter p(&rim);
+    p.drawImage(QPointF(0, 0), picture);
+    return rim;
+}
+
+} // namespace
+
 QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
-                        TLAppearance trayAppearance) {
+                        std::optional<TLAppearance> tray) {
+    if (!tray) {
+        // Nothing tells the bar's colour: light figures for a dark bar, with a dark rim that
+        // carries them on a light one.
+        const QImage light = TLRenderTrayIcon(c, size, dpr, TLAppearance::Dark);
+        return withRim(light, std::max(1, qRound(dpr)), QColor(0, 0, 0, 220));
+    }
+    const TLAppearance trayAppearance = *tray;
     QImage image(QSize(size, size) * dpr, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
     image.fill(Qt::transparent);
@@ -122,12 +187,13 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
     if (hasText) {
         const int maxPx = static_cast<int>(std::floor(s * (c.gauge ? 0.5 : 0.62)));
         if (hasCPU) {
+            // Two lines of figures over the gauge: each line's glyphs take its whole band but
+            // for a pixel between the lines.
             const qreal h = textBottom / 2;
-            drawFitted(p, QRectF(0, 0, s, h), c.figure, std::min(maxPx, static_cast<int>(h + 1)),
-                       ink);
+            drawFitted(p, QRectF(0, 0, s, h - 1), c.figure, maxPx, ink, true);
             QColor dim = ink;
             dim.setAlphaF(ink.alphaF() * 0.8f);
-            drawFitted(p, QRectF(0, h, s, h), c.cpu, std::min(maxPx, static_cast<int>(h + 1)), dim);
+            drawFitted(p, QRectF(0, h, s, h - 1), c.cpu, maxPx, dim, true);
         } else {
             drawFitted(p, QRectF(0, 0, s, textBottom), c.figure, maxPx, ink);
         }
@@ -172,13 +238,13 @@ TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance bar) {
     return out;
 }
 
-quint64 TLTrayIconKey(const TLTrayIconContent& c, TLAppearance trayAppearance) {
+quint64 TLTrayIconKey(const TLTrayIconContent& c, std::optional<TLAppearance> trayAppearance) {
     QImage image;
     paintInOneJob([&] { image = TLRenderTrayIcon(c, 22, 2.0, trayAppearance); });
     return keyOf(image);
 }
 
-TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& c, TLAppearance trayAppearance) {
+TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& c, std::optional<TLAppearance> trayAppearance) {
     TLTrayIcon out;
     constexpr int kSizes[] = {16, 22, 24, 32, 48, 64};
     QImage images[std::size(kSizes)];

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QString>
 
+#include <optional>
+
 // The status item's picture on Linux. A tray gives an icon a square slot (22 × 22 or so) and
 // shrinks anything wider until it cannot be read, and most trays show no text beside an icon. So
 // the picture is a square made for the slot that carries what the chosen display mode shows:
@@ -31,20 +33,22 @@ struct TLTrayIconContent {
 TLTrayIconContent TLTrayIconContentFor(const TLStatusPresentation& p);
 
 // The square at a size in logical pixels and a device pixel ratio, drawn for a tray of the given
-// appearance (text and the template gauge in that tray's label colour).
+// appearance (text and the template gauge in that tray's label colour). Without an appearance
+// (nothing tells the tray's colour) the figures are light with a dark rim, legible on both.
 QImage TLRenderTrayIcon(const TLTrayIconContent& content, int size, qreal devicePixelRatio,
-                        TLAppearance trayAppearance);
+                        std::optional<TLAppearance> trayAppearance);
 
 // The icon with the sizes trays ask for, and a key of its pixels: equal keys, equal pictures.
 struct TLTrayIcon {
     QIcon icon;
     quint64 key = 0;
 };
-TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& content, TLAppearance trayAppearance);
+TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& content,
+                          std::optional<TLAppearance> trayAppearance);
 // The macOS menu bar's picture: the gauge (when shown) and the title side by side, the title in
 // the 11-point medium font with equal-width digits and the label colour, as a status item lays
 // them out. A template gauge makes the whole picture a mask the menu bar tints.
 TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance barAppearance);
 
 // Only the key (cheap enough for every tick): compare before making the icon.
-quint64 TLTrayIconKey(const TLTrayIconContent& content, TLAppearance trayAppearance);
+quint64 TLTrayIconKey(const TLTrayIconContent& content, std::optional<TLAppearance> trayAppearance);

@@ -13,7 +13,6 @@
 #include <QPalette>
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <QTimer>
 #include <QTranslator>
@@ -86,9 +85,13 @@ int main(int argc, char** argv) {
     // wakeups (the tray icon is drawn on it in a single job).
     QThreadPool::globalInstance()->setMaxThreadCount(1);
     app.setQuitOnLastWindowClosed(false);
-    app.setApplicationName(QStringLiteral(TIDE_APP_ID));
+    // The name trays show for the item (a StatusNotifierItem's title and id) is the application
+    // name: the display name, not the identifier. Files and the single-instance check use the
+    // identifier explicitly.
+    app.setApplicationName(QString::fromUtf8(TIDE_DISPLAY_NAME));
     app.setApplicationVersion(QStringLiteral(TIDE_VERSION));
     app.setApplicationDisplayName(QString::fromUtf8(TIDE_DISPLAY_NAME));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TIDE_APP_ID));
     // Menus and alerts in the panel's faces, so that Chinese never falls back to another variant.
     QFont font = QApplication::font();
     font.setFamilies(TLFontFamilies());
@@ -138,7 +141,8 @@ int main(int argc, char** argv) {
     };
     env.systemAppearance = systemAppearance;
     // The tray's appearance, read from its pixels around the icon where the desktop lets us (an
-    // embedding tray on X11), looked at again every 30 seconds; a guess from the desktop otherwise.
+    // embedding tray on X11), otherwise from what the desktop declares (empty when it declares
+    // nothing); looked at again every 30 seconds.
     env.trayAppearance = [item = statusItem.get(), now = env.now, checked = -1e9,
                           cached = TLTrayAppearance(), seen = false]() mutable {
         const double t = now();
@@ -157,10 +161,6 @@ int main(int argc, char** argv) {
     env.info = TLCurrentAppInfo();
     if (snapshot) env.snapshotDir = snapshotDir;
     env.autoOpen = qEnvironmentVariableIsSet("TL_AUTO_OPEN");
-
-    if (!snapshot && !QSystemTrayIcon::isSystemTrayAvailable())
-        std::fputs("tide: no system tray is running yet; the icon appears once one starts.\n",
-                   stderr);
 
     // Start at login that names a program which is gone (a moved clone, an uninstalled copy)
     // would silently do nothing at the next login: point it at this one.

@@ -158,22 +158,34 @@ QColor TLStatusBarTemplateInk(TLAppearance barAppearance) {
     return TLLabelColor().resolve(barAppearance);
 }
 
-TLAppearance TLTrayAppearanceGuess(QStringView currentDesktop, const QColor& paletteWindow) {
-    bool followsPalette = false;
-    for (QStringView desktop : currentDesktop.split(u':')) {
+std::optional<TLAppearance> TLTrayAppearanceFromHints(const TLDesktopColorHints& hints) {
+    const auto byLightness = [](const QColor& c) {
+        return c.lightnessF() < 0.5 ? TLAppearance::Dark : TLAppearance::Light;
+    };
+    bool gnome = false, kde = false;
+    for (QStringView desktop : QStringView(hints.currentDesktop).split(u':')) {
         const QString name = desktop.trimmed().toString().toLower();
-        if (name == u"kde" || name == u"lxqt") followsPalette = true;
+        gnome = gnome || name == u"gnome";
+        kde = kde || name == u"kde";
     }
-    if (!followsPalette) return TLAppearance::Dark;
-    return paletteWindow.lightnessF() < 0.5 ? TLAppearance::Dark : TLAppearance::Light;
+    // GNOME Shell draws its top bar dark in its light and its dark style alike.
+    if (gnome) return TLAppearance::Dark;
+    // Plasma paints its panel from the colour scheme.
+    if (kde && hints.kdeWindow.isValid()) return byLightness(hints.kdeWindow);
+    if (hints.portalColorScheme == 1) return TLAppearance::Dark;
+    if (hints.portalColorScheme == 2) return TLAppearance::Light;
+    if (hints.gtkDark) return *hints.gtkDark ? TLAppearance::Dark : TLAppearance::Light;
+    if (hints.kdeWindow.isValid()) return byLightness(hints.kdeWindow);
+    if (hints.themePalette.isValid()) return byLightness(hints.themePalette);
+    return std::nullopt;
 }
 
-TLAppearance TLTrayAppearance() {
-    const QColor window = QGuiApplication::palette().color(QPalette::Window);
+std::optional<TLAppearance> TLTrayAppearance() {
 #ifdef Q_OS_MACOS
     // The menu bar follows the system appearance, which Qt hands over as the palette.
+    const QColor window = QGuiApplication::palette().color(QPalette::Window);
     return window.lightnessF() < 0.5 ? TLAppearance::Dark : TLAppearance::Light;
 #else
-    return TLTrayAppearanceGuess(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), window);
+    return TLTrayAppearanceFromHints(TLReadDesktopColorHints());
 #endif
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "format/TLColor.h"
+#include "platform/TLDesktopColors.h"
 
 #include <QColor>
 #include <QIcon>
@@ -7,6 +8,8 @@
 #include <QRectF>
 #include <QSizeF>
 #include <QStringView>
+
+#include <optional>
 
 class QPainter;
 
@@ -19,8 +22,7 @@ class QPainter;
 //
 // The template look: on macOS the image is drawn in black and the icon is marked as a mask, which
 // the menu bar tints. Linux trays do not tint icons, so there the template look is drawn in an ink
-// that reads on the tray: TLStatusBarTemplateInk of the tray's appearance, which
-// TLTrayAppearance guesses (see there).
+// that reads on the tray: TLStatusBarTemplateInk of the tray's appearance (see TLTrayAppearance).
 
 // Size of the gauge image in points.
 inline constexpr qreal TLStatusBarImageWidth = 24;
@@ -80,15 +82,15 @@ TLGaugeImage TLStatusBarImage(const TLColor& color, bool isTemplate, double frac
 // 0.85 on a light bar and white at 0.85 on a dark one, like a tinted template on macOS.
 QColor TLStatusBarTemplateInk(TLAppearance barAppearance);
 
-// Which appearance a Linux tray most likely has. Nothing tells an application the colour of the
-// panel its tray icon sits on, so this is a guess from what is known:
-// - Plasma and LXQt paint their panels from the same colour scheme they hand to Qt applications,
-//   so there the application palette's window colour tells: dark when its lightness is below half;
-// - every other desktop (GNOME's top bar, Unity, Cinnamon, Xfce, MATE, Budgie, Pantheon, and an
-//   unknown one) ships a dark panel by default, so the guess is dark.
-// `currentDesktop` is the value of XDG_CURRENT_DESKTOP (a colon-separated list).
-TLAppearance TLTrayAppearanceGuess(QStringView currentDesktop, const QColor& paletteWindow);
-// The guess for this session: XDG_CURRENT_DESKTOP and the application palette. On macOS, where
-// the menu bar tints template images itself, it is the system appearance (the palette), which the
-// coloured look's outline follows.
-TLAppearance TLTrayAppearance();
+// Which appearance a Linux tray has, from what the desktop declares (where the tray's own pixels
+// cannot be read, as on a StatusNotifierItem host, which draws the icon itself):
+// - GNOME Shell's top bar is dark in both of its styles;
+// - Plasma paints its panel from its colour scheme (kdeglobals);
+// - otherwise the desktop portal's colour scheme, GTK's dark preference or theme, KDE's colour
+//   scheme, and a palette a platform theme handed to Qt, in that order.
+// Nothing declared: empty. Guessing from the desktop's name would be wrong on half of them, so
+// the icon is then drawn to read on light and dark bars alike.
+std::optional<TLAppearance> TLTrayAppearanceFromHints(const TLDesktopColorHints& hints);
+// The appearance for this session. On macOS, where the menu bar tints template images itself, it
+// is the system appearance (the palette), which the coloured look's outline follows.
+std::optional<TLAppearance> TLTrayAppearance();

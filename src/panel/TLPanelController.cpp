@@ -36,10 +36,25 @@ constexpr int kProcRowSpacing = 1;
 constexpr int kSignalTerminate = 15;
 constexpr int kSignalKill = 9;
 
+#ifdef __APPLE__
 const QString kFootNoteMemory =
     QStringLiteral("内存 = 实际占用（footprint），与活动监视器一致；右键可结束进程");
 const QString kFootNoteEnergy =
     QStringLiteral("能耗为近似值：CPU 占用 + 空闲唤醒加权（Apple 公式未公开）");
+const QString kKillFailedAdvice =
+    QStringLiteral("系统进程通常需要管理员权限，请在活动监视器中操作。");
+#else
+// The same notes with what is true on Linux: the process figure is the anonymous, shared and
+// swapped memory of /proc/PID/status (no system monitor shows exactly that), and the energy
+// figure is our own weighting, not a measurement.
+const QString kFootNoteMemory =
+    QStringLiteral("内存 = 实际占用（匿名+共享+交换），不计缓存；右键可结束进程");
+const QString kFootNoteEnergy =
+    QStringLiteral("能耗为近似值：CPU 占用 + 空闲唤醒加权（非实测功耗）");
+// Linux has no Activity Monitor; ending another user's process takes root.
+const QString kKillFailedAdvice =
+    QStringLiteral("系统进程通常需要管理员权限，请在终端中用 sudo 操作。");
+#endif
 
 QLabel* makeLabel(const QString& text, const QFont& font, const TLColor& color,
                   Qt::Alignment alignment = Qt::AlignLeft) {
@@ -509,7 +524,7 @@ void TLPanelController::runKill(const QVariant& data) {
 
     TLAlert failure;
     failure.messageText = QStringLiteral("无法结束该进程");
-    failure.informativeText = QStringLiteral("系统进程通常需要管理员权限，请在活动监视器中操作。");
+    failure.informativeText = kKillFailedAdvice;
     _services.alerts->run(failure);
 }
 
@@ -519,7 +534,20 @@ void TLPanelController::gearClicked(QWidget* sender) {
     if (_delegate) _delegate->panelDidClickGear(sender);
 }
 
+TLAlert TLNoSystemMonitorAlert() {
+    TLAlert alert;
+    alert.style = TLAlert::Style::Informational;
+    alert.messageText = QStringLiteral("未找到系统监视器");
+    alert.informativeText =
+        QStringLiteral("请先安装一个系统监视器，例如 GNOME 系统监视器、Xfce 任务管理器或 LXTask。");
+    return alert;
+}
+
 void TLPanelController::openActivityMonitor() {
     if (_delegate) _delegate->panelWantsClose();
-    if (_services.launcher) _services.launcher->openSystemMonitor();
+    if (_services.launcher && !_services.launcher->openSystemMonitor() && _services.alerts) {
+#ifndef __APPLE__
+        _services.alerts->run(TLNoSystemMonitorAlert());
+#endif
+    }
 }

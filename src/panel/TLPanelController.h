@@ -8,9 +8,9 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QWidget>
 #include <QString>
 #include <QVariant>
+#include <QWidget>
 
 #include <cstdint>
 #include <vector>
@@ -53,6 +53,10 @@ QString TLPanelVersionText(const TLAppInfo& info);
 
 // The chip text of a pressure level: "压力严重" from 4 up, "压力警告" for 2, else "压力正常".
 QString TLPressureChipText(int32_t level);
+
+// The alert shown when "打开活动监视器" finds no system monitor to start (Linux desktops ship
+// different ones, and some none): saying so beats a button that does nothing.
+TLAlert TLNoSystemMonitorAlert();
 
 // What an end-process item of a process menu carries: the process as it was when the menu was
 // built (its pid and its start time, which together tell it from a later process with the same

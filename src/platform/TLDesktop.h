@@ -31,8 +31,22 @@ public:
     virtual void setToolTip(const QString& toolTip) = 0;
     // Where the item is on screen, when the desktop says; an empty rectangle otherwise.
     virtual QRect geometry() const = 0;
+    // What the popover hangs from: the item's rectangle, or, where the tray draws the icon itself
+    // and tells no position, the point of the last click on it (1 × 1); empty when neither is
+    // known.
+    virtual QRect anchor() const { return geometry(); }
+    // Whether a tray shows the item: a tray host is running. A host may appear at any time; the
+    // item shows itself there at once and reports the change.
+    virtual bool trayAvailable() const { return true; }
+    // While the popover is open the tool tip stays away: a tip over the panel hides its top.
+    virtual void setToolTipSuppressed(bool suppressed) { (void)suppressed; }
     // Opens `menu` under the item and returns when it has closed.
     virtual void popUpMenu(QMenu* menu) = 0;
+    // The item's own menu, which the desktop shows without telling the application: a
+    // StatusNotifierItem host shows the menu the item exports over D-Bus on a right click, and
+    // never reports that click. The caller keeps `menu` current (its aboutToShow signal comes
+    // when a host asks for it) and owns it; a null menu exports none.
+    virtual void setContextMenu(QMenu* menu) { (void)menu; }
     // The colour of the bar behind the item, where it can be seen (the tray's pixels around the
     // icon); invalid when it cannot.
     virtual QColor backgroundColor() const { return {}; }
@@ -40,6 +54,7 @@ public:
 signals:
     // A click on the item. `control` tells whether the Control key was held.
     void clicked(TLStatusItem::Button button, bool control);
+    void trayAvailabilityChanged(bool available);
 };
 
 // The window that holds the panel under the status item.
@@ -53,6 +68,18 @@ public:
     virtual void close() = 0;
     // The window, while it exists (for positioning menus and for tests).
     virtual QWidget* window() const = 0;
+    // Shows `content` in an ordinary window titled `title`, in the taskbar, for a desktop without
+    // a tray; isShown() then tells whether that window is shown. close() hides it again; show()
+    // returns the content to the popover.
+    virtual void showAsWindow(QWidget* content, const QString& title) {
+        (void)content;
+        (void)title;
+    }
+    virtual bool isWindow() const { return false; }
+
+signals:
+    // The user closed the ordinary window (its title bar's close button).
+    void windowClosedByUser();
 };
 
 // Reports mouse-down events (left or right) that go to another application, as a global monitor

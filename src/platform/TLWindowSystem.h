@@ -11,3 +11,17 @@ bool TLWindowSystemComposites();
 // Whether an X11 connection to `display` (a DISPLAY value) can be made. Asked before Qt starts,
 // which would abort the program without a usable message.
 bool TLX11DisplayReachable(const QString& display);
+
+class QWidget;
+
+// Whether a system tray that embeds icons (an XEmbed tray, which owns the selection
+// _NET_SYSTEM_TRAY_Sn of the screen) runs on this X display. False elsewhere.
+bool TLXEmbedTrayPresent();
+
+// Keeps a window that is about to be shown out of the taskbar and the pager (a popup of the
+// tray, not a window of its own). Call before each show: window managers forget it on hiding.
+void TLKeepOutOfTaskbar(QWidget* window);
+
+// The rectangle of the top-level window at a point of the screen (a desktop's panel, for a point
+// on a tray icon that the panel draws itself); empty when unknown or not X11.
+QRect TLTopLevelWindowRectAt(const QPoint& point);

@@ -7,16 +7,19 @@
 
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -195,6 +198,87 @@ bool TLWindowSystemComposites() {
     auto owner =
         owned(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
     return owner && owner->owner != XCB_NONE;
+}
+
+namespace {
+
+// Qt's own connection: requests on it are answered in order and disturb no event handling.
+xcb_connection_t* qtConnection() {
+    if (!isX11()) return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t internAtom(xcb_connection_t* c, const std::string& name) {
+    auto reply = owned(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    return reply ? reply->atom : XCB_NONE;
+}
+
+} // namespace
+
+bool TLXEmbedTrayPresent() {
+    xcb_connection_t* c = qtConnection();
+    if (!c) return false;
+    static const xcb_atom_t selection = [c] {
+        const char* display = std::getenv("DISPLAY");
+        // The screen of ":0.1"; ":0" is screen 0.
+        int screen = 0;
+        if (display) {
+            const std::string d(display);
+            const size_t colon = d.rfind(':');
+            const size_t dot = d.find('.', colon == std::string::npos ? 0 : colon);
+            if (dot != std::string::npos) screen = std::atoi(d.c_str() + dot + 1);
+        }
+        return internAtom(c, "_NET_SYSTEM_TRAY_S" + std::to_string(screen));
+    }();
+    if (selection == XCB_NONE) return false;
+    auto owner =
+        owned(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
+
+QRect TLTopLevelWindowRectAt(const QPoint& point) {
+    xcb_connection_t* c = qtConnection();
+    if (!c) return {};
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const qreal dpr = qGuiApp->devicePixelRatio();
+    const auto x = static_cast<int16_t>(point.x() * dpr), y = static_cast<int16_t>(point.y() * dpr);
+    auto at = owned(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, root, root, x, y), nullptr));
+    if (!at || at->child == XCB_NONE) return {};
+    auto geometry = owned(xcb_get_geometry_reply(c, xcb_get_geometry(c, at->child), nullptr));
+    if (!geometry) return {};
+    auto origin = owned(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, at->child, root, 0, 0), nullptr));
+    if (!origin) return {};
+    return QRectF(origin->dst_x / dpr, origin->dst_y / dpr, geometry->width / dpr,
+                  geometry->height / dpr)
+        .toAlignedRect();
+}
+
+void TLKeepOutOfTaskbar(QWidget* window) {
+    xcb_connection_t* c = qtConnection();
+    if (!c || !window) return;
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    static const xcb_atom_t state = internAtom(c, "_NET_WM_STATE");
+    static const xcb_atom_t skipTaskbar = internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    static const xcb_atom_t skipPager = internAtom(c, "_NET_WM_STATE_SKIP_PAGER");
+    if (state == XCB_NONE || skipTaskbar == XCB_NONE || skipPager == XCB_NONE) return;
+    // Added to what the window already has: Qt merges its own states into this list when it maps
+    // the window.
+    std::vector<xcb_atom_t> atoms;
+    auto reply = owned(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 64), nullptr));
+    if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+        const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+        atoms.assign(values, values + xcb_get_property_value_length(reply.get()) / 4);
+    }
+    for (xcb_atom_t a : {skipTaskbar, skipPager})
+        if (std::find(atoms.begin(), atoms.end(), a) == atoms.end()) atoms.push_back(a);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
+                        static_cast<uint32_t>(atoms.size()), atoms.data());
+    xcb_flush(c);
 }
 
 std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {

@@ -1,6 +1,7 @@
 #include "platform/TLDesktop.h"
 #include "platform/TLWindowSystem.h"
 
+#include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
@@ -10,6 +11,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include <functional>
 
 namespace {
 
@@ -32,8 +35,9 @@ public:
     }
 
     void setContent(QWidget* content) {
-        if (_content == content) return;
-        if (_content) layout()->removeWidget(_content);
+        // (The content may have been lent to the ordinary window meanwhile.)
+        if (_content == content && content->parentWidget() == this) return;
+        if (_content && _content->parentWidget() == this) layout()->removeWidget(_content);
         _content = content;
         layout()->addWidget(content);
         content->show();
@@ -65,15 +69,50 @@ private:
     bool _translucent = false;
 };
 
+// The panel as an ordinary window, for a desktop without a tray: framed, titled, in the taskbar.
+// Closing it is reported, not merely hidden: without a tray nothing else would lead back to it.
+class PanelWindow final : public QWidget {
+public:
+    explicit PanelWindow(std::function<void()> closedByUser)
+        : QWidget(nullptr, Qt::Window), _closedByUser(std::move(closedByUser)) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    }
+    void setContent(QWidget* content) {
+        if (content->parentWidget() == this) return;
+        layout()->addWidget(content);
+        content->show();
+        // The panel's own background colour, as in the popover.
+        setPalette(content->palette());
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        QWidget::closeEvent(event);
+        if (event->isAccepted() && _closedByUser) _closedByUser();
+    }
+
+private:
+    std::function<void()> _closedByUser;
+};
+
 class QtPopover final : public TLPopover {
 public:
-    bool isShown() const override { return _window && _window->isVisible(); }
+    bool isShown() const override {
+        return (_window && _window->isVisible()) || (_panelWindow && _panelWindow->isVisible());
+    }
+    bool isWindow() const override { return _panelWindow && _panelWindow->isVisible(); }
 
     void show(QWidget* content, const QRect& anchor) override {
+        if (_panelWindow) _panelWindow->hide();
         if (!_window) _window = new PopoverWindow;
         _window->setContent(content);
         _window->adjustSize();
         _window->move(placement(_window->size(), anchor));
+#ifndef __APPLE__
+        TLKeepOutOfTaskbar(_window);
+#endif
         _window->show();
         if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
             _window->raise();
@@ -81,13 +120,35 @@ public:
         }
     }
 
-    void close() override {
+    void showAsWindow(QWidget* content, const QString& title) override {
         if (_window) _window->hide();
+        if (!_panelWindow) {
+            _panelWindow = new PanelWindow([this] { emit windowClosedByUser(); });
+        }
+        _panelWindow->setWindowTitle(title);
+        _panelWindow->setContent(content);
+        _panelWindow->adjustSize();
+        _panelWindow->show();
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            _panelWindow->raise();
+            _panelWindow->activateWindow();
+        }
     }
 
-    QWidget* window() const override { return _window; }
+    void close() override {
+        if (_window) _window->hide();
+        if (_panelWindow) _panelWindow->hide();
+    }
 
-    ~QtPopover() override { delete _window; }
+    QWidget* window() const override {
+        if (isWindow()) return _panelWindow;
+        return _window;
+    }
+
+    ~QtPopover() override {
+        delete _window;
+        delete _panelWindow;
+    }
 
 private:
     // Centred under the anchor (above it when the panel is at the bottom of the screen), kept
@@ -107,6 +168,7 @@ private:
     }
 
     PopoverWindow* _window = nullptr;
+    PanelWindow* _panelWindow = nullptr;
 };
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/TLDesktop.h"
+#include "platform/TLWindowSystem.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -8,9 +9,20 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTimer>
+#include <QToolTip>
+
+#ifndef __APPLE__
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#endif
+
+#include <optional>
 
 namespace {
 
@@ -23,39 +35,90 @@ bool controlHeld() {
 #endif
 }
 
+#ifndef __APPLE__
+// Whether a StatusNotifierItem host runs on the session bus: the watcher is there and a host has
+// registered with it (a watcher alone shows nothing).
+bool statusNotifierHostPresent() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcher, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    // A host that hangs must not hang the program: a short wait, and no answer counts as none.
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
+}
+#endif
+
+// Whether any tray would show an icon now.
+bool trayHostPresent() {
+#ifdef __APPLE__
+    return true; // the menu bar is always there
+#else
+    return TLXEmbedTrayPresent() || statusNotifierHostPresent();
+#endif
+}
+
+// How often the item looks for a tray host: often while there is none (a desktop that starts
+// its panel after us), seldom once there is one.
+constexpr int kHostCheckWithoutTrayMs = 1000;
+constexpr int kHostCheckWithTrayMs = 3000;
+
+// The item in the tray. Qt decides once per process, when the first tray icon is made, whether
+// it talks to a StatusNotifierItem host over D-Bus or to an embedding tray; made before any host
+// runs, the icon would stay with the embedding protocol, which Wayland panels and GNOME's tray
+// extension never show. So the tray icon is made only once a host is seen.
 class TrayStatusItem final : public TLStatusItem {
 public:
     TrayStatusItem() {
-        connect(&_tray, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    switch (reason) {
-                    case QSystemTrayIcon::Trigger:
-                        emit clicked(Button::Left, controlHeld());
-                        break;
-                    case QSystemTrayIcon::Context:
-                        emit clicked(Button::Right, controlHeld());
-                        break;
-                    default: // a double click follows its first click; middle clicks do nothing
-                        break;
-                    }
-                },
-                // After the tray's own mouse handling has finished: a menu opened from inside it
-                // would not receive the clicks on its items.
-                Qt::QueuedConnection);
+        connect(&_hostCheck, &QTimer::timeout, this, [this] { checkHost(); });
+        checkHost();
     }
+
+    bool trayAvailable() const override { return _trayAvailable; }
 
     void setIcon(const QIcon& icon, quint64 key) override {
         if (_hasIcon && key == _key) return;
         _key = key;
         _hasIcon = true;
-        _tray.setIcon(icon);
-        if (!_tray.isVisible()) _tray.show();
+        _icon = icon;
+        if (_tray) {
+            _tray->setIcon(icon);
+            if (!_tray->isVisible()) _tray->show();
+        }
     }
     void setTitle(const QString& title) override { _title = title; }
     void setToolTip(const QString& toolTip) override {
-        if (toolTip != _tray.toolTip()) _tray.setToolTip(toolTip);
+        _toolTip = toolTip;
+        publishToolTip();
     }
-    QRect geometry() const override { return _tray.geometry(); }
+    void setToolTipSuppressed(bool suppressed) override {
+        _toolTipSuppressed = suppressed;
+        if (suppressed) QToolTip::hideText();
+        publishToolTip();
+    }
+    QRect geometry() const override { return _tray ? _tray->geometry() : QRect(); }
+    QRect anchor() const override {
+        const QRect g = geometry();
+        if (g.isValid() && !g.isEmpty()) return g;
+        // The host sent the click's position and Qt dropped it; the pointer was there.
+        if (!_lastClick) return {};
+        // On a bar along the top or bottom edge, the popover goes beyond the bar, not over it.
+        const QRect bar = _lastClickBar;
+        if (bar.contains(*_lastClick) && bar.width() > bar.height() * 3)
+            return QRect(_lastClick->x(), bar.top(), 1, bar.height());
+        return QRect(*_lastClick, QSize(1, 1));
+    }
+    // Qt publishes the context menu over DBusMenu on a StatusNotifierItem host (the item then
+    // advertises it, and the host shows it on a right click); an embedding tray pops it up at the
+    // press.
+    void setContextMenu(QMenu* menu) override {
+        _menu = menu;
+        if (_tray) _tray->setContextMenu(menu);
+    }
 
     // The most common colour of the screen inside the icon's slot: the icon covers only a part
     // of its square, so what shows most is the tray's own background.
@@ -99,8 +162,68 @@ public:
     }
 
 private:
-    QSystemTrayIcon _tray;
+    void checkHost() {
+        const bool present = trayHostPresent();
+        if (present && !_tray) makeTray();
+        _hostCheck.start(present ? kHostCheckWithTrayMs : kHostCheckWithoutTrayMs);
+        if (present == _trayAvailable) return;
+        _trayAvailable = present;
+        emit trayAvailabilityChanged(present);
+    }
+
+    void makeTray() {
+        _tray = std::make_unique<QSystemTrayIcon>();
+        // Where the click was, read at once: the handling below waits for the tray's own.
+        connect(_tray.get(), &QSystemTrayIcon::activated, this, [this] {
+            _lastClick = QCursor::pos();
+#ifndef __APPLE__
+            _lastClickBar = TLTopLevelWindowRectAt(*_lastClick);
+#endif
+        });
+        connect(
+            _tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                switch (reason) {
+                case QSystemTrayIcon::Trigger:
+                    emit clicked(Button::Left, controlHeld());
+                    break;
+                case QSystemTrayIcon::Context:
+                    // A tray that embeds the icon has already popped the context menu up
+                    // at the press; a host that asked for the click instead gets ours.
+                    if (_tray->contextMenu() && _tray->contextMenu()->isVisible()) break;
+                    emit clicked(Button::Right, controlHeld());
+                    break;
+                default: // a double click follows its first click; middle clicks do nothing
+                    break;
+                }
+            },
+            // After the tray's own mouse handling has finished: a menu opened from inside it
+            // would not receive the clicks on its items.
+            Qt::QueuedConnection);
+        if (_menu) _tray->setContextMenu(_menu);
+        publishToolTip();
+        if (_hasIcon) {
+            _tray->setIcon(_icon);
+            _tray->show();
+        }
+    }
+
+    void publishToolTip() {
+        if (!_tray) return;
+        const QString shown = _toolTipSuppressed ? QString() : _toolTip;
+        if (shown != _tray->toolTip()) _tray->setToolTip(shown);
+    }
+
+    std::unique_ptr<QSystemTrayIcon> _tray;
+    QTimer _hostCheck;
+    bool _trayAvailable = false;
+    QIcon _icon;
     QString _title;
+    QString _toolTip;
+    bool _toolTipSuppressed = false;
+    QPointer<QMenu> _menu;
+    std::optional<QPoint> _lastClick;
+    QRect _lastClickBar; // the window (a panel) under the last click
     quint64 _key = 0;
     bool _hasIcon = false;
 };

@@ -1,0 +1,101 @@
+#include "platform/TLDesktopColors.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
+#include <QFile>
+#include <QPalette>
+#include <QStyle>
+
+namespace {
+
+// The value of `key` in section `section` of an INI-style file, or a null string.
+QString iniValue(const QString& path, const QString& section, const QString& key) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+    bool inSection = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
+        if (line.startsWith(u'[')) {
+            inSection = line == u'[' + section + u']';
+            continue;
+        }
+        if (!inSection) continue;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq > 0 && line.left(eq).trimmed() == key) return line.mid(eq + 1).trimmed();
+    }
+    return {};
+}
+
+QString configHome() {
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    return xdg.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : xdg;
+}
+
+std::optional<int> portalColorScheme() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return {};
+    QDBusMessage read = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"),
+        QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
+    read << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+    // No portal answers at once with an error; a portal that hangs must not hang the program.
+    const QDBusMessage reply = bus.call(read, QDBus::Block, 300);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+    // Read wraps the value in one variant more than the setting itself has.
+    QVariant value = reply.arguments().constFirst();
+    while (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
+        value = qvariant_cast<QDBusVariant>(value).variant();
+    bool ok = false;
+    const uint scheme = value.toUInt(&ok);
+    if (!ok || (scheme != 1 && scheme != 2)) return {};
+    return static_cast<int>(scheme);
+}
+
+std::optional<bool> gtkDark() {
+    for (const char* dir : {"/gtk-4.0/settings.ini", "/gtk-3.0/settings.ini"}) {
+        const QString path = configHome() + QString::fromLatin1(dir);
+        const QString prefer = iniValue(path, QStringLiteral("Settings"),
+                                        QStringLiteral("gtk-application-prefer-dark-theme"));
+        if (prefer == u"1" || prefer.compare(u"true", Qt::CaseInsensitive) == 0) return true;
+        const QString theme =
+            iniValue(path, QStringLiteral("Settings"), QStringLiteral("gtk-theme-name"));
+        if (!theme.isEmpty()) return theme.contains(u"dark", Qt::CaseInsensitive);
+        if (!prefer.isNull()) return false;
+    }
+    return {};
+}
+
+QColor kdeWindow() {
+    const QString value =
+        iniValue(configHome() + QStringLiteral("/kdeglobals"), QStringLiteral("Colors:Window"),
+                 QStringLiteral("BackgroundNormal"));
+    const QStringList parts = value.split(u',');
+    if (parts.size() < 3) return {};
+    int rgb[3];
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        rgb[i] = parts[i].trimmed().toInt(&ok);
+        if (!ok || rgb[i] < 0 || rgb[i] > 255) return {};
+    }
+    return QColor(rgb[0], rgb[1], rgb[2]);
+}
+
+} // namespace
+
+TLDesktopColorHints TLReadDesktopColorHints() {
+    TLDesktopColorHints hints;
+    hints.currentDesktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    hints.portalColorScheme = portalColorScheme();
+    hints.gtkDark = gtkDark();
+    hints.kdeWindow = kdeWindow();
+    if (qApp && QApplication::style()) {
+        const QColor window = QGuiApplication::palette().color(QPalette::Window);
+        if (window != QApplication::style()->standardPalette().color(QPalette::Window))
+            hints.themePalette = window;
+    }
+    return hints;
+}

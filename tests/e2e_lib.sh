@@ -1,0 +1,103 @@
+# shellcheck shell=bash
+# Shared by the end-to-end scripts that run the real tide on a private X server: the temporary
+# directory and the programs that end with the script, waiting, screenshots, a private Xvfb, a
+# clean start of tide, and finding its windows. Source it after private_instance; it expects
+# $BIN (the tide executable) and defines fail().
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    sleep 0.2
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+shots=${TIDE_E2E_SHOTS:-}
+[ -z "$shots" ] || mkdir -p "$shots"
+shot() { # name [crop geometry] — a screenshot of the whole screen, or a magnified part of it
+    [ -n "$shots" ] || return 0
+    if [ $# -gt 1 ]; then
+        if import -window root "$tmp/shot.png"; then
+            convert "$tmp/shot.png" -crop "$2" +repage -scale 300% "$shots/$1.png" || true
+        fi
+    else
+        import -window root "$shots/$1.png" || true
+    fi
+}
+
+# The programs started here end with this script, even when it is killed outright (a test
+# timeout): they get SIGTERM when their parent dies.
+orphan_guard=
+if setpriv --pdeathsig TERM true 2>/dev/null; then orphan_guard="setpriv --pdeathsig TERM"; fi
+
+# Waits up to $1 seconds for the command to succeed.
+wait_for() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+
+# (An exited child stays a zombie until waited for: kill -0 would still find it.)
+alive() {
+    local state
+    state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
+}
+
+# A private X server of 1280 × 800; exports DISPLAY.
+SCREEN_W=1280
+SCREEN_H=800
+start_xvfb() {
+    : >"$tmp/display"
+    $orphan_guard Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -nolisten tcp \
+        3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+    pids+=($!)
+    xvfb_ready() { grep -q '^[0-9]' "$tmp/display"; }
+    wait_for 15 xvfb_ready || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
+    export DISPLAY=":$(head -n 1 "$tmp/display")"
+    unset WAYLAND_DISPLAY
+}
+
+# tide in a clean environment: its own home and configuration, no TL_* variables, and the
+# session bus at $TIDE_BUS (none by default). Sets $started to the pid; the log goes to $1.
+mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
+chmod 700 "$tmp/runtime"
+APP_ID=dev.tide.monitor
+PREFS="$tmp/config/$APP_ID.conf"
+TIDE_BUS="unix:path=$tmp/no-bus"
+start_tide() {
+    $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
+        XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="$TIDE_BUS" \
+        DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb "$BIN" >"$1" 2>&1 &
+    started=$!
+    pids+=("$started")
+}
+
+# The windows of a process: "id x y width height" for each viewable one.
+windows_of() {
+    local id info
+    for id in $(xdotool search --pid "$1" 2>/dev/null); do
+        info=$(xwininfo -id "$id" 2>/dev/null) || continue
+        grep -q "Map State: IsViewable" <<<"$info" || continue
+        awk -v id="$id" '
+            /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+            /Width:/ { w = $NF } /Height:/ { h = $NF }
+            END { print id, x, y, w, h }' <<<"$info"
+    done
+}
+# The panel (322 wide), shown as a popover or as a window.
+panel_of() { windows_of "$1" | awk '$4 == 322 { print; found = 1 } END { exit !found }'; }
+no_panel() { ! panel_of "$1" >/dev/null; }
