@@ -1,5 +1,7 @@
 #include "app/TLPreferences.h"
 
+#include "sampling/TLCharconv.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QIODevice>
@@ -276,8 +278,7 @@ double doubleFromText(std::string_view text) {
         if (!text.empty() && text.front() == '-') return 0.0;
     }
     double value = 0.0;
-    const auto [ptr, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    const auto [ptr, ec] = TLFromChars(text.data(), text.data() + text.size(), value);
     (void)ptr;
     if (ec != std::errc() || !std::isfinite(value)) return 0.0;
     return value;
