@@ -360,11 +360,15 @@ TLPreferences::TLPreferences(const QString& path, QSettings::Format format)
     _settings.setAtomicSyncRequired(true);
 }
 
+TLPreferences::TLPreferences(const QString& organization, const QString& application)
+    : _settings(QSettings::NativeFormat, QSettings::UserScope, organization, application) {}
+
 TLPreferences& TLPreferences::standard() {
 #ifdef __APPLE__
-    // The plist file of the user defaults domain, in the system's property-list format.
+    // The user defaults domain itself, through CFPreferences: writing the plist file directly
+    // would go behind the preferences service, which caches the domain and may write it back.
     static TLPreferences* const preferences =
-        new TLPreferences(standardPath(), QSettings::NativeFormat);
+        new TLPreferences(QStringLiteral("tide.dev"), QStringLiteral("monitor"));
 #else
     static TLPreferences* const preferences = new TLPreferences(standardPath());
 #endif
