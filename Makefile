@@ -1,11 +1,17 @@
 # Thin wrapper over CMake. Every target first makes sure the build's dependencies are installed.
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
-JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 # Where `make install` puts Tide: under your home by default, so that it needs no root.
 PREFIX ?= $(HOME)/.local
 # What the last `make install` wrote (absolute paths), for `make uninstall`.
 INSTALL_RECORD ?= $(BUILD)/installed-files.txt
+# The program: an application bundle on macOS, a plain executable elsewhere.
+ifeq ($(shell uname -s),Darwin)
+TIDE_EXE = $(BUILD)/潮汐.app/Contents/MacOS/潮汐
+else
+TIDE_EXE = $(BUILD)/tide
+endif
 
 .PHONY: all deps configure build run test bench snapshot snapshot-only readme-images format clean \
 	install install-only uninstall package
@@ -23,10 +29,11 @@ configure: deps $(BUILD)/build.ninja
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# On a desktop: the monitor in the tray (a second `make run` replaces the first).
+# On a desktop: the monitor in the tray or the menu bar (a second `make run` replaces the first).
 # Without a display: the snapshot images, as `make snapshot` writes them.
 run: build
-	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then exec $(BUILD)/tide; \
+	@if [ "$$(uname -s)" = Darwin ]; then exec "$(TIDE_EXE)"; fi; \
+	if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then exec $(BUILD)/tide; \
 	else echo "No display: rendering the panel into ./snapshot/ instead."; $(MAKE) --no-print-directory snapshot-only; fi
 
 test: build
@@ -40,7 +47,7 @@ snapshot: build snapshot-only
 
 snapshot-only:
 	@mkdir -p snapshot
-	@QT_QPA_PLATFORM=offscreen TL_SNAPSHOT="$(CURDIR)/snapshot" $(BUILD)/tide 2>/dev/null
+	@QT_QPA_PLATFORM=offscreen TL_SNAPSHOT="$(CURDIR)/snapshot" "$(TIDE_EXE)" 2>/dev/null
 	@for f in panel-light panel-dark panel-energy icon-normal icon-critical; do \
 	    [ -f "snapshot/$$f.png" ] && echo "$(CURDIR)/snapshot/$$f.png"; done; true
 

@@ -274,3 +274,20 @@ TEST(About, CreditLineRules) {
     EXPECT_EQ(t.informative, "描述\n\n—— 作者 出品");
     EXPECT_TRUE(TLAboutDescription().startsWith("常驻菜单栏的内存 / 能耗速览工具。\n\n"));
 }
+
+// The macOS About description, character for character (full-width punctuation included).
+TEST(About, MacOSDescriptionIsExact) {
+    EXPECT_EQ(
+        TLAboutDescriptionMacOS(),
+        QStringLiteral("常驻菜单栏的内存 / 能耗速览工具。\n\n• 内存数值取自 host_statistics64，与活"
+                       "动监视器口径一致\n• 进程内存为实际占用（phys_footprint）\n• 能耗为近似"
+                       "值：CPU 占用 + 空闲唤醒加权\n• 灰色带 ~ 的进程为系统进程，数值取自 ps（"
+                       "RSS）\n\n右键点击菜单栏图标可直接打开设置。"));
+    // Full-width parentheses, comma and colon, as written.
+    EXPECT_TRUE(TLAboutDescriptionMacOS().contains(QChar(0xFF08)));
+    EXPECT_TRUE(TLAboutDescriptionMacOS().contains(QChar(0xFF0C)));
+    EXPECT_TRUE(TLAboutDescriptionMacOS().contains(QChar(0xFF1A)));
+#ifndef __APPLE__
+    EXPECT_EQ(TLAboutDescription(), TLAboutDescriptionLinux());
+#endif
+}

@@ -216,3 +216,31 @@ TEST(TrayIcon, FigureGlyphsStayTallWithTheCPULine) {
     // Still two lines and a gauge: the figure takes less than half the square.
     EXPECT_LE(at22, 11);
 }
+
+// The menu bar gauge sits on whole pixels at 1x and 2x: every row of its outline is fully inked,
+// none smeared over two rows at half strength, and it stays centred to within half a point.
+TEST(TrayIcon, MenuBarGaugeLinesAreSharpAtOneAndTwoTimes) {
+    TLStatusPresentation p = presentation(3, false, true); // template gauge, no title
+    p.gaugeFraction = 0;                                   // only the outline
+    for (qreal dpr : {1.0, 2.0}) {
+        SCOPED_TRACE(dpr);
+        const QImage image = TLRenderMenuBarIcon(p, TLAppearance::Light, dpr);
+        ASSERT_EQ(image.height(), qRound(22 * dpr));
+        const int x = qRound(12 * dpr); // the middle of the straight top and bottom lines
+        std::vector<int> rows;
+        for (int y = 0; y < image.height(); ++y) {
+            const int a = qAlpha(image.pixel(x, y));
+            if (a == 0) continue;
+            EXPECT_GE(a, 250) << "row " << y << " is a partial line";
+            rows.push_back(y);
+        }
+        // Two lines, each 1 point thick.
+        ASSERT_EQ(rows.size(), static_cast<size_t>(2 * dpr));
+        // The outline spans 9 points; centred in 22 it would start at 6.5: here within half.
+        const qreal top = rows.front() / dpr;
+        EXPECT_LE(std::abs(top - 6.5), 0.5);
+        EXPECT_EQ(rows.back() + 1 - rows.front(), qRound(9 * dpr));
+    }
+    EXPECT_EQ(TLMenuBarGaugeTop(1.0), 5.0);
+    EXPECT_EQ(TLMenuBarGaugeTop(2.0), 5.5);
+}

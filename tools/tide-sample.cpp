@@ -1,6 +1,7 @@
 // tide-sample: the sampling engine on the command line. Prints one JSON object per sample, on a
 // line of its own, with the fields of a system sample and, with --processes, the process list.
 
+#include "sampling/TLCharconv.h"
 #include "sampling/TLMetrics.h"
 #include "sampling/TLPsTable.h"
 
@@ -39,7 +40,7 @@ void appendDouble(std::string& out, double v) {
         return;
     }
     char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    auto [end, ec] = TLToChars(buf, buf + sizeof buf, v);
     out.append(buf, ec == std::errc() ? end : buf);
 }
 

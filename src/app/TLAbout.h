@@ -8,7 +8,9 @@ struct TLAboutTexts {
     QString informative;
 };
 
-// The description shown in About on this platform.
+// The description shown in About on this platform: one of the two below.
 QString TLAboutDescription();
+QString TLAboutDescriptionMacOS();
+QString TLAboutDescriptionLinux();
 
 TLAboutTexts TLComposeAbout(const TLAppInfo& info, const QString& description);

@@ -1,5 +1,7 @@
 #include "app/TLPreferences.h"
 
+#include "sampling/TLCharconv.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QIODevice>
@@ -276,8 +278,7 @@ double doubleFromText(std::string_view text) {
         if (!text.empty() && text.front() == '-') return 0.0;
     }
     double value = 0.0;
-    const auto [ptr, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    const auto [ptr, ec] = TLFromChars(text.data(), text.data() + text.size(), value);
     (void)ptr;
     if (ec != std::errc() || !std::isfinite(value)) return 0.0;
     return value;
@@ -359,11 +360,15 @@ TLPreferences::TLPreferences(const QString& path, QSettings::Format format)
     _settings.setAtomicSyncRequired(true);
 }
 
+TLPreferences::TLPreferences(const QString& organization, const QString& application)
+    : _settings(QSettings::NativeFormat, QSettings::UserScope, organization, application) {}
+
 TLPreferences& TLPreferences::standard() {
 #ifdef __APPLE__
-    // The plist file of the user defaults domain, in the system's property-list format.
+    // The user defaults domain itself, through CFPreferences: writing the plist file directly
+    // would go behind the preferences service, which caches the domain and may write it back.
     static TLPreferences* const preferences =
-        new TLPreferences(standardPath(), QSettings::NativeFormat);
+        new TLPreferences(QStringLiteral("tide.dev"), QStringLiteral("monitor"));
 #else
     static TLPreferences* const preferences = new TLPreferences(standardPath());
 #endif

@@ -37,8 +37,9 @@ public:
     TLPreferences& operator=(const TLPreferences&) = delete;
 
     // The application's store, created on first use and never released:
-    // ${XDG_CONFIG_HOME:-~/.config}/dev.tide.monitor.conf on Linux; on macOS the property list of
-    // the user defaults domain dev.tide.monitor, ~/Library/Preferences/dev.tide.monitor.plist.
+    // ${XDG_CONFIG_HOME:-~/.config}/dev.tide.monitor.conf on Linux; on macOS the user defaults
+    // domain dev.tide.monitor (kept in ~/Library/Preferences/dev.tide.monitor.plist), read and
+    // written through the system's preferences service so that `defaults` sees the same values.
     // Main thread only.
     static TLPreferences& standard();
     static QString standardPath();
@@ -60,6 +61,9 @@ public:
 
 private:
     TLPreferences(const QString& path, QSettings::Format format);
+    // A store of the platform's own kind: on macOS the user defaults domain formed from the
+    // organization's domain and the application ("tide.dev", "monitor": dev.tide.monitor).
+    TLPreferences(const QString& organization, const QString& application);
 
     // The stored value, else the registered one, else an invalid variant.
     QVariant objectForKey(QAnyStringView key) const;

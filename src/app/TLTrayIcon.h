@@ -49,6 +49,13 @@ TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& content,
 // the 11-point medium font with equal-width digits and the label colour, as a status item lays
 // them out. A template gauge makes the whole picture a mask the menu bar tints.
 TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance barAppearance);
+// One scale of that picture, 22 points high.
+QImage TLRenderMenuBarIcon(const TLStatusPresentation& p, TLAppearance barAppearance,
+                           qreal devicePixelRatio);
+// Height of the menu bar picture in points, and where the gauge's 11-point box starts in it at a
+// device pixel ratio: as near the centre as whole device pixels allow.
+inline constexpr qreal TLMenuBarHeight = 22;
+qreal TLMenuBarGaugeTop(qreal devicePixelRatio);
 
 // Only the key (cheap enough for every tick): compare before making the icon.
 quint64 TLTrayIconKey(const TLTrayIconContent& content, std::optional<TLAppearance> trayAppearance);

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,7 +34,14 @@ void onSignal(int) {
 
 // SIGINT and SIGTERM end the program like "退出" does.
 void quitOnSignals(QApplication& app) {
+#ifdef SOCK_CLOEXEC
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+#else
+    // No SOCK_CLOEXEC on macOS: the flag is set right after; nothing is started in between.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+    for (int fd : signalPipe)
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+#endif
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);

@@ -13,7 +13,10 @@
 #define TIDE_SIGNATURE ""
 #endif
 
+// macOS reads the bundle's Info dictionary instead (platform/macos/TLMacAppInfo.cpp).
+#ifndef __APPLE__
 TLAppInfo TLCurrentAppInfo() {
     return TLAppInfo{QString::fromUtf8(TIDE_DISPLAY_NAME), QString::fromUtf8(TIDE_VERSION),
                      QString::fromUtf8(TIDE_AUTHOR), QString::fromUtf8(TIDE_SIGNATURE)};
 }
+#endif

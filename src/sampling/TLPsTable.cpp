@@ -1,5 +1,7 @@
 #include "sampling/TLPsTable.h"
 
+#include "sampling/TLCharconv.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -104,7 +106,7 @@ bool scanDouble(std::string_view& s, double& out) {
         if (q != exp) p = q;
     }
     const char* numFirst = (first != last && *first == '+') ? first + 1 : first;
-    auto [ptr, ec] = std::from_chars(numFirst, p, out, std::chars_format::general);
+    auto [ptr, ec] = TLFromChars(numFirst, p, out);
     if (ec == std::errc::result_out_of_range) {
         // Too large: the largest double of that sign. Too small: 0.
         if (!tooSmall(numFirst, p)) {

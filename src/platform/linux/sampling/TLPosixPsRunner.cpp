@@ -6,7 +6,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#if defined(__linux__)
 #include <sys/syscall.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,7 +84,11 @@ private:
         // readable the moment the child exits; without one (older kernels), poll every 1 ms.
         int status = 0;
         if (!timedOut) {
+#if defined(__linux__)
             TLFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, _pid, 0)));
+#else
+            TLFd pidfd; // no pidfd on macOS: poll every millisecond
+#endif
             for (;;) {
                 const pid_t r = ::waitpid(_pid, &status, WNOHANG);
                 if (r == _pid || (r < 0 && errno != EINTR)) return;
@@ -141,9 +147,19 @@ std::unique_ptr<TLPosixPsRunner> TLPosixPsRunner::standard() {
 
 std::unique_ptr<TLPsRun> TLPosixPsRunner::start() {
     int fds[2];
+#if defined(__linux__)
     if (::pipe2(fds, O_CLOEXEC) != 0) return nullptr;
     TLFd readEnd(fds[0]);
     TLFd writeEnd(fds[1]);
+#else
+    // No pipe2 on macOS: the flags follow at once (this process starts nothing in between on the
+    // process queue, and the application starts no programs of its own elsewhere).
+    if (::pipe(fds) != 0) return nullptr;
+    TLFd readEnd(fds[0]);
+    TLFd writeEnd(fds[1]);
+    if (::fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) != 0)
+        return nullptr;
+#endif
 
     SpawnSetup setup;
     if (!setup.ok) return nullptr;

@@ -1,0 +1,105 @@
+// The desktop services on macOS: process identities and signals, Activity Monitor, the check for
+// clicks in other applications, and what the window server offers.
+
+#include "platform/TLDesktop.h"
+#include "platform/TLServices.h"
+#include "platform/TLWindowSystem.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QUrl>
+
+#include <libproc.h>
+#include <signal.h>
+#include <sys/proc_info.h>
+#include <sys/resource.h>
+
+#include <map>
+
+namespace {
+
+class MacProcessControl final : public TLProcessControl {
+public:
+    bool startTime(int32_t pid, uint64_t& out) override {
+        if (pid <= 0) return false;
+        // The same figure the process sample records for a process it can inspect ...
+        struct rusage_info_v4 usage {};
+        if (proc_pid_rusage(pid, RUSAGE_INFO_V4, reinterpret_cast<rusage_info_t*>(&usage)) == 0) {
+            out = usage.ri_proc_start_abstime;
+            return out != 0;
+        }
+        // ... and for the others (which the sample records without one), the start time the
+        // kernel tells anyone, in microseconds.
+        struct proc_bsdinfo info {};
+        if (proc_pidinfo(pid, PROC_PIDTBSDINFO, 0, &info, PROC_PIDTBSDINFO_SIZE) !=
+            PROC_PIDTBSDINFO_SIZE)
+            return false;
+        out = info.pbi_start_tvsec * 1000000 + info.pbi_start_tvusec;
+        return out != 0;
+    }
+
+    bool sendSignal(int32_t pid, int signal) override {
+        // pid 0 and negative pids address process groups or every process: never.
+        if (pid <= 0) return false;
+        return ::kill(pid, signal) == 0;
+    }
+};
+
+constexpr char kActivityMonitor[] = "/System/Applications/Utilities/Activity Monitor.app";
+
+class MacAppLauncher final : public TLAppLauncher {
+public:
+    bool openSystemMonitor() override {
+        // Opening an application bundle's URL launches it, or brings it forward when it runs.
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromUtf8(kActivityMonitor)));
+    }
+};
+
+// A click in another application makes that application the active one: this one resigns, which
+// Qt reports as the application state turning inactive. Clicks in this application's own windows
+// (the panel, its menus) keep it active and are not reported.
+class MacOutsideClickMonitor final : public TLOutsideClickMonitor {
+public:
+    MacOutsideClickMonitor() {
+        QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &_context,
+                         [this](Qt::ApplicationState state) {
+                             if (state != Qt::ApplicationInactive) return;
+                             // A copy: a handler may remove itself (closing the panel does).
+                             const auto handlers = _handlers;
+                             for (const auto& [token, handler] : handlers)
+                                 if (_handlers.count(token)) handler();
+                         });
+    }
+    int install(std::function<void()> handler) override {
+        const int token = ++_next;
+        _handlers.emplace(token, std::move(handler));
+        return token;
+    }
+    void remove(int token) override { _handlers.erase(token); }
+
+private:
+    QObject _context;
+    std::map<int, std::function<void()>> _handlers;
+    int _next = 0;
+};
+
+} // namespace
+
+TLProcessControl& TLSystemProcessControl() {
+    static MacProcessControl control;
+    return control;
+}
+
+TLAppLauncher& TLSystemAppLauncher() {
+    static MacAppLauncher launcher;
+    return launcher;
+}
+
+std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
+    return std::make_unique<MacOutsideClickMonitor>();
+}
+
+bool TLWindowSystemComposites() {
+    // The window server always composites: translucent corners blend with what lies behind.
+    return true;
+}

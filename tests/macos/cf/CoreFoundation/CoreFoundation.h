@@ -1,0 +1,34 @@
+#pragma once
+// The few CoreFoundation declarations that the macOS sources use, written from Apple's public
+// CoreFoundation reference (CFBundle, CFString, CFType), so that those sources can be compiled for
+// the macOS target where no CoreFoundation framework headers exist (the compile check of
+// tests/macos-check). A real macOS build uses the SDK's framework and never sees this file.
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef const void* CFTypeRef;
+typedef unsigned long CFTypeID;
+typedef uint32_t CFStringEncoding;
+typedef const struct __CFString* CFStringRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
+typedef struct __CFBundle* CFBundleRef;
+
+enum { kCFStringEncodingUTF8 = 0x08000100 };
+
+extern const CFAllocatorRef kCFAllocatorDefault;
+
+CFBundleRef CFBundleGetMainBundle(void);
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key);
+CFTypeID CFGetTypeID(CFTypeRef cf);
+CFTypeID CFStringGetTypeID(void);
+CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* cStr,
+                                      CFStringEncoding encoding);
+void CFRelease(CFTypeRef cf);
+
+#ifdef __cplusplus
+}
+#endif
