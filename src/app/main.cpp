@@ -2,6 +2,7 @@
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
+#include "platform/TLLayerShell.h"
 #include "platform/TLSingleInstance.h"
 #include "sampling/TLMetrics.h"
 #include "widgets/TLFonts.h"
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    // On Wayland the panel may go on the layer shell, which Qt must allow before it starts.
+    if (!snapshot) TLLayerShell::prepareEnvironment();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     app.setApplicationName(QStringLiteral(TIDE_APP_ID));

@@ -1,8 +1,10 @@
 #include "platform/TLDesktop.h"
+#include "platform/TLLayerShell.h"
 #include "platform/TLWindowSystem.h"
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -21,6 +23,8 @@ constexpr int kMargin = 4; // kept free at the screen's edges
 // colour (the panel's background grey in its appearance).
 class PopoverWindow final : public QWidget {
 public:
+    std::function<void()> escape;
+
     PopoverWindow()
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
         setAttribute(Qt::WA_ShowWithoutActivating, false);
@@ -40,6 +44,13 @@ public:
     }
 
 protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() == Qt::Key_Escape && escape) {
+            escape();
+            return;
+        }
+        QWidget::keyPressEvent(e);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -67,12 +78,22 @@ private:
 
 class QtPopover final : public TLPopover {
 public:
-    bool isShown() const override { return _window && _window->isVisible(); }
+    bool isShown() const override {
+        if (_layer) return _open && (_placing || (_window && _window->isVisible()));
+        return _window && _window->isVisible();
+    }
 
     void show(QWidget* content, const QRect& anchor) override {
-        if (!_window) _window = new PopoverWindow;
+        if (!_window) {
+            _window = new PopoverWindow;
+            _window->escape = [this] { emit closeRequested(); };
+        }
         _window->setContent(content);
         _window->adjustSize();
+        if (_layer) {
+            showOnLayer();
+            return;
+        }
         _window->move(placement(_window->size(), anchor));
         _window->show();
         if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
@@ -82,12 +103,35 @@ public:
     }
 
     void close() override {
+        _open = false;
+        _placing = false;
+        if (_layer) _layer->endCapture();
         if (_window) _window->hide();
     }
 
     QWidget* window() const override { return _window; }
 
     ~QtPopover() override { delete _window; }
+
+private:
+    // Wayland with the layer shell: the tray does not say where its icon is, but the pointer is
+    // still on it. Covers over the screens learn where, and the panel opens there on the bar's
+    // edge; the covers then stay to take a press anywhere else.
+    void showOnLayer() {
+        _open = true;
+        _placing = true;
+        QPointer<PopoverWindow> window(_window);
+        _layer->capture([this, window](TLPointerSpot spot) {
+            if (!_placing || !window) return;
+            _placing = false;
+            TLLayerPlacement where;
+            if (spot.screen)
+                where = TLLayerPlacementAtPointer(window->size(), spot.screen->size(),
+                                                  spot.position, kMargin);
+            _layer->showPlaced(window, spot.screen, where);
+            window->activateWindow();
+        });
+    }
 
 private:
     // Centred under the anchor (above it when the panel is at the bottom of the screen), kept
@@ -107,6 +151,9 @@ private:
     }
 
     PopoverWindow* _window = nullptr;
+    TLLayerShell* _layer = TLLayerShell::instance();
+    bool _open = false;    // shown, or about to be shown on the layer
+    bool _placing = false; // waiting to learn where the pointer is
 };
 
 } // namespace

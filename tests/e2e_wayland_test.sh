@@ -1,0 +1,265 @@
+#!/usr/bin/env bash
+# Runs the real tide on a headless sway (a wlroots compositor with the layer shell) with waybar's
+# tray, and drives it with a virtual pointer the way a user does: a left click on the icon opens
+# the panel under it, a click elsewhere closes it, a right click shows the settings menu (where
+# the item exports one). A layer surface is not in sway's window tree, so every check is made on
+# screenshots (grim). Screenshots of each stage go to $TIDE_E2E_SHOTS when it is set (PNG).
+#
+# sway refuses to run as root: as root the test runs the session as the unprivileged user
+# tide-e2e (scripts/install-deps creates it; so does this test when it is missing).
+# Skips (status 77, with the reason) where the machine cannot run sway.
+set -euo pipefail
+BUILD=$(cd "$1" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+TEST_USER=tide-e2e
+skip() {
+    echo "SKIP: $*" >&2
+    exit 77
+}
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+stage=${TIDE_E2E_STAGE:-outer}
+if [ "$stage" = outer ]; then
+    # A Tide started here must not reach the one in the user's tray.
+    # shellcheck source=tests/private_instance.sh
+    source "$HERE/private_instance.sh"
+    private_instance "$0" "$@"
+
+    for tool in sway waybar grim dbus-run-session python3 setpriv; do
+        command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
+    done
+    [ -x "$BUILD/tide" ] || fail "$BUILD/tide is not built"
+    [ -x "$BUILD/tide-test-pointer" ] ||
+        skip "this build has no Wayland support (libwayland-dev, wayland-protocols, qt6-base-private-dev)"
+    [ -e /usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so ] ||
+        ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 ||
+        skip "Qt's Wayland platform plugin is not installed (qt6-wayland)"
+
+    tmp=$(mktemp -d /tmp/tide-wl.XXXXXX)
+    trap 'rm -rf "$tmp"' EXIT
+    run_as=()
+    if [ "$(id -u)" -eq 0 ]; then
+        if ! id "$TEST_USER" >/dev/null 2>&1; then
+            useradd --system --no-create-home --shell /usr/sbin/nologin "$TEST_USER" 2>/dev/null ||
+                skip "sway does not run as root and the user $TEST_USER cannot be created"
+        fi
+        uid=$(id -u "$TEST_USER")
+        gid=$(id -g "$TEST_USER")
+        run_as=(setpriv --reuid="$uid" --regid="$gid" --clear-groups)
+        chown "$uid:$gid" "$tmp"
+        "${run_as[@]}" test -x "$BUILD/tide" -a -r "$HERE/wayland/screen.py" ||
+            skip "the user $TEST_USER cannot read the build ($BUILD)"
+    fi
+    chmod 700 "$tmp"
+    status=0
+    "${run_as[@]}" env TIDE_E2E_STAGE=session TIDE_E2E_TMP="$tmp" \
+        HOME="$tmp" XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp" \
+        dbus-run-session -- bash "$0" "$BUILD" || status=$?
+    exit "$status"
+fi
+
+# ---------------------------------------------------------------- inside the session
+tmp=$TIDE_E2E_TMP
+cd "$tmp"
+SCREEN_W=1280
+SCREEN_H=720
+pids=()
+cleanup() {
+    local pid
+    [ -z "${TIDE_E2E_SHOTS:-}" ] || cp "$tmp"/*.log "$TIDE_E2E_SHOTS/" 2>/dev/null || true
+    [ -z "${TIDE_E2E_DEBUG:-}" ] || cp "$tmp"/*.ppm "$TIDE_E2E_SHOTS/" 2>/dev/null || true
+    exec 5>&- 2>/dev/null || true
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    sleep 0.2
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+orphan_guard=
+if setpriv --pdeathsig TERM true 2>/dev/null; then orphan_guard="setpriv --pdeathsig TERM"; fi
+
+wait_for() { # seconds command...: waits for the command to succeed
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+shots=${TIDE_E2E_SHOTS:-}
+screen() { python3 "$HERE/wayland/screen.py" "$@"; }
+grab() { grim -t ppm "$tmp/$1.ppm"; }
+keep() { # name: the last grab, as PNG for people
+    [ -n "$shots" ] || return 0
+    screen png "$tmp/$1.ppm" "$shots/wayland-$1.png" || true
+}
+
+# --- the compositor
+mkdir -p "$tmp/config"
+cat >"$tmp/sway.conf" <<CONF
+xwayland disable
+output HEADLESS-1 resolution ${SCREEN_W}x${SCREEN_H} position 0 0 bg #4a6d8c solid_color
+default_border none
+CONF
+$orphan_guard env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
+pids+=($!)
+sway_up() { compgen -G "$tmp/wayland-*.lock" >/dev/null; }
+wait_for 15 sway_up || skip "sway cannot run on this machine: $(tail -n 5 "$tmp/sway.log")"
+WAYLAND_DISPLAY=$(basename "$(compgen -G "$tmp/wayland-*.lock" | head -n 1)" .lock)
+export WAYLAND_DISPLAY
+unset DISPLAY
+grab_ok() { grim -t ppm "$tmp/probe.ppm" 2>/dev/null; }
+wait_for 10 grab_ok || skip "no screenshots from sway (grim): $(tail -n 3 "$tmp/sway.log")"
+read -r W H < <(screen size "$tmp/probe.ppm")
+[ "$W" = "$SCREEN_W" ] && [ "$H" = "$SCREEN_H" ] || fail "the output is ${W}x$H, not ${SCREEN_W}x$SCREEN_H"
+
+# --- the bar with its tray, at the top
+cat >"$tmp/waybar.json" <<'CONF'
+{ "position": "top", "height": 30, "modules-left": [], "modules-center": [],
+  "modules-right": ["tray"], "tray": { "icon-size": 22, "spacing": 6 } }
+CONF
+cat >"$tmp/waybar.css" <<'CONF'
+* { font-family: sans-serif; font-size: 12px; }
+window#waybar { background: #202020; }
+CONF
+$orphan_guard waybar -c "$tmp/waybar.json" -s "$tmp/waybar.css" >"$tmp/waybar.log" 2>&1 &
+pids+=($!)
+bar_drawn() { grab bar && [ -n "$(screen diff "$tmp/probe.ppm" "$tmp/bar.ppm" 0 0 "$SCREEN_W" 30)" ]; }
+wait_for 20 bar_drawn || fail "waybar did not appear: $(tail -n 5 "$tmp/waybar.log")"
+bar_settled() { # two pictures of the bar half a second apart are the same
+    sleep 0.5
+    cp "$tmp/bar.ppm" "$tmp/bar-before.ppm"
+    grab bar && [ -z "$(screen diff "$tmp/bar-before.ppm" "$tmp/bar.ppm" 0 0 "$SCREEN_W" 30)" ] &&
+        [ -n "$(screen diff "$tmp/probe.ppm" "$tmp/bar.ppm" 0 0 "$SCREEN_W" 30)" ]
+}
+wait_for 10 bar_settled || fail "waybar keeps changing"
+
+# --- the pointer
+mkfifo "$tmp/pointer.in"
+$orphan_guard "$BUILD/tide-test-pointer" "$SCREEN_W" "$SCREEN_H" <"$tmp/pointer.in" >"$tmp/pointer.out" 2>&1 &
+pids+=($!)
+exec 5>"$tmp/pointer.in"
+pointer() { # command...: sent, and answered before this returns
+    local before
+    before=$(grep -c ok "$tmp/pointer.out" || true)
+    echo "$*" >&5
+    answered() { [ "$(grep -c ok "$tmp/pointer.out" || true)" -gt "$before" ]; }
+    wait_for 5 answered || fail "the virtual pointer did not answer: $(cat "$tmp/pointer.out")"
+}
+pointer move 600 400
+
+# --- tide
+$orphan_guard env QT_QPA_PLATFORM=wayland LANG=C.UTF-8 ${TIDE_E2E_TIDE_ENV:-} "$BUILD/tide" >"$tmp/tide.log" 2>&1 &
+pids+=($!)
+icon_box=
+icon_shown() {
+    grab tray || return 1
+    icon_box=$(screen diff "$tmp/bar.ppm" "$tmp/tray.ppm" 0 0 "$SCREEN_W" 30)
+    [ -n "$icon_box" ]
+}
+wait_for 20 icon_shown || fail "no tray icon appeared in waybar: $(tail -n 5 "$tmp/tide.log")"
+sleep 1 # the icon settles (its first figures)
+icon_shown
+keep tray
+read -r IX IY IW IH _ <<<"$icon_box"
+ICX=$((IX + IW / 2))
+ICY=$((IY + IH / 2))
+echo "tray icon: ${IW}x$IH at $IX,$IY"
+((IW <= 64 && IH <= 30)) || fail "the change in the bar (${IW}x$IH) is not an icon"
+pointer move 600 400
+sleep 0.3
+grab closed
+
+# The panel: what differs from the closed picture below the bar.
+panel_box=
+panel_shown() {
+    grab open || return 1
+    panel_box=$(screen diff "$tmp/closed.ppm" "$tmp/open.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)))
+    [ -n "$panel_box" ] && [ "$(cut -d' ' -f5 <<<"$panel_box")" -gt 20000 ]
+}
+panel_gone() {
+    grab after || return 1
+    [ -z "$(screen diff "$tmp/closed.ppm" "$tmp/after.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)))" ]
+}
+
+# --- a left click on the icon opens the panel under it
+start=$(date +%s%N)
+pointer click "$ICX" "$ICY" left
+wait_for 10 panel_shown || fail "a left click on the icon showed no panel: $(tail -n 5 "$tmp/tide.log")"
+elapsed=$((($(date +%s%N) - start) / 1000000))
+sleep 0.8 # the process list fills in
+panel_shown
+keep open
+read -r PX PY PW PH _ <<<"$panel_box"
+echo "panel: ${PW}x$PH at $PX,$PY (seen on screen ${elapsed} ms after the click, screenshot polling included)"
+((PW >= 250 && PW <= 400 && PH >= 300)) || fail "what appeared (${PW}x$PH at $PX,$PY) is not the panel"
+# Its distance from the icon: 0 when the icon is above the panel's width.
+dx=0
+((ICX < PX)) && dx=$((PX - ICX))
+((ICX > PX + PW)) && dx=$((ICX - PX - PW))
+dy=$((PY - (IY + IH)))
+((dy >= 0)) || fail "the panel (top $PY) covers the bar"
+((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px below the icon"
+((PX >= 0 && PX + PW <= SCREEN_W)) || fail "the panel leaves the screen"
+
+# A click inside the panel (its header) leaves it open.
+pointer click $((PX + PW / 2)) $((PY + 10)) left
+sleep 0.5
+panel_shown || fail "a click inside the panel closed it"
+
+# --- a click elsewhere closes it
+pointer click 200 600 left
+wait_for 5 panel_gone || fail "a click elsewhere did not close the panel"
+keep closed-again
+echo "a click elsewhere closed the panel"
+
+# --- and a click on the icon again opens it; a click on the icon closes it
+sleep 0.5
+pointer click "$ICX" "$ICY" left
+wait_for 10 panel_shown || fail "the panel did not open a second time"
+sleep 0.3
+pointer click "$ICX" "$ICY" left
+wait_for 5 panel_gone || fail "a click on the icon did not close the open panel"
+echo "the icon toggles the panel"
+
+# --- a right click shows the settings menu, where the item exports one over DBusMenu
+item=$(dbus-send --session --print-reply=literal --dest=org.kde.StatusNotifierWatcher \
+    /StatusNotifierWatcher org.freedesktop.DBus.Properties.Get \
+    string:org.kde.StatusNotifierWatcher string:RegisteredStatusNotifierItems 2>/dev/null |
+    grep -o '[^ ]*/StatusNotifierItem' | head -n 1 || true)
+menu_path=
+if [ -n "$item" ]; then
+    menu_path=$(dbus-send --session --print-reply=literal --dest="${item%%/*}" "/${item#*/}" \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierItem string:Menu \
+        2>/dev/null | awk '{ print $NF }' || true)
+fi
+if [ -z "$menu_path" ] || [ "$menu_path" = /NO_DBUSMENU ]; then
+    echo "NOTE: the item advertises no menu (${menu_path:-none}): right click not checked"
+else
+    sleep 0.5
+    pointer move 600 400
+    sleep 0.3
+    grab closed
+    pointer click "$ICX" "$ICY" right
+    menu_box=
+    menu_shown() {
+        grab menu || return 1
+        menu_box=$(screen diff "$tmp/closed.ppm" "$tmp/menu.ppm" 0 0 "$SCREEN_W" "$SCREEN_H")
+        [ -n "$menu_box" ] && [ "$(cut -d' ' -f4 <<<"$menu_box")" -gt 100 ]
+    }
+    wait_for 10 menu_shown || fail "a right click on the icon showed no menu"
+    sleep 0.3
+    menu_shown
+    keep menu
+    read -r MX MY MW MH _ <<<"$menu_box"
+    echo "settings menu: ${MW}x$MH at $MX,$MY"
+    ((MX - 150 <= ICX && ICX <= MX + MW + 150)) || fail "the menu is not near the icon"
+    pointer click 200 600 left
+fi
+echo "PASS"
