@@ -55,6 +55,7 @@ TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
 
 TLAppDelegate::~TLAppDelegate() {
     applicationWillTerminate();
+    if (_statusMenu && _env.statusItem) _env.statusItem->setContextMenu(nullptr);
 }
 
 QString TLAppDelegate::displayName() const {
@@ -75,6 +76,12 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     // figures; drawn in the system's appearance.
     TLSetAppearance(_panel->view(),
                     _env.systemAppearance ? _env.systemAppearance() : TLAppearance::Light);
+
+    // The settings menu as the item's own menu, for the trays that show it by themselves.
+    _statusMenu = std::make_unique<QMenu>();
+    connect(_statusMenu.get(), &QMenu::aboutToShow, this, [this] { refreshStatusMenu(); });
+    refreshStatusMenu();
+    _env.statusItem->setContextMenu(_statusMenu.get());
 
     restartTimer();
     tick();
@@ -259,7 +266,7 @@ void TLAppDelegate::panelWantsClose() {
 
 // ---------------------------------------------------------------- settings menu
 
-QMenu* TLAppDelegate::settingsMenu() {
+TLSettingsState TLAppDelegate::settingsState() const {
     const TLPreferences& prefs = *_env.preferences;
     TLSettingsState state;
     state.barMode = prefs.integerForKey(TLBarMode);
@@ -270,7 +277,16 @@ QMenu* TLAppDelegate::settingsMenu() {
     state.rows = prefs.integerForKey(TLRows);
     state.launchAtLogin = launchAtLoginEnabled();
     state.displayName = _env.info.displayName;
+    return state;
+}
 
+QMenu* TLAppDelegate::settingsMenu() {
+    auto* menu = new QMenu;
+    fillSettingsMenu(menu, settingsState());
+    return menu;
+}
+
+void TLAppDelegate::fillSettingsMenu(QMenu* root, const TLSettingsState& state) {
     std::function<void(QMenu*, const std::vector<TLSettingsItem>&)> fill =
         [&](QMenu* menu, const std::vector<TLSettingsItem>& items) {
             for (const TLSettingsItem& item : items) {
@@ -291,9 +307,12 @@ QMenu* TLAppDelegate::settingsMenu() {
                 const int64_t tag = item.tag;
                 const double value = item.value;
                 QPointer<TLAppDelegate> self(this);
+                // After the action, the item's exported menu shows the new check marks.
                 auto run = [self](auto f) {
                     return [self, f] {
-                        if (self) f(*self);
+                        if (!self) return;
+                        f(*self);
+                        if (self) self->refreshStatusMenu();
                     };
                 };
                 std::function<void()> handler;
@@ -337,9 +356,20 @@ QMenu* TLAppDelegate::settingsMenu() {
                 }
             }
         };
-    auto* menu = new QMenu;
-    fill(menu, TLBuildSettingsMenu(state));
-    return menu;
+    fill(root, TLBuildSettingsMenu(state));
+}
+
+void TLAppDelegate::refreshStatusMenu() {
+    if (!_statusMenu) return;
+    // Rebuilt only when a check mark or title would change: a host that has already read the
+    // menu keeps valid items to click.
+    const TLSettingsState state = settingsState();
+    if (_statusMenuState && *_statusMenuState == state) return;
+    _statusMenuState = state;
+    const QList<QMenu*> submenus = _statusMenu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
+    _statusMenu->clear();
+    qDeleteAll(submenus);
+    fillSettingsMenu(_statusMenu.get(), state);
 }
 
 void TLAppDelegate::setBarMode(int64_t tag) {

@@ -1,4 +1,5 @@
 #pragma once
+#include "app/TLSettingsMenuModel.h"
 #include "app/TLTrayIcon.h"
 #include "format/TLColor.h"
 #include "panel/TLPanelController.h"
@@ -85,8 +86,12 @@ public:
     void panelDidClickGear(QWidget* gear) override;
     void panelWantsClose() override;
 
-    // The settings menu and its actions.
+    // The settings menu and its actions. settingsMenu() is a new menu; statusMenu() is the one the
+    // status item exports, rebuilt from the preferences when a host is about to show it and after
+    // every settings action.
     QMenu* settingsMenu();
+    QMenu* statusMenu() const { return _statusMenu.get(); }
+    void refreshStatusMenu();
     void setBarMode(int64_t tag);
     void setMetric(int64_t tag);
     void toggleShowCPU();
@@ -114,6 +119,8 @@ public:
 private:
     QString displayName() const;
     void outsideClickClose();
+    TLSettingsState settingsState() const;
+    void fillSettingsMenu(QMenu* menu, const TLSettingsState& state);
 
     TLAppEnvironment _env;
     std::unique_ptr<TLPanelController> _panel;
@@ -128,6 +135,8 @@ private:
     long _lastFill = -1;
     double _lastOutsideClose = -1e9;
     int _outsideGeneration = 0; // cancels a pending outside-click close
+    std::unique_ptr<QMenu> _statusMenu;
+    std::optional<TLSettingsState> _statusMenuState; // what _statusMenu was built from
 };
 
 // Writes the panel view as a PNG at one pixel per point over the opaque snapshot background

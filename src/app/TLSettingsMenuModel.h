@@ -41,6 +41,8 @@ struct TLSettingsState {
     int64_t rows = 8;
     bool launchAtLogin = false;
     QString displayName; // empty: the default name
+
+    bool operator==(const TLSettingsState&) const = default;
 };
 
 // The display modes, by stored value.

@@ -33,6 +33,11 @@ public:
     virtual QRect geometry() const = 0;
     // Opens `menu` under the item and returns when it has closed.
     virtual void popUpMenu(QMenu* menu) = 0;
+    // The item's own menu, which the desktop shows without telling the application: a
+    // StatusNotifierItem host shows the menu the item exports over D-Bus on a right click, and
+    // never reports that click. The caller keeps `menu` current (its aboutToShow signal comes
+    // when a host asks for it) and owns it; a null menu exports none.
+    virtual void setContextMenu(QMenu* menu) { (void)menu; }
     // The colour of the bar behind the item, where it can be seen (the tray's pixels around the
     // icon); invalid when it cannot.
     virtual QColor backgroundColor() const { return {}; }

@@ -26,22 +26,26 @@ bool controlHeld() {
 class TrayStatusItem final : public TLStatusItem {
 public:
     TrayStatusItem() {
-        connect(&_tray, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    switch (reason) {
-                    case QSystemTrayIcon::Trigger:
-                        emit clicked(Button::Left, controlHeld());
-                        break;
-                    case QSystemTrayIcon::Context:
-                        emit clicked(Button::Right, controlHeld());
-                        break;
-                    default: // a double click follows its first click; middle clicks do nothing
-                        break;
-                    }
-                },
-                // After the tray's own mouse handling has finished: a menu opened from inside it
-                // would not receive the clicks on its items.
-                Qt::QueuedConnection);
+        connect(
+            &_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                switch (reason) {
+                case QSystemTrayIcon::Trigger:
+                    emit clicked(Button::Left, controlHeld());
+                    break;
+                case QSystemTrayIcon::Context:
+                    // A tray that embeds the icon has already popped the context menu up
+                    // at the press; a host that asked for the click instead gets ours.
+                    if (_tray.contextMenu() && _tray.contextMenu()->isVisible()) break;
+                    emit clicked(Button::Right, controlHeld());
+                    break;
+                default: // a double click follows its first click; middle clicks do nothing
+                    break;
+                }
+            },
+            // After the tray's own mouse handling has finished: a menu opened from inside it
+            // would not receive the clicks on its items.
+            Qt::QueuedConnection);
     }
 
     void setIcon(const QIcon& icon, quint64 key) override {
@@ -52,6 +56,10 @@ public:
         if (!_tray.isVisible()) _tray.show();
     }
     void setTitle(const QString& title) override { _title = title; }
+    // Qt publishes the context menu over DBusMenu on a StatusNotifierItem host (the item then
+    // advertises it, and the host shows it on a right click); an embedding tray pops it up at the
+    // press.
+    void setContextMenu(QMenu* menu) override { _tray.setContextMenu(menu); }
     void setToolTip(const QString& toolTip) override {
         if (toolTip != _tray.toolTip()) _tray.setToolTip(toolTip);
     }
