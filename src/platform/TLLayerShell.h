@@ -60,9 +60,9 @@ public:
     // `done` once with the spot where the pointer is, or with no screen when the compositor has
     // not said within `timeoutMs`. The covers stay until `endCapture()`: a press on them is a
     // press outside the program's windows (`outsidePressed`).
-    void capture(std::function<void(TLPointerSpot)> done, int timeoutMs = 400);
+    void capture(std::function<void(TLPointerSpot)> done, int timeoutMs = 1000);
     void endCapture();
-    bool capturing() const { return !_covers.empty(); }
+    bool capturing() const { return _capturing; }
 
     // Shows `window` as a layer surface on `screen` at `placement`, taking the keyboard.
     void showPlaced(QWidget* window, QScreen* screen, const TLLayerPlacement& placement);
@@ -89,6 +89,7 @@ private:
     std::vector<QPointer<QWidget>> _covers;
     std::function<void(TLPointerSpot)> _pendingCapture;
     int _captureGeneration = 0;
+    bool _capturing = false;
     // The program's other windows (alerts) shown while the covers are up: the covers step aside.
     std::vector<QPointer<QWidget>> _others;
 };

@@ -2,9 +2,11 @@
 """Screenshot arithmetic for the Wayland end-to-end test (binary PPM files, as grim writes them).
 
   screen.py size A.ppm              -> "W H"
-  screen.py diff A.ppm B.ppm [X Y W H]
+  screen.py diff A.ppm B.ppm [X Y W H [IX IY IW IH]...]
       -> "x y w h count": the bounding box of the pixels that differ between A and B (inside the
-         given rectangle, if any) and how many differ; nothing when none do.
+         given rectangle, if any, leaving out the IX.. rectangles: the cursor) and how many
+         differ; nothing when none do.
+  screen.py pixel A.ppm X Y         -> "r g b"
   screen.py png A.ppm OUT.png       -> writes the picture as PNG (for looking at it)
 """
 import struct
@@ -33,7 +35,7 @@ def read_ppm(path):
     return w, h, data[pos + 1:pos + 1 + w * h * 3]
 
 
-def diff(a, b, rect):
+def diff(a, b, rect, ignored=()):
     wa, ha, pa = read_ppm(a)
     wb, hb, pb = read_ppm(b)
     if (wa, ha) != (wb, hb):
@@ -50,6 +52,8 @@ def diff(a, b, rect):
             # Small differences (anti-aliasing, a changing figure's edge) do not count.
             if max(abs(ra[i + k] - rb[i + k]) for k in range(3)) > 24:
                 x = x0 + i // 3
+                if any(ix <= x < ix + iw and iy <= y < iy + ih for ix, iy, iw, ih in ignored):
+                    continue
                 count += 1
                 box = [x, y, x, y] if box is None else [min(box[0], x), box[1], max(box[2], x), y]
     if box:
@@ -75,7 +79,13 @@ def main():
         w, h, _ = read_ppm(args[0])
         print(w, h)
     elif cmd == "diff":
-        diff(args[0], args[1], [int(v) for v in args[2:6]] if len(args) >= 6 else None)
+        numbers = [int(v) for v in args[2:]]
+        ignored = [numbers[i:i + 4] for i in range(4, len(numbers) - 3, 4)]
+        diff(args[0], args[1], numbers[:4] if len(numbers) >= 4 else None, ignored)
+    elif cmd == "pixel":
+        w, _, p = read_ppm(args[0])
+        i = (int(args[2]) * w + int(args[1])) * 3
+        print(p[i], p[i + 1], p[i + 2])
     elif cmd == "png":
         png(args[0], args[1])
     else:

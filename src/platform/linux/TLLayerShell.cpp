@@ -64,6 +64,7 @@ struct LayerConfig {
     int exclusiveZone = 0;
     uint32_t keyboard = ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE;
     QScreen* screen = nullptr;
+    QSize size; // the widget's; Qt passes it on to the window only as it shows it
 };
 
 } // namespace
@@ -168,7 +169,7 @@ public slots:
         _layer = zwlr_layer_shell_v1_get_layer_surface(_shell->shell, surface, output,
                                                        _config.layer, kNamespace);
         zwlr_layer_surface_v1_add_listener(_layer, &kListener, this);
-        const QSize size = window->size();
+        const QSize size = _config.size.isValid() ? _config.size : window->size();
         zwlr_layer_surface_v1_set_size(_layer, static_cast<uint32_t>(std::max(1, size.width())),
                                        static_cast<uint32_t>(std::max(1, size.height())));
         zwlr_layer_surface_v1_set_anchor(_layer, _config.anchor);
@@ -232,9 +233,9 @@ void arm(QWidget* widget, TLLayerShell::Impl* impl, const LayerConfig& config) {
 // appears, and takes the presses that land outside the program's layer windows.
 class Cover final : public QWidget {
 public:
-    Cover(QScreen* screen, std::function<void(TLPointerSpot)> found, std::function<void()> pressed)
+    Cover(QScreen* screen, std::function<void()> pressed)
         : QWidget(nullptr, Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::Tool),
-          _screen(screen), _found(std::move(found)), _pressed(std::move(pressed)) {
+          _screen(screen), _pressed(std::move(pressed)) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_NoSystemBackground);
         setMouseTracking(true);
@@ -242,6 +243,10 @@ public:
         setWindowTitle(QStringLiteral("tide-cover"));
         setGeometry(screen->geometry());
     }
+
+    QScreen* screen() const { return _screen; }
+    // The next position the pointer is seen at goes to `found`.
+    void expect(std::function<void(TLPointerSpot)> found) { _found = std::move(found); }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -295,25 +300,46 @@ TLLayerShell::TLLayerShell(std::unique_ptr<Impl> impl, int version)
 
 TLLayerShell::~TLLayerShell() {
     endCapture();
+    for (auto& cover : _covers)
+        delete cover.data();
 }
 
 void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int timeoutMs) {
+    // (A screen's cover keeps the size it was made with; a screen that changes size gets a new
+    // one below.)
     endCapture();
     _impl->dispatch();
     _pendingCapture = std::move(done);
+    _capturing = true;
     const int generation = ++_captureGeneration;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        auto* cover = new Cover(
-            screen, [this](TLPointerSpot spot) { coverFound(spot); },
-            [this] { emit outsidePressed(); });
-        LayerConfig config;
-        config.layer = ZWLR_LAYER_SHELL_V1_LAYER_TOP;
-        config.anchor = ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                        ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
-        config.exclusiveZone = -1; // over the bars too: a press on the bar is outside
-        config.screen = screen;
-        arm(cover, _impl.get(), config);
-        _covers.emplace_back(cover);
+    // One cover per screen, kept between openings (a new one costs a full-screen buffer).
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    std::erase_if(_covers, [&screens](const QPointer<QWidget>& w) {
+        auto* cover = static_cast<Cover*>(w.data());
+        if (cover && screens.contains(cover->screen()) &&
+            cover->size() == cover->screen()->geometry().size())
+            return false;
+        delete cover;
+        return true;
+    });
+    for (QScreen* screen : screens) {
+        Cover* cover = nullptr;
+        for (auto& w : _covers)
+            if (static_cast<Cover*>(w.data())->screen() == screen) cover = static_cast<Cover*>(w.data());
+        if (!cover) {
+            cover = new Cover(screen, [this] { emit outsidePressed(); });
+            LayerConfig config;
+            config.layer = ZWLR_LAYER_SHELL_V1_LAYER_TOP;
+            config.anchor = ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                            ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
+            config.exclusiveZone = -1; // over the bars too: a press on the bar is outside
+            config.screen = screen;
+            config.size = screen->geometry().size();
+            arm(cover, _impl.get(), config);
+            _covers.emplace_back(cover);
+        }
+        cover->setGeometry(screen->geometry());
+        cover->expect([this](TLPointerSpot spot) { coverFound(spot); });
         if (_others.empty()) cover->show();
     }
     QTimer::singleShot(timeoutMs, this, [this, generation] {
@@ -331,18 +357,22 @@ void TLLayerShell::coverFound(TLPointerSpot spot) {
 void TLLayerShell::endCapture() {
     ++_captureGeneration;
     _pendingCapture = nullptr;
+    _capturing = false;
     for (auto& cover : _covers)
         if (cover) {
+            static_cast<Cover*>(cover.data())->expect(nullptr);
             cover->hide();
-            cover->deleteLater();
         }
-    _covers.clear();
 }
 
+// The layers: the covers and the panel share the top layer (above windows and, by default, the
+// bars), the panel's menus go on the overlay layer above them. Within one layer the compositor
+// stacks the newest surface lowest (sway), so the covers are shown again after the panel, to
+// come under it.
 void TLLayerShell::showPlaced(QWidget* window, QScreen* screen, const TLLayerPlacement& p) {
     if (!screen) screen = QGuiApplication::primaryScreen();
     LayerConfig config;
-    config.layer = ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY;
+    config.layer = ZWLR_LAYER_SHELL_V1_LAYER_TOP;
     config.screen = screen;
     config.exclusiveZone = 0; // beside the bar's reserved area, not over it
     config.keyboard = _version >= 4 ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_ON_DEMAND
@@ -366,19 +396,39 @@ void TLLayerShell::showPlaced(QWidget* window, QScreen* screen, const TLLayerPla
         topLeft.setX(area.right() + 1 - p.gap - size.width());
     }
     topLeft.setY(bottom ? area.bottom() + 1 - p.gap - size.height() : area.top() + p.gap);
-    // Qt's idea of where the window is: menus opened from it are placed relative to it, on the
-    // same edge (see showAtGeometry), so that the bar's reserved area shifts both alike.
-    window->move(topLeft);
+    // Where the window is (before the compositor moves it off the bar's reserved area, which it
+    // does alike for the menus opened from it: they go on the same edge, see showAtGeometry).
+    // Qt takes a window without a shell surface to be at 0,0, so menus are moved by the
+    // difference.
+    config.size = size;
     arm(window, _impl.get(), config);
     window->setProperty("tide.layerEdge", bottom ? 1 : 0);
+    window->setProperty("tide.layerPos", topLeft);
     window->show();
+    if (_capturing && _others.empty())
+        for (auto& cover : _covers)
+            if (cover) {
+                cover->hide();
+                cover->show();
+            }
 }
 
 void TLLayerShell::showAtGeometry(QWidget* window) {
     QScreen* screen = window->screen();
     if (!screen) screen = QGuiApplication::primaryScreen();
     const QRect area = screen->geometry();
-    const QRect g = window->geometry();
+    QRect g = window->geometry();
+    bool bottom = false;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != window && w->isVisible() && w->property("tide.layerEdge").isValid()) {
+            g.translate(w->property("tide.layerPos").toPoint() - w->mapToGlobal(QPoint(0, 0)));
+        }
+    // Qt kept the menu on the screen for the position it believed in: keep it there for the real
+    // one. It is anchored on the edge of the half it is in, so that a bar on the other edge cannot
+    // push it off the screen; on the panel's edge, the bar shifts it as it shifts the panel.
+    g.moveLeft(std::clamp(g.left(), area.left(), std::max(area.left(), area.right() + 1 - g.width())));
+    g.moveTop(std::clamp(g.top(), area.top(), std::max(area.top(), area.bottom() + 1 - g.height())));
+    bottom = g.center().y() > area.center().y();
     LayerConfig config;
     config.layer = ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY;
     config.screen = screen;
@@ -386,10 +436,6 @@ void TLLayerShell::showAtGeometry(QWidget* window) {
     const bool tip = window->windowType() == Qt::ToolTip;
     config.keyboard = tip ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE
                           : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE;
-    bool bottom = false;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->property("tide.layerEdge").isValid())
-            bottom = w->property("tide.layerEdge").toInt() == 1;
     config.anchor = ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
                     (bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP);
     config.left = g.left() - area.left();
@@ -397,6 +443,7 @@ void TLLayerShell::showAtGeometry(QWidget* window) {
         config.bottom = area.bottom() - g.bottom();
     else
         config.top = g.top() - area.top();
+    config.size = g.size();
     arm(window, _impl.get(), config);
 }
 
@@ -426,7 +473,7 @@ bool TLLayerShell::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::Show) _others.emplace_back(widget);
         if (wasEmpty != _others.empty())
             for (auto& cover : _covers)
-                if (cover) cover->setVisible(_others.empty());
+                if (cover) cover->setVisible(_capturing && _others.empty());
     }
     return QObject::eventFilter(watched, event);
 }
