@@ -90,8 +90,7 @@ int main(int argc, char** argv) {
             break;
         }
         zwlr_virtual_pointer_v1_motion_absolute(pointer, now(), static_cast<uint32_t>(x),
-                                                static_cast<uint32_t>(y),
-                                                static_cast<uint32_t>(w),
+                                                static_cast<uint32_t>(y), static_cast<uint32_t>(w),
                                                 static_cast<uint32_t>(h));
         zwlr_virtual_pointer_v1_frame(pointer);
         wl_display_roundtrip(display);
@@ -103,8 +102,7 @@ int main(int argc, char** argv) {
             zwlr_virtual_pointer_v1_frame(pointer);
             wl_display_roundtrip(display);
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
-            zwlr_virtual_pointer_v1_button(pointer, now(), code,
-                                           WL_POINTER_BUTTON_STATE_RELEASED);
+            zwlr_virtual_pointer_v1_button(pointer, now(), code, WL_POINTER_BUTTON_STATE_RELEASED);
             zwlr_virtual_pointer_v1_frame(pointer);
             wl_display_roundtrip(display);
         }

@@ -133,7 +133,12 @@ public:
 
     static LayerHook* of(QWindow* window) { return window->findChild<LayerHook*>(); }
 
-    void setConfig(const LayerConfig& config) { _config = config; }
+    void setConfig(const LayerConfig& config) {
+        _config = config;
+        _enabled = true;
+    }
+    // A window shown without the role again (a menu reused outside the panel) keeps Qt's shell.
+    void disable() { _enabled = false; }
 
     // Follows the window's platform window, which announces its wl_surface's creation.
     bool watch() {
@@ -152,15 +157,18 @@ public:
         return true;
     }
 
-    bool closedByCompositor() const { return _closed; }
-
 public slots:
     void surfaceCreated() {
         drop();
         auto* window = static_cast<QWindow*>(parent());
         auto* surface = static_cast<wl_surface*>(
             native()->nativeResourceForWindow(QByteArrayLiteral("surface"), window));
-        if (!surface || !_shell->shell) return;
+        if (!surface || !_shell->shell || !_enabled) return;
+        // Only a bare surface can take the role: one that Qt gave a shell surface (a Qt that does
+        // not honour the bypass hint) would end the connection with a protocol error.
+        if (!(window->flags() & Qt::BypassWindowManagerHint) ||
+            native()->nativeResourceForWindow(QByteArrayLiteral("xdg_surface"), window))
+            return;
         auto* output = _config.screen ? static_cast<wl_output*>(native()->nativeResourceForScreen(
                                             QByteArrayLiteral("output"), _config.screen))
                                       : nullptr;
@@ -204,7 +212,11 @@ private:
         // The output went away: the window can no longer be seen.
         QPointer<QWindow> window(static_cast<QWindow*>(self->parent()));
         QMetaObject::invokeMethod(
-            self, [window] { if (window) window->hide(); }, Qt::QueuedConnection);
+            self,
+            [window] {
+                if (window) window->hide();
+            },
+            Qt::QueuedConnection);
     }
     static constexpr zwlr_layer_surface_v1_listener kListener = {configure, closed};
 
@@ -212,6 +224,7 @@ private:
     LayerConfig _config;
     QObject* _watched = nullptr;
     zwlr_layer_surface_v1* _layer = nullptr;
+    bool _enabled = false;
     bool _configured = false;
     bool _closed = false;
 };
@@ -281,7 +294,7 @@ void TLLayerShell::prepareEnvironment() {
 }
 
 TLLayerShell* TLLayerShell::instance() {
-    static TLLayerShell* shell = [] () -> TLLayerShell* {
+    static TLLayerShell* shell = []() -> TLLayerShell* {
         if (!qEnvironmentVariableIsSet("QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT")) return nullptr;
         auto impl = std::make_unique<Impl>();
         if (!impl->connect()) return nullptr;
@@ -325,7 +338,8 @@ void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int timeoutM
     for (QScreen* screen : screens) {
         Cover* cover = nullptr;
         for (auto& w : _covers)
-            if (static_cast<Cover*>(w.data())->screen() == screen) cover = static_cast<Cover*>(w.data());
+            if (static_cast<Cover*>(w.data())->screen() == screen)
+                cover = static_cast<Cover*>(w.data());
         if (!cover) {
             cover = new Cover(screen, [this] { emit outsidePressed(); });
             LayerConfig config;
@@ -426,8 +440,10 @@ void TLLayerShell::showAtGeometry(QWidget* window) {
     // Qt kept the menu on the screen for the position it believed in: keep it there for the real
     // one. It is anchored on the edge of the half it is in, so that a bar on the other edge cannot
     // push it off the screen; on the panel's edge, the bar shifts it as it shifts the panel.
-    g.moveLeft(std::clamp(g.left(), area.left(), std::max(area.left(), area.right() + 1 - g.width())));
-    g.moveTop(std::clamp(g.top(), area.top(), std::max(area.top(), area.bottom() + 1 - g.height())));
+    g.moveLeft(
+        std::clamp(g.left(), area.left(), std::max(area.left(), area.right() + 1 - g.width())));
+    g.moveTop(
+        std::clamp(g.top(), area.top(), std::max(area.top(), area.bottom() + 1 - g.height())));
     bottom = g.center().y() > area.center().y();
     LayerConfig config;
     config.layer = ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY;
@@ -436,8 +452,9 @@ void TLLayerShell::showAtGeometry(QWidget* window) {
     const bool tip = window->windowType() == Qt::ToolTip;
     config.keyboard = tip ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE
                           : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE;
-    config.anchor = ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
-                    (bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP);
+    config.anchor =
+        ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT |
+        (bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP);
     config.left = g.left() - area.left();
     if (bottom)
         config.bottom = area.bottom() - g.bottom();
@@ -462,9 +479,12 @@ bool TLLayerShell::eventFilter(QObject* watched, QEvent* event) {
     if (type == Qt::Popup || type == Qt::ToolTip) {
         // A menu or tool tip of a placed window would otherwise become a window of its own that
         // the compositor places anywhere: it goes where Qt put it, beside its owner.
-        if (event->type() == QEvent::Show && panelShown) showAtGeometry(widget);
-        else if (event->type() == QEvent::Show && widget->windowHandle())
+        if (event->type() == QEvent::Show && panelShown)
+            showAtGeometry(widget);
+        else if (event->type() == QEvent::Show && widget->windowHandle()) {
             widget->windowHandle()->setFlag(Qt::BypassWindowManagerHint, false);
+            if (LayerHook* hook = LayerHook::of(widget->windowHandle())) hook->disable();
+        }
     } else if (!placed) {
         // An alert or other window over the panel must be reachable: the covers, which sit above
         // ordinary windows, step aside while it is shown.
