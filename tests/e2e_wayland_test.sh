@@ -64,8 +64,11 @@ fi
 # ---------------------------------------------------------------- inside the session
 tmp=$TIDE_E2E_TMP
 cd "$tmp"
-SCREEN_W=1280
+# Two screens side by side, 1280 × 720 each: a bar at the top of the first, one at the bottom of
+# the second, each with a tray.
+SCREEN_W=2560
 SCREEN_H=720
+BOTTOM_BAR="1280 690 1280 30" # x y w h
 pids=()
 cleanup() {
     local pid
@@ -103,10 +106,11 @@ keep() { # name: the last grab, as PNG for people
 mkdir -p "$tmp/config"
 cat >"$tmp/sway.conf" <<CONF
 xwayland disable
-output HEADLESS-1 resolution ${SCREEN_W}x${SCREEN_H} position 0 0 bg #4a6d8c solid_color
+output HEADLESS-1 resolution 1280x720 position 0 0 bg #4a6d8c solid_color
+output HEADLESS-2 resolution 1280x720 position 1280 0 bg #4a6d8c solid_color
 default_border none
 CONF
-$orphan_guard env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+$orphan_guard env WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=2 WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
 pids+=($!)
 sway_up() { compgen -G "$tmp/wayland-*.lock" >/dev/null; }
@@ -119,10 +123,12 @@ wait_for 10 grab_ok || skip "no screenshots from sway (grim): $(tail -n 3 "$tmp/
 read -r W H < <(screen size "$tmp/probe.ppm")
 [ "$W" = "$SCREEN_W" ] && [ "$H" = "$SCREEN_H" ] || fail "the output is ${W}x$H, not ${SCREEN_W}x$SCREEN_H"
 
-# --- the bar with its tray, at the top
+# --- the bars with their trays
 cat >"$tmp/waybar.json" <<'CONF'
-{ "position": "top", "height": 30, "modules-left": [], "modules-center": [],
-  "modules-right": ["tray"], "tray": { "icon-size": 22, "spacing": 6 } }
+[ { "output": "HEADLESS-1", "position": "top", "height": 30, "modules-right": ["tray"],
+    "tray": { "icon-size": 22, "spacing": 6 } },
+  { "output": "HEADLESS-2", "position": "bottom", "height": 30, "modules-right": ["tray"],
+    "tray": { "icon-size": 22, "spacing": 6 } } ]
 CONF
 cat >"$tmp/waybar.css" <<'CONF'
 * { font-family: sans-serif; font-size: 12px; }
@@ -130,13 +136,16 @@ window#waybar { background: #202020; }
 CONF
 $orphan_guard waybar -c "$tmp/waybar.json" -s "$tmp/waybar.css" >"$tmp/waybar.log" 2>&1 &
 pids+=($!)
-bar_drawn() { grab bar && [ "$(screen pixel "$tmp/bar.ppm" 4 15)" = "32 32 32" ]; }
+bars_there() {
+    [ "$(screen pixel "$tmp/bar.ppm" 4 15)" = "32 32 32" ] &&
+        [ "$(screen pixel "$tmp/bar.ppm" 1284 705)" = "32 32 32" ]
+}
+bar_drawn() { grab bar && bars_there; }
 wait_for 20 bar_drawn || fail "waybar did not appear: $(tail -n 5 "$tmp/waybar.log")"
 bar_settled() { # two pictures of the bar half a second apart are the same
     sleep 0.5
     cp "$tmp/bar.ppm" "$tmp/bar-before.ppm"
-    grab bar && [ -z "$(screen diff "$tmp/bar-before.ppm" "$tmp/bar.ppm" 0 0 "$SCREEN_W" 30)" ] &&
-        [ "$(screen pixel "$tmp/bar.ppm" 4 15)" = "32 32 32" ]
+    grab bar && [ -z "$(screen diff "$tmp/bar-before.ppm" "$tmp/bar.ppm")" ] && bars_there
 }
 wait_for 10 bar_settled || fail "waybar keeps changing"
 
@@ -159,7 +168,11 @@ park() {
     cursor_at=(0 "$SCREEN_H")
 }
 park
-cursor_boxes() { echo "$((cursor_at[0] - 4)) $((cursor_at[1] - 4)) 40 40 0 $((SCREEN_H - 40)) 40 40"; }
+# Left out of comparisons: the cursor, where it is and where it rests, and the lower bar (whose
+# icon shows changing figures).
+cursor_boxes() {
+    echo "$((cursor_at[0] - 4)) $((cursor_at[1] - 4)) 40 40 0 $((SCREEN_H - 40)) 40 40 $BOTTOM_BAR"
+}
 
 # --- tide
 $orphan_guard env QT_QPA_PLATFORM=wayland LANG=C.UTF-8 ${TIDE_E2E_TIDE_ENV:-} "$BUILD/tide" >"$tmp/tide.log" 2>&1 &
@@ -167,10 +180,12 @@ pids+=($!)
 icon_box=
 icon_shown() {
     grab tray || return 1
-    icon_box=$(screen diff "$tmp/bar.ppm" "$tmp/tray.ppm" 0 0 "$SCREEN_W" 30)
-    [ -n "$icon_box" ]
+    icon_box=$(screen diff "$tmp/bar.ppm" "$tmp/tray.ppm" 0 0 1280 30)
+    # shellcheck disable=SC2086
+    icon2_box=$(screen diff "$tmp/bar.ppm" "$tmp/tray.ppm" $BOTTOM_BAR)
+    [ -n "$icon_box" ] && [ -n "$icon2_box" ]
 }
-wait_for 20 icon_shown || fail "no tray icon appeared in waybar: $(tail -n 5 "$tmp/tide.log")"
+wait_for 20 icon_shown || fail "no tray icon appeared in both bars: $(tail -n 5 "$tmp/tide.log")"
 sleep 1 # the icon settles (its first figures)
 icon_shown
 keep tray
@@ -235,7 +250,7 @@ dx=0
 dy=$((PY - (IY + IH)))
 ((dy >= 0)) || fail "the panel (top $PY) covers the bar"
 ((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px below the icon"
-((PX >= 0 && PX + PW <= SCREEN_W)) || fail "the panel leaves the screen"
+((PX >= 0 && PX + PW <= 1280)) || fail "the panel leaves the first screen"
 
 # A click inside the panel (its header) leaves it open.
 pointer click $((PX + PW / 2)) $((PY + 10)) left
@@ -251,8 +266,9 @@ park
 gear_box=
 gear_menu_shown() {
     grab gear || return 1
+    # shellcheck disable=SC2086
     gear_box=$(screen diff "$tmp/panel.ppm" "$tmp/gear.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)) \
-        "$PX" "$PY" "$PW" "$PH")
+        "$PX" "$PY" "$PW" "$PH" $BOTTOM_BAR)
     [ -n "$gear_box" ] && [ "$(cut -d' ' -f4 <<<"$gear_box")" -gt 100 ]
 }
 wait_for 5 gear_menu_shown || fail "the gear opened no menu"
@@ -265,8 +281,9 @@ pointer click $((PX + PW / 2)) $((PY + 10)) left
 park
 sleep 0.5
 panel_shown || fail "closing the gear menu closed the panel"
+# shellcheck disable=SC2086
 [ -z "$(screen diff "$tmp/panel.ppm" "$tmp/open.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)) \
-    "$PX" "$PY" "$PW" "$PH")" ] || fail "the gear menu stayed open after a click in the panel"
+    "$PX" "$PY" "$PW" "$PH" $BOTTOM_BAR)" ] || fail "the gear menu stayed open after a click in the panel"
 
 # --- a click elsewhere closes it
 pointer click 200 600 left
@@ -307,7 +324,9 @@ else
     menu_box=
     menu_shown() {
         grab menu || return 1
-        menu_box=$(screen diff "$tmp/closed.ppm" "$tmp/menu.ppm" 0 0 "$SCREEN_W" "$SCREEN_H")
+        # shellcheck disable=SC2086
+        menu_box=$(screen diff "$tmp/closed.ppm" "$tmp/menu.ppm" 0 0 "$SCREEN_W" "$SCREEN_H" \
+            $BOTTOM_BAR)
         [ -n "$menu_box" ] && [ "$(cut -d' ' -f4 <<<"$menu_box")" -gt 100 ]
     }
     wait_for 10 menu_shown || fail "a right click on the icon showed no menu"
@@ -319,4 +338,33 @@ else
     ((MX - 150 <= ICX && ICX <= MX + MW + 150)) || fail "the menu is not near the icon"
     pointer click 200 600 left
 fi
+# --- on the second screen, whose bar is at the bottom: the panel opens there, above the bar
+read -r IX IY IW IH _ <<<"$icon2_box"
+ICX=$((IX + IW / 2))
+ICY=$((IY + IH / 2))
+echo "tray icon on the second screen: ${IW}x$IH at $IX,$IY"
+sleep 0.5
+park
+sleep 0.3
+grab closed
+cursor_at=("$ICX" "$ICY")
+pointer click "$ICX" "$ICY" left
+wait_for 10 panel_shown || fail "a left click on the lower icon showed no panel"
+park
+sleep 0.5
+panel_shown
+cp "$tmp/open.ppm" "$tmp/open-bottom.ppm"
+keep open-bottom
+read -r PX PY PW PH _ <<<"$panel_box"
+echo "panel: ${PW}x$PH at $PX,$PY"
+((PX >= 1280 && PX + PW <= SCREEN_W)) || fail "the panel is not on the second screen"
+dy=$((IY - (PY + PH)))
+dx=0
+((ICX < PX)) && dx=$((PX - ICX))
+((ICX > PX + PW)) && dx=$((ICX - PX - PW))
+((dy >= 0)) || fail "the panel (bottom $((PY + PH))) covers the lower bar"
+((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px above the icon"
+pointer click 1500 200 left
+park
+wait_for 5 panel_gone || fail "a click elsewhere did not close the panel on the second screen"
 echo "PASS"
