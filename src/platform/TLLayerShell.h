@@ -82,6 +82,7 @@ public:
 private:
     explicit TLLayerShell(std::unique_ptr<Impl> impl, int version);
     void coverFound(TLPointerSpot spot);
+    void ensureCovers();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::unique_ptr<Impl> _impl;

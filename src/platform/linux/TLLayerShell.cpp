@@ -309,6 +309,7 @@ TLLayerShell* TLLayerShell::instance() {
 TLLayerShell::TLLayerShell(std::unique_ptr<Impl> impl, int version)
     : _impl(std::move(impl)), _version(version) {
     qApp->installEventFilter(this);
+    QTimer::singleShot(0, this, [this] { ensureCovers(); });
 }
 
 TLLayerShell::~TLLayerShell() {
@@ -317,16 +318,11 @@ TLLayerShell::~TLLayerShell() {
         delete cover.data();
 }
 
-void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int timeoutMs) {
-    // (A screen's cover keeps the size it was made with; a screen that changes size gets a new
-    // one below.)
-    endCapture();
-    _impl->dispatch();
-    _pendingCapture = std::move(done);
-    _capturing = true;
-    const int generation = ++_captureGeneration;
-    // One cover per screen, kept between openings (a new one costs a full-screen buffer).
+// One cover per screen, kept between openings: a new one costs a full-screen buffer, and the first
+// one Qt's first-window set-up (shell, cursor theme), which is why they are made at start-up.
+void TLLayerShell::ensureCovers() {
     const QList<QScreen*> screens = QGuiApplication::screens();
+    // A screen that went away or changed size gets a new cover.
     std::erase_if(_covers, [&screens](const QPointer<QWidget>& w) {
         auto* cover = static_cast<Cover*>(w.data());
         if (cover && screens.contains(cover->screen()) &&
@@ -336,22 +332,33 @@ void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int timeoutM
         return true;
     });
     for (QScreen* screen : screens) {
-        Cover* cover = nullptr;
-        for (auto& w : _covers)
-            if (static_cast<Cover*>(w.data())->screen() == screen)
-                cover = static_cast<Cover*>(w.data());
-        if (!cover) {
-            cover = new Cover(screen, [this] { emit outsidePressed(); });
-            LayerConfig config;
-            config.layer = ZWLR_LAYER_SHELL_V1_LAYER_TOP;
-            config.anchor = ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                            ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
-            config.exclusiveZone = -1; // over the bars too: a press on the bar is outside
-            config.screen = screen;
-            config.size = screen->geometry().size();
-            arm(cover, _impl.get(), config);
-            _covers.emplace_back(cover);
-        }
+        const bool has = std::any_of(_covers.begin(), _covers.end(), [screen](const auto& w) {
+            return static_cast<Cover*>(w.data())->screen() == screen;
+        });
+        if (has) continue;
+        auto* cover = new Cover(screen, [this] { emit outsidePressed(); });
+        LayerConfig config;
+        config.layer = ZWLR_LAYER_SHELL_V1_LAYER_TOP;
+        config.anchor = ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                        ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
+        config.exclusiveZone = -1; // over the bars too: a press on the bar is outside
+        config.screen = screen;
+        config.size = screen->geometry().size();
+        arm(cover, _impl.get(), config);
+        _covers.emplace_back(cover);
+    }
+}
+
+void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int timeoutMs) {
+    endCapture();
+    _impl->dispatch();
+    _pendingCapture = std::move(done);
+    _capturing = true;
+    const int generation = ++_captureGeneration;
+    ensureCovers();
+    for (auto& w : _covers) {
+        auto* cover = static_cast<Cover*>(w.data());
+        const QScreen* screen = cover->screen();
         cover->setGeometry(screen->geometry());
         cover->expect([this](TLPointerSpot spot) { coverFound(spot); });
         if (_others.empty()) cover->show();
@@ -515,6 +522,7 @@ void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int) {
     done({});
 }
 void TLLayerShell::coverFound(TLPointerSpot) {}
+void TLLayerShell::ensureCovers() {}
 void TLLayerShell::endCapture() {}
 void TLLayerShell::showPlaced(QWidget* window, QScreen*, const TLLayerPlacement&) {
     window->show();
