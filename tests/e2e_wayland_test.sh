@@ -8,6 +8,10 @@
 # sway refuses to run as root: as root the test runs the session as the unprivileged user
 # tide-e2e (scripts/install-deps creates it; so does this test when it is missing).
 # Skips (status 77, with the reason) where the machine cannot run sway.
+#
+# For looking into a failure: TIDE_E2E_SHOTS=DIR also gets the logs; TIDE_E2E_DEBUG=1 adds the raw
+# pictures; TIDE_E2E_TIDE_ENV / TIDE_E2E_POINTER_ENV add variables to tide's / the pointer's
+# environment (e.g. WAYLAND_DEBUG=1).
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
