@@ -307,6 +307,15 @@ park
 wait_for 5 panel_gone || fail "a click on the icon did not close the open panel"
 echo "the icon toggles the panel"
 
+# --- Escape closes it (the panel takes the keyboard as it appears)
+sleep 0.5
+click_icon || fail "the panel did not open a third time"
+park
+sleep 0.3
+pointer escape
+wait_for 5 panel_gone || fail "Escape did not close the panel"
+echo "Escape closed the panel"
+
 # --- a right click shows the settings menu, where the item exports one over DBusMenu
 item=$(dbus-send --session --print-reply=literal --dest=org.kde.StatusNotifierWatcher \
     /StatusNotifierWatcher org.freedesktop.DBus.Properties.Get \
