@@ -35,9 +35,7 @@ TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& scree
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #undef namespace
 
-#include <QElapsedTimer>
 #include <QEnterEvent>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
