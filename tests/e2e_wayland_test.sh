@@ -27,7 +27,15 @@ fail() {
 
 stage=${TIDE_E2E_STAGE:-outer}
 if [ "$stage" = outer ]; then
-    # A Tide started here must not reach the one in the user's tray.
+    # Who runs the test, before the private namespace below (which may map the user to root).
+    export TIDE_E2E_REAL_UID=${TIDE_E2E_REAL_UID:-$(id -u)}
+    # A Tide started here must not reach the one in the user's tray. Not as root, the namespace
+    # keeps the user's own id: sway refuses to start as (mapped) root.
+    if [ "$TIDE_E2E_REAL_UID" -ne 0 ] && [ -z "${TIDE_PRIVATE_INSTANCE:-}" ] &&
+        unshare --net --map-current-user true 2>/dev/null; then
+        export TIDE_PRIVATE_INSTANCE=1
+        exec unshare --net --map-current-user bash "$0" "$@"
+    fi
     # shellcheck source=tests/private_instance.sh
     source "$HERE/private_instance.sh"
     private_instance "$0" "$@"
@@ -45,7 +53,7 @@ if [ "$stage" = outer ]; then
     tmp=$(mktemp -d /tmp/tide-wl.XXXXXX)
     trap 'rm -rf "$tmp"' EXIT
     run_as=()
-    if [ "$(id -u)" -eq 0 ]; then
+    if [ "$TIDE_E2E_REAL_UID" -eq 0 ]; then
         if ! id "$TEST_USER" >/dev/null 2>&1; then
             useradd --system --no-create-home --shell /usr/sbin/nologin "$TEST_USER" 2>/dev/null ||
                 skip "sway does not run as root and the user $TEST_USER cannot be created"
