@@ -3,10 +3,15 @@
 
 #include "platform/TLDesktop.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLServices.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -77,4 +82,34 @@ TEST(Popover, EscapeAsksToClose) {
     EXPECT_TRUE(popover->isShown());
     popover->close();
     EXPECT_FALSE(popover->isShown());
+}
+
+TEST(LayerShell, ProgramsStartedByTideDoNotInheritTheBypassSetting) {
+    // The system monitor Tide opens may be a Qt program: the setting would strip the shell
+    // surfaces off its own bypass windows.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString out = dir.filePath(QStringLiteral("env"));
+    const QString fake = dir.filePath(QStringLiteral("gnome-system-monitor"));
+    QFile script(fake);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        QStringLiteral("#!/bin/sh\nenv > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(out).toUtf8());
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toUtf8() + ':' + path);
+    TLLayerShell::prepareEnvironment();
+
+    EXPECT_TRUE(TLSystemAppLauncher().openSystemMonitor());
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFile::exists(out) && clock.elapsed() < 5000)
+        QThread::msleep(20);
+    qputenv("PATH", path);
+    QFile env(out);
+    ASSERT_TRUE(env.open(QIODevice::ReadOnly)) << "the fake system monitor did not run";
+    const QByteArray text = env.readAll();
+    EXPECT_TRUE(text.contains("PATH=")); // the rest of the environment is passed on
+    EXPECT_FALSE(text.contains("QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT"));
 }
