@@ -296,6 +296,40 @@ TEST(AppDelegate, WithoutIconGeometryTheTraysClickDecides) {
     EXPECT_TRUE(h.monitor.handlers.empty());
 }
 
+TEST(AppDelegate, CoversOverTheScreenCloseAtOnceAndEscapeCloses) {
+    AppHarness h;
+    h.launch();
+    h.statusItem.rect = QRect(); // the tray tells no position (Wayland)
+    h.monitor.covers = true;     // a cover takes every press, the icon's too
+
+    // A press on the covers closes the panel at once: the tray will report no click for it.
+    h.statusItem.click(TLStatusItem::Button::Left);
+    ASSERT_TRUE(h.popover.shown);
+    const size_t scheduled = h.scheduler.delays.size();
+    h.monitor.fire();
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+    EXPECT_EQ(h.scheduler.delays.size(), scheduled); // no wait for a click from the tray
+
+    // Escape in the panel closes it and removes the monitor; a second Escape does nothing more.
+    h.scheduler.advance(1.0);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    ASSERT_TRUE(h.popover.shown);
+    const int closes = h.popover.closes;
+    h.popover.escape();
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_EQ(h.popover.closes, closes + 1);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+    h.popover.escape();
+    EXPECT_EQ(h.popover.closes, closes + 1);
+
+    // And the next click opens it again, with one monitor.
+    h.scheduler.advance(1.0);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    EXPECT_TRUE(h.popover.shown);
+    EXPECT_EQ(h.monitor.handlers.size(), 1u);
+}
+
 TEST(AppDelegate, DelayedRefreshAndAutoOpen) {
     {
         AppHarness h;

@@ -154,12 +154,17 @@ struct FakePopover final : TLPopover {
         ++closes;
     }
     QWidget* window() const override { return nullptr; }
+    // The user presses Escape in the window.
+    void escape() { emit closeRequested(); }
 };
 
 struct FakeMonitor final : TLOutsideClickMonitor {
     std::map<int, std::function<void()>> handlers;
     int installs = 0;
     int next = 1;
+    bool covers = false; // presses on the status item reach the monitor, not the tray
+
+    bool coversStatusItem() const override { return covers; }
 
     int install(std::function<void()> handler) override {
         ++installs;

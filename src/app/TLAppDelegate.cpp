@@ -55,6 +55,8 @@ TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
                     statusClicked(Click{button, control});
                 });
     }
+    if (_env.popover)
+        connect(_env.popover, &TLPopover::closeRequested, this, [this] { closePopover(); });
 }
 
 TLAppDelegate::~TLAppDelegate() {
@@ -328,7 +330,7 @@ void TLAppDelegate::statusClicked(std::optional<Click> click) {
         _monitorToken = _env.monitor->install([self] {
             if (!self) return;
             const QRect icon = self->_env.statusItem->geometry();
-            if (icon.isValid() && !icon.isEmpty()) {
+            if ((icon.isValid() && !icon.isEmpty()) || self->_env.monitor->coversStatusItem()) {
                 self->outsideClickClose();
                 return;
             }

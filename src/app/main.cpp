@@ -3,6 +3,7 @@
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
+#include "platform/TLLayerShell.h"
 #include "platform/TLSingleInstance.h"
 #include "platform/TLWindowSystem.h"
 #include "sampling/TLMetrics.h"
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
     }
 #endif
 
+    // On Wayland the panel may go on the layer shell, which Qt must allow before it starts.
+    if (!snapshot) TLLayerShell::prepareEnvironment();
     QApplication app(argc, argv);
     // Qt's raster engine hands parts of larger fills to the global thread pool and waits for
     // them. The monitor's pictures are small: one pool thread serves them with the fewest

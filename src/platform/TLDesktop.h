@@ -80,6 +80,8 @@ public:
 signals:
     // The user closed the ordinary window (its title bar's close button).
     void windowClosedByUser();
+    // The user asked the window to close (the Escape key).
+    void closeRequested();
 };
 
 // Reports mouse-down events (left or right) that go to another application, as a global monitor
@@ -90,6 +92,9 @@ public:
     // Installs a handler and returns its token (never 0).
     virtual int install(std::function<void()> handler) = 0;
     virtual void remove(int token) = 0;
+    // Whether a press on the status item reaches this monitor instead of the tray (a cover over
+    // the whole screen takes it): such a press is never followed by a click from the tray.
+    virtual bool coversStatusItem() const { return false; }
 };
 
 // Pops a menu up at a point of a view (the settings menu under the gear).

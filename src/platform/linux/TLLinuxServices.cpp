@@ -75,7 +75,15 @@ public:
     bool openSystemMonitor() override {
         for (const char* name : kMonitors) {
             const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
-            if (!path.isEmpty() && QProcess::startDetached(path, {})) return true;
+            if (path.isEmpty()) continue;
+            // Without the setting that lets Tide's own panel go without a shell surface on
+            // Wayland: a Qt program would lose the shell surfaces of some of its windows.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT"));
+            QProcess process;
+            process.setProgram(path);
+            process.setProcessEnvironment(env);
+            if (process.startDetached()) return true;
         }
         return false;
     }

@@ -3,6 +3,7 @@
 // global event monitor). Everything falls back quietly when the session is not X11.
 
 #include "platform/TLDesktop.h"
+#include "platform/TLLayerShell.h"
 #include "platform/TLWindowSystem.h"
 
 #include <QGuiApplication>
@@ -80,6 +81,11 @@ class X11OutsideClickMonitor final : public TLOutsideClickMonitor {
 public:
     X11OutsideClickMonitor() {
         if (isX11()) startX11();
+        if (TLLayerShell* shell = TLLayerShell::instance()) {
+            // Wayland with the layer shell: covers over the screens take the presses outside.
+            _covers = true;
+            QObject::connect(shell, &TLLayerShell::outsidePressed, &_context, [this] { fire(); });
+        }
         if (!_notifier) {
             // Not X11 (or no XInput 2): another application becoming active is the sign.
             QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &_context,
@@ -95,6 +101,7 @@ public:
         return token;
     }
     void remove(int token) override { _handlers.erase(token); }
+    bool coversStatusItem() const override { return _covers; }
 
 private:
     void startX11() {
@@ -173,6 +180,7 @@ private:
     uint8_t _opcode = 0;
     std::map<int, std::function<void()>> _handlers;
     int _lastToken = 0;
+    bool _covers = false;
 };
 
 } // namespace

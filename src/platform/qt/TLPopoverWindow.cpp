@@ -1,9 +1,11 @@
 #include "platform/TLDesktop.h"
+#include "platform/TLLayerShell.h"
 #include "platform/TLWindowSystem.h"
 
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -24,6 +26,8 @@ constexpr int kMargin = 4; // kept free at the screen's edges
 // colour (the panel's background grey in its appearance).
 class PopoverWindow final : public QWidget {
 public:
+    std::function<void()> escape;
+
     PopoverWindow()
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
         setAttribute(Qt::WA_ShowWithoutActivating, false);
@@ -44,6 +48,13 @@ public:
     }
 
 protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() == Qt::Key_Escape && escape) {
+            escape();
+            return;
+        }
+        QWidget::keyPressEvent(e);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -100,15 +111,23 @@ private:
 class QtPopover final : public TLPopover {
 public:
     bool isShown() const override {
+        if (_layer && !isWindow()) return _open && (_placing || (_window && _window->isVisible()));
         return (_window && _window->isVisible()) || (_panelWindow && _panelWindow->isVisible());
     }
     bool isWindow() const override { return _panelWindow && _panelWindow->isVisible(); }
 
     void show(QWidget* content, const QRect& anchor) override {
         if (_panelWindow) _panelWindow->hide();
-        if (!_window) _window = new PopoverWindow;
+        if (!_window) {
+            _window = new PopoverWindow;
+            _window->escape = [this] { emit closeRequested(); };
+        }
         _window->setContent(content);
         _window->adjustSize();
+        if (_layer) {
+            showOnLayer();
+            return;
+        }
         _window->move(placement(_window->size(), anchor));
 #ifndef __APPLE__
         TLKeepOutOfTaskbar(_window);
@@ -121,6 +140,9 @@ public:
     }
 
     void showAsWindow(QWidget* content, const QString& title) override {
+        _open = false;
+        _placing = false;
+        if (_layer) _layer->endCapture();
         if (_window) _window->hide();
         if (!_panelWindow) {
             _panelWindow = new PanelWindow([this] { emit windowClosedByUser(); });
@@ -136,6 +158,9 @@ public:
     }
 
     void close() override {
+        _open = false;
+        _placing = false;
+        if (_layer) _layer->endCapture();
         if (_window) _window->hide();
         if (_panelWindow) _panelWindow->hide();
     }
@@ -148,6 +173,26 @@ public:
     ~QtPopover() override {
         delete _window;
         delete _panelWindow;
+    }
+
+private:
+    // Wayland with the layer shell: the tray does not say where its icon is, but the pointer is
+    // still on it. Covers over the screens learn where, and the panel opens there on the bar's
+    // edge; the covers then stay to take a press anywhere else.
+    void showOnLayer() {
+        _open = true;
+        _placing = true;
+        QPointer<PopoverWindow> window(_window);
+        _layer->capture([this, window](TLPointerSpot spot) {
+            if (!_placing || !window) return;
+            _placing = false;
+            TLLayerPlacement where;
+            if (spot.screen)
+                where = TLLayerPlacementAtPointer(window->size(), spot.screen->size(),
+                                                  spot.position, kMargin);
+            _layer->showPlaced(window, spot.screen, where);
+            window->activateWindow();
+        });
     }
 
 private:
@@ -169,6 +214,9 @@ private:
 
     PopoverWindow* _window = nullptr;
     PanelWindow* _panelWindow = nullptr;
+    TLLayerShell* _layer = TLLayerShell::instance();
+    bool _open = false;    // shown, or about to be shown on the layer
+    bool _placing = false; // waiting to learn where the pointer is
 };
 
 } // namespace

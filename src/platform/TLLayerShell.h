@@ -1,0 +1,96 @@
+#pragma once
+// Windows placed by the program itself on Wayland compositors that offer the layer shell
+// (wlroots compositors such as sway, and KDE's KWin). A Wayland client cannot place an ordinary
+// window: the compositor does. A layer surface is anchored to an edge of an output at a margin
+// the client chooses, which is what a panel under a tray icon needs.
+//
+// Only the windows handed to this class get the layer role; every other window of the program
+// keeps Qt's own shell integration. Where the protocol is missing (GNOME, X11, offscreen),
+// `TLLayerShell::instance()` is null and nothing here is used.
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QScreen;
+class QWidget;
+class QWindow;
+
+// Where a layer window goes on its screen.
+struct TLLayerPlacement {
+    enum class Edge { Top, Bottom };
+    Edge edge = Edge::Top;
+    // Distance of the window's left side from the screen's left side; none: at the right end.
+    std::optional<int> left;
+    // Distance from the edge (below the bar's reserved area on that edge).
+    int gap = 4;
+};
+
+// Where the pointer was found: the screen under it and the position on that screen.
+struct TLPointerSpot {
+    QScreen* screen = nullptr;
+    QPoint position; // in the screen's coordinates (0,0 = its top-left corner)
+};
+
+// The placement of a window of `size` that opens at the pointer, on a screen of `screenSize`:
+// centred under (or above) the pointer, kept `margin` away from the sides. A pointer in the lower
+// half of the screen means a bar at the bottom.
+TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& screenSize,
+                                           const QPoint& pointer, int margin = 4);
+
+class TLLayerShell : public QObject {
+    Q_OBJECT
+public:
+    // The shell of the running Wayland session, or null when there is none or it has no layer
+    // shell. Decided once, at the first call (start-up).
+    static TLLayerShell* instance();
+    // Must run before the QApplication exists: lets the windows marked for the layer role go
+    // without Qt's shell surface (Qt reads this when each window is shown).
+    static void prepareEnvironment();
+
+    ~TLLayerShell() override;
+
+    // Covers every screen with a transparent layer (above windows, below the panel) and calls
+    // `done` once with the spot where the pointer is, or with no screen when the compositor has
+    // not said within `timeoutMs`. The covers stay until `endCapture()`: a press on them is a
+    // press outside the program's windows (`outsidePressed`).
+    void capture(std::function<void(TLPointerSpot)> done, int timeoutMs = 1000);
+    void endCapture();
+    bool capturing() const { return _capturing; }
+
+    // Shows `window` as a layer surface on `screen` at `placement`, taking the keyboard.
+    void showPlaced(QWidget* window, QScreen* screen, const TLLayerPlacement& placement);
+    // Shows `window` (a menu or tool tip of a placed window) at its own geometry.
+    void showAtGeometry(QWidget* window);
+
+    // The version of the compositor's layer shell.
+    int version() const { return _version; }
+
+signals:
+    // A mouse-down (left or right) on the covers: anywhere but the program's layer windows.
+    void outsidePressed();
+
+public:
+    struct Impl; // the protocol objects (Wayland builds only)
+
+private:
+    explicit TLLayerShell(std::unique_ptr<Impl> impl, int version);
+    void coverFound(TLPointerSpot spot);
+    void ensureCovers();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    std::unique_ptr<Impl> _impl;
+    int _version = 0;
+    std::vector<QPointer<QWidget>> _covers;
+    std::function<void(TLPointerSpot)> _pendingCapture;
+    int _captureGeneration = 0;
+    bool _capturing = false;
+    // The program's other windows (alerts) shown while the covers are up: the covers step aside.
+    std::vector<QPointer<QWidget>> _others;
+};

@@ -1,0 +1,391 @@
+#!/usr/bin/env bash
+# Runs the real tide on a headless sway (a wlroots compositor with the layer shell) with waybar's
+# tray, and drives it with a virtual pointer the way a user does: a left click on the icon opens
+# the panel under it, a click elsewhere closes it, a right click shows the settings menu (where
+# the item exports one). A layer surface is not in sway's window tree, so every check is made on
+# screenshots (grim). Screenshots of each stage go to $TIDE_E2E_SHOTS when it is set (PNG).
+#
+# sway refuses to run as root: as root the test runs the session as the unprivileged user
+# tide-e2e (scripts/install-deps creates it; so does this test when it is missing).
+# Skips (status 77, with the reason) where the machine cannot run sway.
+#
+# For looking into a failure: TIDE_E2E_SHOTS=DIR also gets the logs; TIDE_E2E_DEBUG=1 adds the raw
+# pictures; TIDE_E2E_TIDE_ENV / TIDE_E2E_POINTER_ENV add variables to tide's / the pointer's
+# environment (e.g. WAYLAND_DEBUG=1).
+set -euo pipefail
+BUILD=$(cd "$1" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+TEST_USER=tide-e2e
+skip() {
+    echo "SKIP: $*" >&2
+    exit 77
+}
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+stage=${TIDE_E2E_STAGE:-outer}
+if [ "$stage" = outer ]; then
+    # Who runs the test, before the private namespace below (which may map the user to root).
+    export TIDE_E2E_REAL_UID=${TIDE_E2E_REAL_UID:-$(id -u)}
+    # A Tide started here must not reach the one in the user's tray. Not as root, the namespace
+    # keeps the user's own id: sway refuses to start as (mapped) root.
+    if [ "$TIDE_E2E_REAL_UID" -ne 0 ] && [ -z "${TIDE_PRIVATE_INSTANCE:-}" ] &&
+        unshare --net --map-current-user true 2>/dev/null; then
+        export TIDE_PRIVATE_INSTANCE=1
+        exec unshare --net --map-current-user bash "$0" "$@"
+    fi
+    # shellcheck source=tests/private_instance.sh
+    source "$HERE/private_instance.sh"
+    private_instance "$0" "$@"
+
+    for tool in sway waybar grim dbus-run-session python3 setpriv; do
+        command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
+    done
+    [ -x "$BUILD/tide" ] || fail "$BUILD/tide is not built"
+    [ -x "$BUILD/tide-test-pointer" ] ||
+        skip "this build has no Wayland support (libwayland-dev, wayland-protocols, qt6-base-private-dev)"
+    [ -e /usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so ] ||
+        ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 ||
+        skip "Qt's Wayland platform plugin is not installed (qt6-wayland)"
+
+    tmp=$(mktemp -d /tmp/tide-wl.XXXXXX)
+    trap 'rm -rf "$tmp"' EXIT
+    run_as=()
+    if [ "$TIDE_E2E_REAL_UID" -eq 0 ]; then
+        if ! id "$TEST_USER" >/dev/null 2>&1; then
+            useradd --system --no-create-home --shell /usr/sbin/nologin "$TEST_USER" 2>/dev/null ||
+                skip "sway does not run as root and the user $TEST_USER cannot be created"
+        fi
+        uid=$(id -u "$TEST_USER")
+        gid=$(id -g "$TEST_USER")
+        run_as=(setpriv --reuid="$uid" --regid="$gid" --clear-groups)
+        chown "$uid:$gid" "$tmp"
+        "${run_as[@]}" test -x "$BUILD/tide" -a -r "$HERE/wayland/screen.py" ||
+            skip "the user $TEST_USER cannot read the build ($BUILD)"
+    fi
+    chmod 700 "$tmp"
+    status=0
+    "${run_as[@]}" env TIDE_E2E_STAGE=session TIDE_E2E_TMP="$tmp" \
+        HOME="$tmp" XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp" \
+        dbus-run-session -- bash "$0" "$BUILD" || status=$?
+    exit "$status"
+fi
+
+# ---------------------------------------------------------------- inside the session
+tmp=$TIDE_E2E_TMP
+cd "$tmp"
+# Two screens side by side, 1280 × 720 each: a bar at the top of the first, one at the bottom of
+# the second, each with a tray.
+SCREEN_W=2560
+SCREEN_H=720
+BOTTOM_BAR="1280 690 1280 30" # x y w h
+pids=()
+cleanup() {
+    local pid
+    [ -z "${TIDE_E2E_SHOTS:-}" ] || cp "$tmp"/*.log "$TIDE_E2E_SHOTS/" 2>/dev/null || true
+    [ -z "${TIDE_E2E_DEBUG:-}" ] || cp "$tmp"/*.ppm "$tmp"/pointer.out "$TIDE_E2E_SHOTS/" 2>/dev/null || true
+    exec 5>&- 2>/dev/null || true
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    sleep 0.2
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+orphan_guard=
+if setpriv --pdeathsig TERM true 2>/dev/null; then orphan_guard="setpriv --pdeathsig TERM"; fi
+
+wait_for() { # seconds command...: waits for the command to succeed
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
+shots=${TIDE_E2E_SHOTS:-}
+screen() { python3 "$HERE/wayland/screen.py" "$@"; }
+grab() { grim -t ppm "$tmp/$1.ppm"; }
+keep() { # name: the last grab, as PNG for people
+    [ -n "$shots" ] || return 0
+    screen png "$tmp/$1.ppm" "$shots/wayland-$1.png" || true
+}
+
+# --- the compositor
+mkdir -p "$tmp/config"
+cat >"$tmp/sway.conf" <<CONF
+xwayland disable
+output HEADLESS-1 resolution 1280x720 position 0 0 bg #4a6d8c solid_color
+output HEADLESS-2 resolution 1280x720 position 1280 0 bg #4a6d8c solid_color
+default_border none
+CONF
+$orphan_guard env WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=2 WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
+pids+=($!)
+sway_up() { compgen -G "$tmp/wayland-*.lock" >/dev/null; }
+wait_for 15 sway_up || skip "sway cannot run on this machine: $(tail -n 5 "$tmp/sway.log")"
+WAYLAND_DISPLAY=$(basename "$(compgen -G "$tmp/wayland-*.lock" | head -n 1)" .lock)
+export WAYLAND_DISPLAY
+unset DISPLAY
+grab_ok() { grim -t ppm "$tmp/probe.ppm" 2>/dev/null; }
+wait_for 10 grab_ok || skip "no screenshots from sway (grim): $(tail -n 3 "$tmp/sway.log")"
+read -r W H < <(screen size "$tmp/probe.ppm")
+[ "$W" = "$SCREEN_W" ] && [ "$H" = "$SCREEN_H" ] || fail "the output is ${W}x$H, not ${SCREEN_W}x$SCREEN_H"
+
+# --- the bars with their trays
+cat >"$tmp/waybar.json" <<'CONF'
+[ { "output": "HEADLESS-1", "position": "top", "height": 30, "modules-right": ["tray"],
+    "tray": { "icon-size": 22, "spacing": 6 } },
+  { "output": "HEADLESS-2", "position": "bottom", "height": 30, "modules-right": ["tray"],
+    "tray": { "icon-size": 22, "spacing": 6 } } ]
+CONF
+cat >"$tmp/waybar.css" <<'CONF'
+* { font-family: sans-serif; font-size: 12px; }
+window#waybar { background: #202020; }
+CONF
+$orphan_guard waybar -c "$tmp/waybar.json" -s "$tmp/waybar.css" >"$tmp/waybar.log" 2>&1 &
+pids+=($!)
+bars_there() {
+    [ "$(screen pixel "$tmp/bar.ppm" 4 15)" = "32 32 32" ] &&
+        [ "$(screen pixel "$tmp/bar.ppm" 1284 705)" = "32 32 32" ]
+}
+bar_drawn() { grab bar && bars_there; }
+wait_for 20 bar_drawn || fail "waybar did not appear: $(tail -n 5 "$tmp/waybar.log")"
+bar_settled() { # two pictures of the bar half a second apart are the same
+    sleep 0.5
+    cp "$tmp/bar.ppm" "$tmp/bar-before.ppm"
+    grab bar && [ -z "$(screen diff "$tmp/bar-before.ppm" "$tmp/bar.ppm")" ] && bars_there
+}
+wait_for 10 bar_settled || fail "waybar keeps changing"
+
+# --- the pointer
+mkfifo "$tmp/pointer.in"
+$orphan_guard env ${TIDE_E2E_POINTER_ENV:-} "$BUILD/tide-test-pointer" "$SCREEN_W" "$SCREEN_H" <"$tmp/pointer.in" >"$tmp/pointer.out" 2>&1 &
+pids+=($!)
+exec 5>"$tmp/pointer.in"
+pointer() { # command...: sent, and answered before this returns
+    local before
+    before=$(grep -c ok "$tmp/pointer.out" || true)
+    echo "$*" >&5
+    answered() { [ "$(grep -c ok "$tmp/pointer.out" || true)" -gt "$before" ]; }
+    wait_for 5 answered || fail "the virtual pointer did not answer: $(cat "$tmp/pointer.out")"
+}
+# The cursor is drawn into the output's pictures: it rests in the bottom-left corner, and where a
+# picture is taken with it elsewhere (on the icon), comparisons leave that spot out.
+park() {
+    pointer move 0 "$SCREEN_H"
+    cursor_at=(0 "$SCREEN_H")
+}
+park
+# Left out of comparisons: the cursor, where it is and where it rests, and the lower bar (whose
+# icon shows changing figures).
+cursor_boxes() {
+    echo "$((cursor_at[0] - 4)) $((cursor_at[1] - 4)) 40 40 0 $((SCREEN_H - 40)) 40 40 $BOTTOM_BAR"
+}
+
+# --- tide
+$orphan_guard env QT_QPA_PLATFORM=wayland LANG=C.UTF-8 ${TIDE_E2E_TIDE_ENV:-} "$BUILD/tide" >"$tmp/tide.log" 2>&1 &
+pids+=($!)
+icon_box=
+icon_shown() {
+    grab tray || return 1
+    icon_box=$(screen diff "$tmp/bar.ppm" "$tmp/tray.ppm" 0 0 1280 30)
+    # shellcheck disable=SC2086
+    icon2_box=$(screen diff "$tmp/bar.ppm" "$tmp/tray.ppm" $BOTTOM_BAR)
+    [ -n "$icon_box" ] && [ -n "$icon2_box" ]
+}
+wait_for 20 icon_shown || fail "no tray icon appeared in both bars: $(tail -n 5 "$tmp/tide.log")"
+sleep 1 # the icon settles (its first figures)
+icon_shown
+keep tray
+read -r IX IY IW IH _ <<<"$icon_box"
+ICX=$((IX + IW / 2))
+ICY=$((IY + IH / 2))
+echo "tray icon: ${IW}x$IH at $IX,$IY"
+((IW <= 64 && IH <= 30)) || fail "the change in the bar (${IW}x$IH) is not an icon"
+park
+sleep 0.3
+grab closed
+
+# The panel: what differs from the closed picture below the bar.
+panel_box=
+panel_shown() {
+    grab open || return 1
+    # shellcheck disable=SC2046
+    panel_box=$(screen diff "$tmp/closed.ppm" "$tmp/open.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)) \
+        $(cursor_boxes))
+    [ -n "$panel_box" ] && [ "$(cut -d' ' -f5 <<<"$panel_box")" -gt 20000 ]
+}
+panel_gone() {
+    grab after || return 1
+    # shellcheck disable=SC2046
+    [ -z "$(screen diff "$tmp/closed.ppm" "$tmp/after.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)) \
+        $(cursor_boxes))" ]
+}
+
+# --- a left click on the icon opens the panel under it
+# The pointer stays on the icon until the panel is there, as a hand's does: the panel takes its
+# place from it.
+# The time from the press to the panel's pixels is taken on a small square of the screen just
+# under the icon (quick to grab and compare, so the figure is a few tens of ms coarse at most).
+probe_rect() { echo "$((ICX - 20)),$((IY + IH + 30)) 40x40"; }
+grim -g "$(probe_rect)" -t ppm "$tmp/probe-closed.ppm"
+click_icon() { # sets $elapsed: ms from the press to the first panel pixels under the icon
+    local start end
+    cursor_at=("$ICX" "$ICY")
+    start=$(date +%s%N)
+    pointer click "$ICX" "$ICY" left
+    end=$((SECONDS + 10))
+    until grim -g "$(probe_rect)" -t ppm "$tmp/probe-open.ppm" &&
+        [ -n "$(screen diff "$tmp/probe-closed.ppm" "$tmp/probe-open.ppm")" ]; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+    done
+    elapsed=$((($(date +%s%N) - start) / 1000000))
+    wait_for 10 panel_shown
+}
+click_icon || fail "a left click on the icon showed no panel: $(tail -n 5 "$tmp/tide.log")"
+first=$elapsed
+park
+sleep 0.8 # the process list fills in
+panel_shown
+keep open
+read -r PX PY PW PH _ <<<"$panel_box"
+echo "panel: ${PW}x$PH at $PX,$PY"
+((PW >= 250 && PW <= 400 && PH >= 300)) || fail "what appeared (${PW}x$PH at $PX,$PY) is not the panel"
+# Its distance from the icon: 0 when the icon is above the panel's width.
+dx=0
+((ICX < PX)) && dx=$((PX - ICX))
+((ICX > PX + PW)) && dx=$((ICX - PX - PW))
+dy=$((PY - (IY + IH)))
+((dy >= 0)) || fail "the panel (top $PY) covers the bar"
+((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px below the icon"
+((PX >= 0 && PX + PW <= 1280)) || fail "the panel leaves the first screen"
+
+# A click inside the panel (its header) leaves it open.
+pointer click $((PX + PW / 2)) $((PY + 10)) left
+park
+sleep 0.5
+panel_shown || fail "a click inside the panel closed it"
+
+# The gear in the panel's corner opens the settings menu beside the panel (a menu of a layer
+# window, placed where Qt puts it).
+cp "$tmp/open.ppm" "$tmp/panel.ppm"
+pointer click $((PX + PW - 29)) $((PY + PH - 21)) left
+park
+gear_box=
+gear_menu_shown() {
+    grab gear || return 1
+    # shellcheck disable=SC2086
+    gear_box=$(screen diff "$tmp/panel.ppm" "$tmp/gear.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)) \
+        "$PX" "$PY" "$PW" "$PH" $BOTTOM_BAR)
+    [ -n "$gear_box" ] && [ "$(cut -d' ' -f4 <<<"$gear_box")" -gt 100 ]
+}
+wait_for 5 gear_menu_shown || fail "the gear opened no menu"
+keep gear
+read -r GX GY GW GH _ <<<"$gear_box"
+echo "gear menu: ${GW}x$GH at $GX,$GY"
+((GX + GW >= PX - 20 && GX <= PX + PW + 20)) || fail "the gear menu is far from the panel"
+# A click in the panel's header closes the menu and leaves the panel open.
+pointer click $((PX + PW / 2)) $((PY + 10)) left
+park
+sleep 0.5
+panel_shown || fail "closing the gear menu closed the panel"
+# shellcheck disable=SC2086
+[ -z "$(screen diff "$tmp/panel.ppm" "$tmp/open.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)) \
+    "$PX" "$PY" "$PW" "$PH" $BOTTOM_BAR)" ] || fail "the gear menu stayed open after a click in the panel"
+
+# --- a click elsewhere closes it
+pointer click 200 600 left
+park
+wait_for 5 panel_gone || fail "a click elsewhere did not close the panel"
+keep after
+echo "a click elsewhere closed the panel"
+
+# --- and a click on the icon again opens it; a click on the icon closes it
+sleep 0.5
+click_icon || fail "the panel did not open a second time"
+echo "from the press on the icon to the panel on screen: ${first} ms the first time," \
+    "${elapsed} ms the second (the press itself takes 30 ms; pictures taken as fast as grim can)"
+sleep 0.3
+pointer click "$ICX" "$ICY" left
+park
+wait_for 5 panel_gone || fail "a click on the icon did not close the open panel"
+echo "the icon toggles the panel"
+
+# --- Escape closes it (the panel takes the keyboard as it appears)
+sleep 0.5
+click_icon || fail "the panel did not open a third time"
+park
+sleep 0.3
+pointer escape
+wait_for 5 panel_gone || fail "Escape did not close the panel"
+echo "Escape closed the panel"
+
+# --- a right click shows the settings menu, where the item exports one over DBusMenu
+item=$(dbus-send --session --print-reply=literal --dest=org.kde.StatusNotifierWatcher \
+    /StatusNotifierWatcher org.freedesktop.DBus.Properties.Get \
+    string:org.kde.StatusNotifierWatcher string:RegisteredStatusNotifierItems 2>/dev/null |
+    grep -o '[^ ]*/StatusNotifierItem' | head -n 1 || true)
+menu_path=
+if [ -n "$item" ]; then
+    menu_path=$(dbus-send --session --print-reply=literal --dest="${item%%/*}" "/${item#*/}" \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierItem string:Menu \
+        2>/dev/null | awk '{ print $NF }' || true)
+fi
+if [ -z "$menu_path" ] || [ "$menu_path" = /NO_DBUSMENU ]; then
+    echo "NOTE: the item advertises no menu (${menu_path:-none}): right click not checked"
+else
+    sleep 0.5
+    grab closed
+    pointer click "$ICX" "$ICY" right
+    park
+    menu_box=
+    menu_shown() {
+        grab menu || return 1
+        # shellcheck disable=SC2086
+        menu_box=$(screen diff "$tmp/closed.ppm" "$tmp/menu.ppm" 0 0 "$SCREEN_W" "$SCREEN_H" \
+            $BOTTOM_BAR)
+        [ -n "$menu_box" ] && [ "$(cut -d' ' -f4 <<<"$menu_box")" -gt 100 ]
+    }
+    wait_for 10 menu_shown || fail "a right click on the icon showed no menu"
+    sleep 0.3
+    menu_shown
+    keep menu
+    read -r MX MY MW MH _ <<<"$menu_box"
+    echo "settings menu: ${MW}x$MH at $MX,$MY"
+    ((MX - 150 <= ICX && ICX <= MX + MW + 150)) || fail "the menu is not near the icon"
+    pointer click 200 600 left
+fi
+# --- on the second screen, whose bar is at the bottom: the panel opens there, above the bar
+read -r IX IY IW IH _ <<<"$icon2_box"
+ICX=$((IX + IW / 2))
+ICY=$((IY + IH / 2))
+echo "tray icon on the second screen: ${IW}x$IH at $IX,$IY"
+sleep 0.5
+park
+sleep 0.3
+grab closed
+cursor_at=("$ICX" "$ICY")
+pointer click "$ICX" "$ICY" left
+wait_for 10 panel_shown || fail "a left click on the lower icon showed no panel"
+park
+sleep 0.5
+panel_shown
+cp "$tmp/open.ppm" "$tmp/open-bottom.ppm"
+keep open-bottom
+read -r PX PY PW PH _ <<<"$panel_box"
+echo "panel: ${PW}x$PH at $PX,$PY"
+((PX >= 1280 && PX + PW <= SCREEN_W)) || fail "the panel is not on the second screen"
+dy=$((IY - (PY + PH)))
+dx=0
+((ICX < PX)) && dx=$((PX - ICX))
+((ICX > PX + PW)) && dx=$((ICX - PX - PW))
+((dy >= 0)) || fail "the panel (bottom $((PY + PH))) covers the lower bar"
+((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px above the icon"
+pointer click 1500 200 left
+park
+wait_for 5 panel_gone || fail "a click elsewhere did not close the panel on the second screen"
+echo "PASS"

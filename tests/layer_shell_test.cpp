@@ -1,0 +1,115 @@
+// The panel's place on a layer-shell compositor, and the popover window's Escape key (the same on
+// every platform). The compositor side is exercised by e2e_wayland_test.sh.
+
+#include "platform/TLDesktop.h"
+#include "platform/TLLayerShell.h"
+#include "platform/TLServices.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Edge = TLLayerPlacement::Edge;
+const QSize kPanel(322, 617);
+const QSize kScreen(1280, 720);
+
+} // namespace
+
+TEST(LayerPlacement, CentredUnderThePointerAndKeptOnTheScreen) {
+    // An icon in the middle of a top bar: centred under it.
+    TLLayerPlacement p = TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(640, 15));
+    EXPECT_EQ(p.edge, Edge::Top);
+    ASSERT_TRUE(p.left.has_value());
+    EXPECT_EQ(*p.left, 640 - 161);
+
+    // Near either end: held the margin away from the side, the icon still above the panel.
+    p = TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(1269, 16));
+    EXPECT_EQ(*p.left, 1280 - 4 - 322);
+    EXPECT_LE(*p.left, 1269);
+    EXPECT_GE(*p.left + kPanel.width(), 1269);
+    p = TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(3, 16));
+    EXPECT_EQ(*p.left, 4);
+    p = TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(100, 16), /*margin=*/10);
+    EXPECT_EQ(*p.left, 10);
+
+    // A screen narrower than the panel: from the left margin.
+    p = TLLayerPlacementAtPointer(kPanel, QSize(300, 800), QPoint(290, 10));
+    EXPECT_EQ(*p.left, 4);
+}
+
+TEST(LayerPlacement, TheBarsEdgeFollowsThePointersHalf) {
+    EXPECT_EQ(TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(600, 0)).edge, Edge::Top);
+    EXPECT_EQ(TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(600, 360)).edge, Edge::Top);
+    EXPECT_EQ(TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(600, 361)).edge, Edge::Bottom);
+    EXPECT_EQ(TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(600, 719)).edge, Edge::Bottom);
+    // On a second screen the position is the screen's own: the same rules.
+    EXPECT_EQ(TLLayerPlacementAtPointer(kPanel, QSize(1920, 1080), QPoint(1900, 1070)).edge,
+              Edge::Bottom);
+}
+
+TEST(LayerShell, NoneWithoutAWaylandCompositor) {
+    // Offscreen (and X11) sessions have no layer shell, even with the environment prepared: the
+    // panel uses an ordinary window.
+    TLLayerShell::prepareEnvironment();
+    EXPECT_EQ(TLLayerShell::instance(), nullptr);
+}
+
+TEST(Popover, EscapeAsksToClose) {
+    auto popover = TLMakePopover();
+    int requests = 0;
+    QObject::connect(popover.get(), &TLPopover::closeRequested, [&] { ++requests; });
+    auto* content = new QLabel(QStringLiteral("panel"));
+    content->setFocusPolicy(Qt::StrongFocus);
+    popover->show(content, QRect(100, 0, 24, 24));
+    ASSERT_TRUE(popover->isShown());
+    ASSERT_NE(popover->window(), nullptr);
+
+    // Escape reaches the window from the focused content; other keys do not close.
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(content, &other);
+    EXPECT_EQ(requests, 0);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(content, &escape);
+    EXPECT_EQ(requests, 1);
+    // The window does not close itself: the application decides (and removes its monitor).
+    EXPECT_TRUE(popover->isShown());
+    popover->close();
+    EXPECT_FALSE(popover->isShown());
+}
+
+TEST(LayerShell, ProgramsStartedByTideDoNotInheritTheBypassSetting) {
+    // The system monitor Tide opens may be a Qt program: the setting would strip the shell
+    // surfaces off its own bypass windows.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString out = dir.filePath(QStringLiteral("env"));
+    const QString fake = dir.filePath(QStringLiteral("gnome-system-monitor"));
+    QFile script(fake);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        QStringLiteral("#!/bin/sh\nenv > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(out).toUtf8());
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toUtf8() + ':' + path);
+    TLLayerShell::prepareEnvironment();
+
+    EXPECT_TRUE(TLSystemAppLauncher().openSystemMonitor());
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFile::exists(out) && clock.elapsed() < 5000)
+        QThread::msleep(20);
+    qputenv("PATH", path);
+    QFile env(out);
+    ASSERT_TRUE(env.open(QIODevice::ReadOnly)) << "the fake system monitor did not run";
+    const QByteArray text = env.readAll();
+    EXPECT_TRUE(text.contains("PATH=")); // the rest of the environment is passed on
+    EXPECT_FALSE(text.contains("QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT"));
+}
