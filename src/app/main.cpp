@@ -2,6 +2,7 @@
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
+#include "platform/TLPsRunner.h"
 #include "platform/TLSingleInstance.h"
 #include "sampling/TLMetrics.h"
 #include "widgets/TLFonts.h"
@@ -129,8 +130,11 @@ int main(int argc, char** argv) {
                    stderr);
 
     TLAppDelegate delegate(env);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
+        delegate.applicationWillTerminate();
+        // A process sample waiting for a hanging ps must not hold up the exit.
+        TLStopPsRuns();
+    });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     app.exec();
     return 0;
