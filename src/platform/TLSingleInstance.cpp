@@ -72,10 +72,13 @@ struct TLSingleInstance::Peer {
     QByteArray pending; // an incomplete line
     int received = 0;
     ~Peer() {
-        // A peer may go from within its own notifier's signal: the notifier goes later.
-        notifier->setEnabled(false);
-        notifier->deleteLater();
+        hangUp();
+        delete notifier;
+    }
+    void hangUp() {
+        if (notifier) notifier->setEnabled(false);
         if (fd >= 0) ::close(fd);
+        fd = -1;
     }
 };
 
@@ -100,6 +103,7 @@ TLSingleInstance::TLSingleInstance(const QString& appId, QObject* parent) : QObj
 
 TLSingleInstance::~TLSingleInstance() {
     _peers.clear();
+    _closed.clear();
     closeListener();
 }
 
@@ -195,6 +199,7 @@ void TLSingleInstance::closeListener() {
 }
 
 void TLSingleInstance::acceptPending() {
+    _closed.clear();
     while (_listenFd >= 0) {
         const int fd = ::accept4(_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
@@ -218,7 +223,7 @@ void TLSingleInstance::acceptPending() {
             ::close(fd);
             continue;
         }
-        if (_peers.size() >= kMaxPeers) _peers.pop_front();
+        if (_peers.size() >= kMaxPeers) dropPeer(_peers.front().get());
         auto peer = std::make_unique<Peer>();
         peer->fd = fd;
         peer->notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
@@ -229,6 +234,7 @@ void TLSingleInstance::acceptPending() {
 }
 
 void TLSingleInstance::readPeer(Peer* peer) {
+    _closed.clear(); // peers closed in earlier signals; this one is not among them
     char buf[1024];
     for (;;) {
         const ssize_t n = ::read(peer->fd, buf, sizeof buf);
@@ -247,7 +253,8 @@ void TLSingleInstance::readPeer(Peer* peer) {
                 // has been told, which the new copy waits for.
                 closeListener();
                 emit quitRequested();
-                _peers.clear();
+                while (!_peers.empty())
+                    dropPeer(_peers.front().get());
                 return;
             }
         }
@@ -255,9 +262,13 @@ void TLSingleInstance::readPeer(Peer* peer) {
     dropPeer(peer);
 }
 
+// Hangs up at once; the peer's notifier, which may be the one whose signal is running, is deleted
+// at the next signal or with this object.
 void TLSingleInstance::dropPeer(Peer* peer) {
     for (auto it = _peers.begin(); it != _peers.end(); ++it)
         if (it->get() == peer) {
+            peer->hangUp();
+            _closed.push_back(std::move(*it));
             _peers.erase(it);
             return;
         }

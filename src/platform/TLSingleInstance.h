@@ -5,6 +5,7 @@
 
 #include <list>
 #include <memory>
+#include <vector>
 
 class QSocketNotifier;
 class QTimer;
@@ -64,5 +65,6 @@ private:
     QSocketNotifier* _notifier = nullptr;
     QTimer* _acceptRetry = nullptr;
     std::list<std::unique_ptr<Peer>> _peers;
+    std::vector<std::unique_ptr<Peer>> _closed; // hung up, notifiers not yet deleted
     int _retries = 0;
 };
