@@ -55,6 +55,7 @@ private:
     bool tryListen();
     void closeListener();
     void acceptPending();
+    void restAccepting();
     void readPeer(Peer* peer);
     void dropPeer(Peer* peer);
 
