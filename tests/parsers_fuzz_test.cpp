@@ -531,6 +531,13 @@ TEST(ParsersFuzz, ReportedFaultsAreFixed) {
     EXPECT_EQ(e.cpu, 0.0);
     // A number has one sign.
     EXPECT_FALSE(TLParsePsLine("+-5 2 1.0 x", pid, e));
+    // A name cut to its bound in front of a run of stray continuation bytes: cut before the run
+    // (libFuzzer found the oracle taking this for a wrong name).
+    ASSERT_TRUE(
+        TLParsePsLine("1 2 1.0 " + std::string(150, 'a') + std::string(150, '\xAF'), pid, e));
+    EXPECT_EQ(e.name, std::string(149, 'a')); // the last 'a' taken for the run's lead byte
+    EXPECT_EQ(TLFuzz::checkPsLine("1 2 1.0 " + std::string(150, 'a') + std::string(150, '\xAF')),
+              "");
     // Sums of kernel counters saturate instead of wrapping round to small numbers.
     uint64_t footprint = 0, wakeups = 0;
     ASSERT_TRUE(TLParseProcStatus("RssAnon:\t18014398509481984 kB\nvoluntary_ctxt_switches:\t1\n",
