@@ -1,4 +1,12 @@
 # Thin wrapper over CMake. Every target first makes sure the build's dependencies are installed.
+# SANITIZE=1: AddressSanitizer + UndefinedBehaviorSanitizer + leak checking, in build-asan.
+ifeq ($(SANITIZE),1)
+BUILD ?= build-asan
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIDE_SANITIZE=address -DTIDE_BUILD_BENCH=OFF
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
+endif
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)

@@ -137,6 +137,7 @@ inline bool referenceInteger(std::string_view& s, int64_t lo, int64_t hi, int64_
             overflow = true;
     }
     if (i == digits || overflow) return false;
+    if (i < s.size() && !psBlank(s[i])) return false; // a figure ends at a blank
     if (!negative) {
         if (v == std::numeric_limits<int64_t>::min()) return false;
         v = -v;
@@ -178,6 +179,7 @@ inline bool referenceDouble(std::string_view& s, double& out, bool& underflow) {
             ++j;
         if (j > expDigits) i = j;
     }
+    if (i < s.size() && !psBlank(s[i])) return false; // a figure ends at a blank
     const std::string token(s.substr(start, i - start));
     errno = 0;
     double v = strtod_l(token.c_str(), nullptr, cLocale());
@@ -207,14 +209,24 @@ inline PsLine referencePsLine(std::string_view line) {
         r.reported = pidSigns || kibSigns;
         return r;
     }
+    // Out of range: pid 1 … 2^22, size up to 2^38 KiB, CPU 0 … 819200 %.
+    if (pid < 1 || pid > (1 << 22) || kib > (int64_t{1} << 38) || !(r.cpu >= 0) ||
+        !(r.cpu <= 819200.0)) {
+        r.reported = pidSigns || kibSigns;
+        return r;
+    }
     r.ok = true;
     r.pid = static_cast<int32_t>(pid);
     r.kib = kib;
-    uint64_t bytes = 0;
-    r.bytes = __builtin_mul_overflow(static_cast<uint64_t>(kib), uint64_t{1024}, &bytes)
-                  ? std::numeric_limits<uint64_t>::max()
-                  : bytes;
-    r.name = std::string(psTrim(s));
+    r.bytes = static_cast<uint64_t>(kib) * 1024;
+    std::string_view name = psTrim(s);
+    if (name.size() > 255) {
+        size_t cut = 255;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name = psTrim(name.substr(0, cut));
+    }
+    r.name = std::string(name);
     r.reported = pidSigns || kibSigns || underflow;
     return r;
 }
@@ -239,10 +251,13 @@ inline std::string checkPsLine(std::string_view line) {
         if (got.name != psTrim(got.name))
             return where() + "name " + escape(got.name) + " untrimmed";
         const std::string_view body = psTrim(line);
-        if (!body.ends_with(got.name))
+        // (A name cut to its bound is the start of the tail, not all of it.)
+        if (got.name.size() > 255 || body.find(got.name) == std::string_view::npos)
             return where() + "name " + escape(got.name) + " not its tail";
-        if (got.bytes % 1024 != 0 && got.bytes != std::numeric_limits<uint64_t>::max())
-            return where() + "bytes " + std::to_string(got.bytes) + " not KiB x 1024";
+        if (got.bytes % 1024 != 0 || got.bytes > (uint64_t{1} << 48))
+            return where() + "bytes " + std::to_string(got.bytes) + " not KiB x 1024 in range";
+        if (pid < 1 || !(got.cpu >= 0) || !(got.cpu <= 819200.0))
+            return where() + "figures out of range";
     }
     if (ref.reported && tolerateReported) return {};
     TLPsEntry want;

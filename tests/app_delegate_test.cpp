@@ -672,3 +672,37 @@ TEST(AppDelegate, ToolTipAwayWhileOpenAndAMissingSystemMonitorIsTold) {
     EXPECT_EQ(h.alerts.shown.size(), 2u);
 #endif
 }
+
+namespace {
+
+// A settings change that cannot reach the file is told once per run, with the file's path; every
+// later change tries the file again, and once it can be written, all of them are in it.
+TEST(AppDelegate, SettingsThatCannotBeSavedAreToldOncePerRun) {
+    AppHarness h;
+    ASSERT_TRUE(QDir().mkpath(h.prefsPath())); // a directory where the file should be
+    TLAppDelegate& app = h.launch();
+    choose(h, {"菜单栏显示", "仅百分比"});
+    ASSERT_EQ(h.alerts.shown.size(), 1u);
+    const TLAlert& alert = h.alerts.shown[0];
+    EXPECT_EQ(alert.style, TLAlert::Style::Warning);
+    EXPECT_EQ(alert.messageText, "无法保存设置");
+    EXPECT_EQ(alert.informativeText,
+              "设置无法写入 " + h.prefsPath() +
+                  "。更改在本次运行中有效，但下次启动时会恢复为原来的设置。");
+    EXPECT_TRUE(alert.buttons.isEmpty());
+    EXPECT_EQ(h.prefs->integerForKey(TLBarMode), 1); // in effect for this run
+
+    choose(h, {"菜单栏显示", "仅已用容量"});
+    app.panelDidSelectTab(1);
+    EXPECT_EQ(h.alerts.shown.size(), 1u); // once per run
+
+    ASSERT_TRUE(QDir(h.prefsPath()).removeRecursively());
+    choose(h, {"菜单栏显示", "使用单色图标"});
+    EXPECT_EQ(h.alerts.shown.size(), 1u);
+    TLPreferences reopened(h.prefsPath());
+    EXPECT_EQ(reopened.integerForKey(TLBarMode), 2);
+    EXPECT_EQ(reopened.integerForKey(TLTab), 1);
+    EXPECT_TRUE(reopened.boolForKey(TLMono));
+}
+
+} // namespace

@@ -364,6 +364,9 @@ TEST(PanelCommands, AProcessThatTookOverThePidIsNotSignalled) {
     EXPECT_TRUE(f.processes.signalsSent.empty());
     ASSERT_EQ(f.alerts.shown.size(), 2u);
     EXPECT_EQ(f.alerts.shown[1].messageText, "无法结束该进程");
+    // It says what happened, not that rights are missing.
+    EXPECT_EQ(f.alerts.shown[1].informativeText,
+              "所选的进程已经退出，它的进程号现在可能属于另一个进程。");
 
     // Gone altogether: the same.
     f.processes.startTimes.erase(300);

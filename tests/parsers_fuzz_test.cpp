@@ -385,12 +385,14 @@ TEST(ParsersFuzz, PsLinesFromKnownValuesParseExactly) {
 
         int32_t gotPid = 0;
         TLPsEntry got;
-        if (!TLParsePsLine(line, gotPid, got)) {
-            faults.check("rejected " + TLFuzz::escape(line));
+        // Figures no process can have: a pid of 0 or past 2^22, more than 2^38 KiB.
+        const bool inRange = pid >= 1 && pid <= (1 << 22) && kib <= (int64_t{1} << 38);
+        if (TLParsePsLine(line, gotPid, got) != inRange) {
+            faults.check((inRange ? "rejected " : "accepted ") + TLFuzz::escape(line));
             continue;
         }
-        const uint64_t bytes = kib > 18014398509481983 ? std::numeric_limits<uint64_t>::max()
-                                                       : static_cast<uint64_t>(kib) * 1024;
+        if (!inRange) continue;
+        const auto bytes = static_cast<uint64_t>(kib) * 1024;
         if (gotPid != pid || got.bytes != bytes || got.cpu != cpu || got.name != name)
             faults.check("wrong fields from " + TLFuzz::escape(line) + ": " +
                          TLFuzz::describe(true, gotPid, got));
@@ -529,6 +531,13 @@ TEST(ParsersFuzz, ReportedFaultsAreFixed) {
     EXPECT_EQ(e.cpu, 0.0);
     // A number has one sign.
     EXPECT_FALSE(TLParsePsLine("+-5 2 1.0 x", pid, e));
+    // A name cut to its bound in front of a run of stray continuation bytes: cut before the run
+    // (libFuzzer found the oracle taking this for a wrong name).
+    ASSERT_TRUE(
+        TLParsePsLine("1 2 1.0 " + std::string(150, 'a') + std::string(150, '\xAF'), pid, e));
+    EXPECT_EQ(e.name, std::string(149, 'a')); // the last 'a' taken for the run's lead byte
+    EXPECT_EQ(TLFuzz::checkPsLine("1 2 1.0 " + std::string(150, 'a') + std::string(150, '\xAF')),
+              "");
     // Sums of kernel counters saturate instead of wrapping round to small numbers.
     uint64_t footprint = 0, wakeups = 0;
     ASSERT_TRUE(TLParseProcStatus("RssAnon:\t18014398509481984 kB\nvoluntary_ctxt_switches:\t1\n",

@@ -241,3 +241,54 @@ TEST(PreferencesPath, FollowsXdgConfigHome) {
     EXPECT_EQ(TLPreferences::standardPath(), fallback);
     qputenv("XDG_CONFIG_HOME", saved);
 }
+
+// A large file of garbage: only its head is read, lines that are not "key = value" with a
+// well-formed key are dropped instead of being kept (and rewritten at every change) as keys, and
+// well-formed unknown keys survive.
+TEST_F(PreferencesTest, AGarbageFileIsReadBoundedAndNotCarriedAlong) {
+    QByteArray content = "[General]\nTLRows=12\nOther.Key=kept\n";
+    quint32 seed = 12345;
+    QByteArray garbage;
+    garbage.reserve(8 << 20);
+    while (garbage.size() < (8 << 20)) {
+        seed = seed * 1664525u + 1013904223u;
+        const char c = static_cast<char>(seed >> 24);
+        garbage.append(c == '\n' ? '=' : c);
+        if ((seed & 0x3f) == 0) garbage.append("x=y\xff\n"); // '=' lines that are no settings
+        if ((seed & 0x7f) == 1) garbage.append("\n");
+    }
+    content += garbage;
+    content += "\nTLMono=true\n"; // far beyond what is read
+    writeFile(content);
+
+    TLPreferences prefs(path());
+    EXPECT_EQ(prefs.integerForKey(TLRows), 12);
+    EXPECT_EQ(prefs.integerForKey(u"Other.Key"), 0);
+    prefs.setInteger(5, TLTab);
+    const QByteArray rewritten = readFile();
+    EXPECT_LT(rewritten.size(), 4096) << "garbage kept as keys";
+    EXPECT_TRUE(rewritten.contains("Other.Key=kept\n"));
+    EXPECT_TRUE(rewritten.contains("TLRows=12\n"));
+    EXPECT_TRUE(rewritten.contains("TLTab=5\n"));
+}
+
+// A directory where the file should be: the write fails (even as root), the failure is told, the
+// old state stays, the value lives on for the session and is written with the next change once
+// the way is free.
+TEST_F(PreferencesTest, AFailedWriteIsToldAndRetriedWithTheNextChange) {
+    ASSERT_TRUE(QDir().mkpath(path()));
+    TLPreferences prefs(path());
+    prefs.setInteger(12, TLRows);
+    EXPECT_TRUE(prefs.lastWriteFailed());
+    EXPECT_EQ(prefs.integerForKey(TLRows), 12);
+    prefs.setBool(true, TLMono);
+    EXPECT_TRUE(prefs.lastWriteFailed());
+
+    ASSERT_TRUE(QDir(path()).removeRecursively());
+    prefs.setInteger(1, TLTab);
+    EXPECT_FALSE(prefs.lastWriteFailed());
+    const auto reopened = reopenFromDisk();
+    EXPECT_EQ(reopened->integerForKey(TLRows), 12);
+    EXPECT_TRUE(reopened->boolForKey(TLMono));
+    EXPECT_EQ(reopened->integerForKey(TLTab), 1);
+}

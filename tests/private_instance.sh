@@ -1,11 +1,13 @@
 # shellcheck shell=bash
 # Sourced by the scripts that start the real tide: `private_instance "$0" "$@"` near the top.
 #
-# Only one Tide runs per user (an abstract local socket, per network namespace), and every start,
-# snapshot mode included, asks the running one to quit: a test run would end the Tide in the
-# user's tray. So the calling script re-runs itself in a network namespace of its own, where that
-# socket is private. Where no namespace can be had (a container without the privilege), it goes
-# on as it is if no Tide of this user is running, and otherwise skips with status 77.
+# Only one Tide runs per user, and every start asks the running one to quit: a test run must not
+# end the Tide in the user's tray. Tide's socket is a file in $XDG_RUNTIME_DIR, so every test
+# gives tide a temporary XDG_RUNTIME_DIR of its own (mode 0700); where that directory is unusable
+# Tide falls back to an abstract socket, which is per network namespace. So the calling script
+# also re-runs itself in a network namespace of its own. Where no namespace can be had (a
+# container without the privilege), it goes on as it is if no Tide of this user is running, and
+# otherwise skips with status 77.
 private_instance() {
     local script=$1
     shift

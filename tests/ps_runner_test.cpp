@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -102,4 +103,51 @@ TEST(PsRunner, AHangingPsDoesNotBlockTheProcessSample) {
     for (const TLProc& p : procs)
         self = self || p.pid == ::getpid();
     EXPECT_TRUE(self);
+}
+
+// A tool that prints without end is read up to the bound, cut at the last whole line and stopped;
+// one endless half-written line gives nothing.
+TEST(PsRunner, OutputIsBoundedAndTheRunawayToolStopped) {
+    QTemporaryDir dir;
+    const std::string pidFile = dir.path().toStdString() + "/pid";
+    const std::string ps = fakePs(dir, "echo \"$$\" > " + pidFile + "\nexec yes '1 1 0.0 spam'\n");
+    TLPosixPsRunner runner(ps, {}, std::chrono::seconds(60));
+    auto run = runner.start();
+    ASSERT_NE(run, nullptr);
+    const std::string out = run->finish();
+    EXPECT_LE(out.size(), TLPosixPsRunner::kDefaultMaxBytes);
+    EXPECT_GT(out.size(), TLPosixPsRunner::kDefaultMaxBytes / 2);
+    EXPECT_EQ(out.substr(out.size() - 13), "1 1 0.0 spam\n");
+    EXPECT_FALSE(alive(readPid(pidFile)));
+
+    const std::string half =
+        fakePs(dir, "printf '1 2 0.0 '\nexec tr '\\0' x < /dev/zero\n"); // a name without end
+    TLPosixPsRunner halfRunner(half, {}, std::chrono::seconds(60), 1 << 20);
+    auto halfRun = halfRunner.start();
+    ASSERT_NE(halfRun, nullptr);
+    EXPECT_EQ(halfRun->finish(), "");
+}
+
+// Quitting ends a hanging tool at once instead of waiting for its deadline, and starts no other.
+// This stops every runner of the process for good, so it is the last test here.
+TEST(PsRunner, StoppingEndsRunningToolsAtOnce) {
+    QTemporaryDir dir;
+    const std::string pidFile = dir.path().toStdString() + "/pid";
+    const std::string ps =
+        fakePs(dir, "echo \"$$\" > " + pidFile + "\necho '7 1 0.0 hung'\nexec sleep 1000\n");
+    TLPosixPsRunner runner(ps, {}, std::chrono::seconds(120));
+    auto run = runner.start();
+    ASSERT_NE(run, nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    std::thread quitter([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        TLStopPsRuns();
+    });
+    const std::string out = run->finish();
+    quitter.join();
+    // Far below the 120-s deadline (a loose bound, not a performance figure).
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+    EXPECT_EQ(out, "7 1 0.0 hung\n");
+    EXPECT_FALSE(alive(readPid(pidFile)));
+    EXPECT_EQ(runner.start(), nullptr);
 }

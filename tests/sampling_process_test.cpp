@@ -234,7 +234,7 @@ TEST_F(ProcessSampleTest, NamesAreLookedUpOncePerLifetimeInTheList) {
     metrics->sampleProcesses();
     EXPECT_EQ(pathLookups, 1);
 
-    // Reused pid between two samples: keeps the old name, no new lookup.
+    // The same process (same pid, same start time) keeps its name, with no new lookup.
     procs[7].path = "/bin/new";
     clock += 1.0;
     EXPECT_EQ(metrics->sampleProcesses()[0].name, "old");
@@ -249,6 +249,42 @@ TEST_F(ProcessSampleTest, NamesAreLookedUpOncePerLifetimeInTheList) {
     clock += 1.0;
     EXPECT_EQ(metrics->sampleProcesses()[0].name, "new");
     EXPECT_EQ(pathLookups, 3);
+}
+
+// "alpha" exits and "bravo" gets its pid between two samples: bravo is a new process, with its own
+// name and no CPU rate made of alpha's counters.
+TEST_F(ProcessSampleTest, APidTakenOverByANewProcessIsANewProcess) {
+    add(100, {TLProcCounters{1'000'000'000, 10, 1, 5000}, false, "/bin/alpha", "alpha"});
+    ASSERT_EQ(metrics->sampleProcesses()[0].name, "alpha");
+    clock += 2.0;
+    procs[100] = {TLProcCounters{3'000'000'000, 50, 1, 7000}, false, "/bin/bravo", "bravo"};
+    auto r = metrics->sampleProcesses();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].name, "bravo");
+    EXPECT_EQ(r[0].startTime, 7000u);
+    EXPECT_EQ(r[0].cpu, 0.0); // a first reading of bravo
+    EXPECT_EQ(r[0].energy, 0.0);
+    // From then on bravo has its own rates.
+    clock += 2.0;
+    procs[100].counters = TLProcCounters{4'000'000'000, 50, 1, 7000};
+    EXPECT_DOUBLE_EQ(metrics->sampleProcesses()[0].cpu, 50.0);
+}
+
+// Control characters in a name (an escape sequence, a tab, a C1 control) are shown as spaces; a
+// name of nothing else does not count as a name.
+TEST_F(ProcessSampleTest, ControlCharactersInNamesBecomeSpaces) {
+    add(1, {TLProcCounters{}, false, "/tmp/a\x1b[31mred\tb\xc2\x9b", "x"});
+    add(2, {TLProcCounters{}, false, "", "\x01\x02"});
+    add(3, {std::nullopt, false, "", ""});
+    add(4, {TLProcCounters{}, false, "", "\x7f"});
+    psOutput = "3 1 0.0 ps\x1bname\n"
+               "4 1 0.0 \x07\n";
+    auto r = metrics->sampleProcesses();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(find(r, 1)->name, "a [31mred b ");
+    EXPECT_EQ(find(r, 2)->name, "PID 2");
+    EXPECT_EQ(find(r, 3)->name, "ps name");
+    EXPECT_EQ(find(r, 4)->name, "PID 4");
 }
 
 TEST_F(ProcessSampleTest, AFailedListingChangesNothing) {
@@ -286,6 +322,50 @@ TEST(PsTable, ParsesLinesByTheColumnRules) {
     EXPECT_FALSE(TLParsePsLine("1 2 nan x", pid, e));
     EXPECT_FALSE(TLParsePsLine("99999999999 2 1.0 x", pid, e)); // pid beyond 32 bits
     EXPECT_FALSE(TLParsePsLine("5 -3 1.0 x", pid, e));          // negative size
+}
+
+// Figures no process can have (a broken or hostile ps) drop the line instead of reaching the panel
+// as "~-300.0", a 309-digit CPU figure or a name made of the rest of a hexadecimal number.
+TEST(PsTable, FiguresOutOfTheirRangeDropTheLine) {
+    int32_t pid = 0;
+    TLPsEntry e;
+    EXPECT_FALSE(TLParsePsLine("10 100 -300 evil", pid, e));
+    EXPECT_FALSE(TLParsePsLine("10 100 1e308 evil", pid, e));
+    EXPECT_FALSE(TLParsePsLine("10 100 1e999 evil", pid, e));
+    EXPECT_FALSE(TLParsePsLine("10 100 819200.1 evil", pid, e)); // beyond 8192 busy cores
+    EXPECT_FALSE(TLParsePsLine("10 100 0x10 evil", pid, e));
+    EXPECT_FALSE(TLParsePsLine("0x10 100 1.0 evil", pid, e));
+    EXPECT_FALSE(TLParsePsLine("10 0x10 1.0 evil", pid, e));
+    EXPECT_FALSE(TLParsePsLine("10 100 1.5e evil", pid, e));
+    EXPECT_FALSE(TLParsePsLine("0 100 1.0 swapper", pid, e));
+    EXPECT_FALSE(TLParsePsLine("-1 100 1.0 all", pid, e));
+    EXPECT_FALSE(TLParsePsLine("4194305 100 1.0 past-pid-max", pid, e));
+    EXPECT_FALSE(TLParsePsLine("10 274877906945 1.0 huge", pid, e)); // past 2^48 bytes
+    // The largest figures that still make sense are kept.
+    ASSERT_TRUE(TLParsePsLine("4194304 274877906944 819200 busy", pid, e));
+    EXPECT_EQ(pid, 4194304);
+    EXPECT_EQ(e.bytes, uint64_t{1} << 48);
+    EXPECT_EQ(e.cpu, 819200.0);
+}
+
+// A name without end (a half-written line of a runaway ps) is cut, at a character boundary.
+TEST(PsTable, NamesAreBounded) {
+    int32_t pid = 0;
+    TLPsEntry e;
+    ASSERT_TRUE(TLParsePsLine("5 1 0.0 " + std::string(4 << 20, 'x'), pid, e));
+    EXPECT_EQ(e.name.size(), TLPsMaxNameBytes);
+    std::string wide;
+    while (wide.size() < 300)
+        wide += "潮";
+    ASSERT_TRUE(TLParsePsLine("5 1 0.0 " + wide, pid, e));
+    EXPECT_LE(e.name.size(), TLPsMaxNameBytes);
+    EXPECT_EQ(e.name.size() % 3, 0u);
+    EXPECT_TRUE(TLIsValidUTF8(e.name));
+    // The table takes a bounded number of lines.
+    std::string many;
+    for (size_t i = 1; i <= TLPsMaxLines + 10; ++i)
+        many += std::to_string(i) + " 1 0 p\n";
+    EXPECT_EQ(TLParsePsOutput(many).size(), TLPsMaxLines);
 }
 
 TEST(PsTable, OutputLinesAndEncodings) {

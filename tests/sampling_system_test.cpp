@@ -120,6 +120,24 @@ TEST(SystemStats, CPULoadIsTheBusyShareSinceTheLastSuccessfulRead) {
     EXPECT_DOUBLE_EQ(TLComputeSystemStats(in, h).cpuPercent, 25.0);
 }
 
+// A counter that goes backwards (iowait may) counts as no time: the load stays within 0 … 100.
+TEST(SystemStats, CountersGoingBackwardsKeepTheLoadWithin0To100) {
+    TLCPUHistory h;
+    TLSystemInputs in = workedExample();
+    in.cpuOK = true;
+    in.cpu = {1000, 500, 8000, 100};
+    TLComputeSystemStats(in, h);
+    in.cpu = {1100, 500, 7950, 100}; // +100 busy, idle 50 back: was 200 %
+    EXPECT_DOUBLE_EQ(TLComputeSystemStats(in, h).cpuPercent, 100.0);
+    in.cpu = {600, 500, 8050, 100}; // user 500 back, +100 idle: was below 0
+    EXPECT_DOUBLE_EQ(TLComputeSystemStats(in, h).cpuPercent, 0.0);
+    in.cpu = {700, 400, 8100, 100}; // +100 user, system back, +50 idle
+    const double load = TLComputeSystemStats(in, h).cpuPercent;
+    EXPECT_GE(load, 0.0);
+    EXPECT_LE(load, 100.0);
+    EXPECT_NEAR(load, 100.0 * 100 / 150, 1e-9);
+}
+
 // The procfs source against a fake /proc and /sys tree.
 class ProcfsSystemSourceTest : public ::testing::Test {
 protected:
@@ -196,6 +214,43 @@ TEST_F(ProcfsSystemSourceTest, MapsMeminfoPressureAndTicks) {
     EXPECT_EQ(t.nice, 20u);
     EXPECT_EQ(t.system, 50u + 5 + 5 + 0);
     EXPECT_EQ(t.idle, 800u + 30);
+}
+
+// Kernels before 3.14 and some containers have no MemAvailable: used memory comes from the
+// kernel's own estimate of what is available instead of showing 0 % used.
+TEST_F(ProcfsSystemSourceTest, WithoutMemAvailableTheKernelsEstimateIsUsed) {
+    write("proc/meminfo", "MemTotal:       16000000 kB\n"
+                          "MemFree:         2000000 kB\n"
+                          "Buffers:          100000 kB\n"
+                          "Cached:          5000000 kB\n"
+                          "Active(file):    3000000 kB\n"
+                          "Inactive(file):  2500000 kB\n"
+                          "SReclaimable:     500000 kB\n"
+                          "SwapTotal:             0 kB\n"
+                          "SwapFree:              0 kB\n");
+    write("proc/stat", "cpu  1 1 1 1\n");
+    {
+        TLProcfsSystemSource src(root.path().toStdString());
+        const uint64_t page = src.pageSize();
+        TLVMCounters vm;
+        ASSERT_TRUE(src.readVM(vm));
+        // Available: 2000000 free + 5500000 file cache + 500000 slab = 8000000 KiB.
+        EXPECT_EQ((vm.internalPages + vm.wirePages + vm.compressorPages) * page, 8000000 * 1024ULL);
+        EXPECT_EQ(vm.externalPages * page, 6000000 * 1024ULL);
+        TLMetrics m(std::make_unique<TLProcfsSystemSource>(root.path().toStdString()), nullptr,
+                    nullptr);
+        EXPECT_DOUBLE_EQ(m.sampleSystem().usagePercent, 50.0);
+    }
+    // Older still, without the file LRU lines: Cached + Buffers as the page cache.
+    write("proc/meminfo", "MemTotal:       16000000 kB\n"
+                          "MemFree:         2000000 kB\n"
+                          "Buffers:          100000 kB\n"
+                          "Cached:          5000000 kB\n");
+    TLProcfsSystemSource src(root.path().toStdString());
+    TLVMCounters vm;
+    ASSERT_TRUE(src.readVM(vm));
+    EXPECT_EQ((vm.internalPages + vm.wirePages + vm.compressorPages) * src.pageSize(),
+              8900000 * 1024ULL);
 }
 
 TEST_F(ProcfsSystemSourceTest, MissingOrBrokenFilesAreFailedQueries) {

@@ -18,14 +18,16 @@ private_instance "$0" "$@"
 [ -x "$BIN" ] || fail "$BIN is not built"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-mkdir -p "$tmp/home"
+mkdir -p "$tmp/home" "$tmp/runtime"
+chmod 700 "$tmp/runtime"
 
 # Runs tide in snapshot mode in the working directory $1 with TL_SNAPSHOT=$2; at most 30 s.
 snapshot() {
     local unset_tl=() var
     for var in $(compgen -e | grep '^TL_' || true); do unset_tl+=(-u "$var"); done
     (cd "$1" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${unset_tl[@]}" \
-        HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config" TL_SNAPSHOT="$2" \
+        HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config" XDG_RUNTIME_DIR="$tmp/runtime" \
+        TL_SNAPSHOT="$2" \
         timeout 30 "$BIN" >"$tmp/log" 2>&1)
 }
 files=(panel-light.png panel-dark.png panel-energy.png icon-normal.png icon-critical.png)

@@ -364,6 +364,7 @@ void TLAppDelegate::popUpSettingsFromStatusItem() {
 
 void TLAppDelegate::panelDidSelectTab(int64_t tab) {
     _env.preferences->setInteger(tab, TLTab);
+    warnIfUnsaved();
 }
 
 void TLAppDelegate::panelDidClickGear(QWidget* gear) {
@@ -487,35 +488,55 @@ void TLAppDelegate::refreshStatusMenu() {
 void TLAppDelegate::setBarMode(int64_t tag) {
     _env.preferences->setInteger(tag, TLBarMode);
     _display.reset();
+    warnIfUnsaved();
     tick();
 }
 
 void TLAppDelegate::setMetric(int64_t tag) {
     _env.preferences->setInteger(tag, TLMetric);
     _display.reset();
+    warnIfUnsaved();
     tick();
 }
 
 void TLAppDelegate::toggleShowCPU() {
     _env.preferences->setBool(!_env.preferences->boolForKey(TLShowCPU), TLShowCPU);
     _display.reset();
+    warnIfUnsaved();
     tick();
 }
 
 void TLAppDelegate::toggleMono() {
     _env.preferences->setBool(!_env.preferences->boolForKey(TLMono), TLMono);
     _display.reset();
+    warnIfUnsaved();
     tick();
 }
 
 void TLAppDelegate::setInterval(double seconds) {
     _env.preferences->setDouble(seconds, TLInterval);
+    warnIfUnsaved();
     restartTimer();
 }
 
 void TLAppDelegate::setRows(int64_t tag) {
     _env.preferences->setInteger(tag, TLRows);
+    warnIfUnsaved();
     _panel->setRowCount(tag);
+}
+
+void TLAppDelegate::warnIfUnsaved() {
+    // Once per run: the value holds until quitting and each later change tries the file again.
+    if (!_env.preferences->lastWriteFailed() || _warnedUnsaved || !_env.alerts) return;
+    _warnedUnsaved = true;
+    closePopover();
+    TLAlert alert;
+    alert.style = TLAlert::Style::Warning;
+    alert.messageText = QStringLiteral("无法保存设置");
+    alert.informativeText =
+        QStringLiteral("设置无法写入 %1。更改在本次运行中有效，但下次启动时会恢复为原来的设置。")
+            .arg(QDir::toNativeSeparators(_env.preferences->path()));
+    _env.alerts->run(alert);
 }
 
 void TLAppDelegate::quit() {

@@ -124,6 +124,8 @@ public:
     const QTimer& timer() const { return _timer; }
 
 private:
+    // After a settings change: tells the user, once per run, when it could not be saved.
+    void warnIfUnsaved();
     QString displayName() const;
     void outsideClickClose();
     TLSettingsState settingsState() const;
@@ -136,6 +138,7 @@ private:
     std::vector<double> _history;
     bool _sampling = false;
     int _monitorToken = 0;
+    bool _warnedUnsaved = false; // told this run that settings cannot be saved
     quint64 _iconKey = 0;
     bool _hasIcon = false;
     // The four display choices, read once and again after the settings menu changed one.

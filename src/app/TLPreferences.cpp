@@ -1,6 +1,7 @@
 #include "app/TLPreferences.h"
 
 #include "sampling/TLCharconv.h"
+#include "sampling/TLPsTable.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -147,9 +148,33 @@ bool encodeValue(const QVariant& value, QByteArray& out) {
     }
 }
 
+// The largest file read: a few hundred bytes are what the program writes; a file of garbage costs
+// no more than this, and what lies beyond is not read.
+constexpr qint64 kMaxFileBytes = 256 * 1024;
+constexpr qsizetype kMaxNameBytes = 256;
+constexpr qsizetype kMaxValueBytes = 4096;
+
+// A key or section name as the program writes them: percent-encoding's unreserved characters and
+// '%'. Anything else on the left of an '=' is damage, not a key to carry along.
+bool isWellFormedName(QByteArrayView raw) {
+    if (raw.isEmpty() || raw.size() > kMaxNameBytes) return false;
+    for (char c : raw) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                        c == '%';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool isWellFormedValue(QByteArrayView raw) {
+    return raw.size() <= kMaxValueBytes &&
+           TLIsValidUTF8(std::string_view(raw.data(), static_cast<size_t>(raw.size())));
+}
+
 // Never reports a format error: QSettings would then drop every key, good ones included.
 bool readPreferences(QIODevice& device, QSettings::SettingsMap& map) {
-    const QByteArray data = device.readAll();
+    const QByteArray data = device.read(kMaxFileBytes);
     QString section; // "" for [General]
     qsizetype start = 0;
     while (start < data.size()) {
@@ -166,13 +191,18 @@ bool readPreferences(QIODevice& device, QSettings::SettingsMap& map) {
             // A header without its ']' is damage, not a new section: the keys below it stay where
             // they were.
             if (close < 0) continue;
-            const QString name = decodeName(QByteArrayView(line).sliced(1, close - 1));
+            const QByteArrayView raw = QByteArrayView(line).sliced(1, close - 1).trimmed();
+            if (!isWellFormedName(raw)) continue;
+            const QString name = decodeName(raw);
             section = name == kGeneralSection ? QString() : name;
             continue;
         }
         const qsizetype equals = line.indexOf('=');
         if (equals < 0) continue;
-        const QString key = decodeName(QByteArrayView(line).first(equals));
+        const QByteArrayView rawKey = QByteArrayView(line).first(equals).trimmed();
+        const QByteArrayView rawValue = QByteArrayView(line).sliced(equals + 1);
+        if (!isWellFormedName(rawKey) || !isWellFormedValue(rawValue)) continue;
+        const QString key = decodeName(rawKey);
         if (key.isEmpty()) continue;
         map.insert(section.isEmpty() ? key : section + u'/' + key,
                    decodeValue(QByteArrayView(line).sliced(equals + 1)));
@@ -354,14 +384,19 @@ bool toBool(const QVariant& value) {
 TLPreferences::TLPreferences(const QString& path) : TLPreferences(path, preferencesFormat()) {}
 
 TLPreferences::TLPreferences(const QString& path, QSettings::Format format)
-    : _settings(path, format) {
+    : _settings(openStore(path, format)) {}
+
+std::unique_ptr<QSettings> TLPreferences::openStore(const QString& path, QSettings::Format format) {
+    auto settings = std::make_unique<QSettings>(path, format);
     // Write through a temporary file renamed over the old one, never in place (the default,
     // stated here because a crash mid-write must not truncate the file).
-    _settings.setAtomicSyncRequired(true);
+    settings->setAtomicSyncRequired(true);
+    return settings;
 }
 
 TLPreferences::TLPreferences(const QString& organization, const QString& application)
-    : _settings(QSettings::NativeFormat, QSettings::UserScope, organization, application) {}
+    : _settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                            organization, application)) {}
 
 TLPreferences& TLPreferences::standard() {
 #ifdef __APPLE__
@@ -405,7 +440,7 @@ void TLPreferences::registerStandardDefaults() {
 }
 
 QVariant TLPreferences::objectForKey(QAnyStringView key) const {
-    QVariant stored = _settings.value(key);
+    QVariant stored = _settings->value(key);
     if (stored.isValid()) return stored;
     return _registered.value(key.toString());
 }
@@ -435,7 +470,18 @@ void TLPreferences::setBool(bool value, QAnyStringView key) {
 }
 
 void TLPreferences::store(QAnyStringView key, const QVariant& value) {
-    _settings.setValue(key, value);
+    if (_writeFailed) {
+        // QSettings keeps reporting its first error for good: a fresh store, holding every value
+        // of this session that did not reach the file, tells whether this write gets through.
+        QVariantMap values;
+        for (const QString& k : _settings->allKeys())
+            values.insert(k, _settings->value(k));
+        _settings = openStore(_settings->fileName(), _settings->format());
+        for (auto it = values.begin(); it != values.end(); ++it)
+            if (_settings->value(it.key()) != it.value()) _settings->setValue(it.key(), it.value());
+    }
+    _settings->setValue(key, value);
     // QSettings keeps a value it could not write and tries again at the next sync.
-    _settings.sync();
+    _settings->sync();
+    _writeFailed = _settings->status() == QSettings::AccessError;
 }

@@ -5,6 +5,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <memory>
+
 // The seven user choices kept in the preference store.
 inline constexpr QLatin1StringView TLInterval{"TLInterval"}; // double, seconds
 inline constexpr QLatin1StringView TLBarMode{"TLBarMode"};   // integer 0…3
@@ -28,7 +30,9 @@ inline constexpr QLatin1StringView TLShowCPU{"TLShowCPU"};   // bool
 //
 // On Linux the store is a line-based INI file that a damaged line cannot take other keys down with:
 // garbage, binary bytes, stray quotes or a truncated last line cost only the line they are on, and
-// the next write leaves a clean file.
+// the next write leaves a clean file. Unknown keys are kept when they are well-formed (a name of
+// letters, digits and percent escapes, a UTF-8 value of at most 4 KiB); other lines are dropped,
+// and only the first 256 KiB of a file are read.
 class TLPreferences {
 public:
     // The store kept in the INI file at path (whose directory is created when missing).
@@ -57,7 +61,10 @@ public:
     void setInteger(qint64 value, QAnyStringView key);
     void setBool(bool value, QAnyStringView key);
 
-    QString path() const { return _settings.fileName(); }
+    QString path() const { return _settings->fileName(); }
+    // Whether the latest write could not reach the file (a read-only or full disk, a directory in
+    // the file's place). The value is kept for this run and written with the next change.
+    bool lastWriteFailed() const { return _writeFailed; }
 
 private:
     TLPreferences(const QString& path, QSettings::Format format);
@@ -69,6 +76,9 @@ private:
     QVariant objectForKey(QAnyStringView key) const;
     void store(QAnyStringView key, const QVariant& value);
 
-    QSettings _settings;
+    static std::unique_ptr<QSettings> openStore(const QString& path, QSettings::Format format);
+
+    std::unique_ptr<QSettings> _settings;
     QVariantMap _registered;
+    bool _writeFailed = false;
 };

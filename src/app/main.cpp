@@ -4,6 +4,7 @@
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLPsRunner.h"
 #include "platform/TLSingleInstance.h"
 #include "platform/TLWindowSystem.h"
 #include "sampling/TLMetrics.h"
@@ -181,8 +182,11 @@ int main(int argc, char** argv) {
                                                              : env.info.displayName);
 
     TLAppDelegate delegate(env);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
+        delegate.applicationWillTerminate();
+        // A process sample waiting for a hanging ps must not hold up the exit.
+        TLStopPsRuns();
+    });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     app.exec();
     return 0;

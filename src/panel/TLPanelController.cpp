@@ -515,16 +515,17 @@ void TLPanelController::runKill(const QVariant& data) {
     // Only the process the menu was built for is signalled: never a pid of 0 or below (a process
     // group, or every process), and never a process that took over the pid since then. Its
     // identity is read again now, after the confirmation, which may have been open for a while.
-    bool delivered = false;
-    uint64_t now = 0;
-    if (target.pid > 0 && target.startTime != 0 && _services.processes &&
-        _services.processes->startTime(target.pid, now) && now == target.startTime)
-        delivered = _services.processes->sendSignal(target.pid, target.signal);
-    if (delivered) return;
+    using Result = TLProcessControl::Result;
+    Result result = Result::Refused;
+    if (target.pid > 0 && _services.processes)
+        result = _services.processes->signalProcess(target.pid, target.startTime, target.signal);
+    if (result == Result::Delivered) return;
 
     TLAlert failure;
     failure.messageText = QStringLiteral("无法结束该进程");
-    failure.informativeText = kKillFailedAdvice;
+    failure.informativeText = result == Result::NotThatProcess
+                                  ? QStringLiteral("所选的进程已经退出，它的进程号现在可能属于另一个进程。")
+                                  : kKillFailedAdvice;
     _services.alerts->run(failure);
 }
 

@@ -17,3 +17,7 @@ public:
     // Starts the tool; null when it cannot be launched.
     virtual std::unique_ptr<TLPsRun> start() = 0;
 };
+
+// Ends every tool started by the runners of this process at once, and makes later starts fail:
+// quitting must not wait for a hanging tool. Thread-safe.
+void TLStopPsRuns();

@@ -53,6 +53,22 @@ public:
     virtual bool startTime(int32_t pid, uint64_t& out) = 0;
     // Sends `signal` to `pid`; true when it was delivered.
     virtual bool sendSignal(int32_t pid, int signal) = 0;
+
+    enum class Result {
+        Delivered,
+        NotThatProcess, // gone, or the pid now belongs to another process
+        Refused,        // no permission (or no pid a process can have)
+    };
+    // Sends `signal` to the process holding `pid` that started at `startTime`, and to no other.
+    // This check-then-send leaves a short window for the pid to change hands between the two;
+    // platforms that can hold on to a process (a pidfd on Linux) close it.
+    virtual Result signalProcess(int32_t pid, uint64_t startTime, int signal) {
+        if (pid <= 0) return Result::Refused;
+        uint64_t now = 0;
+        if (startTime == 0 || !this->startTime(pid, now) || now != startTime)
+            return Result::NotThatProcess;
+        return sendSignal(pid, signal) ? Result::Delivered : Result::Refused;
+    }
 };
 
 class TLAppLauncher {

@@ -1,56 +1,118 @@
 #include "platform/TLSingleInstance.h"
 
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 constexpr char kQuitMessage[] = "quit\n";
 constexpr int kConnectTimeoutMs = 500;
+constexpr int kQuitWaitMs = 2000;
+constexpr int kAcceptRetryMs = 200;
 
-#ifdef __linux__
 // The peer's user id, from the kernel's credentials of the connection.
-bool samePeerUser(qintptr fd) {
+bool samePeerUser(int fd) {
+#ifdef __linux__
     ucred cred{};
     socklen_t len = sizeof cred;
-    if (::getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
     return cred.uid == ::getuid();
-}
 #else
-bool samePeerUser(qintptr fd) {
     uid_t uid = 0;
     gid_t gid = 0;
-    return ::getpeereid(static_cast<int>(fd), &uid, &gid) == 0 && uid == ::getuid();
-}
+    return ::getpeereid(fd, &uid, &gid) == 0 && uid == ::getuid();
 #endif
+}
+
+// $XDG_RUNTIME_DIR when it is a directory of this user that nobody else may enter; else empty.
+QString privateRuntimeDir() {
+    const QByteArray dir = qgetenv("XDG_RUNTIME_DIR");
+    if (dir.isEmpty() || dir.front() != '/') return {};
+    struct stat st {};
+    if (::stat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 077) != 0)
+        return {};
+    return QString::fromLocal8Bit(dir);
+}
+
+// The address of a name: a path, or an abstract name (a leading NUL byte). False when too long.
+bool makeAddress(const QByteArray& name, bool abstract, sockaddr_un& addr, socklen_t& len) {
+    addr = {};
+    addr.sun_family = AF_UNIX;
+    const size_t offset = abstract ? 1 : 0;
+    if (static_cast<size_t>(name.size()) + offset + 1 > sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path + offset, name.constData(), static_cast<size_t>(name.size()));
+    len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
+                                 static_cast<size_t>(name.size()) + (abstract ? 0 : 1));
+    return true;
+}
+
+int newSocket() {
+    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
 } // namespace
 
-TLSingleInstance::TLSingleInstance(const QString& appId, QObject* parent)
-    : QObject(parent), _name(QStringLiteral("%1.%2").arg(appId).arg(::getuid())) {}
+struct TLSingleInstance::Peer {
+    int fd = -1;
+    QSocketNotifier* notifier = nullptr;
+    QByteArray pending; // an incomplete line
+    int received = 0;
+    ~Peer() {
+        hangUp();
+        delete notifier;
+    }
+    void hangUp() {
+        if (notifier) notifier->setEnabled(false);
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
 
-TLSingleInstance::~TLSingleInstance() = default;
+TLSingleInstance::TLSingleInstance(const QString& appId, QObject* parent) : QObject(parent) {
+    const QString dir = privateRuntimeDir();
+    if (!dir.isEmpty()) {
+        _name = dir + u'/' + appId + QStringLiteral(".socket");
+        sockaddr_un addr;
+        socklen_t len = 0;
+        _abstract = !makeAddress(QFile::encodeName(_name), false, addr, len);
+    }
+#ifdef __linux__
+    if (_abstract) _name = QStringLiteral("%1.%2").arg(appId).arg(::getuid());
+#else
+    // No abstract names here: the per-user temporary directory.
+    if (_abstract) {
+        _name = QDir::tempPath() + QStringLiteral("/%1.%2.socket").arg(appId).arg(::getuid());
+        _abstract = false;
+    }
+#endif
+}
+
+TLSingleInstance::~TLSingleInstance() {
+    _peers.clear();
+    _closed.clear();
+    closeListener();
+}
 
 bool TLSingleInstance::isListening() const {
-    return _server && _server->isListening();
+    return _listenFd >= 0;
 }
 
 void TLSingleInstance::start() {
-    {
-        QLocalSocket socket;
-#ifdef __linux__
-        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-#endif
-        socket.connectToServer(_name);
-        if (socket.waitForConnected(kConnectTimeoutMs)) {
-            socket.write(kQuitMessage);
-            socket.waitForBytesWritten(kConnectTimeoutMs);
-            // Give the old copy a moment to quit and release the name.
-            socket.waitForDisconnected(2000);
-        }
-    }
+    askRunningCopyToQuit();
     if (tryListen()) return;
     // The old copy is still shutting down (or hung): keep trying for a while.
     auto* timer = new QTimer(this);
@@ -61,38 +123,170 @@ void TLSingleInstance::start() {
     timer->start();
 }
 
-bool TLSingleInstance::tryListen() {
-    if (!_server) {
-        _server = new QLocalServer(this);
-#ifdef __linux__
-        _server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-#else
-        _server->setSocketOptions(QLocalServer::UserAccessOption);
-#endif
-        connect(_server, &QLocalServer::newConnection, this, &TLSingleInstance::onNewConnection);
+void TLSingleInstance::askRunningCopyToQuit() {
+    sockaddr_un addr;
+    socklen_t len = 0;
+    if (!makeAddress(encodedName(), _abstract, addr, len)) return;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    const timeval timeout{0, kConnectTimeoutMs * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0 &&
+        ::send(fd, kQuitMessage, sizeof kQuitMessage - 1, MSG_NOSIGNAL) > 0) {
+        // Give the old copy a moment to quit and release the name: it hangs up when it has.
+        pollfd p{fd, POLLIN, 0};
+        char buf[64];
+        while (::poll(&p, 1, kQuitWaitMs) > 0 && ::read(fd, buf, sizeof buf) > 0) {
+        }
     }
-    if (_server->isListening()) return true;
-#ifndef __linux__
-    QLocalServer::removeServer(_name);
-#endif
-    return _server->listen(_name);
+    ::close(fd);
 }
 
-void TLSingleInstance::onNewConnection() {
-    while (QLocalSocket* socket = _server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!samePeerUser(socket->socketDescriptor())) {
-            socket->abort();
+QByteArray TLSingleInstance::encodedName() const {
+    return _abstract ? _name.toUtf8() : QFile::encodeName(_name);
+}
+
+bool TLSingleInstance::tryListen() {
+    if (_listenFd >= 0) return true;
+    const QByteArray name = encodedName();
+    sockaddr_un addr;
+    socklen_t len = 0;
+    if (!makeAddress(name, _abstract, addr, len)) return false;
+    int fd = newSocket();
+    if (fd < 0) return false;
+    int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len);
+    if (bound != 0 && errno == EADDRINUSE && !_abstract) {
+        // A socket file is there: a running copy, or one left by a copy that crashed. Only a
+        // file nobody listens on is removed.
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool stale = probe >= 0 &&
+                           ::connect(probe, reinterpret_cast<const sockaddr*>(&addr), len) != 0 &&
+                           errno == ECONNREFUSED;
+        if (probe >= 0) ::close(probe);
+        if (stale && ::unlink(name.constData()) == 0)
+            bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len);
+    }
+    if (bound != 0 || ::listen(fd, 64) != 0) {
+        ::close(fd);
+        return false;
+    }
+    _listenFd = fd;
+    if (!_abstract) {
+        struct stat st {};
+        if (::stat(name.constData(), &st) == 0) _socketInode = st.st_ino;
+    }
+    _notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(_notifier, &QSocketNotifier::activated, this, &TLSingleInstance::acceptPending);
+    return true;
+}
+
+void TLSingleInstance::closeListener() {
+    delete _notifier;
+    _notifier = nullptr;
+    delete _acceptRetry;
+    _acceptRetry = nullptr;
+    if (_listenFd < 0) return;
+    ::close(_listenFd);
+    _listenFd = -1;
+    if (!_abstract && _socketInode != 0) {
+        // Remove the file only if it is still ours, not one a newer copy has put there.
+        const QByteArray path = QFile::encodeName(_name);
+        struct stat st {};
+        if (::stat(path.constData(), &st) == 0 && st.st_ino == _socketInode)
+            ::unlink(path.constData());
+        _socketInode = 0;
+    }
+}
+
+// Called while the process may be out of file descriptors, where UndefinedBehaviorSanitizer's own
+// type check of a member call (which needs a pipe to probe memory) fails and reports a false
+// "invalid vptr": that one check is off here.
+#if defined(__GNUC__)
+__attribute__((no_sanitize("vptr")))
+#endif
+static void
+setNotifierEnabled(QSocketNotifier* notifier, bool enabled) {
+    if (notifier) notifier->setEnabled(enabled);
+}
+
+// Out of descriptors or memory: the connection waits in the backlog. Listening goes on; the
+// notifier rests meanwhile so that it does not spin. (No vptr check: see above.)
+#if defined(__GNUC__)
+__attribute__((no_sanitize("vptr")))
+#endif
+void TLSingleInstance::restAccepting() {
+    setNotifierEnabled(_notifier, false);
+    if (!_acceptRetry) {
+        _acceptRetry = new QTimer(this);
+        _acceptRetry->setSingleShot(true);
+        _acceptRetry->setInterval(kAcceptRetryMs);
+        connect(_acceptRetry, &QTimer::timeout, this,
+                [this] { setNotifierEnabled(_notifier, true); });
+    }
+    _acceptRetry->start();
+}
+
+void TLSingleInstance::acceptPending() {
+    _closed.clear();
+    while (_listenFd >= 0) {
+        const int fd = ::accept4(_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            restAccepting();
+            return;
+        }
+        if (!samePeerUser(fd)) {
+            ::close(fd);
             continue;
         }
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) return;
-            if (socket->readLine() == kQuitMessage) {
-                emit quitRequested();
-                // Release the name at once, so the new copy can take it.
-                _server->close();
-                socket->disconnectFromServer();
-            }
-        });
+        if (_peers.size() >= kMaxPeers) dropPeer(_peers.front().get());
+        auto peer = std::make_unique<Peer>();
+        peer->fd = fd;
+        peer->notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+        Peer* raw = peer.get();
+        connect(peer->notifier, &QSocketNotifier::activated, this, [this, raw] { readPeer(raw); });
+        _peers.push_back(std::move(peer));
     }
+}
+
+void TLSingleInstance::readPeer(Peer* peer) {
+    _closed.clear(); // peers closed in earlier signals; this one is not among them
+    char buf[1024];
+    for (;;) {
+        const ssize_t n = ::read(peer->fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n <= 0) break; // closed or failed
+        peer->received += static_cast<int>(n);
+        if (peer->received > kMaxPeerBytes) break; // a flood: cut off
+        peer->pending.append(buf, n);
+        qsizetype nl;
+        while ((nl = peer->pending.indexOf('\n')) >= 0) {
+            const QByteArray line = peer->pending.left(nl + 1);
+            peer->pending.remove(0, nl + 1);
+            if (line == kQuitMessage) {
+                // Release the name at once, so the new copy can take it; hang up once this copy
+                // has been told, which the new copy waits for.
+                closeListener();
+                emit quitRequested();
+                while (!_peers.empty())
+                    dropPeer(_peers.front().get());
+                return;
+            }
+        }
+    }
+    dropPeer(peer);
+}
+
+// Hangs up at once; the peer's notifier, which may be the one whose signal is running, is deleted
+// at the next signal or with this object.
+void TLSingleInstance::dropPeer(Peer* peer) {
+    for (auto it = _peers.begin(); it != _peers.end(); ++it)
+        if (it->get() == peer) {
+            peer->hangUp();
+            _closed.push_back(std::move(*it));
+            _peers.erase(it);
+            return;
+        }
 }

@@ -1,16 +1,27 @@
 #pragma once
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
+#include <list>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+class QTimer;
 
 // Keeps one running copy per user: a newly started copy asks the running one to quit and takes
 // its place.
 //
-// On Linux the rendezvous is a local socket in the abstract namespace, named after the
-// application identifier and the user id. The kernel releases it when its owner exits, crashed or
-// not, so no stale file can ever stand in the way of a start. Only a peer of the same user may ask
-// an instance to quit.
+// The rendezvous is a local socket. Preferred: a socket file in $XDG_RUNTIME_DIR, a directory only
+// the user can reach, so no other user can take the name first. Where there is no such directory
+// (unset, not the user's own, or open to others), a socket in Linux's abstract namespace, named
+// after the application identifier and the user id, which the kernel releases when its owner
+// exits. Either way only a peer of the same user may ask an instance to quit.
+//
+// The listener survives whatever happens to single connections: a failed accept (no file
+// descriptors left, say) only delays the connection waiting in the backlog. A peer may send a few
+// short lines and no more; every complete line is read, and a peer past the bound is cut off.
 class TLSingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -24,17 +35,37 @@ public:
     // Whether this copy now holds the name.
     bool isListening() const;
 
+    // The socket file's path, or the abstract name (without its leading NUL byte).
     QString serverName() const { return _name; }
+    bool usesAbstractName() const { return _abstract; }
+
+    // Bytes a peer may send before it is cut off, and peers served at a time (the oldest goes).
+    static constexpr int kMaxPeerBytes = 4096;
+    static constexpr size_t kMaxPeers = 32;
 
 signals:
     // A newer copy asked this one to quit.
     void quitRequested();
 
 private:
+    struct Peer;
+
+    void askRunningCopyToQuit();
+    QByteArray encodedName() const;
     bool tryListen();
-    void onNewConnection();
+    void closeListener();
+    void acceptPending();
+    void restAccepting();
+    void readPeer(Peer* peer);
+    void dropPeer(Peer* peer);
 
     QString _name;
-    QLocalServer* _server = nullptr;
+    bool _abstract = true;
+    int _listenFd = -1;
+    unsigned long long _socketInode = 0; // of the socket file this copy created
+    QSocketNotifier* _notifier = nullptr;
+    QTimer* _acceptRetry = nullptr;
+    std::list<std::unique_ptr<Peer>> _peers;
+    std::vector<std::unique_ptr<Peer>> _closed; // hung up, notifiers not yet deleted
     int _retries = 0;
 };

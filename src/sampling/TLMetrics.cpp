@@ -44,6 +44,30 @@ TLSystemStats TLMetrics::sampleSystem() {
 
 namespace {
 
+// A name as the panel may show it: control characters (C0, DEL, C1), which would move the cursor
+// or change colours where the name is printed, become spaces. False when nothing else is left.
+bool cleanName(std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    bool visible = false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += ' ';
+        } else if (c == 0xC2 && i + 1 < name.size() &&
+                   static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
+            out += ' '; // U+0080 … U+009F
+            ++i;
+        } else {
+            out += name[i];
+            visible = visible || c != ' ';
+        }
+    }
+    name = std::move(out);
+    return visible;
+}
+
 // The last component of a path; empty when the path ends in a slash.
 std::string_view lastPathComponent(std::string_view path) {
     const size_t slash = path.rfind('/');
@@ -68,9 +92,9 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
 
     std::vector<TLProc> result;
     result.reserve(_pids.size());
-    std::unordered_map<int32_t, Counters> newCounters;
+    std::unordered_map<ProcKey, Counters, ProcKeyHash> newCounters;
     newCounters.reserve(_pids.size());
-    std::unordered_map<int32_t, std::string> newNames;
+    std::unordered_map<ProcKey, std::string, ProcKeyHash> newNames;
     newNames.reserve(_pids.size());
 
     // Processes that could not be inspected wait for the ps table: their index in `result` and
@@ -82,8 +106,10 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
     std::vector<Pending> pending;
 
     std::string scratch;
-    auto resolveName = [&](int32_t pid, std::string& name) -> bool {
-        if (auto it = _nameCache.find(pid); it != _nameCache.end() && !it->second.empty()) {
+    auto resolveName = [&](const TLProc& proc, std::string& name) -> bool {
+        const int32_t pid = proc.pid;
+        if (auto it = _nameCache.find({pid, proc.startTime});
+            it != _nameCache.end() && !it->second.empty()) {
             name = it->second;
             return true;
         }
@@ -92,13 +118,13 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
             const std::string_view last = lastPathComponent(scratch);
             if (!last.empty()) {
                 name.assign(last);
-                return true;
+                if (cleanName(name)) return true;
             }
         }
         scratch.clear();
         if (_processes->shortName(pid, scratch) && !scratch.empty() && TLIsValidUTF8(scratch)) {
             name = scratch;
-            return true;
+            if (cleanName(name)) return true;
         }
         return false;
     };
@@ -116,7 +142,7 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
             proc.memory = c.footprint;
             proc.startTime = c.startTime;
             if (dt > 0) {
-                if (auto prev = _prevProc.find(pid); prev != _prevProc.end()) {
+                if (auto prev = _prevProc.find({pid, c.startTime}); prev != _prevProc.end()) {
                     const auto [t0, w0] = prev->second;
                     if (c.cpuTimeNs >= t0)
                         proc.cpu = static_cast<double>(c.cpuTimeNs - t0) / 1e9 / dt * 100.0;
@@ -125,8 +151,8 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
                     proc.energy = proc.cpu + TLWakeupEnergyWeight * wakeRate;
                 }
             }
-            newCounters.emplace(pid, Counters{c.cpuTimeNs, c.idleWakeups});
-            if (!resolveName(pid, proc.name)) pending.push_back({result.size(), false});
+            newCounters.emplace(ProcKey{pid, c.startTime}, Counters{c.cpuTimeNs, c.idleWakeups});
+            if (!resolveName(proc, proc.name)) pending.push_back({result.size(), false});
         } else {
             pending.push_back({result.size(), true});
         }
@@ -155,10 +181,12 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
             proc.cpu = row->second.cpu;
             proc.energy = row->second.cpu;
             proc.approximate = true;
-            if (resolveName(proc.pid, proc.name)) continue;
+            if (resolveName(proc, proc.name)) continue;
         }
-        if (row != table.end() && !row->second.name.empty()) {
-            proc.name = row->second.name;
+        std::string fromPs;
+        if (row != table.end()) fromPs = row->second.name;
+        if (cleanName(fromPs)) {
+            proc.name = std::move(fromPs);
         } else {
             char buf[32];
             std::snprintf(buf, sizeof buf, "PID %d", proc.pid);
@@ -175,7 +203,7 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
         result.resize(out);
     }
     for (const TLProc& proc : result)
-        newNames.emplace(proc.pid, proc.name);
+        newNames.emplace(ProcKey{proc.pid, proc.startTime}, proc.name);
 
     // 6. Commit the new state as one step.
     _prevProc = std::move(newCounters);

@@ -6,6 +6,7 @@
 #include "sampling/TLSystemCompute.h"
 #include "sampling/TLSystemStats.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -35,6 +36,19 @@ public:
 private:
     // Previous cumulative counters of a process: CPU time (ns) and wakeups.
     using Counters = std::pair<uint64_t, uint64_t>;
+    // A process, as opposed to a pid: the pid with the start time, so that a process that takes
+    // over the pid of one that ended is a new process (start time 0 when unknown).
+    struct ProcKey {
+        int32_t pid = 0;
+        uint64_t startTime = 0;
+        bool operator==(const ProcKey&) const = default;
+    };
+    struct ProcKeyHash {
+        size_t operator()(const ProcKey& k) const noexcept {
+            return std::hash<uint64_t>()(k.startTime * 0x9E3779B97F4A7C15ULL ^
+                                         static_cast<uint32_t>(k.pid));
+        }
+    };
 
     std::unique_ptr<TLSystemSource> _system;
     std::unique_ptr<TLProcessSource> _processes;
@@ -46,8 +60,8 @@ private:
     uint64_t _totalMem = 0;
 
     // Process sample state.
-    std::unordered_map<int32_t, Counters> _prevProc;
-    std::unordered_map<int32_t, std::string> _nameCache;
+    std::unordered_map<ProcKey, Counters, ProcKeyHash> _prevProc;
+    std::unordered_map<ProcKey, std::string, ProcKeyHash> _nameCache;
     double _prevProcTime = 0;
     std::vector<int32_t> _pids; // reused pid buffer
 };

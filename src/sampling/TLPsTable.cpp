@@ -39,6 +39,8 @@ bool scanInteger(std::string_view& s, Int& out) {
     }
     auto [ptr, ec] = std::from_chars(first, last, out);
     if (ec != std::errc()) return false;
+    // A figure ends at a blank or the end of the line: "0x10" is not 0 followed by a name.
+    if (ptr != last && !isBlank(*ptr)) return false;
     s.remove_prefix(static_cast<size_t>(ptr - s.data()));
     return true;
 }
@@ -118,6 +120,7 @@ bool scanDouble(std::string_view& s, double& out) {
     } else if (ec != std::errc() || ptr != p) {
         return false;
     }
+    if (p != last && !isBlank(*p)) return false;
     s.remove_prefix(static_cast<size_t>(p - s.data()));
     return true;
 }
@@ -169,21 +172,30 @@ bool TLParsePsLine(std::string_view line, int32_t& pid, TLPsEntry& entry) {
     int64_t kib = 0;
     double cpu = 0;
     if (!scanInteger(s, p) || !scanInteger(s, kib) || !scanDouble(s, cpu)) return false;
-    // A negative size is not a size: the line is malformed.
-    if (kib < 0) return false;
+    // Figures no process can have mean a broken or hostile tool: the whole line is dropped.
+    if (p < 1 || p > TLPsMaxPid || kib < 0 || kib > TLPsMaxKiB || !(cpu >= 0.0) ||
+        !(cpu <= TLPsMaxCPU))
+        return false;
     pid = p;
-    constexpr auto maxKiB = static_cast<int64_t>(std::numeric_limits<uint64_t>::max() / 1024);
-    entry.bytes =
-        kib > maxKiB ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(kib) * 1024;
+    entry.bytes = static_cast<uint64_t>(kib) * 1024;
     entry.cpu = cpu;
-    entry.name = std::string(trim(s));
+    std::string_view name = trim(s);
+    if (name.size() > TLPsMaxNameBytes) {
+        // Cut at a character boundary: never in the middle of a UTF-8 sequence.
+        size_t cut = TLPsMaxNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name = trim(name.substr(0, cut));
+    }
+    entry.name = std::string(name);
     return true;
 }
 
 TLPsTable TLParsePsOutput(std::string_view output) {
     TLPsTable table;
     table.reserve(512);
-    while (!output.empty()) {
+    size_t lines = 0;
+    while (!output.empty() && lines++ < TLPsMaxLines) {
         const size_t nl = output.find('\n');
         const std::string_view line = output.substr(0, nl);
         output.remove_prefix(nl == std::string_view::npos ? output.size() : nl + 1);

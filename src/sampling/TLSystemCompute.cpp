@@ -45,14 +45,15 @@ TLSystemStats TLComputeSystemStats(const TLSystemInputs& in, TLCPUHistory& histo
     if (history.hasPrev) {
         const TLCPUTicks& a = history.prev;
         const TLCPUTicks& b = in.cpu;
-        // Differences in double precision: a counter that went down gives a negative term.
-        const double dUser = static_cast<double>(b.user) - static_cast<double>(a.user);
-        const double dSystem = static_cast<double>(b.system) - static_cast<double>(a.system);
-        const double dIdle = static_cast<double>(b.idle) - static_cast<double>(a.idle);
-        const double dNice = static_cast<double>(b.nice) - static_cast<double>(a.nice);
-        const double busy = dUser + dSystem + dNice;
-        const double all = busy + dIdle;
-        if (all > 0) s.cpuPercent = busy * 100.0 / all;
+        // A counter may go backwards (iowait does, and a broken source may): such a term counts
+        // as 0, so the load stays within 0 … 100.
+        const auto delta = [](uint64_t from, uint64_t to) {
+            return to > from ? static_cast<double>(to - from) : 0.0;
+        };
+        const double busy =
+            delta(a.user, b.user) + delta(a.system, b.system) + delta(a.nice, b.nice);
+        const double all = busy + delta(a.idle, b.idle);
+        if (all > 0) s.cpuPercent = std::clamp(busy * 100.0 / all, 0.0, 100.0);
     }
     history.prev = in.cpu;
     history.hasPrev = true;

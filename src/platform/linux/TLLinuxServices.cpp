@@ -3,9 +3,14 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "platform/linux/sampling/TLFd.h"
+
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstring>
@@ -55,6 +60,25 @@ public:
         // pid 0 and negative pids address process groups or every process: never.
         if (pid <= 0) return false;
         return ::kill(pid, signal) == 0;
+    }
+
+    // A pidfd names one process, not a pid: opened first, it still names that process if the pid
+    // changes hands before the signal, and the signal then fails instead of reaching another one.
+    Result signalProcess(int32_t pid, uint64_t startTime, int signal) override {
+        if (pid <= 0) return Result::Refused;
+        TLFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+        if (!pidfd.valid()) {
+            if (errno == ESRCH) return Result::NotThatProcess;
+            return TLProcessControl::signalProcess(pid, startTime, signal); // older kernels
+        }
+        // The pidfd holds the process that had the pid when it was opened: if that is the one
+        // chosen, the pid still shows its start time now.
+        uint64_t now = 0;
+        if (startTime == 0 || !this->startTime(pid, now) || now != startTime)
+            return Result::NotThatProcess;
+        if (::syscall(SYS_pidfd_send_signal, pidfd.get(), signal, nullptr, 0) == 0)
+            return Result::Delivered;
+        return errno == ESRCH ? Result::NotThatProcess : Result::Refused;
     }
 };
 

@@ -12,9 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <thread>
 
 extern char** environ;
@@ -39,12 +42,29 @@ std::vector<std::string> childEnvironment() {
     return env;
 }
 
+// The children running now, so that quitting can end them at once. A child stays listed until just
+// before it is reaped, so its pid cannot have passed to another process while it is listed.
+struct Running {
+    std::mutex mutex;
+    std::set<pid_t> pids;
+    bool stopped = false;
+};
+Running& running() {
+    static Running* r = new Running; // never destroyed: workers may outlive main()
+    return *r;
+}
+
+void killGroup(pid_t pid) {
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+}
+
 // One child process with its output pipe. The destructor makes sure the child is gone and reaped
 // and the reader thread has ended, whatever happened before.
 class PosixPsRun final : public TLPsRun {
 public:
-    PosixPsRun(pid_t pid, TLFd out, Clock::time_point deadline)
-        : _pid(pid), _out(std::move(out)), _deadline(deadline) {
+    PosixPsRun(pid_t pid, TLFd out, Clock::time_point deadline, size_t maxBytes)
+        : _pid(pid), _out(std::move(out)), _deadline(deadline), _maxBytes(maxBytes) {
         _reader = std::thread([this] { drain(); });
     }
     ~PosixPsRun() override {
@@ -77,12 +97,22 @@ private:
             const ssize_t n = ::read(_out.get(), buf, sizeof buf);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) break; // end of file, or an error: keep what was read
-            _data.append(buf, static_cast<size_t>(n));
+            const size_t room = _maxBytes - _data.size();
+            _data.append(buf, std::min(static_cast<size_t>(n), room));
+            if (static_cast<size_t>(n) >= room) {
+                // A tool that prints without end: what is over the bound is dropped, with the
+                // line it cut, and the tool is stopped.
+                const size_t nl = _data.rfind('\n');
+                _data.resize(nl == std::string::npos ? 0 : nl + 1);
+                timedOut = true;
+                break;
+            }
         }
         _out.reset();
         // Wait for the exit until the deadline; then stop the whole group. A pidfd becomes
-        // readable the moment the child exits; without one (older kernels), poll every 1 ms.
-        int status = 0;
+        // readable the moment the child exits; without one (older kernels), poll every 1 ms. The
+        // child is only looked at here, not reaped, until it has left the list of running ones.
+        bool exited = false;
         if (!timedOut) {
 #if defined(__linux__)
             TLFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, _pid, 0)));
@@ -90,8 +120,14 @@ private:
             TLFd pidfd; // no pidfd on macOS: poll every millisecond
 #endif
             for (;;) {
-                const pid_t r = ::waitpid(_pid, &status, WNOHANG);
-                if (r == _pid || (r < 0 && errno != EINTR)) return;
+                siginfo_t info{};
+                const int r =
+                    ::waitid(P_PID, static_cast<id_t>(_pid), &info, WEXITED | WNOHANG | WNOWAIT);
+                if (r < 0 && errno == EINTR) continue;
+                if (r < 0 || info.si_pid == _pid) {
+                    exited = true;
+                    break;
+                }
                 if (msLeft() == 0) break;
                 if (pidfd.valid()) {
                     pollfd p{pidfd.get(), POLLIN, 0};
@@ -101,8 +137,12 @@ private:
                 }
             }
         }
-        ::kill(-_pid, SIGKILL);
-        ::kill(_pid, SIGKILL);
+        {
+            std::lock_guard lock(running().mutex);
+            running().pids.erase(_pid);
+        }
+        if (!exited) killGroup(_pid);
+        int status = 0;
         while (::waitpid(_pid, &status, 0) < 0 && errno == EINTR) {
         }
     }
@@ -110,6 +150,7 @@ private:
     pid_t _pid;
     TLFd _out;
     Clock::time_point _deadline;
+    size_t _maxBytes;
     std::string _data;
     std::thread _reader;
 };
@@ -136,8 +177,9 @@ struct SpawnSetup {
 } // namespace
 
 TLPosixPsRunner::TLPosixPsRunner(std::string program, std::vector<std::string> args,
-                                 std::chrono::milliseconds timeout)
-    : _program(std::move(program)), _args(std::move(args)), _timeout(timeout) {}
+                                 std::chrono::milliseconds timeout, size_t maxBytes)
+    : _program(std::move(program)), _args(std::move(args)), _timeout(timeout), _maxBytes(maxBytes) {
+}
 
 std::unique_ptr<TLPosixPsRunner> TLPosixPsRunner::standard() {
     return std::make_unique<TLPosixPsRunner>(
@@ -191,11 +233,24 @@ std::unique_ptr<TLPsRun> TLPosixPsRunner::start() {
 
     const auto deadline = Clock::now() + _timeout;
     pid_t pid = 0;
-    if (posix_spawn(&pid, _program.c_str(), &setup.actions, &setup.attr, argv.data(),
-                    envp.data()) != 0)
-        return nullptr;
+    {
+        // Listed before anyone else can see it; nothing is started once quitting has begun.
+        std::lock_guard lock(running().mutex);
+        if (running().stopped) return nullptr;
+        if (posix_spawn(&pid, _program.c_str(), &setup.actions, &setup.attr, argv.data(),
+                        envp.data()) != 0)
+            return nullptr;
+        running().pids.insert(pid);
+    }
     writeEnd.reset(); // only the child writes
-    return std::make_unique<PosixPsRun>(pid, std::move(readEnd), deadline);
+    return std::make_unique<PosixPsRun>(pid, std::move(readEnd), deadline, _maxBytes);
+}
+
+void TLStopPsRuns() {
+    std::lock_guard lock(running().mutex);
+    running().stopped = true;
+    for (const pid_t pid : running().pids)
+        killGroup(pid);
 }
 
 std::unique_ptr<TLPsRunner> TLMakePsRunner() {

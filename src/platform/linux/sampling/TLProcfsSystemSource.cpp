@@ -33,6 +33,29 @@ bool parseAvg10(std::string_view line, double& out) {
     return true;
 }
 
+// Memory available without swapping where the kernel does not say (before Linux 3.14, and some
+// containers): the kernel's own estimate, free memory plus the page cache and the slab it can
+// reclaim, without the small low-watermark reserve it takes off (not in meminfo). Old kernels
+// without the file LRU lines count Cached + Buffers as page cache. Never above MemTotal.
+uint64_t estimatedAvailable(std::string_view text) {
+    uint64_t total = 0, free = 0, activeFile = 0, inactiveFile = 0, slab = 0;
+    TLFindKeyValue(text, "MemTotal", total);
+    TLFindKeyValue(text, "MemFree", free);
+    TLFindKeyValue(text, "SReclaimable", slab);
+    uint64_t cache = 0;
+    if (TLFindKeyValue(text, "Active(file)", activeFile) &&
+        TLFindKeyValue(text, "Inactive(file)", inactiveFile)) {
+        cache = activeFile + inactiveFile;
+    } else {
+        uint64_t cached = 0, buffers = 0;
+        TLFindKeyValue(text, "Cached", cached);
+        TLFindKeyValue(text, "Buffers", buffers);
+        cache = cached + buffers;
+    }
+    const uint64_t estimate = free + cache + slab;
+    return estimate < total ? estimate : total;
+}
+
 } // namespace
 
 TLProcfsSystemSource::TLProcfsSystemSource(std::string root) {
@@ -88,9 +111,9 @@ bool TLProcfsSystemSource::readVM(TLVMCounters& out) {
     if (!_meminfoFresh) return false;
     const std::string_view text(_buf, static_cast<size_t>(_len));
     uint64_t total = 0, free = 0, available = 0;
-    if (!TLFindKeyValue(text, "MemTotal", total) || !TLFindKeyValue(text, "MemFree", free) ||
-        !TLFindKeyValue(text, "MemAvailable", available))
+    if (!TLFindKeyValue(text, "MemTotal", total) || !TLFindKeyValue(text, "MemFree", free))
         return false;
+    if (!TLFindKeyValue(text, "MemAvailable", available)) available = estimatedAvailable(text);
     // Absent fields (older kernels) count as 0.
     uint64_t sunreclaim = 0, kstack = 0, pagetables = 0, secpagetables = 0, percpu = 0, zswap = 0;
     TLFindKeyValue(text, "SUnreclaim", sunreclaim);
