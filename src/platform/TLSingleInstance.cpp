@@ -60,8 +60,39 @@ bool makeAddress(const QByteArray& name, bool abstract, sockaddr_un& addr, sockl
     return true;
 }
 
+#ifndef SOCK_CLOEXEC
+// Where sockets cannot be given these flags as they are made (macOS), they get them right after;
+// the program starts no other program in between.
+void setCloseOnExec(int fd, bool nonBlocking) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (nonBlocking) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+#endif
+
+// A local stream socket that is not inherited by programs Tide starts.
+int localSocket(bool nonBlocking) {
+#ifdef SOCK_CLOEXEC
+    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+#else
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd >= 0) setCloseOnExec(fd, nonBlocking);
+    return fd;
+#endif
+}
+
+// The next waiting connection, non-blocking and not inherited, or -1 with errno set.
+int acceptPeer(int listenFd) {
+#ifdef SOCK_CLOEXEC
+    return ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+#else
+    const int fd = ::accept(listenFd, nullptr, nullptr);
+    if (fd >= 0) setCloseOnExec(fd, true);
+    return fd;
+#endif
+}
+
 int newSocket() {
-    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    return localSocket(true);
 }
 
 } // namespace
@@ -127,7 +158,7 @@ void TLSingleInstance::askRunningCopyToQuit() {
     sockaddr_un addr;
     socklen_t len = 0;
     if (!makeAddress(encodedName(), _abstract, addr, len)) return;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = localSocket(false);
     if (fd < 0) return;
     const timeval timeout{0, kConnectTimeoutMs * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
@@ -158,7 +189,7 @@ bool TLSingleInstance::tryListen() {
     if (bound != 0 && errno == EADDRINUSE && !_abstract) {
         // A socket file is there: a running copy, or one left by a copy that crashed. Only a
         // file nobody listens on is removed.
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int probe = localSocket(false);
         const bool stale = probe >= 0 &&
                            ::connect(probe, reinterpret_cast<const sockaddr*>(&addr), len) != 0 &&
                            errno == ECONNREFUSED;
@@ -229,7 +260,7 @@ void TLSingleInstance::restAccepting() {
 void TLSingleInstance::acceptPending() {
     _closed.clear();
     while (_listenFd >= 0) {
-        const int fd = ::accept4(_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd = acceptPeer(_listenFd);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
