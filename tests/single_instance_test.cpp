@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocalServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
