@@ -31,9 +31,16 @@ TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& scree
 #ifdef TIDE_WAYLAND
 
 // The protocol names an argument `namespace`, a C++ keyword.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wkeyword-macro"
+#endif
 #define namespace namespace_
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #undef namespace
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 
 #include <QEnterEvent>
 #include <QMouseEvent>
