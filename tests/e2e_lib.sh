@@ -86,6 +86,17 @@ start_tide() {
     pids+=("$started")
 }
 
+# "id x y w h" of the viewable window of a process titled 潮汐 and as wide as the panel: the
+# panel shown as an ordinary window when no tray runs.
+titled_window_of() {
+    local id
+    for id in $(xdotool search --pid "$1" --name '^潮汐$' 2>/dev/null); do
+        windows_of "$1" | awk -v id="$id" '$1 == id && $4 == 322 { print; found = 1 }
+            END { exit !found }' && return 0
+    done
+    return 1
+}
+
 # The windows of a process: "id x y width height" for each viewable one.
 windows_of() {
     local id info

@@ -24,12 +24,16 @@ done
 # --- the X server and the tray
 start_xvfb
 
-$orphan_guard trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-    --transparent false >"$tmp/trayer.log" 2>&1 &
-pids+=($!)
-# trayer's panel window appears once it owns the tray selection.
-wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
-    fail "trayer did not start: $(cat "$tmp/trayer.log")"
+start_trayer() {
+    $orphan_guard trayer --edge top --align right --widthtype request --height 24 \
+        --SetDockType true --transparent false >"$tmp/trayer.log" 2>&1 &
+    trayer=$!
+    pids+=("$trayer")
+    # trayer's panel window appears once it owns the tray selection.
+    wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
+        fail "trayer did not start: $(cat "$tmp/trayer.log")"
+}
+start_trayer
 
 # The tray icon: a small window of ours that the tray embeds (its parent is not the root).
 find_icon() {
@@ -165,6 +169,23 @@ ICX=$((IX + IW / 2))
 ICY=$((IY + IH / 2))
 grep -q '^TLRows=12$' "$PREFS" || fail "the second start lost the preference"
 
+# --- the tray ends and starts again: the window titled 潮汐 while there is none, then the icon
+kill "$trayer"
+trayer_gone() { ! alive "$trayer"; }
+wait_for 10 trayer_gone || fail "trayer did not end"
+# The end of the tray's window tells tide at once: the window follows the 4 s grace, long before
+# tide would look for a tray again by itself.
+wait_for 12 titled_window_of "$second" >/dev/null ||
+    fail "no window titled 潮汐 appeared after the tray ended: $(cat "$tmp/tide2.log")"
+start_trayer
+no_titled_window() { ! titled_window_of "$second" >/dev/null; }
+wait_for 12 no_titled_window || fail "the window stayed after the tray started again"
+wait_for 12 find_icon "$second" >"$tmp/icon" || fail "the icon did not come back to the new tray"
+read -r ICON IX IY IW IH <"$tmp/icon"
+ICX=$((IX + IW / 2))
+ICY=$((IY + IH / 2))
+echo "tray restart: window while it was gone, icon back in the new tray"
+
 # --- 退出, the last menu entry, ends it
 sleep 0.5
 click_icon 3
@@ -175,4 +196,4 @@ second_gone() { ! alive "$second"; }
 wait_for 10 second_gone || fail "退出 did not end tide"
 wait "$second" && status=0 || status=$?
 [ "$status" -eq 0 ] || fail "退出 ended tide with status $status"
-echo "e2e: tray icon, panel, outside click, settings menu, preference, replacement and quit all passed"
+echo "e2e: tray icon, panel, outside click, settings menu, preference, replacement, tray restart and quit all passed"

@@ -2,10 +2,16 @@
 
 #include <QDir>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <cmath>
 #include <cstdio>
+#include <dirent.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +46,34 @@ std::pair<int, int> inkedRows(const QImage& image) {
                 break;
             }
     return {first, last};
+}
+
+// Voluntary context switches of every thread but the calling one: a thread that was handed work
+// shows up as a new entry or a higher count.
+std::map<std::string, long> otherThreadsWakeups() {
+    std::map<std::string, long> out;
+    const std::string self = std::to_string(gettid());
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return out;
+    while (const dirent* e = readdir(dir)) {
+        const std::string tid = e->d_name;
+        if (tid == "." || tid == ".." || tid == self) continue;
+        std::ifstream status("/proc/self/task/" + tid + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                out[tid] = std::stol(line.substr(24));
+    }
+    closedir(dir);
+    return out;
+}
+
+bool otherThreadsWoke(const std::map<std::string, long>& before) {
+    for (const auto& [tid, count] : otherThreadsWakeups()) {
+        const auto it = before.find(tid);
+        if (it == before.end() || it->second != count) return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -243,4 +277,34 @@ TEST(TrayIcon, MenuBarGaugeLinesAreSharpAtOneAndTwoTimes) {
     }
     EXPECT_EQ(TLMenuBarGaugeTop(1.0), 5.0);
     EXPECT_EQ(TLMenuBarGaugeTop(2.0), 5.5);
+}
+
+// Every size of the icon is painted on the calling thread: Qt's raster engine would hand larger
+// fills to its thread pool, which costs two thread wakeups a fill on every tick that changes
+// the icon. A large translucent stroke painted directly must reach the pool, or the check could
+// not fail.
+TEST(TrayIcon, IsPaintedWithoutWakingOtherThreads) {
+    QImage big(200, 200, QImage::Format_ARGB32_Premultiplied);
+    big.fill(Qt::transparent);
+    {
+        const auto before = otherThreadsWakeups();
+        QPainter p(&big);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath outline;
+        outline.addRoundedRect(QRectF(10.5, 10.5, 170, 170), 20, 20);
+        p.strokePath(outline, QPen(QColor(0, 0, 0, 128), 3)); // blended, not a plain fill
+        p.end();
+        ASSERT_TRUE(otherThreadsWoke(before)) << "a large stroke did not reach the pool";
+    }
+    for (const std::optional<TLAppearance> tray :
+         {std::optional(TLAppearance::Light), std::optional(TLAppearance::Dark),
+          std::optional<TLAppearance>()}) {
+        for (int64_t mode : {0, 1, 3}) {
+            const TLTrayIconContent c = TLTrayIconContentFor(presentation(mode, true));
+            const auto before = otherThreadsWakeups();
+            const TLTrayIcon icon = TLMakeTrayIcon(c, tray);
+            EXPECT_FALSE(otherThreadsWoke(before)) << "mode " << mode;
+            EXPECT_FALSE(icon.icon.isNull());
+        }
+    }
 }

@@ -7,12 +7,9 @@
 #include <QHash>
 #include <QPainter>
 #include <QPixmap>
-#include <QSemaphore>
-#include <QThread>
-#include <QThreadPool>
 
 #include <cmath>
-#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -44,51 +41,68 @@ QFont fittedFontByGlyphs(const QString& text, qreal width, qreal height) {
     return font;
 }
 
-// Draws text centred in a box, scaled down horizontally when even the smallest font is too wide.
-// With `byGlyphs` the text's own glyphs are centred and fill the box's height; otherwise the
-// font's ascent and descent are.
-void drawFitted(QPainter& p, const QRectF& box, const QString& text, int maxPx, const QColor& ink,
-                bool byGlyphs = false) {
-    const QFont font = byGlyphs ? fittedFontByGlyphs(text, box.width(), box.height())
-                                : fittedFont(text, box.width(), maxPx);
-    const QFontMetricsF fm(font);
+// Text centred in a box, scaled down horizontally when even the smallest font is too wide. With
+// `byGlyphs` the text's own glyphs are centred and fill the box's height; otherwise the font's
+// ascent and descent are. Laid out once, drawn as often as needed.
+struct FittedText {
+    QString text;
+    QFont font;
+    QPointF origin; // the baseline's left end
+    qreal xScale = 1;
+    QColor ink;
+
+    void draw(QPainter& p) const {
+        p.save();
+        p.setFont(font);
+        p.setPen(ink);
+        p.translate(origin);
+        if (xScale != 1) p.scale(xScale, 1);
+        p.drawText(QPointF(0, 0), text);
+        p.restore();
+    }
+};
+
+FittedText fitText(const QRectF& box, const QString& text, int maxPx, const QColor& ink,
+                   bool byGlyphs = false) {
+    FittedText out{text,
+                   byGlyphs ? fittedFontByGlyphs(text, box.width(), box.height())
+                            : fittedFont(text, box.width(), maxPx),
+                   {},
+                   1,
+                   ink};
+    const QFontMetricsF fm(out.font);
     const qreal w = fm.horizontalAdvance(text);
-    p.save();
-    p.setFont(font);
-    p.setPen(ink);
     qreal baseline = box.center().y() + (fm.ascent() - fm.descent()) / 2;
     if (byGlyphs) {
         const QRectF glyphs = fm.tightBoundingRect(text);
         baseline = box.center().y() - (glyphs.top() + glyphs.bottom()) / 2;
     }
     if (w > box.width()) {
-        p.translate(box.left(), baseline);
-        p.scale(box.width() / w, 1);
-        p.drawText(QPointF(0, 0), text);
+        out.origin = QPointF(box.left(), baseline);
+        out.xScale = box.width() / w;
     } else {
-        p.drawText(QPointF(box.center().x() - w / 2, baseline), text);
+        out.origin = QPointF(box.center().x() - w / 2, baseline);
     }
-    p.restore();
+    return out;
 }
 
-// Runs `paint` on a thread of Qt's global pool and waits for it. Qt's raster engine splits every
-// fill of more than about a hundred spans into jobs for that pool and waits for them, unless it
-// already runs on one of the pool's threads: for icons this small the hand-offs cost more than
-// the painting, and woke two pool threads a dozen times for every icon drawn. One hand-off
-// instead, and no thread is started that the pool does not already keep.
+// Qt's raster engine hands every fill of more than about a hundred spans to its global thread
+// pool and waits for the pool, unless it already runs on one of the pool's threads. For pictures
+// this small the hand-offs cost more than the painting and wake two threads for every fill. Drawn
+// in bands of a few device rows, no fill reaches that size and everything stays on the calling
+// thread. A band's clip lies on whole device rows: the picture is the one a single pass draws,
+// but for the rounding of some antialiased edge pixels.
+constexpr int kBandRows = 8;
+
 template <class F>
-void paintInOneJob(F&& paint) {
-    QThreadPool* pool = QThreadPool::globalInstance();
-    if (pool->contains(QThread::currentThread())) {
-        paint();
-        return;
+void paintInBands(QImage& image, F&& paint) {
+    const qreal dpr = image.devicePixelRatio();
+    const qreal width = image.width() / dpr;
+    for (int y = 0; y < image.height(); y += kBandRows) {
+        QPainter p(&image);
+        p.setClipRect(QRectF(0, y / dpr, width, kBandRows / dpr));
+        paint(p);
     }
-    QSemaphore done;
-    pool->start([&] {
-        paint();
-        done.release();
-    });
-    done.acquire();
 }
 
 // The 2x rendering of the standard slot decides: when its pixels do not change, no size the tray
@@ -137,11 +151,18 @@ QImage withRim(const QImage& picture, int radius, const QColor& rimColor) {
             // A half-covered neighbour already gives a full rim: antialiased edges must not fade
             // it where the bar is light.
             const int alpha = std::min(255, 2 * a) * rimColor.alpha() / 255;
-            out[x] = qPremultiply(qRgba(rimColor.red(), rimColor.green(), rimColor.blue(), alpha));
+            const QRgb under =
+                qPremultiply(qRgba(rimColor.red(), rimColor.green(), rimColor.blue(), alpha));
+            // The picture over its rim (both premultiplied).
+            const QRgb over = reinterpret_cast<const QRgb*>(picture.constScanLine(y))[x];
+            const int keep = 255 - qAlpha(over);
+            const auto mix = [keep](int top, int bottom) {
+                return std::min(255, top + (bottom * keep + 127) / 255);
+            };
+            out[x] = qRgba(mix(qRed(over), qRed(under)), mix(qGreen(over), qGreen(under)),
+                           mix(qBlue(over), qBlue(under)), mix(qAlpha(over), qAlpha(under)));
         }
     }
-    QPainter p(&rim);
-    p.drawImage(QPointF(0, 0), picture);
     return rim;
 }
 
@@ -159,9 +180,6 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
     QImage image(QSize(size, size) * dpr, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
     image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
     const QColor ink = TLStatusBarTemplateInk(trayAppearance);
     const qreal s = size;
 
@@ -172,32 +190,40 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
     const qreal gaugeScale = hasCPU ? s * 0.36 / TLStatusBarImageHeight : s / TLStatusBarImageWidth;
     const qreal gaugeW = TLStatusBarImageWidth * gaugeScale;
     const qreal gaugeH = TLStatusBarImageHeight * gaugeScale;
+    const qreal gaugeTop = hasText ? s - gaugeH : (s - gaugeH) / 2;
+    // The gauge's outline starts 1 point below its box: the text may use that point.
+    const qreal textBottom = c.gauge ? gaugeTop + gaugeScale : s;
 
-    qreal textBottom = s;
-    if (c.gauge) {
-        const qreal top = hasText ? s - gaugeH : (s - gaugeH) / 2;
-        p.save();
-        p.translate((s - gaugeW) / 2, top);
-        p.scale(gaugeScale, gaugeScale);
-        TLStatusBarImage(c.gaugeColor, c.gaugeTemplate, c.fraction).draw(p, trayAppearance, ink);
-        p.restore();
-        // The gauge's outline starts 1 point below its box: the text may use that point.
-        textBottom = top + gaugeScale;
-    }
+    std::vector<FittedText> lines;
     if (hasText) {
         const int maxPx = static_cast<int>(std::floor(s * (c.gauge ? 0.5 : 0.62)));
         if (hasCPU) {
             // Two lines of figures over the gauge: each line's glyphs take its whole band but
             // for a pixel between the lines.
             const qreal h = textBottom / 2;
-            drawFitted(p, QRectF(0, 0, s, h - 1), c.figure, maxPx, ink, true);
+            lines.push_back(fitText(QRectF(0, 0, s, h - 1), c.figure, maxPx, ink, true));
             QColor dim = ink;
             dim.setAlphaF(ink.alphaF() * 0.8f);
-            drawFitted(p, QRectF(0, h, s, h - 1), c.cpu, maxPx, dim, true);
+            lines.push_back(fitText(QRectF(0, h, s, h - 1), c.cpu, maxPx, dim, true));
         } else {
-            drawFitted(p, QRectF(0, 0, s, textBottom), c.figure, maxPx, ink);
+            lines.push_back(fitText(QRectF(0, 0, s, textBottom), c.figure, maxPx, ink));
         }
     }
+
+    const TLGaugeImage gauge = TLStatusBarImage(c.gaugeColor, c.gaugeTemplate, c.fraction);
+    paintInBands(image, [&](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        if (c.gauge) {
+            p.save();
+            p.translate((s - gaugeW) / 2, gaugeTop);
+            p.scale(gaugeScale, gaugeScale);
+            gauge.draw(p, trayAppearance, ink);
+            p.restore();
+        }
+        for (const FittedText& line : lines)
+            line.draw(p);
+    });
     return image;
 }
 
@@ -252,25 +278,13 @@ TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance bar) {
 }
 
 quint64 TLTrayIconKey(const TLTrayIconContent& c, std::optional<TLAppearance> trayAppearance) {
-    QImage image;
-    paintInOneJob([&] { image = TLRenderTrayIcon(c, 22, 2.0, trayAppearance); });
-    return keyOf(image);
+    return keyOf(TLRenderTrayIcon(c, 22, 2.0, trayAppearance));
 }
 
 TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& c, std::optional<TLAppearance> trayAppearance) {
     TLTrayIcon out;
-    constexpr int kSizes[] = {16, 22, 24, 32, 48, 64};
-    QImage images[std::size(kSizes)];
-    QImage keyImage;
-    // Every size and the key's rendering in one job: one hand-off per new picture.
-    paintInOneJob([&] {
-        for (size_t i = 0; i < std::size(kSizes); ++i)
-            images[i] = TLRenderTrayIcon(c, kSizes[i], 1.0, trayAppearance);
-        keyImage = TLRenderTrayIcon(c, 22, 2.0, trayAppearance);
-    });
-    // Pixmaps belong to the main thread.
-    for (const QImage& image : images)
-        out.icon.addPixmap(QPixmap::fromImage(image));
-    out.key = keyOf(keyImage);
+    for (int size : {16, 22, 24, 32, 48, 64})
+        out.icon.addPixmap(QPixmap::fromImage(TLRenderTrayIcon(c, size, 1.0, trayAppearance)));
+    out.key = TLTrayIconKey(c, trayAppearance);
     return out;
 }

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Qt's raster engine hands parts of larger fills to the global thread pool and waits for
     // them. The monitor's pictures are small: one pool thread serves them with the fewest
-    // wakeups (the tray icon is drawn on it in a single job).
+    // wakeups (the tray icon is drawn in bands that never reach the pool).
     QThreadPool::globalInstance()->setMaxThreadCount(1);
     app.setQuitOnLastWindowClosed(false);
     // The name trays show for the item (a StatusNotifierItem's title and id) is the application

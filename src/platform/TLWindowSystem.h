@@ -1,6 +1,10 @@
 #pragma once
+#include <QObject>
 #include <QRect>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 // Facts about the window system that Qt does not expose.
 
@@ -17,6 +21,12 @@ class QWidget;
 // Whether a system tray that embeds icons (an XEmbed tray, which owns the selection
 // _NET_SYSTEM_TRAY_Sn of the screen) runs on this X display. False elsewhere.
 bool TLXEmbedTrayPresent();
+
+// Calls `changed` whenever a tray host may have come or gone: an embedding tray announcing itself
+// or its window ending (X11), a StatusNotifierItem watcher starting or ending on the session bus,
+// or a host registering or unregistering with it. It checks nothing itself: the caller asks who
+// is there. The returned object stops the watching when deleted.
+std::unique_ptr<QObject> TLWatchTrayHosts(std::function<void()> changed);
 
 // Keeps a window that is about to be shown out of the taskbar and the pager (a popup of the
 // tray, not a window of its own). Call before each show: window managers forget it on hiding.

@@ -63,9 +63,13 @@ bool trayHostPresent() {
 }
 
 // How often the item looks for a tray host: often while there is none (a desktop that starts
-// its panel after us), seldom once there is one.
+// its panel after us). Once one shows the item, the hosts' own announcements tell when to look
+// again (the tray ending, a watcher or host leaving the bus); the rare look after that is only
+// for a host that leaves without a word.
 constexpr int kHostCheckWithoutTrayMs = 1000;
-constexpr int kHostCheckWithTrayMs = 3000;
+constexpr int kHostCheckWithTrayMs = 30000;
+// A host's announcement is followed by its setting up: look a moment later, once for a burst.
+constexpr int kHostCheckAfterEventMs = 250;
 
 // The item in the tray. Qt decides once per process, when the first tray icon is made, whether
 // it talks to a StatusNotifierItem host over D-Bus or to an embedding tray; made before any host
@@ -74,11 +78,17 @@ constexpr int kHostCheckWithTrayMs = 3000;
 class TrayStatusItem final : public TLStatusItem {
 public:
     TrayStatusItem() {
+        _hostCheck.setSingleShot(true);
         connect(&_hostCheck, &QTimer::timeout, this, [this] { checkHost(); });
+#ifndef __APPLE__
+        _hostWatch = TLWatchTrayHosts([this] { _hostCheck.start(kHostCheckAfterEventMs); });
+#endif
         checkHost();
     }
 
-    bool trayAvailable() const override { return _trayAvailable; }
+    bool trayAvailable() const override {
+        return _trayAvailable;
+    }
 
     void setIcon(const QIcon& icon, quint64 key) override {
         if (_hasIcon && key == _key) return;
@@ -90,7 +100,9 @@ public:
             if (!_tray->isVisible()) _tray->show();
         }
     }
-    void setTitle(const QString& title) override { _title = title; }
+    void setTitle(const QString& title) override {
+        _title = title;
+    }
     void setToolTip(const QString& toolTip) override {
         _toolTip = toolTip;
         publishToolTip();
@@ -100,7 +112,9 @@ public:
         if (suppressed) QToolTip::hideText();
         publishToolTip();
     }
-    QRect geometry() const override { return _tray ? _tray->geometry() : QRect(); }
+    QRect geometry() const override {
+        return _tray ? _tray->geometry() : QRect();
+    }
     QRect anchor() const override {
         const QRect g = geometry();
         if (g.isValid() && !g.isEmpty()) return g;
@@ -216,6 +230,7 @@ private:
 
     std::unique_ptr<QSystemTrayIcon> _tray;
     QTimer _hostCheck;
+    std::unique_ptr<QObject> _hostWatch;
     bool _trayAvailable = false;
     QIcon _icon;
     QString _title;
