@@ -414,8 +414,21 @@ TEST(PanelCommands, MenuItemsRunAfterTheMenuClosesAndSurviveAReRender) {
     QPointer<QMenu> menu = f.panel.rows()[0]->menu();
     ASSERT_FALSE(menu.isNull());
 
-    // A refresh arrives while the confirmation is open and replaces the row's menu.
-    f.alerts.whileShown = [&] { f.panel.renderProcesses(&procs); };
+    // A refresh that shows the same process keeps the row's menu.
+    f.panel.renderProcesses(&procs);
+    EXPECT_EQ(f.panel.rows()[0]->menu(), menu.data());
+    // The same pid and name with another start time is another process: a new menu.
+    const std::vector<TLProc> reused = {proc(9, "app", MiB, 0, false, 2)};
+    f.panel.renderProcesses(&reused);
+    EXPECT_NE(f.panel.rows()[0]->menu(), menu.data());
+    f.panel.renderProcesses(&procs);
+    menu = f.panel.rows()[0]->menu();
+
+    // A refresh arrives while the confirmation is open: another process took the row, and its
+    // menu replaces this one.
+    const std::vector<TLProc> next = {proc(10, "other", 2 * MiB, 0, false, 1)};
+    f.processes.startTimes[10] = 1;
+    f.alerts.whileShown = [&] { f.panel.renderProcesses(&next); };
     menu->actions()[3]->trigger();
     EXPECT_TRUE(f.alerts.shown.empty()); // not yet: from the event loop
     QApplication::processEvents();
@@ -425,5 +438,5 @@ TEST(PanelCommands, MenuItemsRunAfterTheMenuClosesAndSurviveAReRender) {
     f.alerts.whileShown = nullptr;
     f.panel.rows()[0]->menu()->actions()[2]->trigger();
     QApplication::processEvents();
-    EXPECT_EQ(f.clipboard.texts, (std::vector<QString>{"app"}));
+    EXPECT_EQ(f.clipboard.texts, (std::vector<QString>{"other"}));
 }

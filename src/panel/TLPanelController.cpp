@@ -9,6 +9,7 @@
 #include "widgets/TLProcRow.h"
 #include "widgets/TLSparkView.h"
 #include "widgets/TLStackedBarView.h"
+#include "widgets/TLTextLabel.h"
 
 #include <QAction>
 #include <QGridLayout>
@@ -58,7 +59,7 @@ const QString kKillFailedAdvice =
 
 QLabel* makeLabel(const QString& text, const QFont& font, const TLColor& color,
                   Qt::Alignment alignment = Qt::AlignLeft) {
-    auto* label = new QLabel(text);
+    auto* label = new TLTextLabel(text);
     label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     label->setWordWrap(false);
@@ -367,7 +368,9 @@ void TLPanelController::renderSystem(const TLSystemStats& s, const std::vector<d
                                                TLFormatBytes(s.swapTotal)
                                          : QStringLiteral("未启用"));
     _cpuValue->setText(TLFormatPercent(s.cpuPercent, 1));
-    updateViewSize();
+    // New figures do not change the panel's size: on screen, the labels' own layout requests
+    // place them before the next paint. Off screen (snapshots, tests) nothing would.
+    if (!_view->isVisible()) updateViewSize();
 }
 
 // --- Process list and tabs --------------------------------------------------------------------
@@ -426,22 +429,31 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
     }
     const TLColor tint = memoryTab ? TLColorApp() : TLColorCompressed();
 
+    bool rowsChanged = false;
     for (qsizetype i = 0; i < _rows.size(); ++i) {
         TLProcRow* row = _rows[i];
-        if (i >= _rowCount || static_cast<size_t>(i) >= sorted.size()) {
-            row->setHidden(true);
-            continue;
-        }
+        const bool hidden = i >= _rowCount || static_cast<size_t>(i) >= sorted.size();
+        rowsChanged |= row->isHidden() != hidden;
+        row->setHidden(hidden);
+        if (hidden) continue;
         const TLProc& p = *sorted[static_cast<size_t>(i)];
-        row->setHidden(false);
         row->setPid(p.pid);
         row->setTint(tint);
         const QString value = memoryTab ? TLFormatBytes(p.memory) : TLFormatFixed(p.energy, 1);
         row->setRank(i, QString::fromStdString(p.name), value, key(p) / scale, p.approximate);
-        row->setMenu(menuForProc(p));
+        // The menu names the process and carries what identifies it; a process whose start
+        // time is unknown is looked up afresh each time.
+        if (_menuFor.size() < static_cast<size_t>(_rows.size())) _menuFor.resize(_rows.size());
+        MenuFor& made = _menuFor[static_cast<size_t>(i)];
+        if (!row->menu() || p.startTime == 0 || made.pid != p.pid ||
+            made.startTime != p.startTime || made.name != p.name) {
+            row->setMenu(menuForProc(p));
+            made = {p.pid, p.startTime, p.name};
+        }
     }
     _footNote->setText(memoryTab ? kFootNoteMemory : kFootNoteEnergy);
-    updateViewSize();
+    // Only rows shown or hidden change the panel's size (see renderSystem).
+    if (rowsChanged || !_view->isVisible()) updateViewSize();
 }
 
 // --- Process commands -------------------------------------------------------------------------
@@ -523,9 +535,10 @@ void TLPanelController::runKill(const QVariant& data) {
 
     TLAlert failure;
     failure.messageText = QStringLiteral("无法结束该进程");
-    failure.informativeText = result == Result::NotThatProcess
-                                  ? QStringLiteral("所选的进程已经退出，它的进程号现在可能属于另一个进程。")
-                                  : kKillFailedAdvice;
+    failure.informativeText =
+        result == Result::NotThatProcess
+            ? QStringLiteral("所选的进程已经退出，它的进程号现在可能属于另一个进程。")
+            : kKillFailedAdvice;
     _services.alerts->run(failure);
 }
 

@@ -180,6 +180,14 @@ private:
     TLSegmentedControl* _seg = nullptr;
     QWidget* _rowsStack = nullptr;
     QList<TLProcRow*> _rows;
+    // The process each row's menu was made for: a row that shows the same process at the next
+    // render keeps its menu.
+    struct MenuFor {
+        int32_t pid = 0;
+        uint64_t startTime = 0;
+        std::string name;
+    };
+    std::vector<MenuFor> _menuFor;
     QLabel* _footNote = nullptr;
     TLBezelButton* _activityMonitor = nullptr;
     QLabel* _version = nullptr;

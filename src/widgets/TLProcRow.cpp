@@ -3,6 +3,7 @@
 #include "format/TLYUp.h"
 #include "widgets/TLAppearance.h"
 #include "widgets/TLFonts.h"
+#include "widgets/TLTextLabel.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 double TLProcRowClampFraction(double fraction) {
     if (std::isnan(fraction)) return 0;
@@ -39,7 +41,8 @@ TLProcRowLabelRects TLProcRowLayout(QSizeF size, qreal nameWidth, qreal valueWid
 }
 
 TLProcRow::TLProcRow(QWidget* parent)
-    : QWidget(parent), _name(new QLabel(this)), _value(new QLabel(this)), _tint(TLSystemBlue()) {
+    : QWidget(parent), _name(new TLTextLabel(this)), _value(new TLTextLabel(this)),
+      _tint(TLSystemBlue()) {
     for (QLabel* label : {_name, _value}) {
         // Process names are arbitrary text: never read them as markup.
         label->setTextFormat(Qt::PlainText);
@@ -66,8 +69,20 @@ void TLProcRow::setRank(qint64, const QString& name, const QString& value, doubl
     _fullName = name;
     _value->setText(approximate ? QStringLiteral("~") + value : value);
     TLSetTextColor(_value, approximate ? TLTertiaryLabelColor() : TLSecondaryLabelColor());
+    const double before = _fraction;
     _fraction = TLProcRowClampFraction(fraction);
     layoutLabels();
+    // The bar is antialiased: a move of less than a tenth of a point shows nowhere, and the
+    // rows are refreshed on every tick.
+    const QRectF bounds(0, 0, width(), height());
+    if (std::abs(TLProcRowBarRect(bounds, _fraction).width() -
+                 TLProcRowBarRect(bounds, before).width()) >= 0.1)
+        update();
+}
+
+void TLProcRow::setTint(const TLColor& tint) {
+    if (tint == _tint) return;
+    _tint = tint;
     update();
 }
 
@@ -89,19 +104,26 @@ QSize TLProcRow::sizeHint() const {
 }
 
 void TLProcRow::layoutLabels() {
-    const QFontMetricsF nameMetrics(_name->font());
     const QFontMetricsF valueMetrics(_value->font());
-    const qreal nameWidth = std::ceil(nameMetrics.horizontalAdvance(_fullName));
     const qreal valueWidth = std::ceil(valueMetrics.horizontalAdvance(_value->text()));
-    const TLProcRowLabelRects rects = TLProcRowLayout(QSizeF(size()), nameWidth, valueWidth);
-
-    const int nameRoom = static_cast<int>(std::floor(rects.name.width()));
-    _name->setText(nameWidth <= nameRoom
-                       ? _fullName
-                       : nameMetrics.elidedText(_fullName, Qt::ElideMiddle, nameRoom));
-    _name->setGeometry(static_cast<int>(rects.name.x()), 0, nameRoom, height());
-    _value->setGeometry(static_cast<int>(std::floor(rects.value.x())), 0,
+    // The room the name may take beside the value; the name is measured again only when that
+    // room or the name changed.
+    const TLProcRowLabelRects room =
+        TLProcRowLayout(QSizeF(size()), std::numeric_limits<qreal>::max(), valueWidth);
+    _value->setGeometry(static_cast<int>(std::floor(room.value.x())), 0,
                         static_cast<int>(valueWidth), height());
+    const int nameRoom = static_cast<int>(std::floor(room.name.width()));
+    const QSize laidOutFor(nameRoom, height());
+    if (_fullName == _laidOutName && laidOutFor == _laidOutFor) return;
+    const QFontMetricsF nameMetrics(_name->font());
+    const qreal nameWidth = std::ceil(nameMetrics.horizontalAdvance(_fullName));
+    const TLProcRowLabelRects rects = TLProcRowLayout(QSizeF(size()), nameWidth, valueWidth);
+    const int shown = static_cast<int>(std::floor(rects.name.width()));
+    _name->setText(nameWidth <= shown ? _fullName
+                                      : nameMetrics.elidedText(_fullName, Qt::ElideMiddle, shown));
+    _name->setGeometry(static_cast<int>(rects.name.x()), 0, shown, height());
+    _laidOutName = _fullName;
+    _laidOutFor = laidOutFor;
 }
 
 void TLProcRow::resizeEvent(QResizeEvent* event) {

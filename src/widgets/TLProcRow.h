@@ -57,7 +57,8 @@ public:
     // Fills the row. The rank (its zero-based position) is accepted and not shown. A null name or
     // value shows as empty. An approximate value reads "~" followed by the value, in the tertiary
     // label colour; an exact one reads the value in the secondary label colour. The fraction is
-    // clamped to 0 … 1 (0 when not a number). Redraws the row.
+    // clamped to 0 … 1 (0 when not a number). Redraws what changed: the labels whose text
+    // changed, and the bar when it moved by a visible amount.
     void setRank(qint64 rank, const QString& name, const QString& value, double fraction,
                  bool approximate);
 
@@ -65,9 +66,9 @@ public:
     qint32 pid() const { return _pid; }
     void setPid(qint32 pid) { _pid = pid; }
 
-    // Bar colour; starts as the system blue. Setting it does not redraw (setRank follows it).
+    // Bar colour; starts as the system blue.
     const TLColor& tint() const { return _tint; }
-    void setTint(const TLColor& tint) { _tint = tint; }
+    void setTint(const TLColor& tint);
 
     // The context menu shown on a right click. The row owns it; a new menu replaces (and deletes)
     // the previous one, except that a menu still open is deleted only once it closes.
@@ -106,6 +107,9 @@ private:
     qint32 _pid = 0;
     TLColor _tint;
     QString _fullName;
+    // What the name label was last laid out for: the name, its room and the row's height.
+    QString _laidOutName;
+    QSize _laidOutFor;
     QPointer<QMenu> _menu;
     QSize _frameSize;
 };
