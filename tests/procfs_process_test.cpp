@@ -116,6 +116,43 @@ TEST(ProcfsProcessSourceTree, LongStatusFilesAndEveryThreadsWakeups) {
     std::filesystem::remove_all(root);
 }
 
+// A kernel thread is read once; a process that later has its pid under a new /proc entry is
+// read again, whatever the old entry said.
+TEST(ProcfsProcessSourceTree, KernelThreadsAreReadOnceWhileTheirEntryLasts) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("tide-kproc-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    const std::string kthreadStat = "7 (kworker/0:1) I 2 0 0 0 -1 69238880 0 0 0 0 3 4 0 0 20 0 "
+                                    "1 0 5 0 0";
+    const std::string userStat = "7 (editor) S 1 7 7 0 -1 4194560 1 0 0 0 150 50 0 0 20 0 1 0 "
+                                 "900 1000 10";
+    writeFile(root / "7/stat", kthreadStat);
+    TLProcfsProcessSource source(root.string());
+    std::vector<int32_t> pids;
+    TLProcCounters c;
+    ASSERT_TRUE(source.listPids(pids));
+    ASSERT_EQ(source.inspect(7, c), TLInspectResult::Skipped);
+
+    // The same entry: not read again (its text would now say otherwise).
+    writeFile(root / "7/stat", userStat);
+    writeFile(root / "7/status", statusText("", 1, 5));
+    pids.clear();
+    ASSERT_TRUE(source.listPids(pids));
+    EXPECT_EQ(source.inspect(7, c), TLInspectResult::Skipped);
+
+    // A new entry for the pid (made before the old one goes, so that it cannot get its inode
+    // number back): read, and a process.
+    std::filesystem::rename(root / "7", root / "old7");
+    writeFile(root / "7/stat", userStat);
+    writeFile(root / "7/status", statusText("", 1, 5));
+    pids.clear();
+    ASSERT_TRUE(source.listPids(pids));
+    std::filesystem::remove_all(root / "old7");
+    ASSERT_EQ(source.inspect(7, c), TLInspectResult::Exact);
+    EXPECT_EQ(c.startTime, 900u);
+    std::filesystem::remove_all(root);
+}
+
 TEST(ProcStatusParsing, ThreadCount) {
     uint64_t footprint = 0, wakeups = 0, threads = 0;
     ASSERT_TRUE(TLParseProcStatus(statusText("1 2", 17, 9), footprint, wakeups, threads));

@@ -92,6 +92,7 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
     DIR* dir = ::opendir(_root.c_str());
     if (!dir) return false;
     std::unique_ptr<DIR, int (*)(DIR*)> guard(dir, ::closedir);
+    _listedEntry.clear();
     while (const dirent* e = ::readdir(dir)) {
         const char* n = e->d_name;
         if (*n < '1' || *n > '9') continue;
@@ -104,8 +105,16 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
             }
             v = v * 10 + (*n - '0');
         }
-        if (ok && v <= INT32_MAX) out.push_back(static_cast<int32_t>(v));
+        if (ok && v <= INT32_MAX) {
+            out.push_back(static_cast<int32_t>(v));
+            _listedEntry[static_cast<int32_t>(v)] = e->d_ino;
+        }
     }
+    // Kernel threads that ended, or whose pid now has another entry, are forgotten.
+    std::erase_if(_kernelThreads, [this](const auto& k) {
+        const auto listed = _listedEntry.find(k.first);
+        return listed == _listedEntry.end() || listed->second != k.second;
+    });
     return true;
 }
 
@@ -190,6 +199,13 @@ TLInspectResult failure() {
 } // namespace
 
 TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out) {
+    const auto listed = _listedEntry.find(pid);
+    const uint64_t entry = listed == _listedEntry.end() ? 0 : listed->second;
+    if (entry != 0) {
+        const auto known = _kernelThreads.find(pid);
+        if (known != _kernelThreads.end() && known->second == entry)
+            return TLInspectResult::Skipped;
+    }
     char path[32];
     std::snprintf(path, sizeof path, "%d/stat", pid);
     errno = 0;
@@ -200,7 +216,10 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
     bool kthread = false;
     if (!TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
         return TLInspectResult::Failed;
-    if (kthread) return TLInspectResult::Skipped;
+    if (kthread) {
+        if (entry != 0) _kernelThreads[pid] = entry;
+        return TLInspectResult::Skipped;
+    }
 
     std::snprintf(path, sizeof path, "%d/status", pid);
     errno = 0;

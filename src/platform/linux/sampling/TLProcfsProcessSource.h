@@ -3,6 +3,7 @@
 #include "platform/TLProcessSource.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Per-process figures on Linux, from /proc/PID. Mapping onto the process sample's inputs:
@@ -19,6 +20,8 @@
 //   path, name    /proc/PID/exe (link target), /proc/PID/comm
 // Kernel threads (PF_KTHREAD in the stat flags) have no memory and cannot be ended by the user:
 // they are skipped, and so is a pid that ended since it was listed (its files are gone). A pid
+// found to be a kernel thread is not read again while its /proc entry stays the same one (the
+// entry's inode number in the listing: a new process that takes the pid gets a new entry). A pid
 // whose stat or status exists but cannot be read counts as not inspectable.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
@@ -43,6 +46,10 @@ private:
     uint64_t _nsPerTick = 10'000'000;
     std::vector<char> _text = std::vector<char>(8192);
     std::vector<char> _dirents = std::vector<char>(16384);
+    // The /proc entry of each pid in the last listing, and the kernel threads seen, by the entry
+    // they were seen under.
+    std::unordered_map<int32_t, uint64_t> _listedEntry;
+    std::unordered_map<int32_t, uint64_t> _kernelThreads;
 };
 
 // The pure parsers behind `inspect`, for tests.
