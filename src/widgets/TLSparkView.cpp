@@ -4,6 +4,7 @@
 #include "widgets/TLAppearance.h"
 
 #include <QLinearGradient>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -68,15 +69,10 @@ QSize TLSparkView::sizeHint() const {
     return _frameSize.isValid() ? _frameSize : QWidget::sizeHint();
 }
 
-void TLSparkView::paintEvent(QPaintEvent*) {
-    const TLAppearance appearance = TLEffectiveAppearance(this);
+void TLSparkView::paintBackdrop(QPainter& painter, TLAppearance appearance) const {
     const QRectF bounds(0, 0, width(), height());
-
-    QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     TLYUpBegin(painter, bounds.height());
-
-    // Background, then the guide lines (before any clipping).
     QPainterPath background;
     background.addRoundedRect(bounds, TLSparkCornerRadius, TLSparkCornerRadius);
     painter.fillPath(
@@ -89,6 +85,31 @@ void TLSparkView::paintEvent(QPaintEvent*) {
     const TLSparkGuides guides = TLSparkGuideLines(bounds);
     for (qreal y : {guides.lower, guides.upper})
         painter.drawLine(QLineF(bounds.left(), y, bounds.right(), y));
+}
+
+void TLSparkView::paintEvent(QPaintEvent*) {
+    const TLAppearance appearance = TLEffectiveAppearance(this);
+    const QRectF bounds(0, 0, width(), height());
+    QPainter painter(this);
+    // The pixels of the device painted on: a rendering at twice the size (snapshots) gets a
+    // backdrop of its own.
+    const qreal dpr = painter.paintEngine()->paintDevice()->devicePixelRatioF();
+
+    // Background, then the guide lines (before any clipping).
+    if (_backdrop.isNull() || _backdrop.devicePixelRatio() != dpr ||
+        _backdrop.size() != size() * dpr || _backdropAppearance != appearance) {
+        _backdrop = QPixmap(size() * dpr);
+        _backdrop.setDevicePixelRatio(dpr);
+        _backdrop.fill(Qt::transparent);
+        QPainter backdrop(&_backdrop);
+        paintBackdrop(backdrop, appearance);
+        _backdropAppearance = appearance;
+    }
+    painter.drawPixmap(QPointF(0, 0), _backdrop);
+    painter.setRenderHint(QPainter::Antialiasing);
+    TLYUpBegin(painter, bounds.height());
+    QPainterPath background;
+    background.addRoundedRect(bounds, TLSparkCornerRadius, TLSparkCornerRadius);
 
     const QPolygonF points = TLSparkPoints(bounds, _values);
     if (points.size() < 2) return;

@@ -2,6 +2,7 @@
 #include "format/TLColor.h"
 
 #include <QList>
+#include <QPixmap>
 #include <QPolygonF>
 #include <QRectF>
 #include <QWidget>
@@ -68,7 +69,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The rounded background and its guide lines, which change only with the size, the
+    // appearance and the screen: drawn once into `_backdrop`, then copied on every paint.
+    void paintBackdrop(QPainter& painter, TLAppearance appearance) const;
+
     QList<double> _values;
     TLColor _tint;
     QSize _frameSize;
+    QPixmap _backdrop;
+    TLAppearance _backdropAppearance = TLAppearance::Light;
 };
