@@ -64,21 +64,54 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
 
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
                        uint64_t& threads) {
-    uint64_t anon = 0, shmem = 0, swap = 0, vol = 0, count = 1;
-    TLFindKeyValue(text, "Threads", count);
+    // One pass over the lines; the first line of each key counts, as a lookup by key would find.
+    struct Field {
+        std::string_view key;
+        uint64_t value;
+        bool seen;
+        bool read;
+    };
     // A process without a memory map (a zombie) has none of the three memory lines: 0 bytes.
-    TLFindKeyValue(text, "RssAnon", anon);
-    TLFindKeyValue(text, "RssShmem", shmem);
-    TLFindKeyValue(text, "VmSwap", swap);
-    if (!TLFindKeyValue(text, "voluntary_ctxt_switches", vol)) return false;
+    Field fields[] = {{"Threads", 1, false, false},
+                      {"RssAnon", 0, false, false},
+                      {"RssShmem", 0, false, false},
+                      {"VmSwap", 0, false, false},
+                      {"voluntary_ctxt_switches", 0, false, false}};
+    int left = static_cast<int>(std::size(fields));
+    size_t pos = 0;
+    while (left > 0 && pos < text.size()) {
+        const size_t end = text.find('\n', pos);
+        std::string_view line =
+            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        const size_t colon = line.find(':');
+        if (colon != std::string_view::npos) {
+            const std::string_view key = line.substr(0, colon);
+            for (Field& f : fields) {
+                if (f.seen || key != f.key) continue;
+                f.seen = true;
+                --left;
+                std::string_view value = line.substr(colon + 1);
+                uint64_t v = 0;
+                if (TLScanU64(value, v)) {
+                    f.value = v;
+                    f.read = true;
+                }
+                break;
+            }
+        }
+        if (end == std::string_view::npos) break;
+        pos = end + 1;
+    }
+    if (!fields[4].read) return false;
+    const uint64_t anon = fields[1].value, shmem = fields[2].value, swap = fields[3].value;
     // Saturating: absurd counters must not wrap round to small ones.
     uint64_t kib = 0, bytes = 0;
     if (__builtin_add_overflow(anon, shmem, &kib) || __builtin_add_overflow(kib, swap, &kib) ||
         __builtin_mul_overflow(kib, uint64_t{1024}, &bytes))
         bytes = UINT64_MAX;
     footprint = bytes;
-    wakeups = vol;
-    threads = count;
+    wakeups = fields[4].value;
+    threads = fields[0].value;
     return true;
 }
 
