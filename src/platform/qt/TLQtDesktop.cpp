@@ -68,8 +68,10 @@ bool trayHostPresent() {
 // for a host that leaves without a word.
 constexpr int kHostCheckWithoutTrayMs = 1000;
 constexpr int kHostCheckWithTrayMs = 30000;
+#ifndef __APPLE__
 // A host's announcement is followed by its setting up: look a moment later, once for a burst.
 constexpr int kHostCheckAfterEventMs = 250;
+#endif
 
 // The item in the tray. Qt decides once per process, when the first tray icon is made, whether
 // it talks to a StatusNotifierItem host over D-Bus or to an embedding tray; made before any host
