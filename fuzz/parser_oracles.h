@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <locale.h>
 #include <map>
@@ -489,6 +490,18 @@ inline std::string checkAll(std::string_view data) {
         if (!r.empty()) return r;
     for (const std::string_view key : keys)
         if (std::string r = checkFindKeyValue(data, key); !r.empty()) return r;
+    // All the keys in one pass agree with looking each up on its own.
+    TLKeyValue many[std::size(keys)];
+    for (size_t i = 0; i < std::size(keys); ++i)
+        many[i] = {keys[i], kUntouched, false};
+    TLFindKeyValues(data, many);
+    for (const TLKeyValue& k : many) {
+        uint64_t one = kUntouched;
+        const bool found = TLFindKeyValue(data, k.key, one);
+        if (found != k.found || (found && one != k.value) || (!found && k.value != kUntouched))
+            return "TLFindKeyValues(" + escape(data) + "): key " + std::string(k.key) +
+                   " differs from TLFindKeyValue";
+    }
     return {};
 }
 

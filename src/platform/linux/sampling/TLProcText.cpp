@@ -45,6 +45,36 @@ static bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+void TLFindKeyValues(std::string_view text, std::span<TLKeyValue> keys) {
+    size_t left = keys.size();
+    // A key whose line has been seen, found or not, is done: at most 64 keys are tracked.
+    uint64_t done = 0;
+    size_t pos = 0;
+    while (left > 0 && pos < text.size()) {
+        const size_t end = text.find('\n', pos);
+        const std::string_view line =
+            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        const size_t colon = line.find(':');
+        if (colon != std::string_view::npos) {
+            const std::string_view key = line.substr(0, colon);
+            for (size_t i = 0; i < keys.size() && i < 64; ++i) {
+                if ((done >> i & 1) || key != keys[i].key) continue;
+                done |= uint64_t{1} << i;
+                --left;
+                std::string_view value = line.substr(colon + 1);
+                uint64_t v = 0;
+                if (TLScanU64(value, v)) {
+                    keys[i].value = v;
+                    keys[i].found = true;
+                }
+                break;
+            }
+        }
+        if (end == std::string_view::npos) break;
+        pos = end + 1;
+    }
+}
+
 bool TLScanU64(std::string_view& s, uint64_t& out) {
     while (!s.empty() && isBlank(s.front()))
         s.remove_prefix(1);

@@ -64,45 +64,11 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
 
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
                        uint64_t& threads) {
-    // One pass over the lines; the first line of each key counts, as a lookup by key would find.
-    struct Field {
-        std::string_view key;
-        uint64_t value;
-        bool seen;
-        bool read;
-    };
     // A process without a memory map (a zombie) has none of the three memory lines: 0 bytes.
-    Field fields[] = {{"Threads", 1, false, false},
-                      {"RssAnon", 0, false, false},
-                      {"RssShmem", 0, false, false},
-                      {"VmSwap", 0, false, false},
-                      {"voluntary_ctxt_switches", 0, false, false}};
-    int left = static_cast<int>(std::size(fields));
-    size_t pos = 0;
-    while (left > 0 && pos < text.size()) {
-        const size_t end = text.find('\n', pos);
-        std::string_view line =
-            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        const size_t colon = line.find(':');
-        if (colon != std::string_view::npos) {
-            const std::string_view key = line.substr(0, colon);
-            for (Field& f : fields) {
-                if (f.seen || key != f.key) continue;
-                f.seen = true;
-                --left;
-                std::string_view value = line.substr(colon + 1);
-                uint64_t v = 0;
-                if (TLScanU64(value, v)) {
-                    f.value = v;
-                    f.read = true;
-                }
-                break;
-            }
-        }
-        if (end == std::string_view::npos) break;
-        pos = end + 1;
-    }
-    if (!fields[4].read) return false;
+    TLKeyValue fields[] = {
+        {"Threads", 1}, {"RssAnon"}, {"RssShmem"}, {"VmSwap"}, {"voluntary_ctxt_switches"}};
+    TLFindKeyValues(text, fields);
+    if (!fields[4].found) return false;
     const uint64_t anon = fields[1].value, shmem = fields[2].value, swap = fields[3].value;
     // Saturating: absurd counters must not wrap round to small ones.
     uint64_t kib = 0, bytes = 0;

@@ -110,18 +110,20 @@ bool TLProcfsSystemSource::readVM(TLVMCounters& out) {
     _meminfoFresh = readMeminfo();
     if (!_meminfoFresh) return false;
     const std::string_view text(_buf, static_cast<size_t>(_len));
-    uint64_t total = 0, free = 0, available = 0;
-    if (!TLFindKeyValue(text, "MemTotal", total) || !TLFindKeyValue(text, "MemFree", free))
-        return false;
-    if (!TLFindKeyValue(text, "MemAvailable", available)) available = estimatedAvailable(text);
+    // Every line this sample needs, in one pass (the swap lines for readSwap just after).
+    TLKeyValue k[] = {{"MemTotal"},    {"MemFree"},    {"MemAvailable"},  {"SUnreclaim"},
+                      {"KernelStack"}, {"PageTables"}, {"SecPageTables"}, {"Percpu"},
+                      {"Zswap"},       {"SwapTotal"},  {"SwapFree"}};
+    TLFindKeyValues(text, k);
+    _swapFound = k[9].found && k[10].found;
+    _swapTotal = k[9].value;
+    _swapFree = k[10].value;
+    if (!k[0].found || !k[1].found) return false;
+    const uint64_t total = k[0].value, free = k[1].value;
+    const uint64_t available = k[2].found ? k[2].value : estimatedAvailable(text);
     // Absent fields (older kernels) count as 0.
-    uint64_t sunreclaim = 0, kstack = 0, pagetables = 0, secpagetables = 0, percpu = 0, zswap = 0;
-    TLFindKeyValue(text, "SUnreclaim", sunreclaim);
-    TLFindKeyValue(text, "KernelStack", kstack);
-    TLFindKeyValue(text, "PageTables", pagetables);
-    TLFindKeyValue(text, "SecPageTables", secpagetables);
-    TLFindKeyValue(text, "Percpu", percpu);
-    TLFindKeyValue(text, "Zswap", zswap);
+    const uint64_t sunreclaim = k[3].value, kstack = k[4].value, pagetables = k[5].value,
+                   secpagetables = k[6].value, percpu = k[7].value, zswap = k[8].value;
 
     const uint64_t page = _pageSize;
     const uint64_t usedKiB = total > available ? total - available : 0;
@@ -138,14 +140,18 @@ bool TLProcfsSystemSource::readVM(TLVMCounters& out) {
 
 bool TLProcfsSystemSource::readSwap(TLSwapUsage& out) {
     // The read of the memory counters just before has the swap lines too: one read per sample.
-    if (!_meminfoFresh && !readMeminfo()) return false;
+    if (!_meminfoFresh) {
+        if (!readMeminfo()) return false;
+        TLKeyValue k[] = {{"SwapTotal"}, {"SwapFree"}};
+        TLFindKeyValues({_buf, static_cast<size_t>(_len)}, k);
+        _swapFound = k[0].found && k[1].found;
+        _swapTotal = k[0].value;
+        _swapFree = k[1].value;
+    }
     _meminfoFresh = false;
-    const std::string_view text(_buf, static_cast<size_t>(_len));
-    uint64_t total = 0, free = 0;
-    if (!TLFindKeyValue(text, "SwapTotal", total) || !TLFindKeyValue(text, "SwapFree", free))
-        return false;
-    out.total = total * 1024;
-    out.used = total > free ? (total - free) * 1024 : 0;
+    if (!_swapFound) return false;
+    out.total = _swapTotal * 1024;
+    out.used = _swapTotal > _swapFree ? (_swapTotal - _swapFree) * 1024 : 0;
     return true;
 }
 

@@ -56,6 +56,10 @@ private:
     char _buf[8192];
     long _len = 0;
     bool _meminfoFresh = false; // _buf holds a meminfo read that readSwap has not used yet
+    // The swap lines of the last meminfo parse (KiB).
+    uint64_t _swapTotal = 0;
+    uint64_t _swapFree = 0;
+    bool _swapFound = false;
     double _psiSome = 0, _psiFull = 0;
     bool _psiFresh = false; // a PSI read that readMemoryStall has not used yet
 };
