@@ -55,9 +55,13 @@ struct FittedText {
         p.save();
         p.setFont(font);
         p.setPen(ink);
-        p.translate(origin);
-        if (xScale != 1) p.scale(xScale, 1);
-        p.drawText(QPointF(0, 0), text);
+        if (xScale != 1) {
+            p.translate(origin);
+            p.scale(xScale, 1);
+            p.drawText(QPointF(0, 0), text);
+        } else {
+            p.drawText(origin, text);
+        }
         p.restore();
     }
 };
@@ -86,22 +90,31 @@ FittedText fitText(const QRectF& box, const QString& text, int maxPx, const QCol
     return out;
 }
 
-// Qt's raster engine hands every fill of more than about a hundred spans to its global thread
-// pool and waits for the pool, unless it already runs on one of the pool's threads. For pictures
-// this small the hand-offs cost more than the painting and wake two threads for every fill. Drawn
-// in bands of a few device rows, no fill reaches that size and everything stays on the calling
-// thread. A band's clip lies on whole device rows: the picture is the one a single pass draws,
-// but for the rounding of some antialiased edge pixels.
-constexpr int kBandRows = 8;
+// Qt's raster engine hands every fill of more than about a hundred spans in a translucent colour
+// to its global thread pool and waits for the pool, unless it already runs on one of the pool's
+// threads. For pictures this small the hand-offs cost more than the painting and wake two
+// threads for every fill; the gauge's outline crosses that size from about 40 pixels up. Drawn
+// in bands of a few device rows, no fill reaches it and everything stays on the calling thread.
+// A band's clip lies on whole device rows, so the picture is the one a single pass draws. Only
+// the rows of `extent` (logical units) are painted, and a picture that small in one pass.
+constexpr int kBandRows = 16;
 
 template <class F>
-void paintInBands(QImage& image, F&& paint) {
+void paintInBands(QImage& image, const QRectF& extent, F&& paint) {
     const qreal dpr = image.devicePixelRatio();
+    const int top = std::max(0, static_cast<int>(std::floor(extent.top() * dpr)));
+    const int bottom = std::min(image.height(), static_cast<int>(std::ceil(extent.bottom() * dpr)));
     const qreal width = image.width() / dpr;
-    for (int y = 0; y < image.height(); y += kBandRows) {
-        QPainter p(&image);
-        p.setClipRect(QRectF(0, y / dpr, width, kBandRows / dpr));
+    QPainter p(&image);
+    if (bottom - top <= kBandRows) {
         paint(p);
+        return;
+    }
+    for (int y = top; y < bottom; y += kBandRows) {
+        p.save();
+        p.setClipRect(QRectF(0, y / dpr, width, std::min(kBandRows, bottom - y) / dpr));
+        paint(p);
+        p.restore();
     }
 }
 
@@ -210,20 +223,25 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
         }
     }
 
-    const TLGaugeImage gauge = TLStatusBarImage(c.gaugeColor, c.gaugeTemplate, c.fraction);
-    paintInBands(image, [&](QPainter& p) {
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setRenderHint(QPainter::TextAntialiasing);
-        if (c.gauge) {
-            p.save();
+    if (c.gauge) {
+        const TLGaugeImage gauge = TLStatusBarImage(c.gaugeColor, c.gaugeTemplate, c.fraction);
+        // The outline's antialiased edge may reach a pixel beyond the gauge's box.
+        const QRectF rows(0, gaugeTop - 1, s, gaugeH + 2);
+        paintInBands(image, rows, [&](QPainter& p) {
+            p.setRenderHint(QPainter::Antialiasing);
             p.translate((s - gaugeW) / 2, gaugeTop);
             p.scale(gaugeScale, gaugeScale);
             gauge.draw(p, trayAppearance, ink);
-            p.restore();
-        }
+        });
+    }
+    if (!lines.empty()) {
+        // Glyphs are blended from Qt's glyph cache, never handed to the pool: one pass.
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
         for (const FittedText& line : lines)
             line.draw(p);
-    });
+    }
     return image;
 }
 
