@@ -27,6 +27,8 @@ bool TLXEmbedTrayPresent();
 // or a host registering or unregistering with it. It checks nothing itself: the caller asks who
 // is there. The returned object stops the watching when deleted.
 std::unique_ptr<QObject> TLWatchTrayHosts(std::function<void()> changed);
+// Its X11 half, owned by `parent`; it does nothing when the session is not X11.
+QObject* TLWatchXEmbedTray(std::function<void()> changed, QObject* parent);
 
 // Keeps a window that is about to be shown out of the taskbar and the pager (a popup of the
 // tray, not a window of its own). Call before each show: window managers forget it on hiding.

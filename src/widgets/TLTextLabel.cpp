@@ -3,7 +3,6 @@
 #include <QPainter>
 #include <QStyle>
 
-
 void TLTextLabel::paintEvent(QPaintEvent* event) {
     const QString shown = text();
     if (textFormat() != Qt::PlainText || wordWrap() || shown.contains(QLatin1Char('\n')) ||
@@ -11,8 +10,7 @@ void TLTextLabel::paintEvent(QPaintEvent* event) {
         QLabel::paintEvent(event);
         return;
     }
-    if (shown != _laidOutText || font() != _laidOutFont || _laidOut.text() != shown) {
-        _laidOutText = shown;
+    if (shown != _laidOut.text() || font() != _laidOutFont) {
         _laidOutFont = font();
         _laidOut.setTextFormat(Qt::PlainText);
         _laidOut.setText(shown);

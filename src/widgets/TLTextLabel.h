@@ -16,6 +16,5 @@ protected:
 
 private:
     QStaticText _laidOut;
-    QString _laidOutText;
     QFont _laidOutFont;
 };

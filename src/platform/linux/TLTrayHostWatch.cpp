@@ -7,8 +7,6 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 
-QObject* TLWatchXEmbedTray(std::function<void()> changed, QObject* parent);
-
 namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");

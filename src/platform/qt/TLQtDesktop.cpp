@@ -68,10 +68,17 @@ bool trayHostPresent() {
 // for a host that leaves without a word.
 constexpr int kHostCheckWithoutTrayMs = 1000;
 constexpr int kHostCheckWithTrayMs = 30000;
-#ifndef __APPLE__
-// A host's announcement is followed by its setting up: look a moment later, once for a burst.
-constexpr int kHostCheckAfterEventMs = 250;
+
+// Calls `changed` when a tray host may have come or gone (no such announcements on macOS, whose
+// menu bar is always there).
+std::unique_ptr<QObject> watchTrayHosts(std::function<void()> changed) {
+#ifdef __APPLE__
+    Q_UNUSED(changed);
+    return nullptr;
+#else
+    return TLWatchTrayHosts(std::move(changed));
 #endif
+}
 
 // The item in the tray. Qt decides once per process, when the first tray icon is made, whether
 // it talks to a StatusNotifierItem host over D-Bus or to an embedding tray; made before any host
@@ -82,15 +89,13 @@ public:
     TrayStatusItem() {
         _hostCheck.setSingleShot(true);
         connect(&_hostCheck, &QTimer::timeout, this, [this] { checkHost(); });
-#ifndef __APPLE__
-        _hostWatch = TLWatchTrayHosts([this] { _hostCheck.start(kHostCheckAfterEventMs); });
-#endif
+        // A host's announcement is followed by its setting up: look a moment later, once for a
+        // burst.
+        _hostWatch = watchTrayHosts([this] { _hostCheck.start(250); });
         checkHost();
     }
 
-    bool trayAvailable() const override {
-        return _trayAvailable;
-    }
+    bool trayAvailable() const override { return _trayAvailable; }
 
     void setIcon(const QIcon& icon, quint64 key) override {
         if (_hasIcon && key == _key) return;
@@ -102,9 +107,7 @@ public:
             if (!_tray->isVisible()) _tray->show();
         }
     }
-    void setTitle(const QString& title) override {
-        _title = title;
-    }
+    void setTitle(const QString& title) override { _title = title; }
     void setToolTip(const QString& toolTip) override {
         _toolTip = toolTip;
         publishToolTip();
@@ -114,9 +117,7 @@ public:
         if (suppressed) QToolTip::hideText();
         publishToolTip();
     }
-    QRect geometry() const override {
-        return _tray ? _tray->geometry() : QRect();
-    }
+    QRect geometry() const override { return _tray ? _tray->geometry() : QRect(); }
     QRect anchor() const override {
         const QRect g = geometry();
         if (g.isValid() && !g.isEmpty()) return g;
