@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +153,110 @@ TEST(ProcfsProcessSourceTree, KernelThreadsAreReadOnceWhileTheirEntryLasts) {
     ASSERT_EQ(source.inspect(7, c), TLInspectResult::Exact);
     EXPECT_EQ(c.startTime, 900u);
     std::filesystem::remove_all(root);
+}
+
+// The files read on every sample stay open between samples: what they say now is read through
+// them, they are let go with their process, their thread or their /proc entry, and no more are
+// kept than the budget allows, the rest being read by name as before.
+TEST(ProcfsProcessSourceTree, KeptFilesAreReadAfreshAndLetGo) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("tide-held-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    auto stat = [](int pid, int start) {
+        return std::to_string(pid) + " (p) S 1 1 1 0 -1 4194560 1 0 0 0 150 50 0 0 20 0 1 0 " +
+               std::to_string(start) + " 1000 10";
+    };
+    // 60 one-thread processes and one with three threads.
+    for (int pid = 100; pid < 160; ++pid) {
+        writeFile(root / std::to_string(pid) / "stat", stat(pid, pid));
+        writeFile(root / std::to_string(pid) / "status", statusText("", 1, pid));
+    }
+    writeFile(root / "300/stat", stat(300, 3));
+    writeFile(root / "300/status", statusText("", 3, 1));
+    writeFile(root / "300/task/300/status", statusText("", 3, 1));
+    writeFile(root / "300/task/301/status", statusText("", 3, 10));
+    writeFile(root / "300/task/302/status", statusText("", 3, 100));
+
+    // A descriptor limit of 200 leaves a budget of 50 files.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 200;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    TLProcfsProcessSource source(root.string());
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    auto sample = [&](std::map<int32_t, TLProcCounters>& out) {
+        std::vector<int32_t> pids;
+        ASSERT_TRUE(source.listPids(pids));
+        out.clear();
+        for (int32_t pid : pids)
+            ASSERT_EQ(source.inspect(pid, out[pid]), TLInspectResult::Exact) << pid;
+    };
+    std::map<int32_t, TLProcCounters> seen;
+    sample(seen);
+    EXPECT_EQ(source.heldFileCount(), 50u);
+    ASSERT_EQ(seen.size(), 61u);
+    for (int pid = 100; pid < 160; ++pid)
+        EXPECT_EQ(seen[pid].idleWakeups, static_cast<uint64_t>(pid));
+    EXPECT_EQ(seen[300].idleWakeups, 111u);
+
+    // Texts that change in place are read afresh, kept files or not.
+    for (int pid = 100; pid < 160; ++pid)
+        writeFile(root / std::to_string(pid) / "status", statusText("", 1, pid + 1000));
+    sample(seen);
+    for (int pid = 100; pid < 160; ++pid)
+        EXPECT_EQ(seen[pid].idleWakeups, static_cast<uint64_t>(pid + 1000));
+
+    // Half the processes end: their places go to the others, the threaded one included.
+    for (int pid = 100; pid < 130; ++pid)
+        std::filesystem::remove_all(root / std::to_string(pid));
+    sample(seen);
+    sample(seen);
+    EXPECT_EQ(source.heldFileCount(), 50u);
+    ASSERT_EQ(seen.size(), 31u);
+
+    // A thread ends, and a pid is taken by a new process under a new entry (made before the old
+    // one goes, which stays readable here, unlike in /proc): neither is read through an old file.
+    std::filesystem::remove_all(root / "300/task/302");
+    std::filesystem::rename(root / "159", root / "old159");
+    writeFile(root / "159/stat", stat(159, 9999));
+    writeFile(root / "159/status", statusText("", 1, 7));
+    sample(seen);
+    std::filesystem::remove_all(root / "old159");
+    EXPECT_EQ(seen[300].idleWakeups, 11u);
+    EXPECT_EQ(seen[159].startTime, 9999u);
+    EXPECT_EQ(seen[159].idleWakeups, 7u);
+
+    // Everything ends: nothing stays open.
+    for (int pid = 130; pid < 160; ++pid)
+        std::filesystem::remove_all(root / std::to_string(pid));
+    std::filesystem::remove_all(root / "300");
+    sample(seen);
+    EXPECT_EQ(source.heldFileCount(), 0u);
+    std::filesystem::remove_all(root);
+}
+
+// Against the real system: a process that ends is not read through the files kept for it.
+TEST(ProcfsProcessSourceLive, AnEndedProcessIsGoneDespiteItsKeptFiles) {
+    pid_t child = 0;
+    char arg0[] = "sleep";
+    char arg1[] = "30";
+    char* argv[] = {arg0, arg1, nullptr};
+    ASSERT_EQ(posix_spawnp(&child, "sleep", nullptr, nullptr, argv, environ), 0);
+    TLProcfsProcessSource source;
+    std::vector<int32_t> pids;
+    ASSERT_TRUE(source.listPids(pids));
+    TLProcCounters c;
+    ASSERT_EQ(source.inspect(child, c), TLInspectResult::Exact);
+    const size_t held = source.heldFileCount();
+    EXPECT_GE(held, 2u);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(source.inspect(child, c), TLInspectResult::Skipped);
+    pids.clear();
+    ASSERT_TRUE(source.listPids(pids));
+    EXPECT_EQ(source.heldFileCount(), 0u);
 }
 
 TEST(ProcStatusParsing, ThreadCount) {

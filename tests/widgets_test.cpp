@@ -3,6 +3,7 @@
 #include "widgets/TLProcRow.h"
 #include "widgets/TLSparkView.h"
 #include "widgets/TLStackedBarView.h"
+#include "widgets/TLTextLabel.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -14,7 +15,10 @@
 #include <QPointer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -101,6 +105,50 @@ TEST(SparkGeometry, FillClosesAlongTheBottomEdge) {
     EXPECT_EQ(fill[1], QPointF(294, 38.5));
     EXPECT_EQ(fill[2], QPointF(294, 0));
     EXPECT_EQ(fill[3], QPointF(0, 0));
+}
+
+TEST(SparkGeometry, TheDrawnLineStaysWithinItsToleranceOfEveryValue) {
+    // A flat history is drawn as one segment, a spike keeps its peak, and in random histories of
+    // every roughness no value is further from the drawn line than the tolerance.
+    QList<double> flat(90, 0.4);
+    EXPECT_EQ(TLSparkLinePoints(TLSparkPoints(kSpark, flat), 0.05).size(), 2);
+    flat[45] = 0.41; // 0.37 pt above its neighbours
+    const QPolygonF spike = TLSparkLinePoints(TLSparkPoints(kSpark, flat), 0.05);
+    EXPECT_TRUE(spike.contains(TLSparkPoints(kSpark, flat)[45]));
+
+    auto distance = [](const QPointF& p, const QPointF& a, const QPointF& b) {
+        const QPointF ab = b - a;
+        const qreal t =
+            std::clamp<qreal>(QPointF::dotProduct(p - a, ab) / QPointF::dotProduct(ab, ab), 0, 1);
+        const QPointF d = p - (a + t * ab);
+        return std::hypot(d.x(), d.y());
+    };
+    std::mt19937 random(7);
+    for (double step : {0.0005, 0.002, 0.01, 0.1, 0.5}) {
+        std::uniform_real_distribution<double> move(-step, step);
+        for (int run = 0; run < 50; ++run) {
+            QList<double> values{0.5};
+            for (int i = 1; i < 90; ++i)
+                values.append(std::clamp(values.last() + move(random), 0.0, 1.0));
+            const QPolygonF all = TLSparkPoints(kSpark, values);
+            for (qreal tolerance : {0.025, 0.05}) {
+                const QPolygonF kept = TLSparkLinePoints(all, tolerance);
+                ASSERT_EQ(kept.first(), all.first());
+                ASSERT_EQ(kept.last(), all.last());
+                qsizetype k = 0;
+                for (const QPointF& p : all) {
+                    while (k + 1 < kept.size() && kept[k + 1].x() < p.x())
+                        ++k;
+                    const QPointF& a = kept[k];
+                    const QPointF& b = kept[std::min(k + 1, kept.size() - 1)];
+                    ASSERT_LE(distance(p, a, b), tolerance + 1e-9) << "step " << step;
+                }
+                if (step <= 0.0005) {
+                    EXPECT_LT(kept.size(), all.size() / 2);
+                }
+            }
+        }
+    }
 }
 
 TEST(SparkView, GuideLinesAreCrispPixelRows) {
@@ -264,6 +312,39 @@ TEST(ProcRow, ApproximateValuesAreMarkedAndDimmer) {
     row.setRank(3, QString(), QString(), 0.2, true);
     EXPECT_EQ(row.valueLabel()->text(), "~");
     EXPECT_EQ(row.nameLabel()->text(), "");
+}
+
+TEST(TextLabel, SizeHintsAreQLabelsAndFollowTheText) {
+    // The layout places the panel's figures by these hints: they must be the ones QLabel gives,
+    // for every text the label has shown, and QLabel's own where its other rules apply.
+    TLTextLabel label;
+    QLabel reference;
+    for (QLabel* l : {static_cast<QLabel*>(&label), &reference})
+        l->setTextFormat(Qt::PlainText);
+    const QString texts[] = {"2.02 GB",           "~49.5 MB", "100.0%", "共 7.76 GB", "未启用", "",
+                             "1.23 GB / 2.00 GB", "压力正常", " x ",    "two\nlines"};
+    for (qreal size : {9.5, 11.0, 13.0, 30.0}) {
+        for (int weight : {QFont::Normal, QFont::DemiBold}) {
+            QFont font = QApplication::font();
+            font.setPointSizeF(size);
+            font.setWeight(QFont::Weight(weight));
+            label.setFont(font);
+            reference.setFont(font);
+            for (const QString& text : texts) {
+                label.setText(text);
+                reference.setText(text);
+                ASSERT_EQ(label.sizeHint(), reference.sizeHint()) << text.toStdString() << size;
+                ASSERT_EQ(label.minimumSizeHint(), reference.minimumSizeHint())
+                    << text.toStdString();
+            }
+        }
+    }
+    label.setMargin(3);
+    reference.setMargin(3);
+    label.setText("49.5 MB");
+    reference.setText("49.5 MB");
+    EXPECT_EQ(label.sizeHint(), reference.sizeHint());
+    EXPECT_NEAR(label.textWidth(), QFontMetricsF(label.font()).horizontalAdvance("49.5 MB"), 0.5);
 }
 
 TEST(ProcRow, LongNamesAreShortenedInTheMiddle) {

@@ -71,7 +71,11 @@ void TLSetAppearance(QWidget* root, TLAppearance appearance) {
 
 void TLSetTextColor(QWidget* widget, const TLColor& color) {
     if (!widget) return;
-    const bool first = !widget->property(kTextColorProperty).isValid();
+    const QVariant current = widget->property(kTextColorProperty);
+    // The same colour again (the panel sets its colours on every refresh): the palette already
+    // holds it, and appearance changes, new parents and showing re-resolve it.
+    if (current.isValid() && current.value<TLColor>() == color) return;
+    const bool first = !current.isValid();
     widget->setProperty(kTextColorProperty, QVariant::fromValue(color));
     if (first && QCoreApplication::instance()) widget->installEventFilter(watcher());
     applyTextColor(widget);

@@ -33,9 +33,12 @@ QSize TLChip::sizeHint() const {
 }
 
 void TLChip::setText(const QString& text, const TLColor& color) {
+    // The panel sets the chip on every refresh; the same text and colour change nothing.
+    const std::optional<TLColor> background = color.withAlpha(TLChipBackgroundAlpha);
+    if (text == _label->text() && background == _background) return;
     _label->setText(text);
     TLSetTextColor(_label, color);
-    _background = color.withAlpha(TLChipBackgroundAlpha);
+    _background = background;
     updateGeometry();
     resize(sizeHint());
     layoutLabel();

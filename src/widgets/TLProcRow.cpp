@@ -104,8 +104,7 @@ QSize TLProcRow::sizeHint() const {
 }
 
 void TLProcRow::layoutLabels() {
-    const QFontMetricsF valueMetrics(_value->font());
-    const qreal valueWidth = std::ceil(valueMetrics.horizontalAdvance(_value->text()));
+    const qreal valueWidth = std::ceil(_value->textWidth());
     // The room the name may take beside the value; the name is measured again only when that
     // room or the name changed.
     const TLProcRowLabelRects room =

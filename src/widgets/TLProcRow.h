@@ -1,5 +1,6 @@
 #pragma once
 #include "format/TLColor.h"
+#include "widgets/TLTextLabel.h"
 
 #include <QMenu>
 #include <QPointer>
@@ -7,8 +8,6 @@
 #include <QSizeF>
 #include <QString>
 #include <QWidget>
-
-class QLabel;
 
 // One line of the panel's process list: the process name on the left, its value on the right, a
 // translucent bar behind them whose length shows the process's share of the largest value, and a
@@ -100,8 +99,8 @@ private:
     void layoutLabels();
     void setHover(bool hover);
 
-    QLabel* _name;
-    QLabel* _value;
+    TLTextLabel* _name;
+    TLTextLabel* _value;
     double _fraction = 0;
     bool _hover = false;
     qint32 _pid = 0;

@@ -40,6 +40,39 @@ QPolygonF TLSparkPoints(const QRectF& b, const QList<double>& values) {
     return points;
 }
 
+QPolygonF TLSparkLinePoints(const QPolygonF& points, qreal tolerance) {
+    if (points.size() < 3) return points;
+    QPolygonF kept;
+    kept.reserve(points.size());
+    kept.append(points.first());
+    // From the last point kept (the anchor), the directions of a line that passes within the
+    // tolerance of every point since: an interval of angles, narrowed by each point. A point may
+    // go when the direction to the point after it still lies in the interval, so that the
+    // straight line drawn instead stays within the tolerance of every point it replaces. The
+    // points advance to the right, so the angles never wrap round.
+    QPointF anchor = points.first();
+    qreal low = -M_PI, high = M_PI;
+    for (qsizetype i = 1; i + 1 < points.size(); ++i) {
+        const QPointF d = points[i] - anchor;
+        const qreal r = std::hypot(d.x(), d.y());
+        if (r > tolerance) {
+            const qreal angle = std::atan2(d.y(), d.x());
+            const qreal spread = std::asin(tolerance / r);
+            low = std::max(low, angle - spread);
+            high = std::min(high, angle + spread);
+        }
+        const QPointF next = points[i + 1] - anchor;
+        const qreal toNext = std::atan2(next.y(), next.x());
+        if (low <= toNext && toNext <= high) continue;
+        kept.append(points[i]);
+        anchor = points[i];
+        low = -M_PI;
+        high = M_PI;
+    }
+    kept.append(points.last());
+    return kept;
+}
+
 QPolygonF TLSparkFillPolygon(const QRectF& b, const QPolygonF& points) {
     if (points.isEmpty()) return {};
     QPolygonF fill = points;
@@ -111,7 +144,7 @@ void TLSparkView::paintEvent(QPaintEvent*) {
     QPainterPath background;
     background.addRoundedRect(bounds, TLSparkCornerRadius, TLSparkCornerRadius);
 
-    const QPolygonF points = TLSparkPoints(bounds, _values);
+    const QPolygonF points = TLSparkLinePoints(TLSparkPoints(bounds, _values), 0.05 / dpr);
     if (points.size() < 2) return;
 
     painter.save();

@@ -43,6 +43,13 @@ double TLSparkClampValue(double value);
 // than two values (nothing is plotted then).
 QPolygonF TLSparkPoints(const QRectF& bounds, const QList<double>& values);
 
+// The line as drawn: the points without those that lie within `tolerance` of the straight line
+// between the points kept on either side of them. A history that changes little has long runs of
+// almost collinear points, each of which would cost a round join of its own; dropped within a
+// twentieth of a device pixel, they change nothing that can be seen. The first and last points
+// are always kept.
+QPolygonF TLSparkLinePoints(const QPolygonF& points, qreal tolerance);
+
 // The area under the line: its points, then the bottom-right and bottom-left corners of the
 // bounds. Empty when the line is.
 QPolygonF TLSparkFillPolygon(const QRectF& bounds, const QPolygonF& points);

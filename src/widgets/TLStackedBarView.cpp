@@ -34,13 +34,27 @@ TLStackedBarView::TLStackedBarView(const QRect& frame, QWidget* parent) : TLStac
 }
 
 void TLStackedBarView::setColors(const QList<TLColor>& colors) {
+    if (colors == _colors) return;
     _colors = colors;
     update();
 }
 
 void TLStackedBarView::setFractions(const QList<double>& fractions) {
+    // The figures move a little on every refresh: repaint only when a segment moves by a tenth
+    // of a point or more (the edges are antialiased, so a smaller move shows nowhere). The
+    // comparison is with what was last painted, so that small moves add up.
+    const QRectF bounds(0, 0, width(), height());
+    const QList<TLStackedBarSegment> before =
+        TLStackedBarSegments(bounds, _paintedFractions, _colors.size());
+    const QList<TLStackedBarSegment> after =
+        TLStackedBarSegments(bounds, fractions, _colors.size());
     _fractions = fractions;
-    update();
+    bool moved = before.size() != after.size();
+    for (qsizetype i = 0; !moved && i < after.size(); ++i)
+        moved = before[i].index != after[i].index ||
+                std::abs(before[i].rect.left() - after[i].rect.left()) >= 0.1 ||
+                std::abs(before[i].rect.right() - after[i].rect.right()) >= 0.1;
+    if (moved) update();
 }
 
 QSize TLStackedBarView::sizeHint() const {
@@ -60,6 +74,7 @@ void TLStackedBarView::paintEvent(QPaintEvent*) {
     track.addRoundedRect(bounds, radius, radius);
     painter.fillPath(track, TLLabelColor().withAlpha(TLStackedBarTrackAlpha).resolve(appearance));
 
+    _paintedFractions = _fractions;
     painter.save();
     painter.setClipPath(track);
     for (const TLStackedBarSegment& segment :

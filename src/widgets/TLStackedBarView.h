@@ -48,5 +48,6 @@ protected:
 private:
     QList<TLColor> _colors;
     QList<double> _fractions;
+    QList<double> _paintedFractions; // the fractions of the last paint
     QSize _frameSize;
 };

@@ -3,22 +3,57 @@
 #include <QPainter>
 #include <QStyle>
 
-void TLTextLabel::paintEvent(QPaintEvent* event) {
+bool TLTextLabel::isSimpleLine() const {
+    return textFormat() == Qt::PlainText && !wordWrap() && pixmap().isNull() &&
+           !text().contains(QLatin1Char('\n'));
+}
+
+const QStaticText& TLTextLabel::laidOut() const {
     const QString shown = text();
-    if (textFormat() != Qt::PlainText || wordWrap() || shown.contains(QLatin1Char('\n')) ||
-        !pixmap().isNull()) {
-        QLabel::paintEvent(event);
-        return;
-    }
     if (shown != _laidOut.text() || font() != _laidOutFont) {
         _laidOutFont = font();
         _laidOut.setTextFormat(Qt::PlainText);
         _laidOut.setText(shown);
         _laidOut.prepare(QTransform(), _laidOutFont);
     }
+    return _laidOut;
+}
+
+qreal TLTextLabel::textWidth() const {
+    if (text().isEmpty()) return 0;
+    return laidOut().size().width();
+}
+
+std::optional<QSize> TLTextLabel::simpleSizeHint() const {
+    // QLabel measures an empty text, margins, indents, frames and shortcuts by rules of its own.
+    if (!isSimpleLine() || text().isEmpty() || margin() != 0 || indent() > 0 || frameWidth() != 0 ||
+        buddy())
+        return std::nullopt;
+    // The whole-pixel box of the laid-out line: what QLabel's own measuring gives for one line.
+    const QSize line = QRectF(QPointF(0, 0), laidOut().size()).toAlignedRect().size();
+    const QMargins m = contentsMargins();
+    return (line + QSize(m.left() + m.right(), m.top() + m.bottom())).expandedTo(minimumSize());
+}
+
+QSize TLTextLabel::sizeHint() const {
+    if (const std::optional<QSize> hint = simpleSizeHint()) return *hint;
+    return QLabel::sizeHint();
+}
+
+QSize TLTextLabel::minimumSizeHint() const {
+    if (const std::optional<QSize> hint = simpleSizeHint()) return *hint;
+    return QLabel::minimumSizeHint();
+}
+
+void TLTextLabel::paintEvent(QPaintEvent* event) {
+    if (!isSimpleLine()) {
+        QLabel::paintEvent(event);
+        return;
+    }
     QPainter painter(this);
     drawFrame(&painter);
-    if (shown.isEmpty()) return;
+    if (text().isEmpty()) return;
+    const QStaticText& line = laidOut();
 
     // Placed as QLabel places a single line: within the contents less margin and indent, by the
     // alignment, mirrored for right-to-left layouts.
@@ -30,7 +65,7 @@ void TLTextLabel::paintEvent(QPaintEvent* event) {
         if (align & Qt::AlignTop) box.setTop(box.top() + indent());
         if (align & Qt::AlignBottom) box.setBottom(box.bottom() - indent());
     }
-    const QSizeF size = _laidOut.size();
+    const QSizeF size = line.size();
     qreal x = box.left();
     if (align & Qt::AlignRight)
         x = box.left() + box.width() - size.width();
@@ -46,5 +81,5 @@ void TLTextLabel::paintEvent(QPaintEvent* event) {
     painter.setPen(isEnabled() ? palette().color(foregroundRole())
                                : palette().color(QPalette::Disabled, foregroundRole()));
     painter.setClipRect(box);
-    painter.drawStaticText(QPointF(x, y), _laidOut);
+    painter.drawStaticText(QPointF(x, y), line);
 }

@@ -6,14 +6,17 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QPointer>
 #include <QRegion>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -55,17 +58,39 @@ protected:
         }
         QWidget::keyPressEvent(e);
     }
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
         QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
         const QColor background = _content ? _content->palette().color(QPalette::Window)
                                            : palette().color(QPalette::Window);
-        const bool dark = background.lightnessF() < 0.5;
-        QPainterPath path;
-        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
-        p.fillPath(path, background);
-        p.setPen(QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 40), 1));
-        p.drawPath(path);
+        // The window is painted under every part of the panel that changes: the rounded shape
+        // is drawn once per size, colour and pixel ratio, and copied from then on.
+        const qreal dpr = p.paintEngine()->paintDevice()->devicePixelRatioF();
+        if (_backdrop.isNull() || _backdrop.devicePixelRatio() != dpr ||
+            _backdrop.size() != size() * dpr || _backdropColor != background) {
+            _backdrop = QPixmap(size() * dpr);
+            _backdrop.setDevicePixelRatio(dpr);
+            _backdrop.fill(Qt::transparent);
+            _backdropColor = background;
+            QPainter shape(&_backdrop);
+            shape.setRenderHint(QPainter::Antialiasing);
+            const bool dark = background.lightnessF() < 0.5;
+            QPainterPath path;
+            path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
+            shape.fillPath(path, background);
+            shape.setPen(QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 40), 1));
+            shape.drawPath(path);
+        }
+        // Copied in bands: Qt's raster engine hands a blend of more than about a hundred rows to
+        // its thread pool and waits for it, which costs more than the copy.
+        constexpr int kBandRows = 32;
+        for (const QRect& part : event->region()) {
+            for (int y = part.top(); y <= part.bottom(); y += kBandRows) {
+                const QRect band(part.left(), y, part.width(),
+                                 std::min(kBandRows, part.bottom() + 1 - y));
+                p.setClipRect(band);
+                p.drawPixmap(QPointF(0, 0), _backdrop);
+            }
+        }
     }
     void resizeEvent(QResizeEvent*) override {
         if (_translucent) return;
@@ -78,6 +103,8 @@ protected:
 private:
     QPointer<QWidget> _content;
     bool _translucent = false;
+    QPixmap _backdrop;
+    QColor _backdropColor;
 };
 
 // The panel as an ordinary window, for a desktop without a tray: framed, titled, in the taskbar.

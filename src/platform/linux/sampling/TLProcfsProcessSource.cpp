@@ -4,10 +4,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -85,6 +87,11 @@ TLProcfsProcessSource::TLProcfsProcessSource(std::string procRoot) : _root(std::
     _procDir.reset(::open(_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const long hz = ::sysconf(_SC_CLK_TCK);
     if (hz > 0) _nsPerTick = 1'000'000'000ULL / static_cast<uint64_t>(hz);
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        _heldLimit = std::min<size_t>(256, static_cast<size_t>(files.rlim_cur / 4));
+    else
+        _heldLimit = 256;
 }
 
 bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
@@ -109,24 +116,65 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
             _listedEntry[static_cast<int32_t>(v)] = e->d_ino;
         }
     }
-    // Kernel threads that ended, or whose pid now has another entry, are forgotten.
-    std::erase_if(_kernelThreads, [this](const auto& k) {
-        const auto listed = _listedEntry.find(k.first);
-        return listed == _listedEntry.end() || listed->second != k.second;
-    });
+    // Kernel threads that ended, or whose pid now has another entry, are forgotten, and so are
+    // the files of such processes and of threads the last sample did not see.
+    auto gone = [this](int32_t pid, uint64_t entry) {
+        const auto listed = _listedEntry.find(pid);
+        return listed == _listedEntry.end() || listed->second != entry;
+    };
+    std::erase_if(_kernelThreads, [&gone](const auto& k) { return gone(k.first, k.second); });
+    for (auto it = _held.begin(); it != _held.end();) {
+        if (!gone(it->first, it->second.entry)) {
+            ++it;
+            continue;
+        }
+        for (TLFd* fd : {&it->second.stat, &it->second.status, &it->second.task})
+            release(*fd);
+        it = _held.erase(it);
+    }
+    for (auto it = _heldThreads.begin(); it != _heldThreads.end();) {
+        if (it->second.seen >= _sample && _held.contains(it->second.process)) {
+            ++it;
+            continue;
+        }
+        release(it->second.status);
+        it = _heldThreads.erase(it);
+    }
+    ++_sample;
     return true;
 }
 
-long TLProcfsProcessSource::readText(int dirfd, const char* path) {
-    const int fd = ::openat(dirfd, path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    const TLFd guard(fd);
+void TLProcfsProcessSource::release(TLFd& held) {
+    if (!held.valid()) return;
+    held.reset();
+    --_heldCount;
+}
+
+long TLProcfsProcessSource::readHeld(TLFd& held, int dirfd, const char* path) {
+    if (held.valid()) {
+        const long n = readText(held.get());
+        if (n >= 0) return n;
+        // The process or thread it belonged to has ended: look the name up again.
+        release(held);
+    }
+    TLFd opened(::openat(dirfd, path, O_RDONLY | O_CLOEXEC));
+    if (!opened.valid()) return -1;
+    const long n = readText(opened.get());
+    if (n >= 0 && _heldCount < _heldLimit) {
+        held = std::move(opened);
+        ++_heldCount;
+    }
+    return n;
+}
+
+long TLProcfsProcessSource::readText(int fd) {
     size_t got = 0;
     for (;;) {
         // procfs hands a file over whole when the buffer can hold it: a read that leaves room
-        // is the last one, and no second read is spent only to see the end of the file.
+        // is the last one, and no second read is spent only to see the end of the file. A read
+        // from the start makes procfs produce the text afresh.
         const size_t room = _text.size() - 1 - got;
-        const ssize_t n = ::read(fd, _text.data() + got, room);
+        const ssize_t n = ::pread(fd, _text.data() + got, room, static_cast<off_t>(got));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -142,17 +190,29 @@ long TLProcfsProcessSource::readText(int dirfd, const char* path) {
     return static_cast<long>(got);
 }
 
-bool TLProcfsProcessSource::threadWakeups(int32_t pid, uint64_t mainThread, uint64_t& sum) {
+bool TLProcfsProcessSource::threadWakeups(int32_t pid, TLFd& heldTask, uint64_t mainThread,
+                                          uint64_t& sum) {
     char path[32];
-    std::snprintf(path, sizeof path, "%d/task", pid);
-    const TLFd task(::openat(_procDir.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!task.valid()) return false;
+    // The kept thread list is listed again from its start.
+    if (heldTask.valid() && ::lseek(heldTask.get(), 0, SEEK_SET) != 0) release(heldTask);
+    TLFd opened;
+    if (!heldTask.valid()) {
+        std::snprintf(path, sizeof path, "%d/task", pid);
+        opened.reset(::openat(_procDir.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!opened.valid()) return false;
+        if (_heldCount < _heldLimit) {
+            heldTask = std::move(opened);
+            ++_heldCount;
+        }
+    }
+    const int task = heldTask.valid() ? heldTask.get() : opened.get();
     uint64_t total = 0;
     // getdents64 into a kept buffer: opendir would allocate for every process.
     for (;;) {
-        const long n = ::syscall(SYS_getdents64, task.get(), _dirents.data(), _dirents.size());
+        const long n = ::syscall(SYS_getdents64, task, _dirents.data(), _dirents.size());
         if (n < 0) {
             if (errno == EINTR) continue;
+            release(heldTask); // the process has ended
             return false;
         }
         if (n == 0) break;
@@ -176,7 +236,10 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, uint64_t mainThread, uint
                 continue;
             }
             std::snprintf(path, sizeof path, "%s/status", name);
-            const long len = readText(task.get(), path);
+            HeldThread& thread = _heldThreads[static_cast<int32_t>(tid)];
+            thread.seen = _sample;
+            thread.process = pid;
+            const long len = readHeld(thread.status, task, path);
             if (len <= 0) continue; // the thread ended meanwhile
             uint64_t vol = 0;
             if (TLFindKeyValue({_text.data(), static_cast<size_t>(len)}, "voluntary_ctxt_switches",
@@ -205,10 +268,16 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         if (known != _kernelThreads.end() && known->second == entry)
             return TLInspectResult::Skipped;
     }
+    HeldProcess& held = _held[pid];
+    if (held.entry != entry) {
+        for (TLFd* fd : {&held.stat, &held.status, &held.task})
+            release(*fd);
+        held.entry = entry;
+    }
     char path[32];
     std::snprintf(path, sizeof path, "%d/stat", pid);
     errno = 0;
-    long n = readText(_procDir.get(), path);
+    long n = readHeld(held.stat, _procDir.get(), path);
     if (n < 0) return failure();
     if (n == 0) return TLInspectResult::Failed;
     uint64_t ticks = 0, start = 0;
@@ -216,13 +285,15 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
     if (!TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
         return TLInspectResult::Failed;
     if (kthread) {
+        release(held.stat);
+        _held.erase(pid);
         if (entry != 0) _kernelThreads[pid] = entry;
         return TLInspectResult::Skipped;
     }
 
     std::snprintf(path, sizeof path, "%d/status", pid);
     errno = 0;
-    n = readText(_procDir.get(), path);
+    n = readHeld(held.status, _procDir.get(), path);
     if (n < 0) return failure();
     if (n == 0) return TLInspectResult::Failed;
     uint64_t footprint = 0, wakeups = 0, threads = 1;
@@ -230,7 +301,7 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         return TLInspectResult::Failed;
     // Every thread's wakeups: the status file above counted the main thread's only. A thread
     // list that cannot be read (the process ended) leaves the main thread's count.
-    if (threads > 1) threadWakeups(pid, wakeups, wakeups);
+    if (threads > 1) threadWakeups(pid, held.task, wakeups, wakeups);
     if (__builtin_mul_overflow(ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
     out.idleWakeups = wakeups;
     out.footprint = footprint;

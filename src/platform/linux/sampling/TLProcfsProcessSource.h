@@ -23,6 +23,15 @@
 // found to be a kernel thread is not read again while its /proc entry stays the same one (the
 // entry's inode number in the listing: a new process that takes the pid gets a new entry). A pid
 // whose stat or status exists but cannot be read counts as not inspectable.
+//
+// The files read on every sample (stat and status of each process, the thread list and the
+// threads' status files) are kept open between samples and read again from the start: opening
+// and closing a /proc file costs the kernel more than producing its text. An open /proc file
+// stays bound to its process: once that process has ended, reading it fails even when a new
+// process has taken the pid, and the file is then opened afresh by name. Files of processes no
+// longer listed, or listed under a new entry, and of threads not seen in the last sample are
+// closed. At most a quarter of the descriptor limit, and no more than 256, are kept; beyond
+// that, files are opened and closed on every read as before.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
     explicit TLProcfsProcessSource(std::string procRoot = "/proc");
@@ -33,13 +42,23 @@ public:
     bool shortName(int32_t pid, std::string& out) override;
     double now() override;
 
+    // How many /proc files are kept open between samples now.
+    size_t heldFileCount() const { return _heldCount; }
+
 private:
-    // The text of `path` (relative to `dirfd`) in `_text`, however long; the buffer grows to the
-    // longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
-    long readText(int dirfd, const char* path);
+    // The text of the open file `fd`, from its start, in `_text`, however long; the buffer grows
+    // to the longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
+    long readText(int fd);
+    // The text of `path` (relative to `dirfd`), read through `held` when it is open; a file
+    // opened here is kept in `held` while the budget allows. -1 on failure, with errno set by
+    // the attempt to open the file by name.
+    long readHeld(TLFd& held, int dirfd, const char* path);
+    // Closes a kept file and gives its place back to the budget.
+    void release(TLFd& held);
     // voluntary_ctxt_switches summed over the threads of `pid`, with `mainThread` standing for
-    // the thread whose id is the pid. False when the thread list cannot be read.
-    bool threadWakeups(int32_t pid, uint64_t mainThread, uint64_t& sum);
+    // the thread whose id is the pid; `heldTask` is the process's kept thread list. False when
+    // the thread list cannot be read.
+    bool threadWakeups(int32_t pid, TLFd& heldTask, uint64_t mainThread, uint64_t& sum);
 
     std::string _root;
     TLFd _procDir;
@@ -50,6 +69,23 @@ private:
     // they were seen under.
     std::unordered_map<int32_t, uint64_t> _listedEntry;
     std::unordered_map<int32_t, uint64_t> _kernelThreads;
+
+    // The files kept open, by process (under the entry it was listed with) and by thread (with
+    // its process and the sample it was last seen in).
+    struct HeldProcess {
+        uint64_t entry = 0;
+        TLFd stat, status, task;
+    };
+    struct HeldThread {
+        int32_t process = 0;
+        uint64_t seen = 0;
+        TLFd status;
+    };
+    std::unordered_map<int32_t, HeldProcess> _held;
+    std::unordered_map<int32_t, HeldThread> _heldThreads;
+    size_t _heldCount = 0;
+    size_t _heldLimit = 0;
+    uint64_t _sample = 0;
 };
 
 // The pure parsers behind `inspect`, for tests.
