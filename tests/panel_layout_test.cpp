@@ -18,6 +18,7 @@
 namespace {
 
 constexpr uint64_t GiB = 1ull << 30;
+constexpr uint64_t MiB = 1ull << 20;
 
 // Top and bottom of a widget in the root's coordinates.
 int topIn(QWidget* root, QWidget* w) {
@@ -98,9 +99,23 @@ TEST(PanelLayout, FiguresLineUpOnTheRightEdgeOfTheColumn) {
     QList<QLabel*> right = f.panel.legendValues();
     right << f.panel.totalValue() << f.panel.usageNow() << f.panel.pressureValue()
           << f.panel.swapValue() << f.panel.cpuValue();
-    for (QLabel* label : right) {
-        EXPECT_EQ(label->mapTo(root, QPoint(label->width(), 0)).x(), 308)
-            << label->text().toStdString();
+    // Figures that grow and shrink on screen keep the whole of their text, on the same edge.
+    TLSystemStats wide = s;
+    wide.used = wide.app = wide.cached = 1234 * MiB;
+    wide.swapUsed = 987 * MiB;
+    wide.usagePercent = wide.pressurePercent = 100;
+    wide.cpuPercent = 77.7;
+    TLSystemStats narrow = s;
+    narrow.swapTotal = 0;
+    for (const TLSystemStats* stats : {&s, &wide, &narrow, &s}) {
+        f.panel.renderSystem(*stats, {});
+        QApplication::processEvents();
+        for (QLabel* label : right) {
+            EXPECT_EQ(label->mapTo(root, QPoint(label->width(), 0)).x(), 308)
+                << label->text().toStdString();
+            EXPECT_EQ(label->size(), label->sizeHint()) << label->text().toStdString();
+        }
+        EXPECT_EQ(f.panel.bigValue()->size(), f.panel.bigValue()->sizeHint());
     }
     // The chip sits at the right end of the header.
     EXPECT_EQ(f.panel.chip()->mapTo(root, QPoint(f.panel.chip()->width(), 0)).x(), 308);

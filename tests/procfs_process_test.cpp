@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -237,16 +238,78 @@ TEST(ProcfsProcessSourceTree, KeptFilesAreReadAfreshAndLetGo) {
     std::filesystem::remove_all(root);
 }
 
-// Against the real system: a process that ends is not read through the files kept for it.
+// While /proc/loadavg shows the same number of tasks and the same last pid, no task was made or
+// ended: the listings of processes and threads are used again, and any change lists afresh.
+TEST(ProcfsProcessSourceTree, ListingsHoldWhileNoTaskIsMadeOrEnds) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("tide-listing-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    writeFile(root / "loadavg", "0.10 0.20 0.30 1/120 5000\n");
+    writeFile(root / "50/stat", "50 (p) S 1 1 1 0 -1 4194560 1 0 0 0 1 1 0 0 20 0 2 0 5 1 1");
+    writeFile(root / "50/status", statusText("", 2, 1));
+    writeFile(root / "50/task/50/status", statusText("", 2, 1));
+    writeFile(root / "50/task/51/status", statusText("", 2, 10));
+    TLProcfsProcessSource source(root.string());
+    auto sample = [&](std::vector<int32_t>& pids, uint64_t& wakeups) {
+        pids.clear();
+        ASSERT_TRUE(source.listPids(pids));
+        TLProcCounters c;
+        ASSERT_EQ(source.inspect(50, c), TLInspectResult::Exact);
+        wakeups = c.idleWakeups;
+    };
+    std::vector<int32_t> pids;
+    uint64_t wakeups = 0;
+    sample(pids, wakeups);
+    EXPECT_EQ(pids, std::vector<int32_t>{50});
+    EXPECT_EQ(wakeups, 11u);
+
+    // Entries that appear while loadavg stays the same are not looked for (in /proc they cannot).
+    writeFile(root / "60/stat", "60 (q) S 1 1 1 0 -1 4194560 1 0 0 0 1 1 0 0 20 0 1 0 6 1 1");
+    writeFile(root / "60/status", statusText("", 1, 3));
+    writeFile(root / "50/task/52/status", statusText("", 2, 100));
+    sample(pids, wakeups);
+    EXPECT_EQ(pids, std::vector<int32_t>{50});
+    EXPECT_EQ(wakeups, 11u);
+
+    // A new last pid, then a new number of tasks: listed afresh each time.
+    writeFile(root / "loadavg", "0.10 0.20 0.30 1/122 5002\n");
+    sample(pids, wakeups);
+    std::sort(pids.begin(), pids.end());
+    EXPECT_EQ(pids, (std::vector<int32_t>{50, 60}));
+    EXPECT_EQ(wakeups, 111u);
+    std::filesystem::remove_all(root / "60");
+    std::filesystem::remove_all(root / "50/task/52");
+    writeFile(root / "loadavg", "0.10 0.20 0.30 1/120 5002\n");
+    sample(pids, wakeups);
+    EXPECT_EQ(pids, std::vector<int32_t>{50});
+    EXPECT_EQ(wakeups, 11u);
+
+    // Without a readable loadavg every sample lists.
+    std::filesystem::remove(root / "loadavg");
+    TLProcfsProcessSource fresh(root.string());
+    pids.clear();
+    ASSERT_TRUE(fresh.listPids(pids));
+    writeFile(root / "70/stat", "70 (r) S 1 1 1 0 -1 4194560 1 0 0 0 1 1 0 0 20 0 1 0 7 1 1");
+    pids.clear();
+    ASSERT_TRUE(fresh.listPids(pids));
+    EXPECT_EQ(pids.size(), 2u);
+    std::filesystem::remove_all(root);
+}
+
+// Against the real system: a process made between two samples is listed in the second, and one
+// that ends is not read through the files kept for it.
 TEST(ProcfsProcessSourceLive, AnEndedProcessIsGoneDespiteItsKeptFiles) {
+    TLProcfsProcessSource source;
+    std::vector<int32_t> pids;
+    ASSERT_TRUE(source.listPids(pids));
     pid_t child = 0;
     char arg0[] = "sleep";
     char arg1[] = "30";
     char* argv[] = {arg0, arg1, nullptr};
     ASSERT_EQ(posix_spawnp(&child, "sleep", nullptr, nullptr, argv, environ), 0);
-    TLProcfsProcessSource source;
-    std::vector<int32_t> pids;
+    pids.clear();
     ASSERT_TRUE(source.listPids(pids));
+    EXPECT_NE(std::find(pids.begin(), pids.end(), child), pids.end());
     TLProcCounters c;
     ASSERT_EQ(source.inspect(child, c), TLInspectResult::Exact);
     const size_t held = source.heldFileCount();
@@ -256,6 +319,7 @@ TEST(ProcfsProcessSourceLive, AnEndedProcessIsGoneDespiteItsKeptFiles) {
     EXPECT_EQ(source.inspect(child, c), TLInspectResult::Skipped);
     pids.clear();
     ASSERT_TRUE(source.listPids(pids));
+    EXPECT_EQ(std::find(pids.begin(), pids.end(), child), pids.end());
     EXPECT_EQ(source.heldFileCount(), 0u);
 }
 

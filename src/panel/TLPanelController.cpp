@@ -103,6 +103,17 @@ QWidget* makeGrid(const QList<std::pair<QWidget*, QWidget*>>& lines) {
     return grid;
 }
 
+// A figure changes on every refresh and mostly keeps its size: its label is held at the size of
+// its text, so that a new text of the same size repaints the label alone instead of laying its
+// row or grid out again. A text of another size resizes it, and the layout follows.
+void setFigure(QLabel* label, const QString& text) {
+    if (label->text() == text) return;
+    label->setText(text);
+    const QSize fitted = label->sizeHint();
+    if (label->minimumSize() != fitted || label->maximumSize() != fitted)
+        label->setFixedSize(fitted);
+}
+
 // Menu texts are read for mnemonics ("&") and shortcuts (after a tab); a process name is neither.
 QString menuText(QString text) {
     text.replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -346,8 +357,8 @@ void TLPanelController::renderSystem(const TLSystemStats& s, const std::vector<d
     const TLColor pressure = TLPressureColor(s.pressureLevel);
     _chip->setText(TLPressureChipText(s.pressureLevel), pressure);
 
-    _bigValue->setText(TLFormatBytes(s.used));
-    _totalValue->setText(QStringLiteral("共 ") + TLFormatBytes(s.total));
+    setFigure(_bigValue, TLFormatBytes(s.used));
+    setFigure(_totalValue, QStringLiteral("共 ") + TLFormatBytes(s.total));
 
     _bar->setColors({TLColorApp(), TLColorWired(), TLColorCompressed(), TLColorCached()});
     const double d = s.total != 0 ? static_cast<double>(s.total) : 1.0;
@@ -357,19 +368,19 @@ void TLPanelController::renderSystem(const TLSystemStats& s, const std::vector<d
         fractions.append(static_cast<double>(part) / d);
     _bar->setFractions(fractions);
     for (qsizetype i = 0; i < 4 && i < _legendValues.size(); ++i)
-        _legendValues[i]->setText(TLFormatBytes(parts[i]));
+        setFigure(_legendValues[i], TLFormatBytes(parts[i]));
 
-    _usageNow->setText(TLFormatPercent(s.usagePercent));
+    setFigure(_usageNow, TLFormatPercent(s.usagePercent));
     _spark->setTint(pressure);
     _spark->setValues(QList<double>(history.begin(), history.end()));
-    _pressureValue->setText(TLFormatPercent(s.pressurePercent));
+    setFigure(_pressureValue, TLFormatPercent(s.pressurePercent));
     TLSetTextColor(_pressureValue, pressure);
-    _swapValue->setText(s.swapTotal != 0 ? TLFormatBytes(s.swapUsed) + QStringLiteral(" / ") +
-                                               TLFormatBytes(s.swapTotal)
-                                         : QStringLiteral("未启用"));
-    _cpuValue->setText(TLFormatPercent(s.cpuPercent, 1));
-    // New figures do not change the panel's size: on screen, the labels' own layout requests
-    // place them before the next paint. Off screen (snapshots, tests) nothing would.
+    setFigure(_swapValue, s.swapTotal != 0 ? TLFormatBytes(s.swapUsed) + QStringLiteral(" / ") +
+                                                 TLFormatBytes(s.swapTotal)
+                                           : QStringLiteral("未启用"));
+    setFigure(_cpuValue, TLFormatPercent(s.cpuPercent, 1));
+    // New figures do not change the panel's size: on screen, the layout requests of labels that
+    // changed size place them before the next paint. Off screen (snapshots, tests) nothing would.
     if (!_view->isVisible()) updateViewSize();
 }
 

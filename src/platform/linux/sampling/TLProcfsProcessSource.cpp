@@ -94,11 +94,53 @@ TLProcfsProcessSource::TLProcfsProcessSource(std::string procRoot) : _root(std::
         _heldLimit = 256;
 }
 
+bool TLProcfsProcessSource::tasksUnchanged() {
+    // "0.06 0.37 0.73 2/106 22219": the number of tasks after the slash, and the last pid given
+    // out. No pid given out means no process or thread was made; the same number then means
+    // none ended either.
+    char text[128];
+    if (!_loadavg.valid())
+        _loadavg.reset(::openat(_procDir.get(), "loadavg", O_RDONLY | O_CLOEXEC));
+    const ssize_t n =
+        _loadavg.valid() ? ::pread(_loadavg.get(), text, sizeof text - 1, 0) : ssize_t{-1};
+    if (n <= 0) {
+        _taskMark.reset();
+        return false;
+    }
+    std::string_view s(text, static_cast<size_t>(n));
+    std::string_view fields[5];
+    for (std::string_view& f : fields)
+        f = TLNextField(s);
+    const size_t slash = fields[3].find('/');
+    uint64_t tasks = 0, lastPid = 0;
+    std::string_view count =
+        slash == std::string_view::npos ? std::string_view() : fields[3].substr(slash + 1);
+    if (!TLScanU64(count, tasks) || !TLScanU64(fields[4], lastPid)) {
+        _taskMark.reset();
+        return false;
+    }
+    const std::pair<uint64_t, uint64_t> mark{tasks, lastPid};
+    const bool same = _taskMark == mark;
+    _taskMark = mark;
+    return same;
+}
+
 bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
+    // Listing /proc costs the kernel a lookup for every entry: when no task was made or ended
+    // since the last listing, that listing still holds, and so do the thread lists read since.
+    if (tasksUnchanged() && _listingValid) {
+        out.insert(out.end(), _listing.begin(), _listing.end());
+        _reusedListing = true;
+        ++_sample;
+        return true;
+    }
+    _reusedListing = false;
+    _listingValid = false;
     DIR* dir = ::opendir(_root.c_str());
     if (!dir) return false;
     std::unique_ptr<DIR, int (*)(DIR*)> guard(dir, ::closedir);
     _listedEntry.clear();
+    _listing.clear();
     while (const dirent* e = ::readdir(dir)) {
         const char* n = e->d_name;
         if (*n < '1' || *n > '9') continue;
@@ -112,10 +154,12 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
             v = v * 10 + (*n - '0');
         }
         if (ok && v <= INT32_MAX) {
-            out.push_back(static_cast<int32_t>(v));
+            _listing.push_back(static_cast<int32_t>(v));
             _listedEntry[static_cast<int32_t>(v)] = e->d_ino;
         }
     }
+    out.insert(out.end(), _listing.begin(), _listing.end());
+    _listingValid = true;
     // Kernel threads that ended, or whose pid now has another entry, are forgotten, and so are
     // the files of such processes and of threads the last sample did not see.
     auto gone = [this](int32_t pid, uint64_t entry) {
@@ -141,6 +185,7 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
         it = _heldThreads.erase(it);
     }
     ++_sample;
+    _listingSample = _sample;
     return true;
 }
 
@@ -190,9 +235,41 @@ long TLProcfsProcessSource::readText(int fd) {
     return static_cast<long>(got);
 }
 
-bool TLProcfsProcessSource::threadWakeups(int32_t pid, TLFd& heldTask, uint64_t mainThread,
+uint64_t TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, int dirfd,
+                                                    const char* path) {
+    HeldThread& thread = _heldThreads[tid];
+    thread.seen = _sample;
+    thread.process = pid;
+    const long len = readHeld(thread.status, dirfd, path);
+    if (len <= 0) return 0; // the thread ended meanwhile
+    uint64_t vol = 0;
+    TLFindKeyValue({_text.data(), static_cast<size_t>(len)}, "voluntary_ctxt_switches", vol);
+    return vol;
+}
+
+bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
                                           uint64_t& sum) {
-    char path[32];
+    char path[48];
+    uint64_t total = 0;
+    auto add = [&total](uint64_t count) {
+        if (__builtin_add_overflow(total, count, &total)) total = UINT64_MAX;
+    };
+    // Threads listed since the last listing of /proc, with no task made since: the same threads.
+    if (_reusedListing && held.threadsListed >= _listingSample) {
+        for (int32_t tid : held.threads) {
+            if (tid == pid) {
+                add(mainThread);
+                continue;
+            }
+            std::snprintf(path, sizeof path, "%d/task/%d/status", pid, tid);
+            add(threadStatusWakeups(pid, tid, _procDir.get(), path));
+        }
+        sum = total;
+        return true;
+    }
+    held.threads.clear();
+    held.threadsListed = 0;
+    TLFd& heldTask = held.task;
     // The kept thread list is listed again from its start.
     if (heldTask.valid() && ::lseek(heldTask.get(), 0, SEEK_SET) != 0) release(heldTask);
     TLFd opened;
@@ -206,7 +283,6 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, TLFd& heldTask, uint64_t 
         }
     }
     const int task = heldTask.valid() ? heldTask.get() : opened.get();
-    uint64_t total = 0;
     // getdents64 into a kept buffer: opendir would allocate for every process.
     for (;;) {
         const long n = ::syscall(SYS_getdents64, task, _dirents.data(), _dirents.size());
@@ -231,23 +307,17 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, TLFd& heldTask, uint64_t 
             uint64_t tid = 0;
             std::string_view digits(name);
             if (!TLScanU64(digits, tid) || !digits.empty()) continue;
+            if (tid > static_cast<uint64_t>(INT32_MAX)) continue;
+            held.threads.push_back(static_cast<int32_t>(tid));
             if (tid == static_cast<uint64_t>(pid)) {
-                total += mainThread;
+                add(mainThread);
                 continue;
             }
             std::snprintf(path, sizeof path, "%s/status", name);
-            HeldThread& thread = _heldThreads[static_cast<int32_t>(tid)];
-            thread.seen = _sample;
-            thread.process = pid;
-            const long len = readHeld(thread.status, task, path);
-            if (len <= 0) continue; // the thread ended meanwhile
-            uint64_t vol = 0;
-            if (TLFindKeyValue({_text.data(), static_cast<size_t>(len)}, "voluntary_ctxt_switches",
-                               vol) &&
-                __builtin_add_overflow(total, vol, &total))
-                total = UINT64_MAX;
+            add(threadStatusWakeups(pid, static_cast<int32_t>(tid), task, path));
         }
     }
+    held.threadsListed = _sample;
     sum = total;
     return true;
 }
@@ -273,6 +343,8 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         for (TLFd* fd : {&held.stat, &held.status, &held.task})
             release(*fd);
         held.entry = entry;
+        held.threads.clear();
+        held.threadsListed = 0;
     }
     char path[32];
     std::snprintf(path, sizeof path, "%d/stat", pid);
@@ -301,7 +373,7 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         return TLInspectResult::Failed;
     // Every thread's wakeups: the status file above counted the main thread's only. A thread
     // list that cannot be read (the process ended) leaves the main thread's count.
-    if (threads > 1) threadWakeups(pid, held.task, wakeups, wakeups);
+    if (threads > 1) threadWakeups(pid, held, wakeups, wakeups);
     if (__builtin_mul_overflow(ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
     out.idleWakeups = wakeups;
     out.footprint = footprint;

@@ -2,8 +2,10 @@
 #include "TLFd.h"
 #include "platform/TLProcessSource.h"
 
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // Per-process figures on Linux, from /proc/PID. Mapping onto the process sample's inputs:
@@ -32,6 +34,10 @@
 // longer listed, or listed under a new entry, and of threads not seen in the last sample are
 // closed. At most a quarter of the descriptor limit, and no more than 256, are kept; beyond
 // that, files are opened and closed on every read as before.
+//
+// Listing /proc and a process's threads costs a lookup for every entry. /proc/loadavg tells the
+// number of tasks and the last pid given out: while both stay the same, no process or thread has
+// been made or has ended, and the last listings are used again.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
     explicit TLProcfsProcessSource(std::string procRoot = "/proc");
@@ -46,6 +52,20 @@ public:
     size_t heldFileCount() const { return _heldCount; }
 
 private:
+    // The files kept open, by process (under the entry it was listed with, with its threads as
+    // last listed and the sample they were listed in) and by thread (with its process and the
+    // sample it was last seen in).
+    struct HeldProcess {
+        uint64_t entry = 0;
+        TLFd stat, status, task;
+        std::vector<int32_t> threads;
+        uint64_t threadsListed = 0; // 0: never
+    };
+    struct HeldThread {
+        int32_t process = 0;
+        uint64_t seen = 0;
+        TLFd status;
+    };
     // The text of the open file `fd`, from its start, in `_text`, however long; the buffer grows
     // to the longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
     long readText(int fd);
@@ -56,9 +76,15 @@ private:
     // Closes a kept file and gives its place back to the budget.
     void release(TLFd& held);
     // voluntary_ctxt_switches summed over the threads of `pid`, with `mainThread` standing for
-    // the thread whose id is the pid; `heldTask` is the process's kept thread list. False when
-    // the thread list cannot be read.
-    bool threadWakeups(int32_t pid, TLFd& heldTask, uint64_t mainThread, uint64_t& sum);
+    // the thread whose id is the pid; `held` keeps the process's thread list. False when the
+    // thread list cannot be read.
+    bool threadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread, uint64_t& sum);
+    // voluntary_ctxt_switches of one thread of `pid`, from `path` relative to `dirfd`; 0 when
+    // the thread has ended.
+    uint64_t threadStatusWakeups(int32_t pid, int32_t tid, int dirfd, const char* path);
+    // True when /proc/loadavg shows the same number of tasks and the same last pid given out as
+    // at the previous call: no task has been made or has ended in between.
+    bool tasksUnchanged();
 
     std::string _root;
     TLFd _procDir;
@@ -70,22 +96,18 @@ private:
     std::unordered_map<int32_t, uint64_t> _listedEntry;
     std::unordered_map<int32_t, uint64_t> _kernelThreads;
 
-    // The files kept open, by process (under the entry it was listed with) and by thread (with
-    // its process and the sample it was last seen in).
-    struct HeldProcess {
-        uint64_t entry = 0;
-        TLFd stat, status, task;
-    };
-    struct HeldThread {
-        int32_t process = 0;
-        uint64_t seen = 0;
-        TLFd status;
-    };
     std::unordered_map<int32_t, HeldProcess> _held;
     std::unordered_map<int32_t, HeldThread> _heldThreads;
     size_t _heldCount = 0;
     size_t _heldLimit = 0;
-    uint64_t _sample = 0;
+    uint64_t _sample = 0;        // counts the listings, reused or not
+    uint64_t _listingSample = 0; // the sample of the last listing of /proc
+    // The last listing of /proc, and whether this sample reuses it.
+    std::vector<int32_t> _listing;
+    bool _listingValid = false;
+    bool _reusedListing = false;
+    TLFd _loadavg;
+    std::optional<std::pair<uint64_t, uint64_t>> _taskMark; // tasks, last pid
 };
 
 // The pure parsers behind `inspect`, for tests.
