@@ -54,21 +54,22 @@ void TLFindKeyValues(std::string_view text, std::span<TLKeyValue> keys) {
         const size_t end = text.find('\n', pos);
         const std::string_view line =
             text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        const size_t colon = line.find(':');
-        if (colon != std::string_view::npos) {
-            const std::string_view key = line.substr(0, colon);
-            for (size_t i = 0; i < keys.size() && i < 64; ++i) {
-                if ((done >> i & 1) || key != keys[i].key) continue;
-                done |= uint64_t{1} << i;
-                --left;
-                std::string_view value = line.substr(colon + 1);
-                uint64_t v = 0;
-                if (TLScanU64(value, v)) {
-                    keys[i].value = v;
-                    keys[i].found = true;
-                }
-                break;
+        // The line's key is what comes before its first colon; the keys looked for hold none, so
+        // a key matches a line that starts with it and a colon.
+        for (size_t i = 0; i < keys.size() && i < 64; ++i) {
+            const std::string_view key = keys[i].key;
+            if ((done >> i & 1) || line.size() <= key.size() || line[key.size()] != ':' ||
+                !line.starts_with(key) || key.find(':') != std::string_view::npos)
+                continue;
+            done |= uint64_t{1} << i;
+            --left;
+            std::string_view value = line.substr(key.size() + 1);
+            uint64_t v = 0;
+            if (TLScanU64(value, v)) {
+                keys[i].value = v;
+                keys[i].found = true;
             }
+            break;
         }
         if (end == std::string_view::npos) break;
         pos = end + 1;

@@ -242,9 +242,14 @@ uint64_t TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, in
     thread.process = pid;
     const long len = readHeld(thread.status, dirfd, path);
     if (len <= 0) return 0; // the thread ended meanwhile
+    // The count is on the second line from the end of the file: looked for from the end.
+    const std::string_view text(_text.data(), static_cast<size_t>(len));
+    constexpr std::string_view key = "\nvoluntary_ctxt_switches:";
+    const size_t at = text.rfind(key);
     uint64_t vol = 0;
-    TLFindKeyValue({_text.data(), static_cast<size_t>(len)}, "voluntary_ctxt_switches", vol);
-    return vol;
+    if (at == std::string_view::npos) return 0;
+    std::string_view value = text.substr(at + key.size());
+    return TLScanU64(value, vol) ? vol : 0;
 }
 
 bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
