@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -180,6 +181,10 @@ void BM_SampleProcesses(benchmark::State& state) {
     size_t listed = 0;
     double cpu = 0;
     for (auto _ : state) {
+        // A thread made and ended since the last sample: the sample lists /proc and every
+        // thread list afresh, as on a machine where tasks come and go, instead of using the last
+        // listings again.
+        std::thread([] {}).join();
         const double before = cpuMs();
         std::vector<TLProc> procs = metrics.sampleProcesses();
         cpu += cpuMs() - before;

@@ -171,14 +171,19 @@ TEST(AppDelegate, ProcessSamplesOnlyWhileOpenAndOneAtATime) {
     EXPECT_FALSE(app.sampling());
     EXPECT_EQ(names(app.panel()->lastProcs()), std::vector<std::string>{"first"});
 
-    // A result that arrives after the panel closed is dropped but ends the sampling state.
+    // A result that arrives after the panel closed is dropped but ends the sampling state. The
+    // close lets go of what the sampling keeps open, after the sample under way.
     app.refreshProcs();
     ASSERT_EQ(h.queue.jobs.size(), 1u);
     h.statusItem.click(TLStatusItem::Button::Left);
+    ASSERT_EQ(h.queue.jobs.size(), 2u);
     h.procs = {{2, "late", 100}};
     h.queue.runOne();
     EXPECT_FALSE(app.sampling());
     EXPECT_EQ(names(app.panel()->lastProcs()), std::vector<std::string>{"first"});
+    EXPECT_EQ(h.processReleases, 0);
+    h.queue.runOne();
+    EXPECT_EQ(h.processReleases, 1);
     app.refreshProcs();
     EXPECT_EQ(h.queue.jobs.size(), 1u);
 }
@@ -343,7 +348,9 @@ TEST(AppDelegate, DelayedRefreshAndAutoOpen) {
         app.statusClicked(); // closed,
         app.statusClicked(); // reopened
         app.statusClicked(); // and closed again within 0.9 s
-        h.queue.runOne();
+        while (h.queue.runOne()) {
+        }
+        EXPECT_EQ(h.processReleases, 2); // once per close
         h.scheduler.advance(0.9);
         EXPECT_TRUE(h.queue.jobs.empty());
     }

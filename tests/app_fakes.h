@@ -210,7 +210,7 @@ struct HeldQueue final : TLSerialQueue {
         auto job = std::move(jobs.front());
         jobs.pop_front();
         job.first();
-        job.second();
+        if (job.second) job.second();
         return true;
     }
 };
@@ -234,6 +234,7 @@ struct AppHarness {
     int systemSamples = 0;
     std::vector<TLProc> procs;
     int processSamples = 0;
+    int processReleases = 0; // what the sampling keeps was let go (the panel closed)
     int terminations = 0;
     std::vector<int> exits;
     TLAppearance systemAppearance = TLAppearance::Light;
@@ -277,6 +278,7 @@ struct AppHarness {
             ++processSamples;
             return procs;
         };
+        env.releaseProcesses = [this] { ++processReleases; };
         env.terminate = [this] { ++terminations; };
         env.exitNow = [this](int status) { exits.push_back(status); };
         env.now = [this] { return scheduler.clock; };

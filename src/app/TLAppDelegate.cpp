@@ -191,7 +191,9 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
                               static_cast<char>('0' + std::clamp<int64_t>(d.metric, -1, 9)),
                               d.mono ? 'm' : 'c',
                               d.showCPU ? 'C' : '-',
-                              !tray ? 'n' : *tray == TLAppearance::Dark ? 'd' : 'l',
+                              !tray                         ? 'n'
+                              : *tray == TLAppearance::Dark ? 'd'
+                                                            : 'l',
                               static_cast<char>('0' + std::clamp(sample.pressureLevel, -1, 9)),
                               '|'};
         put({flags, sizeof flags});
@@ -350,6 +352,9 @@ void TLAppDelegate::closePopover() {
     if (_env.popover->isShown() && !_standalone) {
         _env.popover->close();
         _env.statusItem->setToolTipSuppressed(false);
+        // No process sample is taken until the panel opens again: what the sampling keeps open
+        // goes, after any sample under way.
+        if (_env.releaseProcesses) _env.procQueue->async(_env.releaseProcesses, {});
     }
     if (_monitorToken != 0) {
         _env.monitor->remove(_monitorToken);

@@ -39,10 +39,11 @@ struct TLAppEnvironment {
 
     std::function<TLSystemStats()> sampleSystem;
     std::function<std::vector<TLProc>()> sampleProcesses; // called on the process queue
-    std::function<void()> terminate;                      // ends the application normally
-    std::function<void(int)> exitNow;                     // ends the process at once
-    std::function<double()> now;                          // seconds, monotonic
-    std::function<TLAppearance()> systemAppearance;       // the live popover's appearance
+    std::function<void()> releaseProcesses; // on the process queue, when the panel has closed
+    std::function<void()> terminate;        // ends the application normally
+    std::function<void(int)> exitNow;       // ends the process at once
+    std::function<double()> now;            // seconds, monotonic
+    std::function<TLAppearance()> systemAppearance; // the live popover's appearance
     // The tray the icon sits on; empty when nothing tells (the icon then reads on both).
     std::function<std::optional<TLAppearance>()> trayAppearance;
 

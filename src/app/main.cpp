@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     env.panelServices = TLPanelServices::system();
     env.sampleSystem = [] { return TLMetrics::shared().sampleSystem(); };
     env.sampleProcesses = [] { return TLMetrics::shared().sampleProcesses(); };
+    env.releaseProcesses = [] { TLMetrics::shared().releaseProcessFiles(); };
     env.terminate = [] { QCoreApplication::quit(); };
     env.exitNow = [](int status) {
         std::fflush(nullptr);

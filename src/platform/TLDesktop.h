@@ -110,7 +110,7 @@ public:
 class TLSerialQueue {
 public:
     virtual ~TLSerialQueue() = default;
-    // Runs `work` on the queue, then `done` on the main thread.
+    // Runs `work` on the queue, then `done` (when there is one) on the main thread.
     virtual void async(std::function<void()> work, std::function<void()> done) = 0;
 };
 

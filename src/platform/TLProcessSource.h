@@ -31,4 +31,7 @@ public:
     virtual bool shortName(int32_t pid, std::string& out) = 0;
     // Seconds on a monotonic clock.
     virtual double now() = 0;
+    // Lets go of what the source keeps open between samples, when no sample is coming soon; the
+    // next sample opens it again.
+    virtual void releaseKeptFiles() {}
 };

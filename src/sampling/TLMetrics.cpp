@@ -76,6 +76,10 @@ std::string_view lastPathComponent(std::string_view path) {
 
 } // namespace
 
+void TLMetrics::releaseProcessFiles() {
+    if (_processes) _processes->releaseKeptFiles();
+}
+
 std::vector<TLProc> TLMetrics::sampleProcesses() {
     if (!_processes) return {};
 

@@ -32,6 +32,8 @@ public:
     // A fresh, unsorted list of processes. Never fails: an empty list when the pids cannot be
     // listed.
     std::vector<TLProc> sampleProcesses();
+    // Closes the files the process sample keeps open between samples (on the process queue).
+    void releaseProcessFiles();
 
 private:
     // Previous cumulative counters of a process: CPU time (ns) and wakeups.

@@ -270,7 +270,7 @@ public:
             &_worker,
             [work = std::move(work), done = std::move(done)]() mutable {
                 work();
-                QMetaObject::invokeMethod(qApp, std::move(done), Qt::QueuedConnection);
+                if (done) QMetaObject::invokeMethod(qApp, std::move(done), Qt::QueuedConnection);
             },
             Qt::QueuedConnection);
     }

@@ -189,6 +189,16 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
     return true;
 }
 
+void TLProcfsProcessSource::releaseKeptFiles() {
+    _held.clear();
+    _heldThreads.clear();
+    _heldCount = 0;
+    _loadavg.reset();
+    // The listings are only good with the task count that went with them.
+    _listingValid = false;
+    _taskMark.reset();
+}
+
 void TLProcfsProcessSource::release(TLFd& held) {
     if (!held.valid()) return;
     held.reset();

@@ -32,8 +32,9 @@
 // stays bound to its process: once that process has ended, reading it fails even when a new
 // process has taken the pid, and the file is then opened afresh by name. Files of processes no
 // longer listed, or listed under a new entry, and of threads not seen in the last sample are
-// closed. At most a quarter of the descriptor limit, and no more than 256, are kept; beyond
-// that, files are opened and closed on every read as before.
+// closed, and all of them when the sampling pauses (the panel closed). At most a quarter of the
+// descriptor limit, and no more than 256, are kept; beyond that, files are opened and closed on
+// every read as before.
 //
 // Listing /proc and a process's threads costs a lookup for every entry. /proc/loadavg tells the
 // number of tasks and the last pid given out: while both stay the same, no process or thread has
@@ -47,6 +48,7 @@ public:
     bool executablePath(int32_t pid, std::string& out) override;
     bool shortName(int32_t pid, std::string& out) override;
     double now() override;
+    void releaseKeptFiles() override;
 
     // How many /proc files are kept open between samples now.
     size_t heldFileCount() const { return _heldCount; }
