@@ -263,13 +263,19 @@ TEST(ProcfsProcessSourceTree, ListingsHoldWhileNoTaskIsMadeOrEnds) {
     EXPECT_EQ(pids, std::vector<int32_t>{50});
     EXPECT_EQ(wakeups, 11u);
 
-    // Entries that appear while loadavg stays the same are not looked for (in /proc they cannot).
+    // Entries that appear while loadavg stays the same are not looked for (in /proc they cannot)
+    // for four samples; the fifth lists all the same.
     writeFile(root / "60/stat", "60 (q) S 1 1 1 0 -1 4194560 1 0 0 0 1 1 0 0 20 0 1 0 6 1 1");
     writeFile(root / "60/status", statusText("", 1, 3));
     writeFile(root / "50/task/52/status", statusText("", 2, 100));
+    for (int reused = 0; reused < 4; ++reused) {
+        sample(pids, wakeups);
+        EXPECT_EQ(pids, std::vector<int32_t>{50});
+        EXPECT_EQ(wakeups, 11u);
+    }
     sample(pids, wakeups);
-    EXPECT_EQ(pids, std::vector<int32_t>{50});
-    EXPECT_EQ(wakeups, 11u);
+    EXPECT_EQ(pids.size(), 2u);
+    EXPECT_EQ(wakeups, 111u);
 
     // A new last pid, then a new number of tasks: listed afresh each time.
     writeFile(root / "loadavg", "0.10 0.20 0.30 1/122 5002\n");

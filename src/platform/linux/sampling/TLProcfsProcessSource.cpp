@@ -128,7 +128,10 @@ bool TLProcfsProcessSource::tasksUnchanged() {
 bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
     // Listing /proc costs the kernel a lookup for every entry: when no task was made or ended
     // since the last listing, that listing still holds, and so do the thread lists read since.
-    if (tasksUnchanged() && _listingValid) {
+    // Every fifth sample lists all the same, should loadavg not tell the truth (some container
+    // file systems make it up).
+    constexpr uint64_t kMostReuses = 4;
+    if (tasksUnchanged() && _listingValid && _sample - _listingSample < kMostReuses) {
         out.insert(out.end(), _listing.begin(), _listing.end());
         _reusedListing = true;
         ++_sample;

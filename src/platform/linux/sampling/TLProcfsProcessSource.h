@@ -38,7 +38,7 @@
 //
 // Listing /proc and a process's threads costs a lookup for every entry. /proc/loadavg tells the
 // number of tasks and the last pid given out: while both stay the same, no process or thread has
-// been made or has ended, and the last listings are used again.
+// been made or has ended, and the last listings are used again, for at most four samples.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
     explicit TLProcfsProcessSource(std::string procRoot = "/proc");
