@@ -107,18 +107,12 @@ void TLGaugeImage::draw(QPainter& painter, TLAppearance appearance,
                     : TLTertiaryLabelColor().withAlpha(kOutlineAlpha).resolve(appearance);
     const QColor fillColor = _isTemplate ? templateInk : _color.resolve(appearance);
 
-    // The 1-point outline of the rounded rectangle, filled as the ring between the rectangles
-    // half a point outside and inside it: the offset of a quarter circle is a quarter circle, so
-    // the ring is the stroke's shape, without the cost of stroking.
-    const QRectF rect = TLStatusBarOutlineRect();
-    constexpr qreal half = 0.5;
     QPainterPath outline;
-    outline.setFillRule(Qt::OddEvenFill);
-    outline.addRoundedRect(rect.adjusted(-half, -half, half, half), TLStatusBarOutlineRadius + half,
-                           TLStatusBarOutlineRadius + half);
-    outline.addRoundedRect(rect.adjusted(half, half, -half, -half), TLStatusBarOutlineRadius - half,
-                           TLStatusBarOutlineRadius - half);
-    painter.fillPath(outline, outlineColor);
+    outline.addRoundedRect(TLStatusBarOutlineRect(), TLStatusBarOutlineRadius,
+                           TLStatusBarOutlineRadius);
+    QPen pen(outlineColor, 1.0);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.strokePath(outline, pen);
 
     const QRectF fill = TLStatusBarFillRect(_fraction, _isTemplate);
     if (fill.width() > 0) {
