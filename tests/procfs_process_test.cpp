@@ -75,14 +75,25 @@ std::string statusText(const std::string& groups, int threads, int voluntary) {
            "\nnonvoluntary_ctxt_switches:\t5\n";
 }
 
+// A fake /proc in a directory of its own, empty at the start and removed at the end (also when
+// an assertion ends the test early).
+struct FakeProcRoot {
+    std::filesystem::path path;
+    explicit FakeProcRoot(const std::string& name)
+        : path(std::filesystem::temp_directory_path() /
+               ("tide-" + name + "-" + std::to_string(::getpid()))) {
+        std::filesystem::remove_all(path);
+    }
+    ~FakeProcRoot() { std::filesystem::remove_all(path); }
+};
+
 } // namespace
 
 // A fake /proc: a process of a user in 400 directory groups (a status file of over 4 KB) with three
 // threads, each waking on its own.
 TEST(ProcfsProcessSourceTree, LongStatusFilesAndEveryThreadsWakeups) {
-    const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("tide-proc-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
+    const FakeProcRoot fake("proc");
+    const std::filesystem::path& root = fake.path;
     std::string groups;
     for (int g = 0; g < 400; ++g)
         groups += std::to_string(1500000000 + g) + " ";
@@ -116,15 +127,13 @@ TEST(ProcfsProcessSourceTree, LongStatusFilesAndEveryThreadsWakeups) {
     // The same reads again (the buffer has grown and stays): the same figures.
     ASSERT_EQ(source.inspect(123, c), TLInspectResult::Exact);
     EXPECT_EQ(c.idleWakeups, 32100u);
-    std::filesystem::remove_all(root);
 }
 
 // A kernel thread is read once; a process that later has its pid under a new /proc entry is
 // read again, whatever the old entry said.
 TEST(ProcfsProcessSourceTree, KernelThreadsAreReadOnceWhileTheirEntryLasts) {
-    const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("tide-kproc-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
+    const FakeProcRoot fake("kproc");
+    const std::filesystem::path& root = fake.path;
     const std::string kthreadStat = "7 (kworker/0:1) I 2 0 0 0 -1 69238880 0 0 0 0 3 4 0 0 20 0 "
                                     "1 0 5 0 0";
     const std::string userStat = "7 (editor) S 1 7 7 0 -1 4194560 1 0 0 0 150 50 0 0 20 0 1 0 "
@@ -153,16 +162,14 @@ TEST(ProcfsProcessSourceTree, KernelThreadsAreReadOnceWhileTheirEntryLasts) {
     std::filesystem::remove_all(root / "old7");
     ASSERT_EQ(source.inspect(7, c), TLInspectResult::Exact);
     EXPECT_EQ(c.startTime, 900u);
-    std::filesystem::remove_all(root);
 }
 
 // The files read on every sample stay open between samples: what they say now is read through
 // them, they are let go with their process, their thread or their /proc entry, and no more are
 // kept than the budget allows, the rest being read by name as before.
 TEST(ProcfsProcessSourceTree, KeptFilesAreReadAfreshAndLetGo) {
-    const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("tide-held-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
+    const FakeProcRoot fake("held");
+    const std::filesystem::path& root = fake.path;
     auto stat = [](int pid, int start) {
         return std::to_string(pid) + " (p) S 1 1 1 0 -1 4194560 1 0 0 0 150 50 0 0 20 0 1 0 " +
                std::to_string(start) + " 1000 10";
@@ -235,15 +242,13 @@ TEST(ProcfsProcessSourceTree, KeptFilesAreReadAfreshAndLetGo) {
     std::filesystem::remove_all(root / "300");
     sample(seen);
     EXPECT_EQ(source.heldFileCount(), 0u);
-    std::filesystem::remove_all(root);
 }
 
 // While /proc/loadavg shows the same number of tasks and the same last pid, no task was made or
 // ended: the listings of processes and threads are used again, and any change lists afresh.
 TEST(ProcfsProcessSourceTree, ListingsHoldWhileNoTaskIsMadeOrEnds) {
-    const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("tide-listing-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
+    const FakeProcRoot fake("listing");
+    const std::filesystem::path& root = fake.path;
     writeFile(root / "loadavg", "0.10 0.20 0.30 1/120 5000\n");
     writeFile(root / "50/stat", "50 (p) S 1 1 1 0 -1 4194560 1 0 0 0 1 1 0 0 20 0 2 0 5 1 1");
     writeFile(root / "50/status", statusText("", 2, 1));
@@ -299,7 +304,6 @@ TEST(ProcfsProcessSourceTree, ListingsHoldWhileNoTaskIsMadeOrEnds) {
     pids.clear();
     ASSERT_TRUE(fresh.listPids(pids));
     EXPECT_EQ(pids.size(), 2u);
-    std::filesystem::remove_all(root);
 }
 
 // Against the real system: a process made between two samples is listed in the second, and one

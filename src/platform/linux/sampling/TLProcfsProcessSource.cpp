@@ -208,6 +208,12 @@ void TLProcfsProcessSource::release(TLFd& held) {
     --_heldCount;
 }
 
+void TLProcfsProcessSource::keep(TLFd& held, TLFd& opened) {
+    if (_heldCount >= _heldLimit) return;
+    held = std::move(opened);
+    ++_heldCount;
+}
+
 long TLProcfsProcessSource::readHeld(TLFd& held, int dirfd, const char* path) {
     if (held.valid()) {
         const long n = readText(held.get());
@@ -218,10 +224,7 @@ long TLProcfsProcessSource::readHeld(TLFd& held, int dirfd, const char* path) {
     TLFd opened(::openat(dirfd, path, O_RDONLY | O_CLOEXEC));
     if (!opened.valid()) return -1;
     const long n = readText(opened.get());
-    if (n >= 0 && _heldCount < _heldLimit) {
-        held = std::move(opened);
-        ++_heldCount;
-    }
+    if (n >= 0) keep(held, opened);
     return n;
 }
 
@@ -295,10 +298,7 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64
         std::snprintf(path, sizeof path, "%d/task", pid);
         opened.reset(::openat(_procDir.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!opened.valid()) return false;
-        if (_heldCount < _heldLimit) {
-            heldTask = std::move(opened);
-            ++_heldCount;
-        }
+        keep(heldTask, opened);
     }
     const int task = heldTask.valid() ? heldTask.get() : opened.get();
     // getdents64 into a kept buffer: opendir would allocate for every process.

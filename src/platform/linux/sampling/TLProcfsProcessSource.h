@@ -77,6 +77,8 @@ private:
     long readHeld(TLFd& held, int dirfd, const char* path);
     // Closes a kept file and gives its place back to the budget.
     void release(TLFd& held);
+    // Moves `opened` into `held` when the budget has a place for it; otherwise leaves it.
+    void keep(TLFd& held, TLFd& opened);
     // voluntary_ctxt_switches summed over the threads of `pid`, with `mainThread` standing for
     // the thread whose id is the pid; `held` keeps the process's thread list. False when the
     // thread list cannot be read.
