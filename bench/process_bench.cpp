@@ -171,7 +171,7 @@ void BM_SampleProcesses(benchmark::State& state) {
     TLMetrics& metrics = TLMetrics::shared();
     // Warm-up to the steady state of an open panel: the first call resolves every name, the
     // later ones find them in the cache.
-    static const bool warmed = [&] {
+    static bool warmed = [&] {
         metrics.sampleProcesses();
         metrics.sampleProcesses();
         return true;

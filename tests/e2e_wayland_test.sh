@@ -16,7 +16,11 @@ set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
 TEST_USER=tide-e2e
-skip() {
+skip() { # where CI asks that nothing be skipped (TIDE_E2E_NO_SKIP=1), a skip is a failure
+    if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
+        echo "FAIL (would skip, but TIDE_E2E_NO_SKIP is set): $*" >&2
+        exit 1
+    fi
     echo "SKIP: $*" >&2
     exit 77
 }
@@ -62,14 +66,27 @@ if [ "$stage" = outer ]; then
         gid=$(id -g "$TEST_USER")
         run_as=(setpriv --reuid="$uid" --regid="$gid" --clear-groups)
         chown "$uid:$gid" "$tmp"
-        "${run_as[@]}" test -x "$BUILD/tide" -a -r "$HERE/wayland/screen.py" ||
-            skip "the user $TEST_USER cannot read the build ($BUILD)"
+        # A build under a private home (/root is 0700) is out of that user's reach: the session
+        # then runs on a copy of what it needs, made in its own directory.
+        if ! "${run_as[@]}" test -x "$BUILD/tide" -a -x "$BUILD/tide-test-pointer" \
+            -a -r "$HERE/wayland/screen.py" -a -r "$0"; then
+            mkdir -p "$tmp/copy/build" "$tmp/copy/tests/wayland"
+            cp "$BUILD/tide" "$BUILD/tide-test-pointer" "$tmp/copy/build/"
+            cp "$HERE/wayland/screen.py" "$tmp/copy/tests/wayland/"
+            cp "$0" "$tmp/copy/tests/"
+            chown -R "$uid:$gid" "$tmp/copy"
+            BUILD="$tmp/copy/build"
+            script="$tmp/copy/tests/$(basename "$0")"
+            "${run_as[@]}" test -x "$BUILD/tide" -a -r "$script" ||
+                fail "the user $TEST_USER cannot read the copy of the build in $tmp"
+        fi
     fi
     chmod 700 "$tmp"
     status=0
     "${run_as[@]}" env TIDE_E2E_STAGE=session TIDE_E2E_TMP="$tmp" \
+        TIDE_E2E_NO_SKIP="${TIDE_E2E_NO_SKIP:-}" \
         HOME="$tmp" XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp" \
-        dbus-run-session -- bash "$0" "$BUILD" || status=$?
+        dbus-run-session -- bash "${script:-$0}" "$BUILD" || status=$?
     exit "$status"
 fi
 
@@ -297,12 +314,14 @@ panel_shown || fail "closing the gear menu closed the panel"
 [ -z "$(screen diff "$tmp/panel.ppm" "$tmp/open.ppm" 0 30 "$SCREEN_W" $((SCREEN_H - 30)) \
     "$PX" "$PY" "$PW" "$PH" $BOTTOM_BAR)" ] || fail "the gear menu stayed open after a click in the panel"
 
-# --- a click elsewhere closes it
-pointer click 200 600 left
+# --- a click elsewhere closes it: here just under the panel, in its column (where the strips
+# take presses, not the cover, which must never lie over the panel)
+((PY + PH + 20 < SCREEN_H)) || fail "no room under the panel for the click below it"
+pointer click $((PX + PW / 2)) $((PY + PH + 20)) left
 park
-wait_for 5 panel_gone || fail "a click elsewhere did not close the panel"
+wait_for 5 panel_gone || fail "a click just under the panel did not close it"
 keep after
-echo "a click elsewhere closed the panel"
+echo "a click under the panel closed it"
 
 # --- and a click on the icon again opens it; a click on the icon closes it
 sleep 0.5
@@ -385,7 +404,8 @@ dx=0
 ((ICX > PX + PW)) && dx=$((ICX - PX - PW))
 ((dy >= 0)) || fail "the panel (bottom $((PY + PH))) covers the lower bar"
 ((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px above the icon"
-pointer click 1500 200 left
+pointer click 200 600 left
 park
-wait_for 5 panel_gone || fail "a click elsewhere did not close the panel on the second screen"
+wait_for 5 panel_gone || fail "a click on the other screen did not close the panel on the second screen"
+echo "a click on the other screen closed the panel"
 echo "PASS"

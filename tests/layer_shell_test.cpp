@@ -54,6 +54,44 @@ TEST(LayerPlacement, TheBarsEdgeFollowsThePointersHalf) {
               Edge::Bottom);
 }
 
+TEST(LayerCatchers, TheColumnIsLeftOutAndFilledAroundThePanel) {
+    // Under a top bar: the strips and the panel tile the column from edge to edge, in that order,
+    // anchored at the panel's own distances, so that a bar's reserved area moves them together.
+    TLLayerPlacement p = TLLayerPlacementAtPointer(kPanel, kScreen, QPoint(640, 15));
+    TLLayerCatchers c = TLLayerCatchersAround(kScreen, kPanel, p);
+    EXPECT_EQ(c.column, QRect(479, 0, 322, 720));
+    ASSERT_EQ(c.strips.size(), 2u);
+    int y = 0;
+    for (const TLLayerStrip& s : c.strips) {
+        EXPECT_EQ(s.edge, Edge::Top);
+        EXPECT_EQ(s.left, p.left);
+        EXPECT_EQ(s.size.width(), kPanel.width());
+        EXPECT_EQ(s.margin, y);
+        y += s.size.height();
+        if (y == p.gap) y += kPanel.height(); // the panel's place
+    }
+    EXPECT_EQ(y, kScreen.height());
+
+    // Above a bottom bar, from the right end: the same from the other edge and side.
+    p.edge = Edge::Bottom;
+    p.left.reset();
+    p.gap = 6;
+    c = TLLayerCatchersAround(kScreen, kPanel, p);
+    EXPECT_EQ(c.column, QRect(1280 - 6 - 322, 0, 322, 720));
+    ASSERT_EQ(c.strips.size(), 2u);
+    EXPECT_EQ(c.strips[0].edge, Edge::Bottom);
+    EXPECT_FALSE(c.strips[0].left.has_value());
+    EXPECT_EQ(c.strips[0].right, 6);
+    EXPECT_EQ(c.strips[0].margin, 0);
+    EXPECT_EQ(c.strips[0].size, QSize(322, 6));
+    EXPECT_EQ(c.strips[1].margin, 6 + 617);
+    EXPECT_EQ(c.strips[1].size, QSize(322, 720 - 6 - 617));
+
+    // No empty strips: none at a gap of 0, none beyond a panel as tall as the screen.
+    p.gap = 0;
+    EXPECT_TRUE(TLLayerCatchersAround(QSize(1280, 617), kPanel, p).strips.empty());
+}
+
 TEST(LayerShell, NoneWithoutAWaylandCompositor) {
     // Offscreen (and X11) sessions have no layer shell, even with the environment prepared: the
     // panel uses an ordinary window.

@@ -19,6 +19,10 @@ private_instance() {
         exec unshare --user --map-root-user --net bash "$script" "$@"
     fi
     if grep -q "@dev\.tide\.monitor\.$(id -u)\$" /proc/net/unix 2>/dev/null; then
+        if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
+            echo "FAIL: a Tide of this user is running and no private network namespace is available" >&2
+            exit 1
+        fi
         echo "SKIP: a Tide of this user is running and no private network namespace is available" >&2
         exit 77
     fi

@@ -12,6 +12,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
+#include <QSize>
 
 #include <functional>
 #include <memory>
@@ -43,6 +44,27 @@ struct TLPointerSpot {
 // half of the screen means a bar at the bottom.
 TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& screenSize,
                                            const QPoint& pointer, int margin = 4);
+
+// What takes the presses outside a placed window without ever lying over it, whatever order the
+// compositor stacks the surfaces of one layer in (sway 1.7 puts the newest lowest, sway 1.10 and
+// KWin on top): the full-screen cover leaves out the window's column (as wide as the window,
+// the screen's height), and strips fill that column before and after the window. The strips are
+// anchored to the window's edge at the window's own distances, so the compositor moves them off a
+// bar's reserved area exactly as it moves the window.
+struct TLLayerStrip {
+    TLLayerPlacement::Edge edge = TLLayerPlacement::Edge::Top;
+    std::optional<int> left; // from the screen's left side; none: `right` from its right side
+    int right = 0;
+    int margin = 0; // from the edge (below the bar's reserved area on that edge)
+    QSize size;
+};
+struct TLLayerCatchers {
+    QRect column; // in the screen's coordinates: left out of the cover
+    std::vector<TLLayerStrip> strips;
+};
+// For a window of `window` size placed at `placement` on a screen of `screenSize`.
+TLLayerCatchers TLLayerCatchersAround(const QSize& screenSize, const QSize& window,
+                                      const TLLayerPlacement& placement);
 
 class TLLayerShell : public QObject {
     Q_OBJECT
@@ -88,6 +110,14 @@ private:
     std::unique_ptr<Impl> _impl;
     int _version = 0;
     std::vector<QPointer<QWidget>> _covers;
+    // The strips around the placed window while the covers are up (see TLLayerCatchers).
+    std::vector<QPointer<QWidget>> _strips;
+    void setCatchersVisible(bool visible);
+    void catchAround(QScreen* screen, const QSize& size, const TLLayerPlacement& placement);
+    void applyHole();
+    // The placed window's column on its screen, left out of that screen's cover.
+    QPointer<QScreen> _holeScreen;
+    QRect _hole;
     std::function<void(TLPointerSpot)> _pendingCapture;
     int _captureGeneration = 0;
     bool _capturing = false;

@@ -28,6 +28,32 @@ TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& scree
     return p;
 }
 
+TLLayerCatchers TLLayerCatchersAround(const QSize& screenSize, const QSize& window,
+                                      const TLLayerPlacement& p) {
+    TLLayerCatchers c;
+    const int x = p.left ? *p.left : screenSize.width() - p.gap - window.width();
+    c.column = QRect(x, 0, window.width(), screenSize.height());
+    TLLayerStrip strip;
+    strip.edge = p.edge;
+    strip.left = p.left;
+    strip.right = p.gap;
+    // Between the edge (or its bar) and the window.
+    if (p.gap > 0) {
+        strip.margin = 0;
+        strip.size = QSize(window.width(), p.gap);
+        c.strips.push_back(strip);
+    }
+    // Beyond the window, to the far side of the screen: a bar's reserved area can only make the
+    // window end sooner, and the strip then reaches past the screen, which the compositor clips.
+    const int beyond = screenSize.height() - p.gap - window.height();
+    if (beyond > 0) {
+        strip.margin = p.gap + window.height();
+        strip.size = QSize(window.width(), beyond);
+        c.strips.push_back(strip);
+    }
+    return c;
+}
+
 #ifdef TIDE_WAYLAND
 
 // The protocol names an argument `namespace`, a C++ keyword.
@@ -46,6 +72,7 @@ TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& scree
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QRegion>
 #include <QTimer>
 #include <qpa/qplatformnativeinterface.h>
 #include <qpa/qplatformwindow.h>
@@ -154,6 +181,13 @@ public:
         _watched = platform;
         QObject::connect(platform, SIGNAL(wlSurfaceCreated()), this, SLOT(surfaceCreated()),
                          Qt::DirectConnection);
+        // The layer surface must go before its wl_surface. Up to Qt 6.7 wlSurfaceDestroyed comes
+        // first; Qt 6.8 destroys the wl_surface before it emits that, and announces the end of
+        // the surface's role (surfaceRoleDestroyed) before either: that one is used where it
+        // exists, the other stays as the last resort (destroying twice is harmless).
+        if (platform->metaObject()->indexOfSignal("surfaceRoleDestroyed()") >= 0)
+            QObject::connect(platform, SIGNAL(surfaceRoleDestroyed()), this,
+                             SLOT(surfaceDestroyed()), Qt::DirectConnection);
         QObject::connect(platform, SIGNAL(wlSurfaceDestroyed()), this, SLOT(surfaceDestroyed()),
                          Qt::DirectConnection);
         // Qt may have made the surface along with the platform window already.
@@ -249,9 +283,10 @@ void arm(QWidget* widget, TLLayerShell::Impl* impl, const LayerConfig& config) {
 
 // A transparent window over a whole screen: it learns where the pointer is as soon as it
 // appears, and takes the presses that land outside the program's layer windows.
+// A strip (see TLLayerCatchers) is a cover of the size given, placed by its layer config.
 class Cover final : public QWidget {
 public:
-    Cover(QScreen* screen, std::function<void()> pressed)
+    Cover(QScreen* screen, std::function<void()> pressed, QSize size = {})
         : QWidget(nullptr, Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::Tool),
           _screen(screen), _pressed(std::move(pressed)) {
         setAttribute(Qt::WA_TranslucentBackground);
@@ -259,7 +294,10 @@ public:
         setMouseTracking(true);
         setFocusPolicy(Qt::NoFocus);
         setWindowTitle(QStringLiteral("tide-cover"));
-        setGeometry(screen->geometry());
+        if (size.isValid())
+            setGeometry(QRect(screen->geometry().topLeft(), size));
+        else
+            setGeometry(screen->geometry());
     }
 
     QScreen* screen() const { return _screen; }
@@ -388,13 +426,39 @@ void TLLayerShell::endCapture() {
         if (cover) {
             static_cast<Cover*>(cover.data())->expect(nullptr);
             cover->hide();
+            cover->clearMask();
         }
+    _holeScreen = nullptr;
+    _hole = {};
+    for (auto& strip : _strips)
+        delete strip.data();
+    _strips.clear();
+}
+
+void TLLayerShell::setCatchersVisible(bool visible) {
+    for (auto& cover : _covers)
+        if (cover) cover->setVisible(visible);
+    for (auto& strip : _strips)
+        if (strip) strip->setVisible(visible);
+    if (visible) applyHole();
+}
+
+// The input region goes with the wl_surface, which Qt makes anew at every show: set again (after
+// a clear, since Qt skips a mask equal to the one it has).
+void TLLayerShell::applyHole() {
+    for (auto& w : _covers) {
+        auto* cover = static_cast<Cover*>(w.data());
+        if (!cover) continue;
+        cover->clearMask();
+        if (_holeScreen && cover->screen() == _holeScreen && !_hole.isEmpty())
+            cover->setMask(QRegion(QRect(QPoint(0, 0), cover->size())) - QRegion(_hole));
+    }
 }
 
 // The layers: the covers and the panel share the top layer (above windows and, by default, the
-// bars), the panel's menus go on the overlay layer above them. Within one layer the compositor
-// stacks the newest surface lowest (sway), so the covers are shown again after the panel, to
-// come under it.
+// bars), the panel's menus go on the overlay layer above them. Compositors stack the surfaces of
+// one layer in different orders, so the covers never lie under the panel at all: the cover of
+// the panel's screen leaves out the panel's column, and strips fill the column around the panel.
 void TLLayerShell::showPlaced(QWidget* window, QScreen* screen, const TLLayerPlacement& p) {
     if (!screen) screen = QGuiApplication::primaryScreen();
     LayerConfig config;
@@ -431,12 +495,40 @@ void TLLayerShell::showPlaced(QWidget* window, QScreen* screen, const TLLayerPla
     window->setProperty("tide.layerEdge", bottom ? 1 : 0);
     window->setProperty("tide.layerPos", topLeft);
     window->show();
-    if (_capturing && _others.empty())
-        for (auto& cover : _covers)
-            if (cover) {
-                cover->hide();
-                cover->show();
-            }
+    if (_capturing) catchAround(screen, size, p);
+}
+
+void TLLayerShell::catchAround(QScreen* screen, const QSize& size, const TLLayerPlacement& p) {
+    for (auto& strip : _strips)
+        delete strip.data();
+    _strips.clear();
+    const TLLayerCatchers catchers = TLLayerCatchersAround(screen->geometry().size(), size, p);
+    _holeScreen = screen;
+    _hole = catchers.column;
+    applyHole();
+    for (const TLLayerStrip& s : catchers.strips) {
+        auto* strip = new Cover(
+            screen, [this] { emit outsidePressed(); }, s.size);
+        LayerConfig config;
+        config.layer = ZWLR_LAYER_SHELL_V1_LAYER_TOP;
+        config.screen = screen;
+        config.exclusiveZone = 0; // moved off the bars' reserved areas as the panel is
+        config.size = s.size;
+        const bool bottom = s.edge == TLLayerPlacement::Edge::Bottom;
+        config.anchor =
+            bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
+        (bottom ? config.bottom : config.top) = s.margin;
+        if (s.left) {
+            config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
+            config.left = *s.left;
+        } else {
+            config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
+            config.right = s.right;
+        }
+        arm(strip, _impl.get(), config);
+        _strips.emplace_back(strip);
+        if (_others.empty()) strip->show();
+    }
 }
 
 void TLLayerShell::showAtGeometry(QWidget* window) {
@@ -503,9 +595,7 @@ bool TLLayerShell::eventFilter(QObject* watched, QEvent* event) {
         const bool wasEmpty = _others.empty();
         std::erase_if(_others, [widget](const QPointer<QWidget>& w) { return !w || w == widget; });
         if (event->type() == QEvent::Show) _others.emplace_back(widget);
-        if (wasEmpty != _others.empty())
-            for (auto& cover : _covers)
-                if (cover) cover->setVisible(_capturing && _others.empty());
+        if (wasEmpty != _others.empty()) setCatchersVisible(_capturing && _others.empty());
     }
     return QObject::eventFilter(watched, event);
 }
@@ -533,6 +623,9 @@ void TLLayerShell::showPlaced(QWidget* window, QScreen*, const TLLayerPlacement&
     window->show();
 }
 void TLLayerShell::showAtGeometry(QWidget*) {}
+void TLLayerShell::setCatchersVisible(bool) {}
+void TLLayerShell::applyHole() {}
+void TLLayerShell::catchAround(QScreen*, const QSize&, const TLLayerPlacement&) {}
 bool TLLayerShell::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
