@@ -80,6 +80,13 @@ if [ "$stage" = outer ]; then
             "${run_as[@]}" test -x "$BUILD/tide" -a -r "$script" ||
                 fail "the user $TEST_USER cannot read the copy of the build in $tmp"
         fi
+        # So does the leak checker's suppression file of a sanitizer build.
+        if [[ ${LSAN_OPTIONS:-} =~ suppressions=([^:]+) ]] &&
+            ! "${run_as[@]}" test -r "${BASH_REMATCH[1]}"; then
+            cp "${BASH_REMATCH[1]}" "$tmp/lsan.supp"
+            chown "$uid:$gid" "$tmp/lsan.supp"
+            export LSAN_OPTIONS=${LSAN_OPTIONS/suppressions=${BASH_REMATCH[1]}/suppressions=$tmp/lsan.supp}
+        fi
     fi
     chmod 700 "$tmp"
     status=0
@@ -92,6 +99,7 @@ fi
 
 # ---------------------------------------------------------------- inside the session
 tmp=$TIDE_E2E_TMP
+[ -z "${TIDE_E2E_TRACE:-}" ] || set -x
 cd "$tmp"
 # Two screens side by side, 1280 × 720 each: a bar at the top of the first, one at the bottom of
 # the second, each with a tray.
@@ -286,6 +294,29 @@ pointer click $((PX + PW / 2)) $((PY + 10)) left
 park
 sleep 0.5
 panel_shown || fail "a click inside the panel closed it"
+
+# A click on the 能耗 tab (the right half of the two-segment control, 346–365 px down the panel)
+# selects it and leaves the panel open; then back to 内存占用.
+TAB_Y=$((PY + 350))
+tab_before=$(screen pixel "$tmp/open.ppm" $((PX + 280)) "$TAB_Y")
+pointer click $((PX + 280)) "$TAB_Y" left
+park
+energy_selected() {
+    panel_shown && [ "$(screen pixel "$tmp/open.ppm" $((PX + 280)) "$TAB_Y")" != "$tab_before" ]
+}
+wait_for 5 energy_selected || {
+    panel_shown || fail "a click on 能耗 closed the panel"
+    fail "a click on 能耗 did not select it (the segment stayed $tab_before)"
+}
+cp "$tmp/open.ppm" "$tmp/energy.ppm"
+keep energy
+echo "a click on 能耗 selected it"
+pointer click $((PX + 60)) "$TAB_Y" left
+park
+memory_selected() {
+    panel_shown && [ "$(screen pixel "$tmp/open.ppm" $((PX + 280)) "$TAB_Y")" = "$tab_before" ]
+}
+wait_for 5 memory_selected || fail "a click on 内存占用 did not select it again"
 
 # The gear in the panel's corner opens the settings menu beside the panel (a menu of a layer
 # window, placed where Qt puts it).

@@ -86,8 +86,11 @@ public:
             _covers = true;
             QObject::connect(shell, &TLLayerShell::outsidePressed, &_context, [this] { fire(); });
         }
-        if (!_notifier) {
-            // Not X11 (or no XInput 2): another application becoming active is the sign.
+        if (!_notifier && !_covers) {
+            // Not X11 (or no XInput 2): another application becoming active is the sign. Not
+            // where the covers take the presses: a compositor may move the keyboard focus
+            // without any click (sway 1.10 follows the pointer onto another screen's workspace),
+            // and the panel must not close because the pointer went to another screen.
             QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &_context,
                              [this](Qt::ApplicationState state) {
                                  if (state == Qt::ApplicationInactive) fire();
