@@ -435,6 +435,17 @@ dx=0
 ((ICX > PX + PW)) && dx=$((ICX - PX - PW))
 ((dy >= 0)) || fail "the panel (bottom $((PY + PH))) covers the lower bar"
 ((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px above the icon"
+# A click in the panel's column above it closes it (a strip takes it, as under the top panel).
+pointer click $((PX + PW / 2)) $((PY - 20)) left
+park
+wait_for 5 panel_gone || fail "a click just above the lower panel did not close it"
+echo "a click above the lower panel closed it"
+sleep 0.5
+cursor_at=("$ICX" "$ICY")
+pointer click "$ICX" "$ICY" left
+wait_for 10 panel_shown || fail "the lower panel did not open a second time"
+park
+sleep 0.3
 pointer click 200 600 left
 park
 wait_for 5 panel_gone || fail "a click on the other screen did not close the panel on the second screen"
