@@ -18,44 +18,6 @@
 
 #include <algorithm>
 
-TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& screenSize,
-                                           const QPoint& pointer, int margin) {
-    TLLayerPlacement p;
-    p.edge = pointer.y() * 2 > screenSize.height() ? TLLayerPlacement::Edge::Bottom
-                                                   : TLLayerPlacement::Edge::Top;
-    const int highest = std::max(margin, screenSize.width() - margin - size.width());
-    p.left = std::clamp(pointer.x() - size.width() / 2, margin, highest);
-    return p;
-}
-
-TLLayerCatchers TLLayerCatchersAround(const QSize& screenSize, const QSize& window,
-                                      const TLLayerPlacement& p) {
-    TLLayerCatchers c;
-    const int x = p.left ? *p.left : screenSize.width() - p.gap - window.width();
-    c.column = QRect(x, 0, window.width(), screenSize.height());
-    TLLayerStrip strip;
-    strip.edge = p.edge;
-    strip.left = p.left;
-    strip.right = p.gap;
-    // Between the edge (or its bar) and the window.
-    if (p.gap > 0) {
-        strip.margin = 0;
-        strip.size = QSize(window.width(), p.gap);
-        c.strips.push_back(strip);
-    }
-    // Beyond the window, to the far side of the screen: a bar's reserved area can only make the
-    // window end sooner, and the strip then reaches past the screen, which the compositor clips.
-    const int beyond = screenSize.height() - p.gap - window.height();
-    if (beyond > 0) {
-        strip.margin = p.gap + window.height();
-        strip.size = QSize(window.width(), beyond);
-        c.strips.push_back(strip);
-    }
-    return c;
-}
-
-#ifdef TIDE_WAYLAND
-
 // The protocol names an argument `namespace`, a C++ keyword.
 #ifdef __clang__
 #pragma clang diagnostic push
@@ -601,33 +563,3 @@ bool TLLayerShell::eventFilter(QObject* watched, QEvent* event) {
 }
 
 #include "TLLayerShell.moc"
-
-#else // no Wayland support in this build
-
-struct TLLayerShell::Impl {};
-
-void TLLayerShell::prepareEnvironment() {}
-TLLayerShell* TLLayerShell::instance() {
-    return nullptr;
-}
-TLLayerShell::TLLayerShell(std::unique_ptr<Impl> impl, int version)
-    : _impl(std::move(impl)), _version(version) {}
-TLLayerShell::~TLLayerShell() = default;
-void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int) {
-    done({});
-}
-void TLLayerShell::coverFound(TLPointerSpot) {}
-void TLLayerShell::ensureCovers() {}
-void TLLayerShell::endCapture() {}
-void TLLayerShell::showPlaced(QWidget* window, QScreen*, const TLLayerPlacement&) {
-    window->show();
-}
-void TLLayerShell::showAtGeometry(QWidget*) {}
-void TLLayerShell::setCatchersVisible(bool) {}
-void TLLayerShell::applyHole() {}
-void TLLayerShell::catchAround(QScreen*, const QSize&, const TLLayerPlacement&) {}
-bool TLLayerShell::eventFilter(QObject* watched, QEvent* event) {
-    return QObject::eventFilter(watched, event);
-}
-
-#endif
