@@ -63,6 +63,13 @@ TEST(ProcessControl, SignalsReachOnlyTheProcessChosen) {
     ASSERT_GT(child, 0);
     uint64_t start = 0;
     ASSERT_TRUE(control.startTime(child, start));
+    // The start time the kill check reads is the one the process sample recorded for the menu.
+    waitForExec(child, "sleep");
+    TLMetrics metrics(nullptr, std::make_unique<TLProcfsProcessSource>(), nullptr);
+    uint64_t sampled = 0;
+    for (const TLProc& p : metrics.sampleProcesses())
+        if (p.pid == child) sampled = p.startTime;
+    EXPECT_EQ(sampled, start);
 
     // Another start time is another process: nothing is sent.
     EXPECT_EQ(control.signalProcess(child, start + 1, SIGTERM), Result::NotThatProcess);

@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 
 #include "platform/linux/sampling/TLFd.h"
+#include "platform/linux/sampling/TLProcfsProcessSource.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,40 +21,22 @@ namespace {
 
 class LinuxProcessControl final : public TLProcessControl {
 public:
+    // The start time the process sample records, read by the same parser: the kill check compares
+    // the two, so they can never disagree on how a line is read.
     bool startTime(int32_t pid, uint64_t& out) override {
         if (pid <= 0) return false;
         char path[48];
         std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
+        const TLFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+        if (!fd.valid()) return false;
         char buf[1024];
-        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-        ::close(fd);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n <= 0) return false;
-        std::string_view s(buf, static_cast<size_t>(n));
-        // Field 22 (starttime), counting from the state field (3) after the last ')'.
-        const size_t close = s.rfind(')');
-        if (close == std::string_view::npos) return false;
-        s.remove_prefix(close + 1);
-        for (int field = 3; field <= 22; ++field) {
-            while (!s.empty() && s.front() == ' ')
-                s.remove_prefix(1);
-            const size_t end = s.find(' ');
-            const std::string_view value = s.substr(0, end);
-            if (value.empty()) return false;
-            if (field == 22) {
-                uint64_t v = 0;
-                for (char c : value) {
-                    if (c < '0' || c > '9') return false;
-                    v = v * 10 + static_cast<uint64_t>(c - '0');
-                }
-                out = v;
-                return true;
-            }
-            if (end == std::string_view::npos) return false;
-            s.remove_prefix(end);
-        }
-        return false;
+        uint64_t ticks = 0;
+        bool kernelThread = false;
+        return TLParseProcStat(std::string_view(buf, static_cast<size_t>(n)), ticks, kernelThread,
+                               out) &&
+               out != 0;
     }
 
     bool sendSignal(int32_t pid, int signal) override {
