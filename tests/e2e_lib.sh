@@ -65,9 +65,11 @@ start_xvfb() {
     $orphan_guard Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -nolisten tcp \
         3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
     pids+=($!)
+    # shellcheck disable=SC2317 # called through wait_for
     xvfb_ready() { grep -q '^[0-9]' "$tmp/display"; }
     wait_for 15 xvfb_ready || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
-    export DISPLAY=":$(head -n 1 "$tmp/display")"
+    DISPLAY=":$(head -n 1 "$tmp/display")"
+    export DISPLAY
     unset WAYLAND_DISPLAY
 }
 
@@ -76,6 +78,7 @@ start_xvfb() {
 mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
 chmod 700 "$tmp/runtime"
 APP_ID=dev.tide.monitor
+# shellcheck disable=SC2034 # for the scripts that source this file
 PREFS="$tmp/config/$APP_ID.conf"
 TIDE_BUS="unix:path=$tmp/no-bus"
 start_tide() {

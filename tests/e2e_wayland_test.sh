@@ -158,7 +158,7 @@ unset DISPLAY
 grab_ok() { grim -t ppm "$tmp/probe.ppm" 2>/dev/null; }
 wait_for 10 grab_ok || skip "no screenshots from sway (grim): $(tail -n 3 "$tmp/sway.log")"
 read -r W H < <(screen size "$tmp/probe.ppm")
-[ "$W" = "$SCREEN_W" ] && [ "$H" = "$SCREEN_H" ] || fail "the output is ${W}x$H, not ${SCREEN_W}x$SCREEN_H"
+{ [ "$W" = "$SCREEN_W" ] && [ "$H" = "$SCREEN_H" ]; } || fail "the output is ${W}x$H, not ${SCREEN_W}x$SCREEN_H"
 
 # --- the bars with their trays
 cat >"$tmp/waybar.json" <<'CONF'
@@ -188,7 +188,8 @@ wait_for 10 bar_settled || fail "waybar keeps changing"
 
 # --- the pointer
 mkfifo "$tmp/pointer.in"
-$orphan_guard env ${TIDE_E2E_POINTER_ENV:-} "$BUILD/tide-test-pointer" "$SCREEN_W" "$SCREEN_H" <"$tmp/pointer.in" >"$tmp/pointer.out" 2>&1 &
+read -ra pointer_env <<<"${TIDE_E2E_POINTER_ENV:-}"
+$orphan_guard env "${pointer_env[@]}" "$BUILD/tide-test-pointer" "$SCREEN_W" "$SCREEN_H" <"$tmp/pointer.in" >"$tmp/pointer.out" 2>&1 &
 pids+=($!)
 exec 5>"$tmp/pointer.in"
 pointer() { # command...: sent, and answered before this returns
@@ -212,7 +213,8 @@ cursor_boxes() {
 }
 
 # --- tide
-$orphan_guard env QT_QPA_PLATFORM=wayland LANG=C.UTF-8 ${TIDE_E2E_TIDE_ENV:-} "$BUILD/tide" >"$tmp/tide.log" 2>&1 &
+read -ra tide_env <<<"${TIDE_E2E_TIDE_ENV:-}"
+$orphan_guard env QT_QPA_PLATFORM=wayland LANG=C.UTF-8 "${tide_env[@]}" "$BUILD/tide" >"$tmp/tide.log" 2>&1 &
 pids+=($!)
 icon_box=
 icon_shown() {

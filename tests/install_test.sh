@@ -48,7 +48,7 @@ usr/share/metainfo/dev.tide.monitor.metainfo.xml"
 actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$actual"))"
 [ "$(wc -l <"$record")" -eq "$(wc -l <<<"$expected")" ] || fail "the install record: $(cat "$record")"
-[ -x "$root/usr/bin/tide" ] && [ -x "$root/usr/bin/tide-sample" ] || fail "programs not executable"
+{ [ -x "$root/usr/bin/tide" ] && [ -x "$root/usr/bin/tide-sample" ]; } || fail "programs not executable"
 
 # The icons are what they say: PNGs of their size, and an SVG.
 for size in 16 24 32 48 64 128 256; do
@@ -60,8 +60,8 @@ grep -q "<svg" "$root/usr/share/icons/hicolor/scalable/apps/dev.tide.monitor.svg
 
 desktop="$root/usr/share/applications/dev.tide.monitor.desktop"
 desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the entry"
-grep -qx 'Exec=tide' "$desktop" && grep -qx 'Name=潮汐' "$desktop" &&
-    grep -qx 'Icon=dev.tide.monitor' "$desktop" && grep -qx 'Categories=System;Monitor;' "$desktop" ||
+{ grep -qx 'Exec=tide' "$desktop" && grep -qx 'Name=潮汐' "$desktop" &&
+    grep -qx 'Icon=dev.tide.monitor' "$desktop" && grep -qx 'Categories=System;Monitor;' "$desktop"; } ||
     fail "desktop entry: $(cat "$desktop")"
 appstreamcli validate --no-net "$root/usr/share/metainfo/dev.tide.monitor.metainfo.xml" \
     >"$tmp/as.log" 2>&1 || fail "appstreamcli: $(cat "$tmp/as.log")"
