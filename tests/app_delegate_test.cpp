@@ -672,7 +672,7 @@ TEST(AppDelegate, ToolTipAwayWhileOpenAndAMissingSystemMonitorIsTold) {
     choose(h, {"打开活动监视器"});
 #ifndef __APPLE__
     ASSERT_EQ(h.alerts.shown.size(), 1u);
-    EXPECT_EQ(h.alerts.shown[0].messageText, TLNoSystemMonitorAlert().messageText);
+    EXPECT_EQ(h.alerts.shown[0].messageText, TLNoSystemMonitorAlert()->messageText);
     app.statusClicked();
     app.panel()->activityMonitorButton()->click();
     EXPECT_FALSE(h.popover.shown);

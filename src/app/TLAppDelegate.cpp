@@ -570,10 +570,8 @@ void TLAppDelegate::showAbout() {
 
 void TLAppDelegate::openAM() {
     if (_env.launcher->openSystemMonitor()) return;
-#ifndef __APPLE__
-    // Linux desktops differ in their system monitor, and some have none: say so.
-    if (_env.alerts) _env.alerts->run(TLNoSystemMonitorAlert());
-#endif
+    if (_env.alerts)
+        if (const std::optional<TLAlert> alert = TLNoSystemMonitorAlert()) _env.alerts->run(*alert);
 }
 
 // ---------------------------------------------------------------- snapshot mode

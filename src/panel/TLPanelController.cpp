@@ -3,6 +3,7 @@
 #include "format/TLColor.h"
 #include "format/TLFormat.h"
 #include "panel/TLPanelControls.h"
+#include "platform/TLPlatformTexts.h"
 #include "widgets/TLAppearance.h"
 #include "widgets/TLChip.h"
 #include "widgets/TLFonts.h"
@@ -36,26 +37,6 @@ constexpr int kProcRowSpacing = 1;
 
 constexpr int kSignalTerminate = 15;
 constexpr int kSignalKill = 9;
-
-#ifdef __APPLE__
-const QString kFootNoteMemory =
-    QStringLiteral("内存 = 实际占用（footprint），与活动监视器一致；右键可结束进程");
-const QString kFootNoteEnergy =
-    QStringLiteral("能耗为近似值：CPU 占用 + 空闲唤醒加权（Apple 公式未公开）");
-const QString kKillFailedAdvice =
-    QStringLiteral("系统进程通常需要管理员权限，请在活动监视器中操作。");
-#else
-// The same notes with what is true on Linux: the process figure is the anonymous, shared and
-// swapped memory of /proc/PID/status (no system monitor shows exactly that), and the energy
-// figure is our own weighting, not a measurement.
-const QString kFootNoteMemory =
-    QStringLiteral("内存 = 实际占用（匿名+共享+交换），不计缓存；右键可结束进程");
-const QString kFootNoteEnergy =
-    QStringLiteral("能耗为近似值：CPU 占用 + 空闲唤醒加权（非实测功耗）");
-// Linux has no Activity Monitor; ending another user's process takes root.
-const QString kKillFailedAdvice =
-    QStringLiteral("系统进程通常需要管理员权限，请在终端中用 sudo 操作。");
-#endif
 
 QLabel* makeLabel(const QString& text, const QFont& font, const TLColor& color,
                   Qt::Alignment alignment = Qt::AlignLeft) {
@@ -285,7 +266,8 @@ void TLPanelController::loadView() {
     add(_rowsStack, 8);
 
     // 12. Note under the list; it keeps its line while empty.
-    _footNote = makeLabel(kFootNoteMemory, TLSystemFont(9.5), TLTertiaryLabelColor());
+    _footNote =
+        makeLabel(TLThisPlatformTexts().footNoteMemory, TLSystemFont(9.5), TLTertiaryLabelColor());
     _footNote->setFixedHeight(_footNote->sizeHint().height());
     _footNote->clear();
     add(_footNote, 8);
@@ -462,7 +444,8 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
             made = {p.pid, p.startTime, p.name};
         }
     }
-    _footNote->setText(memoryTab ? kFootNoteMemory : kFootNoteEnergy);
+    _footNote->setText(memoryTab ? TLThisPlatformTexts().footNoteMemory
+                                 : TLThisPlatformTexts().footNoteEnergy);
     // Only rows shown or hidden change the panel's size (see renderSystem).
     if (rowsChanged || !_view->isVisible()) updateViewSize();
 }
@@ -549,7 +532,7 @@ void TLPanelController::runKill(const QVariant& data) {
     failure.informativeText =
         result == Result::NotThatProcess
             ? QStringLiteral("所选的进程已经退出，它的进程号现在可能属于另一个进程。")
-            : kKillFailedAdvice;
+            : TLThisPlatformTexts().killFailedAdvice;
     _services.alerts->run(failure);
 }
 
@@ -559,20 +542,19 @@ void TLPanelController::gearClicked(QWidget* sender) {
     if (_delegate) _delegate->panelDidClickGear(sender);
 }
 
-TLAlert TLNoSystemMonitorAlert() {
+std::optional<TLAlert> TLNoSystemMonitorAlert() {
+    const std::optional<QString>& text = TLThisPlatformTexts().noSystemMonitor;
+    if (!text) return std::nullopt;
     TLAlert alert;
     alert.style = TLAlert::Style::Informational;
     alert.messageText = QStringLiteral("未找到系统监视器");
-    alert.informativeText =
-        QStringLiteral("请先安装一个系统监视器，例如 GNOME 系统监视器、Xfce 任务管理器或 LXTask。");
+    alert.informativeText = *text;
     return alert;
 }
 
 void TLPanelController::openActivityMonitor() {
     if (_delegate) _delegate->panelWantsClose();
-    if (_services.launcher && !_services.launcher->openSystemMonitor() && _services.alerts) {
-#ifndef __APPLE__
-        _services.alerts->run(TLNoSystemMonitorAlert());
-#endif
-    }
+    if (_services.launcher && !_services.launcher->openSystemMonitor() && _services.alerts)
+        if (const std::optional<TLAlert> alert = TLNoSystemMonitorAlert())
+            _services.alerts->run(*alert);
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVariant>
 #include <QWidget>
+#include <optional>
 
 #include <cstdint>
 #include <vector>
@@ -55,8 +56,9 @@ QString TLPanelVersionText(const TLAppInfo& info);
 QString TLPressureChipText(int32_t level);
 
 // The alert shown when "打开活动监视器" finds no system monitor to start (Linux desktops ship
-// different ones, and some none): saying so beats a button that does nothing.
-TLAlert TLNoSystemMonitorAlert();
+// different ones, and some none): saying so beats a button that does nothing. None on a system
+// where the monitor always exists.
+std::optional<TLAlert> TLNoSystemMonitorAlert();
 
 // What an end-process item of a process menu carries: the process as it was when the menu was
 // built (its pid and its start time, which together tell it from a later process with the same

@@ -1,3 +1,4 @@
+#include "platform/TLPlatformTexts.h"
 #include "platform/TLServices.h"
 
 #include <QProcess>
@@ -106,4 +107,8 @@ TLProcessControl& TLSystemProcessControl() {
 TLAppLauncher& TLSystemAppLauncher() {
     static LinuxAppLauncher launcher;
     return launcher;
+}
+
+const TLPlatformTexts& TLThisPlatformTexts() {
+    return TLLinuxTexts();
 }

@@ -2,6 +2,7 @@
 // clicks in other applications, and what the window server offers.
 
 #include "platform/TLDesktop.h"
+#include "platform/TLPlatformTexts.h"
 #include "platform/TLServices.h"
 #include "platform/TLWindowSystem.h"
 
@@ -93,6 +94,10 @@ TLProcessControl& TLSystemProcessControl() {
 TLAppLauncher& TLSystemAppLauncher() {
     static MacAppLauncher launcher;
     return launcher;
+}
+
+const TLPlatformTexts& TLThisPlatformTexts() {
+    return TLMacTexts();
 }
 
 std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
