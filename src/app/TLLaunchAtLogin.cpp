@@ -1,5 +1,7 @@
 #include "app/TLLaunchAtLogin.h"
 
+#include "platform/TLLoginItem.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,14 +14,7 @@
 #endif
 
 QString TLAgentPath() {
-#ifdef __APPLE__
-    return QDir::homePath() + QStringLiteral("/Library/LaunchAgents/%1.plist").arg(TIDE_APP_ID);
-#else
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The XDG rules ignore a relative value.
-    if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + "/.config";
-    return base + QStringLiteral("/autostart/%1.desktop").arg(TIDE_APP_ID);
-#endif
+    return TLSystemLoginItem().path;
 }
 
 namespace {
@@ -97,12 +92,9 @@ QByteArray TLLaunchAgentPlist(const QString& label, const QString& executable) {
 }
 
 QByteArray TLAgentFileContent(const QString& executable, const QString& displayName) {
-#ifdef __APPLE__
-    Q_UNUSED(displayName);
-    return TLLaunchAgentPlist(QStringLiteral(TIDE_APP_ID), executable);
-#else
+    if (TLSystemLoginItem().format == TLLoginItemFormat::LaunchAgent)
+        return TLLaunchAgentPlist(QStringLiteral(TIDE_APP_ID), executable);
     return TLAutostartEntry(executable, displayName);
-#endif
 }
 
 namespace {
@@ -189,11 +181,9 @@ QString TLLaunchAgentProgram(const QByteArray& plist) {
 }
 
 QString TLAgentFileProgram(const QByteArray& content) {
-#ifdef __APPLE__
-    return TLLaunchAgentProgram(content);
-#else
+    if (TLSystemLoginItem().format == TLLoginItemFormat::LaunchAgent)
+        return TLLaunchAgentProgram(content);
     return TLAutostartProgram(content);
-#endif
 }
 
 bool TLRepairLaunchAtLogin(const QString& agentPath, const QString& executable,

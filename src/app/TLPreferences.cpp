@@ -1,5 +1,7 @@
 #include "app/TLPreferences.h"
 
+#include "platform/TLPreferenceStore.h"
+
 #include "sampling/TLCharconv.h"
 #include "sampling/TLPsTable.h"
 
@@ -399,27 +401,16 @@ TLPreferences::TLPreferences(const QString& organization, const QString& applica
                                             organization, application)) {}
 
 TLPreferences& TLPreferences::standard() {
-#ifdef __APPLE__
-    // The user defaults domain itself, through CFPreferences: writing the plist file directly
-    // would go behind the preferences service, which caches the domain and may write it back.
-    static TLPreferences* const preferences =
-        new TLPreferences(QStringLiteral("tide.dev"), QStringLiteral("monitor"));
-#else
-    static TLPreferences* const preferences = new TLPreferences(standardPath());
-#endif
+    static TLPreferences* const preferences = [] {
+        const TLPreferenceStore store = TLSystemPreferenceStore();
+        return store.native() ? new TLPreferences(store.organization, store.application)
+                              : new TLPreferences(store.path);
+    }();
     return *preferences;
 }
 
 QString TLPreferences::standardPath() {
-#ifdef __APPLE__
-    return QDir::homePath() + QStringLiteral("/Library/Preferences/" TIDE_APP_ID ".plist");
-#else
-    // An unset, empty or relative XDG_CONFIG_HOME is ignored, as the base-directory rules say.
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/" TIDE_APP_ID ".conf");
-#endif
+    return TLSystemPreferenceStore().path;
 }
 
 void TLPreferences::registerDefaults(const QVariantMap& defaults) {

@@ -2,11 +2,14 @@
 // clicks in other applications, and what the window server offers.
 
 #include "platform/TLDesktop.h"
+#include "platform/TLLoginItem.h"
 #include "platform/TLPlatformTexts.h"
+#include "platform/TLPreferenceStore.h"
 #include "platform/TLServices.h"
 #include "platform/TLWindowSystem.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QGuiApplication>
 #include <QUrl>
 
@@ -98,6 +101,16 @@ TLAppLauncher& TLSystemAppLauncher() {
 
 const TLPlatformTexts& TLThisPlatformTexts() {
     return TLMacTexts();
+}
+
+TLPreferenceStore TLSystemPreferenceStore() {
+    return {QDir::homePath() + QStringLiteral("/Library/Preferences/" TIDE_APP_ID ".plist"),
+            QStringLiteral("tide.dev"), QStringLiteral("monitor")};
+}
+
+TLLoginItemPlace TLSystemLoginItem() {
+    return {QDir::homePath() + QStringLiteral("/Library/LaunchAgents/" TIDE_APP_ID ".plist"),
+            TLLoginItemFormat::LaunchAgent};
 }
 
 std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
