@@ -551,6 +551,33 @@ TEST(AppDelegate, StatusIconIsSentOnlyWhenItsPixelsChange) {
     EXPECT_EQ(h.statusItem.iconKeys.size(), 3u);
 }
 
+// A tray gets a square icon; a bar with room for more (the macOS menu bar) one wide picture of
+// the gauge and the text, 22 points high, redrawn when the text changes.
+TEST(AppDelegate, WhereTheBarHasRoomTheGaugeAndTextShareOnePicture) {
+    AppHarness square;
+    square.launch();
+    ASSERT_FALSE(square.statusItem.lastIcon.availableSizes().isEmpty());
+    const QSize slot = square.statusItem.lastIcon.availableSizes().first();
+    EXPECT_EQ(slot.width(), slot.height());
+
+    AppHarness h;
+    h.statusItem.room = true;
+    TLAppDelegate& app = h.launch();
+    ASSERT_EQ(h.statusItem.iconKeys.size(), 1u);
+    ASSERT_FALSE(h.statusItem.lastIcon.availableSizes().isEmpty());
+    const QSize wide = h.statusItem.lastIcon.availableSizes().first();
+    EXPECT_EQ(wide.height(), 22);
+    EXPECT_GT(wide.width(), 2 * wide.height());
+    EXPECT_EQ(h.statusItem.titles, std::vector<QString>{"50%"});
+
+    app.tick(); // nothing changed: nothing sent
+    EXPECT_EQ(h.statusItem.iconKeys.size(), 1u);
+    h.sample.usagePercent = 80;
+    app.tick();
+    ASSERT_EQ(h.statusItem.iconKeys.size(), 2u);
+    EXPECT_EQ(h.statusItem.titles.back(), "80%");
+}
+
 // The display choices are read once, and again after the settings menu changed one; a value
 // written behind the program's back is not read at every tick.
 TEST(AppDelegate, DisplayChoicesAreReadOnceAndAfterAMenuChange) {

@@ -9,6 +9,7 @@
 #include "platform/TLServices.h"
 
 #include <QAction>
+#include <QIcon>
 #include <QMenu>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -106,7 +107,13 @@ struct FakeStatusItem final : TLStatusItem {
     bool available = true;       // a tray host runs
     bool toolTipSuppressed = false;
 
-    void setIcon(const QIcon&, quint64 key) override { iconKeys.push_back(key); }
+    QIcon lastIcon;
+    bool room = false; // the bar has room for picture and text side by side (macOS)
+    void setIcon(const QIcon& icon, quint64 key) override {
+        iconKeys.push_back(key);
+        lastIcon = icon;
+    }
+    bool hasRoomBesideImage() const override { return room; }
     void setTitle(const QString& title) override { titles.push_back(title); }
     void setToolTip(const QString& toolTip) override { toolTips.push_back(toolTip); }
     void setToolTipSuppressed(bool suppressed) override { toolTipSuppressed = suppressed; }

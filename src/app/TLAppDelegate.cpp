@@ -213,15 +213,18 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     TLStatusPresentation p =
         TLComputeStatusPresentation(sample, d.barMode, d.metric, d.mono, d.showCPU);
     p.gaugeFraction = static_cast<double>(fill) / 100.0;
-#ifdef __APPLE__
-    // The menu bar has room for the gauge and the text side by side.
-    const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray.value_or(TLAppearance::Light));
-    if (!_hasIcon || wide.key != _iconKey) {
-        _env.statusItem->setIcon(wide.icon, wide.key);
-        _iconKey = wide.key;
-        _hasIcon = true;
+    if (_env.statusItem->hasRoomBesideImage()) {
+        // The menu bar has room for the gauge and the text side by side.
+        const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray.value_or(TLAppearance::Light));
+        if (!_hasIcon || wide.key != _iconKey) {
+            _env.statusItem->setIcon(wide.icon, wide.key);
+            _iconKey = wide.key;
+            _hasIcon = true;
+        }
+        _env.statusItem->setTitle(p.title);
+        _env.statusItem->setToolTip(p.toolTip);
+        return;
     }
-#else
     const TLTrayIconContent content = TLTrayIconContentFor(p);
     // The tool tip alone changed: the picture stays.
     if (_hasIcon && tray == _lastTray && fill == _lastFill &&
@@ -243,7 +246,6 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
         _iconKey = icon.key;
         _hasIcon = true;
     }
-#endif
     _env.statusItem->setTitle(p.title);
     _env.statusItem->setToolTip(p.toolTip);
 }

@@ -28,6 +28,9 @@ public:
     virtual void setIcon(const QIcon& icon, quint64 key) = 0;
     // The text beside the picture, where the tray can show one (the menu bar on macOS).
     virtual void setTitle(const QString& title) = 0;
+    // Whether the bar gives the item room for the gauge and the text side by side in one wide
+    // picture (the macOS menu bar); trays that give a square slot get the square icon instead.
+    virtual bool hasRoomBesideImage() const { return false; }
     virtual void setToolTip(const QString& toolTip) = 0;
     // Where the item is on screen, when the desktop says; an empty rectangle otherwise.
     virtual QRect geometry() const = 0;

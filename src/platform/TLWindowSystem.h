@@ -12,6 +12,10 @@
 // behind (rounded corners, soft edges). Without one they would show black.
 bool TLWindowSystemComposites();
 
+// Whether the bar that holds a tray icon gives it room for a picture and text side by side (the
+// macOS menu bar), rather than a square slot (the trays of Linux desktops).
+bool TLTrayHasRoomBesideImage();
+
 // Whether an X11 connection to `display` (a DISPLAY value) can be made. Asked before Qt starts,
 // which would abort the program without a usable message.
 bool TLX11DisplayReachable(const QString& display);

@@ -195,6 +195,10 @@ bool TLX11DisplayReachable(const QString& display) {
     return ok;
 }
 
+bool TLTrayHasRoomBesideImage() {
+    return false; // a square slot, whatever the tray
+}
+
 bool TLWindowSystemComposites() {
     // Other window systems (Wayland) composite by design; so does the offscreen renderer, which
     // draws every window into its own image.

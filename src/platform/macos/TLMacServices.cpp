@@ -117,6 +117,10 @@ std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
     return std::make_unique<MacOutsideClickMonitor>();
 }
 
+bool TLTrayHasRoomBesideImage() {
+    return true; // a status item is as wide as its content
+}
+
 bool TLWindowSystemComposites() {
     // The window server always composites: translucent corners blend with what lies behind.
     return true;

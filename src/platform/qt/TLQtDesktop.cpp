@@ -108,6 +108,7 @@ public:
         }
     }
     void setTitle(const QString& title) override { _title = title; }
+    bool hasRoomBesideImage() const override { return TLTrayHasRoomBesideImage(); }
     void setToolTip(const QString& toolTip) override {
         _toolTip = toolTip;
         publishToolTip();
