@@ -1,4 +1,5 @@
 #include "format/TLStatusBarImage.h"
+#include "platform/TLDesktopColors.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -64,6 +65,21 @@ TEST(StatusBarImage, RendersTwentyFourByElevenPointsAtAnyScale) {
     const QPixmap pixmap = gauge.toIcon(TLAppearance::Light, kInk).pixmap(QSize(24, 11), 2.0);
     EXPECT_EQ(pixmap.size(), QSize(48, 22));
     EXPECT_EQ(pixmap.toImage().pixelColor(20, 11), x2.pixelColor(20, 11));
+}
+
+TEST(StatusBarImage, ATemplateGaugeIsAMaskOnlyWhereTheBarTintsMasks) {
+    const TLGaugeImage gauge = TLStatusBarImage(TLSystemGreen(), true, 1);
+    const QColor ink(255, 255, 255);
+    const QIcon tray = gauge.toIcon(TLAppearance::Dark, ink);
+    EXPECT_FALSE(tray.isMask());
+    EXPECT_EQ(tray.pixmap(QSize(24, 11), 1.0).toImage().pixelColor(12, 5).rgb(), ink.rgb());
+    const QIcon menuBar = gauge.toIcon(TLAppearance::Dark, ink, /*templateAsMask=*/true);
+    EXPECT_TRUE(menuBar.isMask());
+    EXPECT_EQ(menuBar.pixmap(QSize(24, 11), 1.0).toImage().pixelColor(12, 5).rgb(), qRgb(0, 0, 0));
+    // A coloured gauge is never a mask.
+    EXPECT_FALSE(TLStatusBarImage(TLSystemGreen(), false, 1)
+                     .toIcon(TLAppearance::Dark, ink, /*templateAsMask=*/true)
+                     .isMask());
 }
 
 TEST(StatusBarImage, ColouredLookPixelsAtOneX) {
@@ -170,28 +186,28 @@ TEST(StatusBarTray, AppearanceFromWhatTheDesktopDeclares) {
     TLDesktopColorHints h = hints(QStringLiteral("KDE"));
     h.kdeWindow = dark;
     h.portalColorScheme = 2;
-    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    EXPECT_EQ(TLTrayBarIsDarkFromHints(h), true);
     h.kdeWindow = light;
-    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Light);
+    EXPECT_EQ(TLTrayBarIsDarkFromHints(h), false);
     // GNOME's top bar is dark whatever the applications prefer.
     h = hints(QStringLiteral("ubuntu:GNOME"));
     h.portalColorScheme = 2;
     h.gtkDark = false;
-    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    EXPECT_EQ(TLTrayBarIsDarkFromHints(h), true);
     // Elsewhere the portal, then GTK, then KDE's scheme, then a themed Qt palette.
     h = hints(QStringLiteral("XFCE"));
     h.portalColorScheme = 1;
     h.gtkDark = false;
-    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    EXPECT_EQ(TLTrayBarIsDarkFromHints(h), true);
     h.portalColorScheme.reset();
-    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Light);
+    EXPECT_EQ(TLTrayBarIsDarkFromHints(h), false);
     h = hints(QStringLiteral("LXQt"));
     h.themePalette = light;
-    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Light);
+    EXPECT_EQ(TLTrayBarIsDarkFromHints(h), false);
     h.kdeWindow = dark;
-    EXPECT_EQ(TLTrayAppearanceFromHints(h), TLAppearance::Dark);
+    EXPECT_EQ(TLTrayBarIsDarkFromHints(h), true);
     // Nothing declared, on a desktop that is not GNOME: no guess.
-    EXPECT_FALSE(TLTrayAppearanceFromHints(hints(QStringLiteral("XFCE"))).has_value());
-    EXPECT_FALSE(TLTrayAppearanceFromHints(hints(QString())).has_value());
-    EXPECT_FALSE(TLTrayAppearanceFromHints(hints(QStringLiteral("X-Cinnamon:kde"))).has_value());
+    EXPECT_FALSE(TLTrayBarIsDarkFromHints(hints(QStringLiteral("XFCE"))).has_value());
+    EXPECT_FALSE(TLTrayBarIsDarkFromHints(hints(QString())).has_value());
+    EXPECT_FALSE(TLTrayBarIsDarkFromHints(hints(QStringLiteral("X-Cinnamon:kde"))).has_value());
 }

@@ -3,6 +3,7 @@
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
+#include "platform/TLDesktopColors.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLPsRunner.h"
 #include "platform/TLSingleInstance.h"
@@ -27,6 +28,14 @@
 #include <unistd.h>
 
 namespace {
+
+// The appearance of the bar that holds the tray icon, as the desktop declares it; empty when it
+// does not say.
+std::optional<TLAppearance> trayAppearance() {
+    const std::optional<bool> dark = TLTrayBarIsDark();
+    if (!dark) return std::nullopt;
+    return *dark ? TLAppearance::Dark : TLAppearance::Light;
+}
 
 int signalPipe[2] = {-1, -1};
 void onSignal(int) {
@@ -157,13 +166,13 @@ int main(int argc, char** argv) {
     // embedding tray on X11), otherwise from what the desktop declares (empty when it declares
     // nothing); looked at again every 30 seconds.
     env.trayAppearance = [item = statusItem.get(), now = env.now, checked = -1e9,
-                          cached = TLTrayAppearance(), seen = false]() mutable {
+                          cached = trayAppearance(), seen = false]() mutable {
         const double t = now();
         if (!seen || t - checked >= 30) {
             checked = t;
             const QColor background = item->backgroundColor();
             seen = background.isValid();
-            cached = !seen                           ? TLTrayAppearance()
+            cached = !seen                           ? trayAppearance()
                      : background.lightnessF() < 0.5 ? TLAppearance::Dark
                                                      : TLAppearance::Light;
         }

@@ -2,11 +2,9 @@
 
 #include "format/TLYUp.h"
 
-#include <QGuiApplication>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPalette>
 #include <QPixmap>
 
 #include <algorithm>
@@ -170,15 +168,12 @@ QImage TLGaugeImage::toImage(qreal devicePixelRatio, TLAppearance appearance,
     return image;
 }
 
-QIcon TLGaugeImage::toIcon(TLAppearance appearance, const QColor& templateInk) const {
-#ifdef Q_OS_MACOS
-    // The menu bar tints a mask icon itself: its shape is all that counts.
-    const QColor ink = _isTemplate ? QColor(Qt::black) : templateInk;
-    QIcon icon(new TLGaugeIconEngine(*this, appearance, ink));
-    icon.setIsMask(_isTemplate);
-#else
-    QIcon icon(new TLGaugeIconEngine(*this, appearance, templateInk));
-#endif
+QIcon TLGaugeImage::toIcon(TLAppearance appearance, const QColor& templateInk,
+                           bool templateAsMask) const {
+    const bool mask = templateAsMask && _isTemplate;
+    // A bar that tints a mask icon itself needs only its shape.
+    QIcon icon(new TLGaugeIconEngine(*this, appearance, mask ? QColor(Qt::black) : templateInk));
+    icon.setIsMask(mask);
     return icon;
 }
 
@@ -188,36 +183,4 @@ TLGaugeImage TLStatusBarImage(const TLColor& color, bool isTemplate, double frac
 
 QColor TLStatusBarTemplateInk(TLAppearance barAppearance) {
     return TLLabelColor().resolve(barAppearance);
-}
-
-std::optional<TLAppearance> TLTrayAppearanceFromHints(const TLDesktopColorHints& hints) {
-    const auto byLightness = [](const QColor& c) {
-        return c.lightnessF() < 0.5 ? TLAppearance::Dark : TLAppearance::Light;
-    };
-    bool gnome = false, kde = false;
-    for (QStringView desktop : QStringView(hints.currentDesktop).split(u':')) {
-        const QString name = desktop.trimmed().toString().toLower();
-        gnome = gnome || name == u"gnome";
-        kde = kde || name == u"kde";
-    }
-    // GNOME Shell draws its top bar dark in its light and its dark style alike.
-    if (gnome) return TLAppearance::Dark;
-    // Plasma paints its panel from the colour scheme.
-    if (kde && hints.kdeWindow.isValid()) return byLightness(hints.kdeWindow);
-    if (hints.portalColorScheme == 1) return TLAppearance::Dark;
-    if (hints.portalColorScheme == 2) return TLAppearance::Light;
-    if (hints.gtkDark) return *hints.gtkDark ? TLAppearance::Dark : TLAppearance::Light;
-    if (hints.kdeWindow.isValid()) return byLightness(hints.kdeWindow);
-    if (hints.themePalette.isValid()) return byLightness(hints.themePalette);
-    return std::nullopt;
-}
-
-std::optional<TLAppearance> TLTrayAppearance() {
-#ifdef Q_OS_MACOS
-    // The menu bar follows the system appearance, which Qt hands over as the palette.
-    const QColor window = QGuiApplication::palette().color(QPalette::Window);
-    return window.lightnessF() < 0.5 ? TLAppearance::Dark : TLAppearance::Light;
-#else
-    return TLTrayAppearanceFromHints(TLReadDesktopColorHints());
-#endif
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include "format/TLColor.h"
-#include "platform/TLDesktopColors.h"
 
 #include <QColor>
 #include <QIcon>
@@ -22,7 +21,8 @@ class QPainter;
 //
 // The template look: on macOS the image is drawn in black and the icon is marked as a mask, which
 // the menu bar tints. Linux trays do not tint icons, so there the template look is drawn in an ink
-// that reads on the tray: TLStatusBarTemplateInk of the tray's appearance (see TLTrayAppearance).
+// that reads on the tray: TLStatusBarTemplateInk of the tray's appearance (see TLTrayBarIsDark,
+// platform/TLDesktopColors.h).
 
 // Size of the gauge image in points.
 inline constexpr qreal TLStatusBarImageWidth = 24;
@@ -65,9 +65,11 @@ public:
                    const QColor& templateInk) const;
 
     // An icon that runs the drawing at every size and scale it is asked for (the 24 × 11 box is
-    // fitted into the requested size and centred). On macOS a template gauge is a black mask
-    // icon, whatever the ink.
-    QIcon toIcon(TLAppearance appearance, const QColor& templateInk) const;
+    // fitted into the requested size and centred). With `templateAsMask` (a bar that tints mask
+    // icons itself, as the macOS menu bar does) a template gauge is a black mask icon, whatever
+    // the ink.
+    QIcon toIcon(TLAppearance appearance, const QColor& templateInk,
+                 bool templateAsMask = false) const;
 
 private:
     TLColor _color;
@@ -81,16 +83,3 @@ TLGaugeImage TLStatusBarImage(const TLColor& color, bool isTemplate, double frac
 // The ink of the template look on a bar of the given appearance: the bar's label colour, black at
 // 0.85 on a light bar and white at 0.85 on a dark one, like a tinted template on macOS.
 QColor TLStatusBarTemplateInk(TLAppearance barAppearance);
-
-// Which appearance a Linux tray has, from what the desktop declares (where the tray's own pixels
-// cannot be read, as on a StatusNotifierItem host, which draws the icon itself):
-// - GNOME Shell's top bar is dark in both of its styles;
-// - Plasma paints its panel from its colour scheme (kdeglobals);
-// - otherwise the desktop portal's colour scheme, GTK's dark preference or theme, KDE's colour
-//   scheme, and a palette a platform theme handed to Qt, in that order.
-// Nothing declared: empty. Guessing from the desktop's name would be wrong on half of them, so
-// the icon is then drawn to read on light and dark bars alike.
-std::optional<TLAppearance> TLTrayAppearanceFromHints(const TLDesktopColorHints& hints);
-// The appearance for this session. On macOS, where the menu bar tints template images itself, it
-// is the system appearance (the palette), which the coloured look's outline follows.
-std::optional<TLAppearance> TLTrayAppearance();

@@ -19,6 +19,19 @@ struct TLDesktopColorHints {
     QColor themePalette;
 };
 
+// Whether the bar that holds the tray icons is dark, from what a Linux desktop declares (where the
+// tray's own pixels cannot be read, as on a StatusNotifierItem host, which draws the icon itself):
+// - GNOME Shell's top bar is dark in both of its styles;
+// - Plasma paints its panel from its colour scheme (kdeglobals);
+// - otherwise the desktop portal's colour scheme, GTK's dark preference or theme, KDE's colour
+//   scheme, and a palette a platform theme handed to Qt, in that order.
+// Nothing declared: empty. Guessing from the desktop's name would be wrong on half of them, so
+// the icon is then drawn to read on light and dark bars alike.
+std::optional<bool> TLTrayBarIsDarkFromHints(const TLDesktopColorHints& hints);
+// The same for this session. On macOS, where the menu bar tints template images itself, it is the
+// system appearance (the palette), which the coloured look's outline follows.
+std::optional<bool> TLTrayBarIsDark();
+
 // Reads the hints of this session (a D-Bus call to the portal with a short timeout, two small
 // files and the application palette).
 TLDesktopColorHints TLReadDesktopColorHints();

@@ -86,6 +86,10 @@ QColor kdeWindow() {
 
 } // namespace
 
+std::optional<bool> TLTrayBarIsDark() {
+    return TLTrayBarIsDarkFromHints(TLReadDesktopColorHints());
+}
+
 TLDesktopColorHints TLReadDesktopColorHints() {
     TLDesktopColorHints hints;
     hints.currentDesktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");

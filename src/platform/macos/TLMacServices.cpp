@@ -2,6 +2,7 @@
 // clicks in other applications, and what the window server offers.
 
 #include "platform/TLDesktop.h"
+#include "platform/TLDesktopColors.h"
 #include "platform/TLLoginItem.h"
 #include "platform/TLPlatformTexts.h"
 #include "platform/TLPreferenceStore.h"
@@ -11,6 +12,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
+#include <QPalette>
 #include <QUrl>
 
 #include <libproc.h>
@@ -115,6 +117,11 @@ TLLoginItemPlace TLSystemLoginItem() {
 
 std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
     return std::make_unique<MacOutsideClickMonitor>();
+}
+
+std::optional<bool> TLTrayBarIsDark() {
+    // The menu bar follows the system appearance, which Qt hands over as the palette.
+    return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
 }
 
 bool TLTrayHasRoomBesideImage() {
