@@ -1,14 +1,13 @@
 #include "format/TLFormat.h"
 
+#include "platform/TLCLocaleNumbers.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <locale.h>
 #include <string_view>
-#ifdef __APPLE__
-#include <xlocale.h>
-#endif
 
 namespace {
 
@@ -47,19 +46,7 @@ size_t TLFormatFixedTo(char* out, size_t size, double value, int decimals) {
     // std::to_chars writes the shortest exact decimal rounding of the binary value, ties to even,
     // as printf's "%.*f" does in the C locale, and it never consults the locale.
     char buf[400]; // the longest double in fixed notation has 309 integer digits
-#ifdef __APPLE__
-    // Apple's libc++ offers this to_chars only on newer systems than the ones Tide runs on:
-    // printf in the C locale, set for this thread alone, gives the same digits.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    const locale_t previous = uselocale(cLocale);
-    const int written = std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, 60), value);
-    uselocale(previous);
-    const size_t n = written > 0 ? std::min(static_cast<size_t>(written), sizeof buf - 1) : 0;
-#else
-    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
-                                 std::clamp(decimals, 0, 60));
-    const size_t n = r.ec == std::errc() ? static_cast<size_t>(r.ptr - buf) : 0;
-#endif
+    const size_t n = TLFixedC(buf, sizeof buf, value, decimals);
     const size_t kept = std::min(n, size - 1);
     std::memcpy(out, buf, kept);
     out[kept] = '\0';

@@ -1,25 +1,17 @@
 #include "sampling/TLCharconv.h"
 
+#include "platform/TLCLocaleNumbers.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <string>
 #include <system_error>
-#if defined(__APPLE__)
-#include <xlocale.h>
-#endif
 
 namespace {
-
-// The C locale, so that the decimal point is always '.', whatever the user's locale says.
-locale_t cLocale() {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return locale;
-}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -117,7 +109,7 @@ std::from_chars_result TLFromCharsPortable(const char* first, const char* last, 
     const int savedErrno = errno;
     errno = 0;
     char* stop = nullptr;
-    const double parsed = strtod_l(text, &stop, cLocale());
+    const double parsed = TLStrtodC(text, &stop);
     const bool range = errno == ERANGE;
     errno = savedErrno;
     if (stop != text + length) return {first, std::errc::invalid_argument};
@@ -159,7 +151,7 @@ std::to_chars_result TLToCharsPortable(char* first, char* last, double value) {
             // Read back in the C locale ("1.e5" with an empty fraction reads fine too).
             char check[48];
             std::snprintf(check, sizeof check, "%c.%se%d", digits[0], digits + 1, exponent);
-            if (strtod_l(check, nullptr, cLocale()) == magnitude) break;
+            if (TLStrtodC(check, nullptr) == magnitude) break;
         }
         // Drop trailing zeros of the significand (they add length, not precision).
         while (count > 1 && digits[count - 1] == '0')

@@ -1,6 +1,4 @@
-#include "platform/TLLoginItem.h"
 #include "platform/TLPlatformTexts.h"
-#include "platform/TLPreferenceStore.h"
 #include "platform/TLServices.h"
 
 #include <QDir>
@@ -114,20 +112,4 @@ TLAppLauncher& TLSystemAppLauncher() {
 
 const TLPlatformTexts& TLThisPlatformTexts() {
     return TLLinuxTexts();
-}
-
-TLPreferenceStore TLSystemPreferenceStore() {
-    // An unset, empty or relative XDG_CONFIG_HOME is ignored, as the base-directory rules say.
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return {base + QStringLiteral("/" TIDE_APP_ID ".conf"), {}, {}};
-}
-
-TLLoginItemPlace TLSystemLoginItem() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The XDG rules ignore a relative value.
-    if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + "/.config";
-    return {base + QStringLiteral("/autostart/" TIDE_APP_ID ".desktop"),
-            TLLoginItemFormat::AutostartEntry};
 }
