@@ -248,9 +248,12 @@ TEST(PanelMenu, HeadingItemsAndTheirData) {
     for (QAction* action : actions)
         EXPECT_TRUE(action->shortcut().isEmpty());
     EXPECT_EQ(actions[2]->data().toString(), "Safari");
-    EXPECT_EQ(actions[3]->data().toList(),
-              (QVariantList{512, "Safari", 15, QVariant::fromValue<qulonglong>(4242)}));
-    EXPECT_EQ(actions[4]->data().toList().value(2).toInt(), 9);
+    EXPECT_EQ(TLProcTargetFrom(actions[3]->data()),
+              (TLProcTarget{512, QStringLiteral("Safari"), 15, 4242}));
+    EXPECT_EQ(TLProcTargetFrom(actions[4]->data()).signal, 9);
+    // Anything else an item may carry is no target: nothing would be signalled.
+    EXPECT_EQ(TLProcTargetFrom(actions[2]->data()).pid, 0);
+    EXPECT_EQ(TLProcTargetFrom(QVariant()).pid, 0);
     // The known start time is used as it is: nothing was read.
     EXPECT_EQ(f.processes.startTimeReads, 0);
 }
@@ -382,7 +385,7 @@ TEST(PanelCommands, UnknownStartTimeIsReadWhenTheMenuIsBuilt) {
     f.processes.startTimes[40] = 777;
     QMenu* menu = f.panel.menuForProc(proc(40, "ps-only", 0, 0, true, 0));
     EXPECT_EQ(f.processes.startTimeReads, 1);
-    EXPECT_EQ(menu->actions()[3]->data().toList().value(3).toULongLong(), 777u);
+    EXPECT_EQ(TLProcTargetFrom(menu->actions()[3]->data()).startTime, 777u);
     f.panel.killProc(menu->actions()[3]);
     EXPECT_EQ(f.processes.signalsSent, (std::vector<std::pair<int32_t, int>>{{40, SIGTERM}}));
 

@@ -15,7 +15,7 @@ QString TLAboutDescription() {
 }
 
 TLAboutTexts TLComposeAbout(const TLAppInfo& info, const QString& description) {
-    const QString name = info.displayName.isEmpty() ? QStringLiteral("潮汐") : info.displayName;
+    const QString name = TLDisplayName(info);
     const QString version = info.version.isEmpty() ? QStringLiteral("1.0") : info.version;
     const QString credit = !info.signature.isEmpty() ? info.signature : info.author;
     TLAboutTexts t;

@@ -65,7 +65,7 @@ TLAppDelegate::~TLAppDelegate() {
 }
 
 QString TLAppDelegate::displayName() const {
-    return _env.info.displayName.isEmpty() ? QStringLiteral("潮汐") : _env.info.displayName;
+    return TLDisplayName(_env.info);
 }
 
 // ---------------------------------------------------------------- start-up and the loop

@@ -1,5 +1,7 @@
 #include "app/TLSettingsMenuModel.h"
 
+#include "platform/TLAppInfo.h"
+
 #include <cmath>
 
 const char* const TLBarModeTitles[4] = {"条形图 + 百分比", "仅百分比", "仅已用容量", "仅条形图"};
@@ -69,7 +71,7 @@ std::vector<TLSettingsItem> TLBuildSettingsMenu(const TLSettingsState& s) {
         item(QStringLiteral("开机时自动启动"), A::ToggleLaunchAtLogin, 0, s.launchAtLogin));
     menu.push_back(item(QStringLiteral("打开活动监视器"), A::OpenActivityMonitor, 0, false));
     menu.push_back(separator());
-    const QString name = s.displayName.isEmpty() ? QStringLiteral("潮汐") : s.displayName;
+    const QString name = TLDisplayName(s.displayName);
     menu.push_back(item(QStringLiteral("关于") + name, A::ShowAbout, 0, false));
     menu.push_back(item(QStringLiteral("退出"), A::Quit, 0, false));
     return menu;

@@ -187,9 +187,7 @@ int main(int argc, char** argv) {
     // Start at login that names a program which is gone (a moved clone, an uninstalled copy)
     // would silently do nothing at the next login: point it at this one.
     if (!snapshot)
-        TLRepairLaunchAtLogin(env.agentPath, env.executablePath,
-                              env.info.displayName.isEmpty() ? QStringLiteral("潮汐")
-                                                             : env.info.displayName);
+        TLRepairLaunchAtLogin(env.agentPath, env.executablePath, TLDisplayName(env.info));
 
     TLAppDelegate delegate(env);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {

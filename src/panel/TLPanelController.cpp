@@ -110,7 +110,7 @@ TLPanelServices TLPanelServices::system() {
 }
 
 QString TLPanelTitle(const TLAppInfo& info) {
-    return info.displayName.isEmpty() ? QStringLiteral("潮汐") : info.displayName;
+    return TLDisplayName(info);
 }
 
 QString TLPanelVersionText(const TLAppInfo& info) {
@@ -125,13 +125,7 @@ QString TLPressureChipText(int32_t level) {
 }
 
 TLProcTarget TLProcTargetFrom(const QVariant& data) {
-    const QVariantList list = data.toList();
-    TLProcTarget target;
-    target.pid = list.value(0).toInt();
-    target.name = list.value(1).toString();
-    target.signal = list.value(2).toInt();
-    target.startTime = list.value(3).toULongLong();
-    return target;
+    return data.canConvert<TLProcTarget>() ? data.value<TLProcTarget>() : TLProcTarget{};
 }
 
 TLPanelController::TLPanelController(TLPanelServices services, QObject* parent)
@@ -480,8 +474,7 @@ QMenu* TLPanelController::menuForProc(const TLProc& proc) {
                                                 {QStringLiteral("强制结束进程…"), kSignalKill}};
     for (const auto& [title, signal] : commands) {
         QAction* item = menu->addAction(title);
-        item->setData(
-            QVariantList{proc.pid, name, signal, QVariant::fromValue<qulonglong>(startTime)});
+        item->setData(QVariant::fromValue(TLProcTarget{proc.pid, name, signal, startTime}));
         connect(
             item, &QAction::triggered, this, [this, data = item->data()] { runKill(data); },
             Qt::QueuedConnection);

@@ -62,14 +62,17 @@ std::optional<TLAlert> TLNoSystemMonitorAlert();
 
 // What an end-process item of a process menu carries: the process as it was when the menu was
 // built (its pid and its start time, which together tell it from a later process with the same
-// pid), its name and the signal. The item's data is the list (pid, name, signal, startTime).
+// pid), its name and the signal. The item's data holds one.
 struct TLProcTarget {
     int32_t pid = 0;
     QString name;
     int signal = 0;
     uint64_t startTime = 0; // 0: could not be read when the menu was built
+
+    bool operator==(const TLProcTarget&) const = default;
 };
-// Reads an item's data; missing or malformed entries read as 0 or empty.
+Q_DECLARE_METATYPE(TLProcTarget)
+// Reads an item's data; anything but a target reads as the empty target (pid 0: nothing is sent).
 TLProcTarget TLProcTargetFrom(const QVariant& data);
 
 // The popover's content: memory figures, composition bar and legend, usage history, pressure,

@@ -20,3 +20,7 @@ TLAppInfo TLCurrentAppInfo() {
                      QString::fromUtf8(TIDE_AUTHOR), QString::fromUtf8(TIDE_SIGNATURE)};
 }
 #endif
+
+QString TLDisplayName(const QString& displayName) {
+    return displayName.isEmpty() ? QStringLiteral("潮汐") : displayName;
+}

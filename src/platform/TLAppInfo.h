@@ -12,3 +12,9 @@ struct TLAppInfo {
 
 // This build's values.
 TLAppInfo TLCurrentAppInfo();
+
+// The name the program goes by: `displayName`, or 潮汐 when there is none.
+QString TLDisplayName(const QString& displayName);
+inline QString TLDisplayName(const TLAppInfo& info) {
+    return TLDisplayName(info.displayName);
+}
