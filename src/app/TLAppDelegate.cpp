@@ -213,38 +213,31 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     TLStatusPresentation p =
         TLComputeStatusPresentation(sample, d.barMode, d.metric, d.mono, d.showCPU);
     p.gaugeFraction = static_cast<double>(fill) / 100.0;
-    if (_env.statusItem->hasRoomBesideImage()) {
-        // The menu bar has room for the gauge and the text side by side.
-        const TLTrayIcon wide = TLMakeMenuBarIcon(p, tray.value_or(TLAppearance::Light));
-        if (!_hasIcon || wide.key != _iconKey) {
-            _env.statusItem->setIcon(wide.icon, wide.key);
-            _iconKey = wide.key;
-            _hasIcon = true;
-        }
-        _env.statusItem->setTitle(p.title);
-        _env.statusItem->setToolTip(p.toolTip);
-        return;
-    }
-    const TLTrayIconContent content = TLTrayIconContentFor(p);
-    // The tool tip alone changed: the picture stays.
-    if (_hasIcon && tray == _lastTray && fill == _lastFill &&
-        content.figure == _lastContent.figure && content.cpu == _lastContent.cpu &&
-        content.gauge == _lastContent.gauge &&
-        content.gaugeTemplate == _lastContent.gaugeTemplate &&
-        content.gaugeColor == _lastContent.gaugeColor) {
-        _env.statusItem->setTitle(p.title);
-        _env.statusItem->setToolTip(p.toolTip);
-        return;
-    }
-    _lastContent = content;
-    _lastTray = tray;
-    _lastFill = fill;
     // Drawn in one go with its key; sent only when its pixels differ from the icon shown.
-    const TLTrayIcon icon = TLMakeTrayIcon(content, tray);
-    if (!_hasIcon || icon.key != _iconKey) {
+    const auto send = [this](const TLTrayIcon& icon) {
+        if (_hasIcon && icon.key == _iconKey) return;
         _env.statusItem->setIcon(icon.icon, icon.key);
         _iconKey = icon.key;
         _hasIcon = true;
+    };
+    if (_env.statusItem->hasRoomBesideImage()) {
+        // The menu bar has room for the gauge and the text side by side.
+        send(TLMakeMenuBarIcon(p, tray.value_or(TLAppearance::Light)));
+    } else {
+        const TLTrayIconContent content = TLTrayIconContentFor(p);
+        // Where only the tool tip changed, the picture stays.
+        const bool samePicture = _hasIcon && tray == _lastTray && fill == _lastFill &&
+                                 content.figure == _lastContent.figure &&
+                                 content.cpu == _lastContent.cpu &&
+                                 content.gauge == _lastContent.gauge &&
+                                 content.gaugeTemplate == _lastContent.gaugeTemplate &&
+                                 content.gaugeColor == _lastContent.gaugeColor;
+        if (!samePicture) {
+            _lastContent = content;
+            _lastTray = tray;
+            _lastFill = fill;
+            send(TLMakeTrayIcon(content, tray));
+        }
     }
     _env.statusItem->setTitle(p.title);
     _env.statusItem->setToolTip(p.toolTip);

@@ -42,6 +42,8 @@
 #include <wayland-client.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -60,6 +62,28 @@ struct LayerConfig {
     QScreen* screen = nullptr;
     QSize size; // the widget's; Qt passes it on to the window only as it shows it
 };
+
+// Anchors `config` to `edge` at `margin` from it (below the bar's reserved area there), and to the
+// screen's left side at `left` or, without one, to its right side at `right`.
+void anchorAt(LayerConfig& config, TLLayerPlacement::Edge edge, int margin, std::optional<int> left,
+              int right) {
+    const bool bottom = edge == TLLayerPlacement::Edge::Bottom;
+    config.anchor = bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
+    (bottom ? config.bottom : config.top) = margin;
+    if (left) {
+        config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
+        config.left = *left;
+    } else {
+        config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
+        config.right = right;
+    }
+}
+
+void deleteAll(std::vector<QPointer<QWidget>>& windows) {
+    for (auto& w : windows)
+        delete w.data();
+    windows.clear();
+}
 
 } // namespace
 
@@ -392,9 +416,7 @@ void TLLayerShell::endCapture() {
         }
     _holeScreen = nullptr;
     _hole = {};
-    for (auto& strip : _strips)
-        delete strip.data();
-    _strips.clear();
+    deleteAll(_strips);
 }
 
 void TLLayerShell::setCatchersVisible(bool visible) {
@@ -430,23 +452,11 @@ void TLLayerShell::showPlaced(QWidget* window, QScreen* screen, const TLLayerPla
     config.keyboard = _version >= 4 ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_ON_DEMAND
                                     : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE;
     const bool bottom = p.edge == TLLayerPlacement::Edge::Bottom;
-    config.anchor = bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
-    if (bottom)
-        config.bottom = p.gap;
-    else
-        config.top = p.gap;
+    anchorAt(config, p.edge, p.gap, p.left, p.gap);
     const QRect area = screen->geometry();
     const QSize size = window->size();
     QPoint topLeft;
-    if (p.left) {
-        config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
-        config.left = *p.left;
-        topLeft.setX(area.left() + *p.left);
-    } else {
-        config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
-        config.right = p.gap;
-        topLeft.setX(area.right() + 1 - p.gap - size.width());
-    }
+    topLeft.setX(p.left ? area.left() + *p.left : area.right() + 1 - p.gap - size.width());
     topLeft.setY(bottom ? area.bottom() + 1 - p.gap - size.height() : area.top() + p.gap);
     // Where the window is (before the compositor moves it off the bar's reserved area, which it
     // does alike for the menus opened from it: they go on the same edge, see showAtGeometry).
@@ -461,9 +471,7 @@ void TLLayerShell::showPlaced(QWidget* window, QScreen* screen, const TLLayerPla
 }
 
 void TLLayerShell::catchAround(QScreen* screen, const QSize& size, const TLLayerPlacement& p) {
-    for (auto& strip : _strips)
-        delete strip.data();
-    _strips.clear();
+    deleteAll(_strips);
     const TLLayerCatchers catchers = TLLayerCatchersAround(screen->geometry().size(), size, p);
     _holeScreen = screen;
     _hole = catchers.column;
@@ -476,17 +484,7 @@ void TLLayerShell::catchAround(QScreen* screen, const QSize& size, const TLLayer
         config.screen = screen;
         config.exclusiveZone = 0; // moved off the bars' reserved areas as the panel is
         config.size = s.size;
-        const bool bottom = s.edge == TLLayerPlacement::Edge::Bottom;
-        config.anchor =
-            bottom ? ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM : ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP;
-        (bottom ? config.bottom : config.top) = s.margin;
-        if (s.left) {
-            config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT;
-            config.left = *s.left;
-        } else {
-            config.anchor |= ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
-            config.right = s.right;
-        }
+        anchorAt(config, s.edge, s.margin, s.left, s.right);
         arm(strip, _impl.get(), config);
         _strips.emplace_back(strip);
         if (_others.empty()) strip->show();
