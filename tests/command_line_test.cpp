@@ -1,5 +1,6 @@
 #include "app/TLCommandLine.h"
 #include "app/TLLaunchAtLogin.h"
+#include "platform/TLBuildConfig.h"
 
 #include <QDir>
 #include <QFile>

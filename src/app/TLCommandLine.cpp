@@ -1,10 +1,8 @@
 #include "app/TLCommandLine.h"
 
-#include <QCommandLineParser>
+#include "platform/TLBuildConfig.h"
 
-#ifndef TIDE_VERSION
-#define TIDE_VERSION "0.0.0"
-#endif
+#include <QCommandLineParser>
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "app/TLLaunchAtLogin.h"
 
+#include "platform/TLBuildConfig.h"
 #include "platform/TLLoginItem.h"
 
 #include <QDir>
@@ -8,10 +9,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QXmlStreamReader>
-
-#ifndef TIDE_APP_ID
-#define TIDE_APP_ID "dev.tide.monitor"
-#endif
 
 QString TLAgentPath() {
     return TLSystemLoginItem().path;

@@ -3,6 +3,7 @@
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
+#include "platform/TLBuildConfig.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLPsRunner.h"

@@ -1,6 +1,7 @@
 // Where this program keeps its files on Linux: the settings and the autostart entry, under the
 // XDG configuration directory.
 
+#include "platform/TLBuildConfig.h"
 #include "platform/TLLoginItem.h"
 #include "platform/TLPreferenceStore.h"
 

@@ -1,6 +1,7 @@
 // The desktop services on macOS: process identities and signals, Activity Monitor, the check for
 // clicks in other applications, and what the window server offers.
 
+#include "platform/TLBuildConfig.h"
 #include "platform/TLDesktop.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLLoginItem.h"
