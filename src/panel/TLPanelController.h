@@ -1,6 +1,8 @@
 #pragma once
 #include "panel/TLPanelDelegate.h"
-#include "platform/TLAppInfo.h"
+#include "panel/TLPanelFigures.h"
+#include "panel/TLPanelView.h"
+#include "panel/TLProcMenu.h"
 #include "platform/TLServices.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemStats.h"
@@ -14,15 +16,14 @@
 #include <optional>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class QAbstractButton;
 class QAction;
 class QLabel;
 class QMenu;
-class QVBoxLayout;
 class QWidget;
-class TLBezelButton;
 class TLChip;
 class TLProcRow;
 class TLSegmentedControl;
@@ -40,40 +41,10 @@ struct TLPanelServices {
     static TLPanelServices system();
 };
 
-// Fixed sizes of the panel, in points.
-inline constexpr int TLPanelWidth = 322;
-inline constexpr int TLPanelColumnWidth = 294;
-inline constexpr int TLPanelRowCapacity = 12;
-inline constexpr int TLPanelRowHeight = 21;
-
-// The texts of the panel that depend on the application's descriptive values.
-// The title: the display name, or "潮汐" when there is none.
-QString TLPanelTitle(const TLAppInfo& info);
-// The footer's version text: "author · vVERSION", or "vVERSION" without an author.
-QString TLPanelVersionText(const TLAppInfo& info);
-
-// The chip text of a pressure level: "压力严重" from 4 up, "压力警告" for 2, else "压力正常".
-QString TLPressureChipText(int32_t level);
-
 // The alert shown when "打开活动监视器" finds no system monitor to start (Linux desktops ship
 // different ones, and some none): saying so beats a button that does nothing. None on a system
 // where the monitor always exists.
 std::optional<TLAlert> TLNoSystemMonitorAlert();
-
-// What an end-process item of a process menu carries: the process as it was when the menu was
-// built (its pid and its start time, which together tell it from a later process with the same
-// pid), its name and the signal. The item's data holds one.
-struct TLProcTarget {
-    int32_t pid = 0;
-    QString name;
-    int signal = 0;
-    uint64_t startTime = 0; // 0: could not be read when the menu was built
-
-    bool operator==(const TLProcTarget&) const = default;
-};
-Q_DECLARE_METATYPE(TLProcTarget)
-// Reads an item's data; anything but a target reads as the empty target (pid 0: nothing is sent).
-TLProcTarget TLProcTargetFrom(const QVariant& data);
 
 // The popover's content: memory figures, composition bar and legend, usage history, pressure,
 // swap and CPU, the process list with its two tabs, and the footer. The view is built once, the
@@ -136,24 +107,24 @@ public:
     // --- The views (null before the view is loaded).
     QWidget* gearButton() const;
     QAbstractButton* activityMonitorButton() const;
-    QLabel* titleLabel() const { return _title; }
-    QLabel* versionLabel() const { return _version; }
-    TLChip* chip() const { return _chip; }
-    QLabel* bigValue() const { return _bigValue; }
-    QLabel* totalValue() const { return _totalValue; }
-    TLStackedBarView* bar() const { return _bar; }
-    const QList<QLabel*>& legendValues() const { return _legendValues; }
-    QLabel* usageNow() const { return _usageNow; }
-    TLSparkView* spark() const { return _spark; }
-    QLabel* pressureValue() const { return _pressureValue; }
-    QLabel* swapValue() const { return _swapValue; }
-    QLabel* cpuValue() const { return _cpuValue; }
-    TLSegmentedControl* seg() const { return _seg; }
-    QWidget* rowsStack() const { return _rowsStack; }
-    const QList<TLProcRow*>& rows() const { return _rows; }
-    QLabel* footNote() const { return _footNote; }
+    QLabel* titleLabel() const { return _ui.title; }
+    QLabel* versionLabel() const { return _ui.version; }
+    TLChip* chip() const { return _ui.chip; }
+    QLabel* bigValue() const { return _ui.bigValue; }
+    QLabel* totalValue() const { return _ui.totalValue; }
+    TLStackedBarView* bar() const { return _ui.bar; }
+    const QList<QLabel*>& legendValues() const { return _ui.legendValues; }
+    QLabel* usageNow() const { return _ui.usageNow; }
+    TLSparkView* spark() const { return _ui.spark; }
+    QLabel* pressureValue() const { return _ui.pressureValue; }
+    QLabel* swapValue() const { return _ui.swapValue; }
+    QLabel* cpuValue() const { return _ui.cpuValue; }
+    TLSegmentedControl* seg() const { return _ui.seg; }
+    QWidget* rowsStack() const { return _ui.rowsStack; }
+    const QList<TLProcRow*>& rows() const { return _ui.rows; }
+    QLabel* footNote() const { return _ui.footNote; }
     // The fourteen items of the main column, top to bottom.
-    const QList<QWidget*>& columnItems() const { return _columnItems; }
+    const QList<QWidget*>& columnItems() const { return _ui.columnItems; }
 
 private:
     void loadView();
@@ -169,22 +140,8 @@ private:
     std::vector<TLProc> _lastProcs;
 
     QPointer<QWidget> _view;
-    QVBoxLayout* _column = nullptr;
-    QList<QWidget*> _columnItems;
-    QLabel* _title = nullptr;
-    TLChip* _chip = nullptr;
-    QLabel* _bigValue = nullptr;
-    QLabel* _totalValue = nullptr;
-    TLStackedBarView* _bar = nullptr;
-    QList<QLabel*> _legendValues;
-    QLabel* _usageNow = nullptr;
-    TLSparkView* _spark = nullptr;
-    QLabel* _pressureValue = nullptr;
-    QLabel* _swapValue = nullptr;
-    QLabel* _cpuValue = nullptr;
-    TLSegmentedControl* _seg = nullptr;
-    QWidget* _rowsStack = nullptr;
-    QList<TLProcRow*> _rows;
+    // The views of the tree under _view; all null while there is none.
+    TLPanelView _ui;
     // The process each row's menu was made for: a row that shows the same process at the next
     // render keeps its menu.
     struct MenuFor {
@@ -193,8 +150,4 @@ private:
         std::string name;
     };
     std::vector<MenuFor> _menuFor;
-    QLabel* _footNote = nullptr;
-    TLBezelButton* _activityMonitor = nullptr;
-    QLabel* _version = nullptr;
-    TLBezelButton* _gear = nullptr;
 };
