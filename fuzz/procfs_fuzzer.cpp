@@ -58,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.pressureOK = source.readPressureLevel(in.pressureLevel);
     in.cpuOK = source.readCPUTicks(in.cpu);
     if (in.pressureOK)
-        check(in.pressureLevel == 1 || in.pressureLevel == 2 || in.pressureLevel == 4,
+        check(in.pressureLevel == TLPressureLevel::Normal ||
+                  in.pressureLevel == TLPressureLevel::Warning ||
+                  in.pressureLevel == TLPressureLevel::Critical,
               "pressure level");
 
     // Two samples, the second from the input's counters read backwards: the load stays in range

@@ -259,7 +259,7 @@ struct AppHarness {
         sample.used = 8ULL << 30;
         sample.usagePercent = 50;
         sample.pressurePercent = 20;
-        sample.pressureLevel = 1;
+        sample.pressureLevel = TLPressureLevel::Normal;
         sample.cpuPercent = 12.4;
     }
     QString prefsPath() const { return dir.filePath(QStringLiteral("prefs.conf")); }

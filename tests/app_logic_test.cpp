@@ -20,7 +20,7 @@ TLSystemStats workedSample() {
     s.compressed = 819200000ULL;
     s.cached = 3276800000ULL;
     s.used = 9502720000ULL;
-    s.pressureLevel = 1;
+    s.pressureLevel = TLPressureLevel::Normal;
     s.usagePercent = 55.31;
     s.pressurePercent = 19.07;
     s.cpuPercent = 12.4;
@@ -73,7 +73,7 @@ TEST(StatusPresentation, EdgesOfTheSample) {
     EXPECT_EQ(p.gaugeColor, TLSystemGreen()); // level 0 reads as normal
     EXPECT_EQ(p.toolTip, "已使用 0 B / 0 B   内存压力 0%\nApp 0 B · 联动 0 B · 压缩 0 B");
     s.usagePercent = 99.6;
-    s.pressureLevel = 4;
+    s.pressureLevel = TLPressureLevel::Critical;
     p = TLComputeStatusPresentation(s, 0, 0, false, false);
     EXPECT_EQ(p.title, "100%");
     EXPECT_EQ(p.gaugeColor, TLSystemRed());

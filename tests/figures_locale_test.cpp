@@ -61,7 +61,7 @@ TLSystemStats sampleWithTies() {
     s.wired = 49 * MiB + MiB / 2; // 49.5 MB
     s.compressed = 512 * MiB;
     s.used = s.app + s.wired + s.compressed;
-    s.pressureLevel = 1;
+    s.pressureLevel = TLPressureLevel::Normal;
     s.pressurePercent = 0.5; // a tie: 0
     s.usagePercent = 62.5;   // a tie: 62
     s.cpuPercent = 7.25;     // 29 busy ticks of 400: 7.2 with one decimal, 7 with none

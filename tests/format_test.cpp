@@ -72,14 +72,14 @@ TEST(FormatBytes, LargestCountFormatsInFull) {
 }
 
 TEST(Palette, PressureLevelsMapToTrafficLights) {
-    EXPECT_EQ(TLPressureColor(1), TLSystemGreen());
-    EXPECT_EQ(TLPressureColor(2), TLSystemYellow());
-    EXPECT_EQ(TLPressureColor(4), TLSystemRed());
+    EXPECT_EQ(TLPressureColor(TLPressureLevel::Normal), TLSystemGreen());
+    EXPECT_EQ(TLPressureColor(TLPressureLevel::Warning), TLSystemYellow());
+    EXPECT_EQ(TLPressureColor(TLPressureLevel::Critical), TLSystemRed());
     // Unexpected levels read as normal.
-    EXPECT_EQ(TLPressureColor(0), TLSystemGreen());
-    EXPECT_EQ(TLPressureColor(3), TLSystemGreen());
-    EXPECT_EQ(TLPressureColor(4).light, (TLRGBA{255, 59, 48, 1.0}));
-    EXPECT_EQ(TLPressureColor(2).dark, (TLRGBA{255, 214, 10, 1.0}));
+    EXPECT_EQ(TLPressureColor(TLPressureLevel{0}), TLSystemGreen());
+    EXPECT_EQ(TLPressureColor(TLPressureLevel{3}), TLSystemGreen());
+    EXPECT_EQ(TLPressureColor(TLPressureLevel::Critical).light, (TLRGBA{255, 59, 48, 1.0}));
+    EXPECT_EQ(TLPressureColor(TLPressureLevel::Warning).dark, (TLRGBA{255, 214, 10, 1.0}));
 }
 
 TEST(Palette, CategoryColoursHaveTheirLightAndDarkValues) {

@@ -275,8 +275,9 @@ TEST(PanelSystem, ChipTextAndColourByPressureLevel) {
         {5, "压力严重"}, {0, "压力正常"}, {-1, "压力正常"}};
     FakePanel f;
     f.panel.view();
-    for (const auto& [level, text] : cases) {
-        EXPECT_EQ(TLPressureChipText(level), QString::fromUtf8(text)) << level;
+    for (const auto& [value, text] : cases) {
+        const TLPressureLevel level{value};
+        EXPECT_EQ(TLPressureChipText(level), QString::fromUtf8(text)) << value;
         TLSystemStats s;
         s.pressureLevel = level;
         f.panel.renderSystem(s, {});
@@ -299,7 +300,7 @@ TEST(PanelSystem, FiguresBarLegendAndHistory) {
     s.used = s.app + s.wired + s.compressed;
     s.swapUsed = 1 * GiB;
     s.swapTotal = 4 * GiB;
-    s.pressureLevel = 2;
+    s.pressureLevel = TLPressureLevel::Warning;
     s.pressurePercent = 100;
     s.usagePercent = 62.4;
     s.cpuPercent = 7.26;

@@ -37,7 +37,7 @@ TEST(SystemStats, WorkedExampleToTheByte) {
     EXPECT_EQ(s.used, 9502720000ULL);
     EXPECT_NEAR(s.usagePercent, 55.31, 0.005);
     EXPECT_NEAR(s.pressurePercent, 19.07, 0.005);
-    EXPECT_EQ(s.pressureLevel, 1); // no pressure reading: normal
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal); // no pressure reading: normal
     EXPECT_EQ(s.swapUsed, 0u);
     EXPECT_EQ(s.cpuPercent, 0.0);
 }
@@ -73,20 +73,20 @@ TEST(SystemStats, FailedQueriesLeaveTheirFieldsAtDefaults) {
     in.swapOK = false;
     in.swap = {1000, 500}; // ignored: the query failed
     in.pressureOK = false;
-    in.pressureLevel = 4;
+    in.pressureLevel = TLPressureLevel::Critical;
     TLSystemStats s = TLComputeSystemStats(in, h);
     EXPECT_EQ(s.swapUsed, 0u);
     EXPECT_EQ(s.swapTotal, 0u);
     EXPECT_EQ(s.app, 6225920000ULL); // memory still filled
-    EXPECT_EQ(s.pressureLevel, 1);   // not 0
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal);   // not 0
 
     in.swapOK = true;
     in.pressureOK = true;
-    in.pressureLevel = 3; // an unexpected level passes through
+    in.pressureLevel = TLPressureLevel{3}; // an unexpected level passes through
     s = TLComputeSystemStats(in, h);
     EXPECT_EQ(s.swapUsed, 500u);
     EXPECT_EQ(s.swapTotal, 1000u);
-    EXPECT_EQ(s.pressureLevel, 3);
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel{3});
 
     in.vmOK = false;
     s = TLComputeSystemStats(in, h);
@@ -196,17 +196,17 @@ TEST_F(ProcfsSystemSourceTest, MapsMeminfoPressureAndTicks) {
     EXPECT_EQ(swap.total, 4000000 * 1024ULL);
     EXPECT_EQ(swap.used, 1000000 * 1024ULL);
 
-    int32_t level = 0;
+    TLPressureLevel level{};
     ASSERT_TRUE(src.readPressureLevel(level));
-    EXPECT_EQ(level, 2);
+    EXPECT_EQ(level, TLPressureLevel::Warning);
     write("proc/pressure/memory", "some avg10=9.00 avg60=0 avg300=0 total=1\n"
                                   "full avg10=5.00 avg60=0 avg300=0 total=1\n");
     ASSERT_TRUE(src.readPressureLevel(level));
-    EXPECT_EQ(level, 4);
+    EXPECT_EQ(level, TLPressureLevel::Critical);
     write("proc/pressure/memory", "some avg10=4.99 avg60=0 avg300=0 total=1\n"
                                   "full avg10=0.00 avg60=0 avg300=0 total=1\n");
     ASSERT_TRUE(src.readPressureLevel(level));
-    EXPECT_EQ(level, 1);
+    EXPECT_EQ(level, TLPressureLevel::Normal);
 
     TLCPUTicks t;
     ASSERT_TRUE(src.readCPUTicks(t));
@@ -260,7 +260,7 @@ TEST_F(ProcfsSystemSourceTest, MissingOrBrokenFilesAreFailedQueries) {
     TLVMCounters vm;
     TLSwapUsage swap;
     TLCPUTicks t;
-    int32_t level = 7;
+    TLPressureLevel level{7};
     EXPECT_FALSE(src.readVM(vm));
     EXPECT_FALSE(src.readSwap(swap));
     EXPECT_FALSE(src.readCPUTicks(t));
@@ -272,7 +272,7 @@ TEST_F(ProcfsSystemSourceTest, MissingOrBrokenFilesAreFailedQueries) {
     const TLSystemStats s = m.sampleSystem();
     EXPECT_EQ(s.total, 1000u * 1024);
     EXPECT_EQ(s.used, 0u);
-    EXPECT_EQ(s.pressureLevel, 1);
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal);
     EXPECT_EQ(s.cpuPercent, 0.0);
 }
 
@@ -292,7 +292,7 @@ TEST(ProcfsSystemSourceLive, AgreesWithMeminfo) {
     // MemAvailable moves between the two reads; allow 64 MiB of drift.
     const double expectedUsed = static_cast<double>(total - avail);
     EXPECT_NEAR(static_cast<double>(s.used), expectedUsed, 64.0 * 1024 * 1024);
-    EXPECT_GE(s.pressureLevel, 1);
+    EXPECT_GE(TLPressureLevelValue(s.pressureLevel), 1);
 }
 
 // Memory pressure as a percentage: where the kernel measures the time tasks lose waiting for
@@ -325,20 +325,20 @@ TEST_F(ProcfsSystemSourceTest, PressurePercentFollowsPSIAndFallsBackWithoutIt) {
                 nullptr);
     TLSystemStats s = m.sampleSystem();
     EXPECT_DOUBLE_EQ(s.pressurePercent, 23.4);
-    EXPECT_EQ(s.pressureLevel, 4);
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Critical);
 
     // The file is read afresh at every sample: calm again.
     write("proc/pressure/memory", "some avg10=0.00 avg60=0.00 avg300=0.00 total=98765\n"
                                   "full avg10=0.00 avg60=0.00 avg300=0.00 total=4321\n");
     s = m.sampleSystem();
     EXPECT_EQ(s.pressurePercent, 0.0);
-    EXPECT_EQ(s.pressureLevel, 1);
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal);
 
     // Without PSI: the wired share (264000 KiB of 16000000 KiB).
     std::filesystem::remove(root.filePath("proc/pressure/memory").toStdString());
     TLMetrics noPsi(std::make_unique<TLProcfsSystemSource>(root.path().toStdString()), nullptr,
                     nullptr);
     s = noPsi.sampleSystem();
-    EXPECT_EQ(s.pressureLevel, 1);
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal);
     EXPECT_NEAR(s.pressurePercent, 264000.0 * 100 / 16000000, 0.01);
 }

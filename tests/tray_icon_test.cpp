@@ -23,7 +23,7 @@ TLStatusPresentation presentation(int64_t mode, bool cpu, bool mono = false) {
     s.usagePercent = 55.31;
     s.pressurePercent = 19.07;
     s.cpuPercent = 12.4;
-    s.pressureLevel = 1;
+    s.pressureLevel = TLPressureLevel::Normal;
     return TLComputeStatusPresentation(s, mode, 0, mono, cpu);
 }
 
@@ -156,10 +156,10 @@ TEST(TrayIcon, KeyFollowsThePixels) {
     s.total = 100;
     s.used = 55;
     s.usagePercent = 55.31;
-    s.pressureLevel = 1;
+    s.pressureLevel = TLPressureLevel::Normal;
     auto key = [&](double usage, int level, bool mono) {
         s.usagePercent = usage;
-        s.pressureLevel = level;
+        s.pressureLevel = TLPressureLevel{level};
         return TLTrayIconKey(
             TLTrayIconContentFor(TLComputeStatusPresentation(s, 3, 0, mono, false)),
             TLAppearance::Dark);

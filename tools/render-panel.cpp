@@ -32,7 +32,7 @@ TLSystemStats sample(int32_t level) {
     s.used = s.app + s.wired + s.compressed;
     s.swapUsed = 1 * GiB + 230 * MiB;
     s.swapTotal = 4 * GiB;
-    s.pressureLevel = level;
+    s.pressureLevel = TLPressureLevel{level};
     s.pressurePercent = level == 4 ? 71 : level == 2 ? 46 : 17.6;
     s.usagePercent = 100.0 * static_cast<double>(s.used) / static_cast<double>(s.total);
     s.cpuPercent = 12.34;

@@ -56,9 +56,9 @@ struct Sheet {
         title->move(x, y);
         title->adjustSize();
         const QList<std::pair<QString, TLColor>> chips = {
-            {QStringLiteral("压力正常"), TLPressureColor(1)},
-            {QStringLiteral("压力警告"), TLPressureColor(2)},
-            {QStringLiteral("压力严重"), TLPressureColor(4)}};
+            {QStringLiteral("压力正常"), TLPressureColor(TLPressureLevel::Normal)},
+            {QStringLiteral("压力警告"), TLPressureColor(TLPressureLevel::Warning)},
+            {QStringLiteral("压力严重"), TLPressureColor(TLPressureLevel::Critical)}};
         int cx = 322 - 14;
         for (auto it = chips.rbegin(); it != chips.rend(); ++it) {
             auto* chip = new TLChip(&root);
@@ -96,11 +96,11 @@ struct Sheet {
                 spark->setValues(history());
                 break;
             case 1:
-                spark->setTint(TLPressureColor(4));
+                spark->setTint(TLPressureColor(TLPressureLevel::Critical));
                 spark->setValues({0.0, 1.0});
                 break;
             case 2:
-                spark->setTint(TLPressureColor(2));
+                spark->setTint(TLPressureColor(TLPressureLevel::Warning));
                 spark->setValues({1.0, 0.97, 1.2, 0.9, 0.99, 1.0});
                 break;
             default:
@@ -147,7 +147,7 @@ void drawGauges(QPainter& p, TLAppearance appearance) {
     const QColor ink = TLStatusBarTemplateInk(appearance);
     qreal y = 4;
     const QList<double> fractions = {0, 0.01, 0.011, 0.05, 0.5, 0.553, 1.0};
-    for (const TLColor& color : {TLPressureColor(1), TLPressureColor(2), TLPressureColor(4)}) {
+    for (const TLColor& color : {TLPressureColor(TLPressureLevel::Normal), TLPressureColor(TLPressureLevel::Warning), TLPressureColor(TLPressureLevel::Critical)}) {
         qreal x = 4;
         for (double f : fractions) {
             p.save();
@@ -162,7 +162,7 @@ void drawGauges(QPainter& p, TLAppearance appearance) {
     for (double f : fractions) {
         p.save();
         p.translate(x, y);
-        TLStatusBarImage(TLPressureColor(4), true, f).draw(p, appearance, ink);
+        TLStatusBarImage(TLPressureColor(TLPressureLevel::Critical), true, f).draw(p, appearance, ink);
         p.restore();
         x += 30;
     }
@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
             big.setDevicePixelRatio(1);
             ok &= save(big, dir + "/gauges-" + suffix + "-zoom.png");
 
-            const QImage icon = TLStatusBarImage(TLPressureColor(1), false, 0.553)
+            const QImage icon = TLStatusBarImage(TLPressureColor(TLPressureLevel::Normal), false, 0.553)
                                     .toImage(dpr, appearance, TLStatusBarTemplateInk(appearance));
             ok &= save(icon, dir + "/icon-" + suffix + ".png");
         }

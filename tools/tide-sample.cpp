@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
         line += ",\"swapTotal\":";
         appendU64(line, s.swapTotal);
         line += ",\"pressureLevel\":";
-        line += std::to_string(s.pressureLevel);
+        line += std::to_string(TLPressureLevelValue(s.pressureLevel));
         line += ",\"pressurePercent\":";
         appendDouble(line, s.pressurePercent);
         line += ",\"usagePercent\":";

@@ -194,7 +194,7 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
                               !tray                         ? 'n'
                               : *tray == TLAppearance::Dark ? 'd'
                                                             : 'l',
-                              static_cast<char>('0' + std::clamp(sample.pressureLevel, -1, 9)),
+                              static_cast<char>('0' + std::clamp(TLPressureLevelValue(sample.pressureLevel), -1, 9)),
                               '|'};
         put({flags, sizeof flags});
         putFixed(static_cast<double>(fill));
@@ -641,9 +641,10 @@ void TLAppDelegate::snapshotStep(int step, const QString& dir) {
     const double f = _env.sampleSystem().usagePercent / 100.0;
     const qreal scale = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
     const struct {
-        int level;
+        TLPressureLevel level;
         const char* name;
-    } icons[] = {{1, "icon-normal.png"}, {4, "icon-critical.png"}};
+    } icons[] = {{TLPressureLevel::Normal, "icon-normal.png"},
+                 {TLPressureLevel::Critical, "icon-critical.png"}};
     for (const auto& icon : icons) {
         const QImage image = TLStatusBarImage(TLPressureColor(icon.level), false, f)
                                  .toImage(scale, TLAppearance::Light, Qt::black);

@@ -57,9 +57,9 @@ TLColor TLColorCached() {
     return TLSystemTeal();
 }
 
-TLColor TLPressureColor(int32_t level) {
-    if (level == 4) return TLSystemRed();
-    if (level == 2) return TLSystemYellow();
+TLColor TLPressureColor(TLPressureLevel level) {
+    if (level == TLPressureLevel::Critical) return TLSystemRed();
+    if (level == TLPressureLevel::Warning) return TLSystemYellow();
     return TLSystemGreen();
 }
 

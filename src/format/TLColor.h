@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/TLPressureLevel.h"
 #include <QColor>
 
 #include <cstdint>
@@ -59,8 +60,9 @@ TLColor TLColorWired();
 TLColor TLColorCompressed();
 TLColor TLColorCached();
 
-// Traffic-light colour of a memory-pressure level: 4 red, 2 yellow, anything else green.
-TLColor TLPressureColor(int32_t level);
+// Traffic-light colour of a memory-pressure level: critical red, warning yellow, anything else
+// green.
+TLColor TLPressureColor(TLPressureLevel level);
 
 // The background grey of the panel (device white 0.96 light, 0.17 dark).
 TLColor TLPanelBackgroundColor();

@@ -25,9 +25,10 @@ void setFigure(QLabel* label, const QString& text) {
 
 } // namespace
 
-QString TLPressureChipText(int32_t level) {
-    if (level >= 4) return QStringLiteral("压力严重");
-    if (level == 2) return QStringLiteral("压力警告");
+QString TLPressureChipText(TLPressureLevel level) {
+    if (TLPressureLevelValue(level) >= TLPressureLevelValue(TLPressureLevel::Critical))
+        return QStringLiteral("压力严重");
+    if (level == TLPressureLevel::Warning) return QStringLiteral("压力警告");
     return QStringLiteral("压力正常");
 }
 

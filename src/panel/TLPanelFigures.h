@@ -8,8 +8,8 @@
 
 struct TLPanelView;
 
-// The chip text of a pressure level: "压力严重" from 4 up, "压力警告" for 2, else "压力正常".
-QString TLPressureChipText(int32_t level);
+// The chip text of a pressure level: "压力严重" from critical up, "压力警告" for warning, else "压力正常".
+QString TLPressureChipText(TLPressureLevel level);
 
 // Puts a system sample and the usage history (fractions 0 … 1, oldest first) on the built views
 // of `view`: the pressure chip, used and total memory, the composition bar and its legend, usage

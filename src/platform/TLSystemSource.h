@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/TLPressureLevel.h"
 #include <cstdint>
 
 // Raw inputs of a system sample, in the units the memory formulas take: page counts and the page
@@ -35,7 +36,7 @@ public:
     virtual uint64_t physicalMemory() = 0;
     virtual bool readVM(TLVMCounters& out) = 0;
     virtual bool readSwap(TLSwapUsage& out) = 0;
-    virtual bool readPressureLevel(int32_t& level) = 0;
+    virtual bool readPressureLevel(TLPressureLevel& level) = 0;
     // How much of the recent past tasks spent waiting for memory, in percent, where the kernel
     // measures it (Linux: the "some avg10" share of /proc/pressure/memory). False elsewhere: the
     // pressure percentage is then the share of memory that is wired or compressed.

@@ -25,7 +25,7 @@ TLSystemStats TLComputeSystemStats(const TLSystemInputs& in, TLCPUHistory& histo
         s.swapTotal = in.swap.total;
     }
 
-    s.pressureLevel = in.pressureOK ? in.pressureLevel : 1;
+    s.pressureLevel = in.pressureOK ? in.pressureLevel : TLPressureLevel::Normal;
 
     if (in.stallOK) {
         // Where the kernel measures the time lost waiting for memory, that share is the pressure:

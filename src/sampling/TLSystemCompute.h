@@ -11,7 +11,7 @@ struct TLSystemInputs {
     bool swapOK = false;
     TLSwapUsage swap;
     bool pressureOK = false;
-    int32_t pressureLevel = 1;
+    TLPressureLevel pressureLevel = TLPressureLevel::Normal;
     bool stallOK = false;
     double stallPercent = 0; // share of time tasks waited for memory, where measured
     bool cpuOK = false;

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/TLPressureLevel.h"
+
 #include <cstdint>
 
 // One system sample, a plain value passed by value. Byte counts are unsigned 64-bit;
@@ -12,7 +14,7 @@ struct TLSystemStats {
     uint64_t used = 0;       // min(app + wired + compressed, total)
     uint64_t swapUsed = 0;
     uint64_t swapTotal = 0;
-    int32_t pressureLevel = 0;  // 1 normal, 2 warning, 4 critical
+    TLPressureLevel pressureLevel{}; // none until sampled
     double pressurePercent = 0; // time lost waiting for memory where the kernel measures it
                                 // (Linux PSI), else the share of memory wired or compressed
     double usagePercent = 0;    // used * 100 / total

@@ -220,7 +220,7 @@ TEST_F(MachSystemTest, TheWorkedExampleFromTheKernelsRecords) {
     EXPECT_NEAR(s.pressurePercent, 19.07, 0.005);
     EXPECT_EQ(s.swapTotal, 3221225472ULL);
     EXPECT_EQ(s.swapUsed, 1073741824ULL);
-    EXPECT_EQ(s.pressureLevel, 2);
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Warning);
     EXPECT_EQ(s.cpuPercent, 0.0); // the first CPU reading has nothing to compare with
 
     // The calls as the kernel wants them: the held host port, the flavours and full counts.
@@ -265,7 +265,7 @@ TEST_F(MachSystemTest, FailedQueriesLeaveTheirFieldsAtTheirDefaults) {
     TLSystemStats s = m.sampleSystem();
     EXPECT_EQ(s.swapTotal, 0u);
     EXPECT_EQ(s.swapUsed, 0u);
-    EXPECT_EQ(s.pressureLevel, 1);
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal);
     EXPECT_EQ(s.used, 9502720000ULL); // memory still filled
 
     fake.vm.reset();
@@ -286,7 +286,7 @@ TEST_F(MachSystemTest, FailedQueriesLeaveTheirFieldsAtTheirDefaults) {
     EXPECT_EQ(s.pressurePercent, 0.0);
 
     fake.pressure = 4;
-    EXPECT_EQ(noTotal.sampleSystem().pressureLevel, 4);
+    EXPECT_EQ(noTotal.sampleSystem().pressureLevel, TLPressureLevel::Critical);
 }
 
 TEST_F(MachSystemTest, CPULoadFromTheFourTickCountersIncludingA32BitWrap) {

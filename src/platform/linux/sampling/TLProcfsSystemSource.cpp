@@ -155,10 +155,12 @@ bool TLProcfsSystemSource::readSwap(TLSwapUsage& out) {
     return true;
 }
 
-bool TLProcfsSystemSource::readPressureLevel(int32_t& level) {
+bool TLProcfsSystemSource::readPressureLevel(TLPressureLevel& level) {
     _psiFresh = readPSI();
     if (!_psiFresh) return false;
-    level = _psiFull >= 5.0 ? 4 : _psiSome >= 5.0 ? 2 : 1;
+    level = _psiFull >= 5.0   ? TLPressureLevel::Critical
+            : _psiSome >= 5.0 ? TLPressureLevel::Warning
+                              : TLPressureLevel::Normal;
     return true;
 }
 

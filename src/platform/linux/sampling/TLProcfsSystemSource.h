@@ -39,7 +39,7 @@ public:
     uint64_t physicalMemory() override;
     bool readVM(TLVMCounters& out) override;
     bool readSwap(TLSwapUsage& out) override;
-    bool readPressureLevel(int32_t& level) override;
+    bool readPressureLevel(TLPressureLevel& level) override;
     bool readMemoryStall(double& percent) override;
     bool readCPUTicks(TLCPUTicks& out) override;
 

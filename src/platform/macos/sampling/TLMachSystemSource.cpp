@@ -66,12 +66,12 @@ bool TLMachSystemSource::readSwap(TLSwapUsage& out) {
     return true;
 }
 
-bool TLMachSystemSource::readPressureLevel(int32_t& level) {
+bool TLMachSystemSource::readPressureLevel(TLPressureLevel& level) {
     int32_t value = 1;
     size_t length = sizeof value;
     if (sysctlbyname("kern.memorystatus_vm_pressure_level", &value, &length, nullptr, 0) != 0)
         return false;
-    level = value;
+    level = static_cast<TLPressureLevel>(value);
     return true;
 }
 
