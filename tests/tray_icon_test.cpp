@@ -140,13 +140,16 @@ TEST(TrayIcon, EveryModeFillsTheSquareLegibly) {
 
 // The macOS picture: gauge and title side by side; as wide as both need; a mask when monochrome.
 TEST(TrayIcon, MenuBarPictureLaysGaugeAndTitleSideBySide) {
-    const TLTrayIcon both = TLMakeMenuBarIcon(presentation(0, true), TLAppearance::Light);
-    const TLTrayIcon gauge = TLMakeMenuBarIcon(presentation(3, true), TLAppearance::Light);
-    const TLTrayIcon text = TLMakeMenuBarIcon(presentation(1, false), TLAppearance::Light);
+    const auto menuBar = [](const TLStatusPresentation& p) {
+        return TLMakeMenuBarIcon(TLMenuBarContentFor(p), TLAppearance::Light);
+    };
+    const TLTrayIcon both = menuBar(presentation(0, true));
+    const TLTrayIcon gauge = menuBar(presentation(3, true));
+    const TLTrayIcon text = menuBar(presentation(1, false));
     const QSize wBoth = both.icon.availableSizes().first();
     EXPECT_EQ(gauge.icon.availableSizes().first(), QSize(24, 22));
     EXPECT_GT(wBoth.width(), 24 + 4 + text.icon.availableSizes().first().width());
-    EXPECT_TRUE(TLMakeMenuBarIcon(presentation(0, false, true), TLAppearance::Light).icon.isMask());
+    EXPECT_TRUE(menuBar(presentation(0, false, true)).icon.isMask());
     EXPECT_FALSE(both.icon.isMask());
     EXPECT_NE(both.key, gauge.key);
 }
@@ -269,8 +272,8 @@ TEST(TrayIcon, FigureGlyphsStayTallWithTheCPULine) {
 // The menu bar gauge sits on whole pixels at 1x and 2x: every row of its outline is fully inked,
 // none smeared over two rows at half strength, and it stays centred to within half a point.
 TEST(TrayIcon, MenuBarGaugeLinesAreSharpAtOneAndTwoTimes) {
-    TLStatusPresentation p = presentation(3, false, true); // template gauge, no title
-    p.gaugeFraction = 0;                                   // only the outline
+    TLMenuBarContent p = TLMenuBarContentFor(presentation(3, false, true)); // template, no title
+    p.fraction = 0;                                                         // only the outline
     for (qreal dpr : {1.0, 2.0}) {
         SCOPED_TRACE(dpr);
         const QImage image = TLRenderMenuBarIcon(p, TLAppearance::Light, dpr);

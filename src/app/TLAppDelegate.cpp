@@ -222,7 +222,7 @@ void TLAppDelegate::updateStatusItem(const TLSystemStats& sample) {
     };
     if (_env.statusItem->hasRoomBesideImage()) {
         // The menu bar has room for the gauge and the text side by side.
-        send(TLMakeMenuBarIcon(p, tray.value_or(TLAppearance::Light)));
+        send(TLMakeMenuBarIcon(TLMenuBarContentFor(p), tray));
     } else {
         const TLTrayIconContent content = TLTrayIconContentFor(p);
         // Where only the tool tip changed, the picture stays.

@@ -245,54 +245,8 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& c, int size, qreal dpr,
     return image;
 }
 
-QImage TLRenderMenuBarIcon(const TLStatusPresentation& p, TLAppearance bar, qreal dpr) {
-    const QFont font = TLMonospacedDigitSystemFont(11, QFont::Medium);
-    const QFontMetricsF fm(font);
-    const qreal gap = p.showsGauge && !p.title.isEmpty() ? 4 : 0;
-    const qreal gaugeW = p.showsGauge ? TLStatusBarImageWidth : 0;
-    const qreal textW = p.title.isEmpty() ? 0 : std::ceil(fm.horizontalAdvance(p.title));
-    const qreal h = TLMenuBarHeight;
-    const QSizeF size(std::max<qreal>(1, gaugeW + gap + textW), h);
-    const QColor ink = TLStatusBarTemplateInk(bar);
-    QImage image((size * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (p.showsGauge) {
-        painter.save();
-        painter.translate(0, TLMenuBarGaugeTop(dpr));
-        TLStatusBarImage(p.gaugeColor, p.gaugeTemplate, p.gaugeFraction)
-            .draw(painter, bar, p.gaugeTemplate ? QColor(Qt::black) : ink);
-        painter.restore();
-    }
-    if (!p.title.isEmpty()) {
-        painter.setFont(font);
-        painter.setPen(p.gaugeTemplate ? QColor(Qt::black) : ink);
-        painter.drawText(QPointF(gaugeW + gap, (h + fm.ascent() - fm.descent()) / 2), p.title);
-    }
-    return image;
-}
-
-qreal TLMenuBarGaugeTop(qreal dpr) {
-    // Centred in the bar, then moved up onto the pixel grid: the gauge's lines are 1 point wide
-    // and lie on whole points, so on whole pixels they stay sharp instead of smearing over two
-    // rows at half strength (5.5 points is 5 pixel rows and a half at 1x, 11 whole rows at 2x).
-    const qreal centred = (TLMenuBarHeight - TLStatusBarImageHeight) / 2;
-    if (!(dpr > 0)) return centred;
-    return std::floor(centred * dpr + 1e-9) / dpr;
-}
-
-TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance bar) {
-    TLTrayIcon out;
-    for (qreal dpr : {1.0, 2.0}) {
-        const QImage image = TLRenderMenuBarIcon(p, bar, dpr);
-        out.icon.addPixmap(QPixmap::fromImage(image));
-        if (dpr == 2.0)
-            out.key = qHashBits(image.constBits(), static_cast<size_t>(image.sizeInBytes()), 7);
-    }
-    out.icon.setIsMask(p.gaugeTemplate);
-    return out;
+TLMenuBarContent TLMenuBarContentFor(const TLStatusPresentation& p) {
+    return {p.showsGauge, p.gaugeColor, p.gaugeTemplate, p.gaugeFraction, p.title};
 }
 
 quint64 TLTrayIconKey(const TLTrayIconContent& c, std::optional<TLAppearance> trayAppearance) {

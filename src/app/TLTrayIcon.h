@@ -1,6 +1,8 @@
 #pragma once
 #include "app/TLStatusPresentation.h"
 #include "format/TLColor.h"
+#include "platform/TLDesktop.h"
+#include "platform/TLMenuBarItem.h"
 
 #include <QIcon>
 #include <QImage>
@@ -8,7 +10,7 @@
 
 #include <optional>
 
-// The status item's picture on Linux. A tray gives an icon a square slot (22 × 22 or so) and
+// The status item's picture in a tray. A tray gives an icon a square slot (22 × 22 or so) and
 // shrinks anything wider until it cannot be read, and most trays show no text beside an icon. So
 // the picture is a square made for the slot that carries what the chosen display mode shows:
 //
@@ -39,23 +41,13 @@ QImage TLRenderTrayIcon(const TLTrayIconContent& content, int size, qreal device
                         std::optional<TLAppearance> trayAppearance);
 
 // The icon with the sizes trays ask for, and a key of its pixels: equal keys, equal pictures.
-struct TLTrayIcon {
-    QIcon icon;
-    quint64 key = 0;
-};
+using TLTrayIcon = TLStatusPicture;
 TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& content,
                           std::optional<TLAppearance> trayAppearance);
-// The macOS menu bar's picture: the gauge (when shown) and the title side by side, the title in
-// the 11-point medium font with equal-width digits and the label colour, as a status item lays
-// them out. A template gauge makes the whole picture a mask the menu bar tints.
-TLTrayIcon TLMakeMenuBarIcon(const TLStatusPresentation& p, TLAppearance barAppearance);
-// One scale of that picture, 22 points high.
-QImage TLRenderMenuBarIcon(const TLStatusPresentation& p, TLAppearance barAppearance,
-                           qreal devicePixelRatio);
-// Height of the menu bar picture in points, and where the gauge's 11-point box starts in it at a
-// device pixel ratio: as near the centre as whole device pixels allow.
-inline constexpr qreal TLMenuBarHeight = 22;
-qreal TLMenuBarGaugeTop(qreal devicePixelRatio);
+
+// What the macOS menu bar's picture (platform/TLMenuBarItem.h) shows for a presentation: the
+// gauge and the whole title.
+TLMenuBarContent TLMenuBarContentFor(const TLStatusPresentation& p);
 
 // Only the key (cheap enough for every tick): compare before making the icon.
 quint64 TLTrayIconKey(const TLTrayIconContent& content, std::optional<TLAppearance> trayAppearance);

@@ -16,7 +16,14 @@
 class QMenu;
 class QWidget;
 
-// The one item in the tray (Linux) or the menu bar (macOS).
+// A picture for the status item, and a key of its pixels: equal keys, equal pictures.
+struct TLStatusPicture {
+    QIcon icon;
+    quint64 key = 0;
+};
+
+// The one item in the tray (Linux) or the menu bar (macOS). Which host shows it is the host
+// switch's decision (platform/TLStatusHost.h).
 class TLStatusItem : public QObject {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #pragma once
 #include <QColor>
+#include <QRect>
 #include <QString>
 
 #include <optional>
@@ -35,3 +36,9 @@ std::optional<bool> TLTrayBarIsDark();
 // Reads the hints of this session (a D-Bus call to the portal with a short timeout, two small
 // files and the application palette).
 TLDesktopColorHints TLReadDesktopColorHints();
+
+// The colour of the bar around a status item whose host tells where it is (the XEmbed tray, the
+// macOS menu bar), read from the screen inside `slot`, the item's rectangle: the most common
+// colour there, since the icon covers only a part of its square. Invalid when the slot is empty
+// or the screen cannot be read.
+QColor TLTrayBarColorFromScreen(const QRect& slot);

@@ -1,7 +1,12 @@
+// The desktop services on Linux: process identities and signals, the desktop's system monitor,
+// the system's own wording, and the keyboard's Control key.
+
 #include "platform/TLPlatformTexts.h"
 #include "platform/TLServices.h"
+#include "platform/TLWindowSystem.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -112,4 +117,8 @@ TLAppLauncher& TLSystemAppLauncher() {
 
 const TLPlatformTexts& TLThisPlatformTexts() {
     return TLLinuxTexts();
+}
+
+bool TLControlKeyHeld() {
+    return QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
 }

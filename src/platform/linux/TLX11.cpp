@@ -1,17 +1,19 @@
-// X11 facts and events that Qt does not expose: whether a compositor runs, and mouse presses that
-// go to other applications (XInput 2 raw events on the root window, the X11 counterpart of a
-// global event monitor). Everything falls back quietly when the session is not X11.
+// X11 facts and events that Qt does not expose: whether a compositor runs, mouse presses that go
+// to other applications (XInput 2 raw events on the root window, the X11 counterpart of a global
+// event monitor), the window under a point, and a window's place outside the taskbar. Everything
+// falls back quietly when the session is not X11. The tray that embeds icons has its own file
+// (TLXEmbedTray.cpp).
 
 #include "platform/TLDesktop.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLWindowSystem.h"
+#include "platform/linux/TLXcb.h"
 
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
 
-#include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
 #include <algorithm>
@@ -23,50 +25,6 @@
 #include <vector>
 
 namespace {
-
-bool isX11() {
-    return QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
-// A connection of our own to the X server, separate from Qt's, so that selecting events on the
-// root window cannot disturb what Qt selected there.
-class X11Connection {
-public:
-    X11Connection() {
-        _c = xcb_connect(nullptr, &_screen);
-        if (xcb_connection_has_error(_c)) {
-            xcb_disconnect(_c);
-            _c = nullptr;
-            return;
-        }
-        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(_c));
-        for (int i = 0; i < _screen && it.rem; ++i)
-            xcb_screen_next(&it);
-        _root = it.rem ? it.data->root : XCB_NONE;
-    }
-    ~X11Connection() {
-        if (_c) xcb_disconnect(_c);
-    }
-    X11Connection(const X11Connection&) = delete;
-    X11Connection& operator=(const X11Connection&) = delete;
-
-    xcb_connection_t* get() const { return _c; }
-    xcb_window_t root() const { return _root; }
-    int screen() const { return _screen; }
-
-private:
-    xcb_connection_t* _c = nullptr;
-    xcb_window_t _root = XCB_NONE;
-    int _screen = 0;
-};
-
-template <typename Reply>
-using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
-
-template <typename Reply>
-ReplyPtr<Reply> owned(Reply* r) {
-    return ReplyPtr<Reply>(r, &std::free);
-}
 
 // The X11 ids of this application's windows that exist on the server: the popover, its menus and
 // alerts, and the tray icon, which the tray embeds as our own window inside its panel.
@@ -80,7 +38,7 @@ std::set<xcb_window_t> ownWindowIds() {
 class X11OutsideClickMonitor final : public TLOutsideClickMonitor {
 public:
     X11OutsideClickMonitor() {
-        if (isX11()) startX11();
+        if (TLX11Session()) startX11();
         if (TLLayerShell* shell = TLLayerShell::instance()) {
             // Wayland with the layer shell: covers over the screens take the presses outside.
             _covers = true;
@@ -108,12 +66,12 @@ public:
 
 private:
     void startX11() {
-        _x = std::make_unique<X11Connection>();
+        _x = std::make_unique<TLX11Connection>();
         xcb_connection_t* c = _x->get();
         if (!c || _x->root() == XCB_NONE) return;
         const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_input_id);
         if (!ext || !ext->present) return;
-        auto version = owned(
+        auto version = TLXcbOwned(
             xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 0), nullptr));
         if (!version || version->major_version < 2) return;
         _opcode = ext->major_opcode;
@@ -162,7 +120,8 @@ private:
         const std::set<xcb_window_t> own = ownWindowIds();
         xcb_window_t window = _x->root();
         for (int depth = 0; depth < 32; ++depth) {
-            auto pointer = owned(xcb_query_pointer_reply(c, xcb_query_pointer(c, window), nullptr));
+            auto pointer =
+                TLXcbOwned(xcb_query_pointer_reply(c, xcb_query_pointer(c, window), nullptr));
             if (!pointer || pointer->child == XCB_NONE) return false;
             window = pointer->child;
             if (own.count(window)) return true;
@@ -178,7 +137,7 @@ private:
     }
 
     QObject _context;
-    std::unique_ptr<X11Connection> _x;
+    std::unique_ptr<TLX11Connection> _x;
     std::unique_ptr<QSocketNotifier> _notifier;
     uint8_t _opcode = 0;
     std::map<int, std::function<void()>> _handlers;
@@ -195,157 +154,34 @@ bool TLX11DisplayReachable(const QString& display) {
     return ok;
 }
 
-bool TLTrayHasRoomBesideImage() {
-    return false; // a square slot, whatever the tray
-}
-
 bool TLWindowSystemComposites() {
     // Other window systems (Wayland) composite by design; so does the offscreen renderer, which
     // draws every window into its own image.
-    if (!isX11()) return true;
-    X11Connection x;
+    if (!TLX11Session()) return true;
+    TLX11Connection x;
     xcb_connection_t* c = x.get();
     if (!c) return false;
     const std::string name = "_NET_WM_CM_S" + std::to_string(x.screen());
-    auto atom = owned(xcb_intern_atom_reply(
+    auto atom = TLXcbOwned(xcb_intern_atom_reply(
         c, xcb_intern_atom(c, 1, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
     if (!atom || atom->atom == XCB_NONE) return false;
-    auto owner =
-        owned(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
-    return owner && owner->owner != XCB_NONE;
-}
-
-namespace {
-
-// Qt's own connection: requests on it are answered in order and disturb no event handling.
-xcb_connection_t* qtConnection() {
-    if (!isX11()) return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t internAtom(xcb_connection_t* c, const std::string& name) {
-    auto reply = owned(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
-    return reply ? reply->atom : XCB_NONE;
-}
-
-} // namespace
-
-namespace {
-
-// Follows the embedding tray of the screen on a connection of our own: a new tray announces
-// itself with a MANAGER message on the root window, and the end of the tray's window ends it.
-class XEmbedTrayWatch final : public QObject {
-public:
-    XEmbedTrayWatch(std::function<void()> changed, QObject* parent)
-        : QObject(parent), _changed(std::move(changed)) {
-        if (!isX11()) return;
-        _x = std::make_unique<X11Connection>();
-        xcb_connection_t* c = _x->get();
-        if (!c || _x->root() == XCB_NONE) return;
-        _selection = internAtom(c, "_NET_SYSTEM_TRAY_S" + std::to_string(_x->screen()));
-        _manager = internAtom(c, "MANAGER");
-        if (_selection == XCB_NONE || _manager == XCB_NONE) return;
-        // Structure events of the root window only: the tray's announcement is sent with this
-        // mask. Nothing is said about other windows.
-        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(c, _x->root(), XCB_CW_EVENT_MASK, &mask);
-        auto owner = owned(
-            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, _selection), nullptr));
-        follow(owner ? owner->owner : XCB_NONE);
-        _notifier =
-            std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
-        connect(_notifier.get(), &QSocketNotifier::activated, this, [this] { drain(); });
-    }
-
-private:
-    void follow(xcb_window_t owner) {
-        _owner = owner;
-        if (owner != XCB_NONE) {
-            const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-            xcb_change_window_attributes(_x->get(), owner, XCB_CW_EVENT_MASK, &mask);
-        }
-        xcb_flush(_x->get());
-    }
-
-    void drain() {
-        xcb_connection_t* c = _x->get();
-        bool changed = false;
-        while (xcb_generic_event_t* ev = xcb_poll_for_event(c)) {
-            switch (ev->response_type & 0x7f) {
-            case XCB_CLIENT_MESSAGE: {
-                const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(ev);
-                if (m->type == _manager && m->format == 32 && m->data.data32[1] == _selection) {
-                    follow(m->data.data32[2]);
-                    changed = true;
-                }
-                break;
-            }
-            case XCB_DESTROY_NOTIFY: {
-                const auto* d = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev);
-                if (d->window == _owner && _owner != XCB_NONE) {
-                    _owner = XCB_NONE;
-                    changed = true;
-                }
-                break;
-            }
-            default: // errors (a window that ended before we selected on it) and root events
-                break;
-            }
-            std::free(ev);
-        }
-        if (xcb_connection_has_error(c)) _notifier->setEnabled(false);
-        if (changed) _changed();
-    }
-
-    std::function<void()> _changed;
-    std::unique_ptr<X11Connection> _x;
-    std::unique_ptr<QSocketNotifier> _notifier;
-    xcb_atom_t _selection = XCB_NONE;
-    xcb_atom_t _manager = XCB_NONE;
-    xcb_window_t _owner = XCB_NONE;
-};
-
-} // namespace
-
-QObject* TLWatchXEmbedTray(std::function<void()> changed, QObject* parent) {
-    return new XEmbedTrayWatch(std::move(changed), parent);
-}
-
-bool TLXEmbedTrayPresent() {
-    xcb_connection_t* c = qtConnection();
-    if (!c) return false;
-    static const xcb_atom_t selection = [c] {
-        const char* display = std::getenv("DISPLAY");
-        // The screen of ":0.1"; ":0" is screen 0.
-        int screen = 0;
-        if (display) {
-            const std::string d(display);
-            const size_t colon = d.rfind(':');
-            const size_t dot = d.find('.', colon == std::string::npos ? 0 : colon);
-            if (dot != std::string::npos) screen = std::atoi(d.c_str() + dot + 1);
-        }
-        return internAtom(c, "_NET_SYSTEM_TRAY_S" + std::to_string(screen));
-    }();
-    if (selection == XCB_NONE) return false;
-    auto owner =
-        owned(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+    auto owner = TLXcbOwned(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr));
     return owner && owner->owner != XCB_NONE;
 }
 
 QRect TLTopLevelWindowRectAt(const QPoint& point) {
-    xcb_connection_t* c = qtConnection();
+    xcb_connection_t* c = TLQtXcbConnection();
     if (!c) return {};
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     const qreal dpr = qGuiApp->devicePixelRatio();
     const auto x = static_cast<int16_t>(point.x() * dpr), y = static_cast<int16_t>(point.y() * dpr);
-    auto at = owned(xcb_translate_coordinates_reply(
+    auto at = TLXcbOwned(xcb_translate_coordinates_reply(
         c, xcb_translate_coordinates(c, root, root, x, y), nullptr));
     if (!at || at->child == XCB_NONE) return {};
-    auto geometry = owned(xcb_get_geometry_reply(c, xcb_get_geometry(c, at->child), nullptr));
+    auto geometry = TLXcbOwned(xcb_get_geometry_reply(c, xcb_get_geometry(c, at->child), nullptr));
     if (!geometry) return {};
-    auto origin = owned(xcb_translate_coordinates_reply(
+    auto origin = TLXcbOwned(xcb_translate_coordinates_reply(
         c, xcb_translate_coordinates(c, at->child, root, 0, 0), nullptr));
     if (!origin) return {};
     return QRectF(origin->dst_x / dpr, origin->dst_y / dpr, geometry->width / dpr,
@@ -354,17 +190,17 @@ QRect TLTopLevelWindowRectAt(const QPoint& point) {
 }
 
 void TLKeepOutOfTaskbar(QWidget* window) {
-    xcb_connection_t* c = qtConnection();
+    xcb_connection_t* c = TLQtXcbConnection();
     if (!c || !window) return;
     const auto id = static_cast<xcb_window_t>(window->winId());
-    static const xcb_atom_t state = internAtom(c, "_NET_WM_STATE");
-    static const xcb_atom_t skipTaskbar = internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
-    static const xcb_atom_t skipPager = internAtom(c, "_NET_WM_STATE_SKIP_PAGER");
+    static const xcb_atom_t state = TLXcbAtom(c, "_NET_WM_STATE");
+    static const xcb_atom_t skipTaskbar = TLXcbAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    static const xcb_atom_t skipPager = TLXcbAtom(c, "_NET_WM_STATE_SKIP_PAGER");
     if (state == XCB_NONE || skipTaskbar == XCB_NONE || skipPager == XCB_NONE) return;
     // Added to what the window already has: Qt merges its own states into this list when it maps
     // the window.
     std::vector<xcb_atom_t> atoms;
-    auto reply = owned(xcb_get_property_reply(
+    auto reply = TLXcbOwned(xcb_get_property_reply(
         c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 64), nullptr));
     if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
         const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));

@@ -1,5 +1,5 @@
 // The desktop services on macOS: process identities and signals, Activity Monitor, the check for
-// clicks in other applications, and what the window server offers.
+// clicks in other applications, what the window server offers and the keyboard's Control key.
 
 #include "platform/TLBuildConfig.h"
 #include "platform/TLDesktop.h"
@@ -125,11 +125,18 @@ std::optional<bool> TLTrayBarIsDark() {
     return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
 }
 
-bool TLTrayHasRoomBesideImage() {
-    return true; // a status item is as wide as its content
-}
-
 bool TLWindowSystemComposites() {
     // The window server always composites: translucent corners blend with what lies behind.
     return true;
+}
+
+bool TLControlKeyHeld() {
+    // Qt maps the Control key to the Meta modifier on macOS.
+    return QGuiApplication::queryKeyboardModifiers() & Qt::MetaModifier;
+}
+
+void TLKeepOutOfTaskbar(QWidget*) {}
+
+QRect TLTopLevelWindowRectAt(const QPoint&) {
+    return {};
 }

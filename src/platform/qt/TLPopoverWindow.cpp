@@ -1,8 +1,12 @@
+// The popover: the panel in a frameless window under the status item, or on the layer shell where
+// Wayland offers one; without a tray, the panel goes to the no-tray window (TLNoTrayWindow)
+// instead.
+
 #include "platform/TLDesktop.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLWindowSystem.h"
+#include "platform/qt/TLNoTrayWindow.h"
 
-#include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -107,34 +111,6 @@ private:
     QColor _backdropColor;
 };
 
-// The panel as an ordinary window, for a desktop without a tray: framed, titled, in the taskbar.
-// Closing it is reported, not merely hidden: without a tray nothing else would lead back to it.
-class PanelWindow final : public QWidget {
-public:
-    explicit PanelWindow(std::function<void()> closedByUser)
-        : QWidget(nullptr, Qt::Window), _closedByUser(std::move(closedByUser)) {
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSizeConstraint(QLayout::SetFixedSize);
-    }
-    void setContent(QWidget* content) {
-        if (content->parentWidget() == this) return;
-        layout()->addWidget(content);
-        content->show();
-        // The panel's own background colour, as in the popover.
-        setPalette(content->palette());
-    }
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        QWidget::closeEvent(event);
-        if (event->isAccepted() && _closedByUser) _closedByUser();
-    }
-
-private:
-    std::function<void()> _closedByUser;
-};
-
 class QtPopover final : public TLPopover {
 public:
     bool isShown() const override {
@@ -156,9 +132,7 @@ public:
             return;
         }
         _window->move(placement(_window->size(), anchor));
-#ifndef __APPLE__
         TLKeepOutOfTaskbar(_window);
-#endif
         _window->show();
         if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
             _window->raise();
@@ -172,16 +146,9 @@ public:
         if (_layer) _layer->endCapture();
         if (_window) _window->hide();
         if (!_panelWindow) {
-            _panelWindow = new PanelWindow([this] { emit windowClosedByUser(); });
+            _panelWindow = new TLNoTrayWindow([this] { emit windowClosedByUser(); });
         }
-        _panelWindow->setWindowTitle(title);
-        _panelWindow->setContent(content);
-        _panelWindow->adjustSize();
-        _panelWindow->show();
-        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
-            _panelWindow->raise();
-            _panelWindow->activateWindow();
-        }
+        _panelWindow->showPanel(content, title);
     }
 
     void close() override {
@@ -240,7 +207,7 @@ private:
     }
 
     PopoverWindow* _window = nullptr;
-    PanelWindow* _panelWindow = nullptr;
+    TLNoTrayWindow* _panelWindow = nullptr; // the no-tray window
     TLLayerShell* _layer = TLLayerShell::instance();
     bool _open = false;    // shown, or about to be shown on the layer
     bool _placing = false; // waiting to learn where the pointer is

@@ -1,11 +1,11 @@
-// Tells the status item when a tray host may have come or gone, so that it needs no polling while
-// a tray shows it: the X11 side follows the embedding tray, the D-Bus side the
-// StatusNotifierItem watcher and the hosts that register with it.
+// The StatusNotifierItem host: whether one runs, and its comings and goings on the session bus.
 
-#include "platform/TLWindowSystem.h"
+#include "platform/linux/TLStatusNotifierHost.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 
 namespace {
 
@@ -39,11 +39,21 @@ private:
 
 } // namespace
 
-std::unique_ptr<QObject> TLWatchTrayHosts(std::function<void()> changed) {
-    auto owner = std::make_unique<QObject>();
-    TLWatchXEmbedTray(changed, owner.get());
-    new StatusNotifierHostWatch(std::move(changed), owner.get());
-    return owner;
+bool TLStatusNotifierHostPresent() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kWatcherService, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    // A host that hangs must not hang the program: a short wait, and no answer counts as none.
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
 }
 
-#include "TLTrayHostWatch.moc"
+QObject* TLWatchStatusNotifierHosts(std::function<void()> changed, QObject* parent) {
+    return new StatusNotifierHostWatch(std::move(changed), parent);
+}
+
+#include "TLStatusNotifierHost.moc"

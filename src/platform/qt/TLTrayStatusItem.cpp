@@ -1,0 +1,175 @@
+// The status item on Qt's tray icon, whichever host shows it: an XEmbed tray or a
+// StatusNotifierItem host on Linux, the menu bar on macOS. Which host is there is the host
+// switch's answer (platform/TLStatusHost.h); without one the item waits for one.
+
+#include "platform/TLDesktop.h"
+#include "platform/TLDesktopColors.h"
+#include "platform/TLStatusHost.h"
+#include "platform/TLWindowSystem.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPointer>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolTip>
+
+#include <optional>
+
+namespace {
+
+// How often the item looks for a tray host: often while there is none (a desktop that starts
+// its panel after us). Once one shows the item, the hosts' own announcements tell when to look
+// again (the tray ending, a watcher or host leaving the bus); the rare look after that is only
+// for a host that leaves without a word.
+constexpr int kHostCheckWithoutTrayMs = 1000;
+constexpr int kHostCheckWithTrayMs = 30000;
+
+// The item in the tray. Qt decides once per process, when the first tray icon is made, whether
+// it talks to a StatusNotifierItem host over D-Bus or to an embedding tray; made before any host
+// runs, the icon would stay with the embedding protocol, which Wayland panels and GNOME's tray
+// extension never show. So the tray icon is made only once a host is seen.
+class TrayStatusItem final : public TLStatusItem {
+public:
+    TrayStatusItem() {
+        _hostCheck.setSingleShot(true);
+        connect(&_hostCheck, &QTimer::timeout, this, [this] { checkHost(); });
+        // A host's announcement is followed by its setting up: look a moment later, once for a
+        // burst.
+        _hostWatch = TLWatchStatusHosts(TLSystemStatusHosts(), [this] { _hostCheck.start(250); });
+        checkHost();
+    }
+
+    bool trayAvailable() const override { return _trayAvailable; }
+
+    void setIcon(const QIcon& icon, quint64 key) override {
+        if (_hasIcon && key == _key) return;
+        _key = key;
+        _hasIcon = true;
+        _icon = icon;
+        if (_tray) {
+            _tray->setIcon(icon);
+            if (!_tray->isVisible()) _tray->show();
+        }
+    }
+    void setTitle(const QString& title) override { _title = title; }
+    bool hasRoomBesideImage() const override { return TLStatusHostHasRoomBesideImage(_host); }
+    void setToolTip(const QString& toolTip) override {
+        _toolTip = toolTip;
+        publishToolTip();
+    }
+    void setToolTipSuppressed(bool suppressed) override {
+        _toolTipSuppressed = suppressed;
+        if (suppressed) QToolTip::hideText();
+        publishToolTip();
+    }
+    QRect geometry() const override { return _tray ? _tray->geometry() : QRect(); }
+    QRect anchor() const override {
+        const QRect g = geometry();
+        if (g.isValid() && !g.isEmpty()) return g;
+        // The host sent the click's position and Qt dropped it; the pointer was there.
+        if (!_lastClick) return {};
+        // On a bar along the top or bottom edge, the popover goes beyond the bar, not over it.
+        const QRect bar = _lastClickBar;
+        if (bar.contains(*_lastClick) && bar.width() > bar.height() * 3)
+            return QRect(_lastClick->x(), bar.top(), 1, bar.height());
+        return QRect(*_lastClick, QSize(1, 1));
+    }
+    // Qt publishes the context menu over DBusMenu on a StatusNotifierItem host (the item then
+    // advertises it, and the host shows it on a right click); an embedding tray pops it up at the
+    // press.
+    void setContextMenu(QMenu* menu) override {
+        _menu = menu;
+        if (_tray) _tray->setContextMenu(menu);
+    }
+
+    // Where the host tells where the item is, the bar's own pixels around the icon.
+    QColor backgroundColor() const override { return TLTrayBarColorFromScreen(geometry()); }
+
+    void popUpMenu(QMenu* menu) override {
+        const QRect g = geometry();
+        QPoint at = QCursor::pos();
+        if (g.isValid() && !g.isEmpty()) {
+            const QScreen* screen = QGuiApplication::screenAt(g.center());
+            const bool bottomPanel = screen && g.center().y() > screen->geometry().center().y();
+            at = bottomPanel ? QPoint(g.left(), g.top() - menu->sizeHint().height())
+                             : g.bottomLeft() + QPoint(0, 1);
+        }
+        menu->exec(at);
+    }
+
+private:
+    void checkHost() {
+        _host = TLPickStatusHost(TLSystemStatusHosts());
+        const bool present = _host != TLStatusHost::NoTrayWindow;
+        if (present && !_tray) makeTray();
+        _hostCheck.start(present ? kHostCheckWithTrayMs : kHostCheckWithoutTrayMs);
+        if (present == _trayAvailable) return;
+        _trayAvailable = present;
+        emit trayAvailabilityChanged(present);
+    }
+
+    void makeTray() {
+        _tray = std::make_unique<QSystemTrayIcon>();
+        // Where the click was, read at once: the handling below waits for the tray's own.
+        connect(_tray.get(), &QSystemTrayIcon::activated, this, [this] {
+            _lastClick = QCursor::pos();
+            _lastClickBar = TLTopLevelWindowRectAt(*_lastClick);
+        });
+        connect(
+            _tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                switch (reason) {
+                case QSystemTrayIcon::Trigger:
+                    emit clicked(Button::Left, TLControlKeyHeld());
+                    break;
+                case QSystemTrayIcon::Context:
+                    // A tray that embeds the icon has already popped the context menu up
+                    // at the press; a host that asked for the click instead gets ours.
+                    if (_tray->contextMenu() && _tray->contextMenu()->isVisible()) break;
+                    emit clicked(Button::Right, TLControlKeyHeld());
+                    break;
+                default: // a double click follows its first click; middle clicks do nothing
+                    break;
+                }
+            },
+            // After the tray's own mouse handling has finished: a menu opened from inside it
+            // would not receive the clicks on its items.
+            Qt::QueuedConnection);
+        if (_menu) _tray->setContextMenu(_menu);
+        publishToolTip();
+        if (_hasIcon) {
+            _tray->setIcon(_icon);
+            _tray->show();
+        }
+    }
+
+    void publishToolTip() {
+        if (!_tray) return;
+        const QString shown = _toolTipSuppressed ? QString() : _toolTip;
+        if (shown != _tray->toolTip()) _tray->setToolTip(shown);
+    }
+
+    std::unique_ptr<QSystemTrayIcon> _tray;
+    QTimer _hostCheck;
+    std::unique_ptr<QObject> _hostWatch;
+    TLStatusHost _host = TLStatusHost::NoTrayWindow;
+    bool _trayAvailable = false;
+    QIcon _icon;
+    QString _title;
+    QString _toolTip;
+    bool _toolTipSuppressed = false;
+    QPointer<QMenu> _menu;
+    std::optional<QPoint> _lastClick;
+    QRect _lastClickBar; // the window (a panel) under the last click
+    quint64 _key = 0;
+    bool _hasIcon = false;
+};
+
+} // namespace
+
+std::unique_ptr<TLStatusItem> TLMakeStatusItem() {
+    return std::make_unique<TrayStatusItem>();
+}
