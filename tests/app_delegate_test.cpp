@@ -683,6 +683,41 @@ TEST(AppDelegate, WithoutATrayThePanelIsAWindow) {
     EXPECT_EQ(h.terminations, 1);
 }
 
+// The application can end with work still pending: the panel's second process sample, an outside
+// click waiting for the tray's own click, the wait for a tray host, a process sample on its queue
+// and a settings action queued behind its menu. None of it acts afterwards, and the desktop's
+// objects are left with no monitor and no menu of the application's.
+TEST(AppDelegate, EndingTheApplicationDropsItsPendingWork) {
+    AppHarness h;
+    h.statusItem.available = false;
+    h.statusItem.rect = QRect(); // a tray that draws the icon itself
+    TLAppDelegate& app = h.launch();
+    ASSERT_TRUE(h.statusItem.contextMenu);
+    app.statusClicked();
+    h.monitor.fire();
+    std::unique_ptr<QMenu> menu(app.settingsMenu());
+    QAction* barMode = FindMenuAction(menu.get(), {"菜单栏显示", "仅百分比"});
+    ASSERT_TRUE(barMode);
+    barMode->trigger();
+    ASSERT_EQ(h.scheduler.pending.size(), 3u); // the refresh, the outside close, the tray wait
+    ASSERT_EQ(h.queue.jobs.size(), 1u);
+
+    h.app.reset();
+    EXPECT_TRUE(h.monitor.handlers.empty());
+    EXPECT_FALSE(h.statusItem.contextMenu);
+    const int systemSamples = h.systemSamples;
+    const int closes = h.popover.closes;
+    h.scheduler.advance(10);
+    while (h.queue.runOne()) {
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.systemSamples, systemSamples); // no window shown for want of a tray
+    EXPECT_EQ(h.popover.closes, closes);
+    EXPECT_FALSE(h.popover.asWindow);
+    EXPECT_EQ(h.prefs->integerForKey(TLBarMode), 0);
+    EXPECT_EQ(h.processReleases, 0);
+}
+
 // The tool tip stays away while the panel is open; "打开活动监视器" says so when no system
 // monitor could be started, from the menu and from the panel's button.
 TEST(AppDelegate, ToolTipAwayWhileOpenAndAMissingSystemMonitorIsTold) {

@@ -1,0 +1,164 @@
+#include "app/TLPopoverFlow.h"
+
+#include "app/TLAppEnvironment.h"
+#include "app/TLSamplingLoop.h"
+#include "panel/TLPanelController.h"
+#include "widgets/TLAppearance.h"
+
+#include <QPointer>
+
+namespace {
+
+// A tray click that comes this soon after an outside click closed the popover is the same
+// gesture: the click on the tray icon that the tray host received first.
+constexpr double kSameGestureSeconds = 0.35;
+// How long an outside press waits for the tray to report a click on its icon, where the tray
+// does not tell the icon's position.
+constexpr double kTrayClickWait = 0.25;
+// How long the program waits for a tray host, at start or after the host went away, before it
+// shows the panel as a window: a desktop starts its panel within a second or two of logging in.
+constexpr double kNoTrayWait = 4.0;
+
+} // namespace
+
+TLPopoverFlow::TLPopoverFlow(const TLAppEnvironment& env, TLSamplingLoop& loop,
+                             const std::unique_ptr<TLPanelController>& panel)
+    : _env(env), _loop(loop), _panel(panel) {
+    if (_env.statusItem) {
+        connect(_env.statusItem, &TLStatusItem::clicked, this,
+                [this](TLStatusItem::Button button, bool control) {
+                    statusClicked(Click{button, control});
+                });
+    }
+    if (_env.popover)
+        connect(_env.popover, &TLPopover::closeRequested, this, [this] { closePopover(); });
+}
+
+TLPopoverFlow::~TLPopoverFlow() {
+    removeOutsideClickMonitor();
+}
+
+void TLPopoverFlow::removeOutsideClickMonitor() {
+    if (_monitorToken != 0 && _env.monitor) _env.monitor->remove(_monitorToken);
+    _monitorToken = 0;
+}
+
+// ---------------------------------------------------------------- popover
+
+void TLPopoverFlow::statusClicked(std::optional<Click> click) {
+    // A click on the icon: a tray is there after all, and the panel belongs under it again.
+    if (_standalone && click) {
+        _standalone = false;
+        _env.popover->close();
+    }
+    if (_standalone) return;
+    if (click) ++_outsideGeneration; // a pending outside-click close was this very click
+    if (click && (click->button == TLStatusItem::Button::Right || click->control)) {
+        emit settingsRequested();
+        return;
+    }
+    if (_env.popover->isShown()) {
+        closePopover();
+        return;
+    }
+    // The press on the tray icon that closed the popover as an outside click: it stays closed.
+    if (click && _env.now && _env.now() - _lastOutsideClose < kSameGestureSeconds) return;
+
+    const TLSystemStats sample = _env.sampleSystem();
+    _panel->renderSystem(sample, _loop.history());
+    // The desktop may have switched between light and dark since the last opening.
+    if (_env.systemAppearance) {
+        const TLAppearance appearance = _env.systemAppearance();
+        if (appearance != TLEffectiveAppearance(_panel->view()))
+            TLSetAppearance(_panel->view(), appearance);
+    }
+    _env.statusItem->setToolTipSuppressed(true);
+    _env.popover->show(_panel->view(), _env.statusItem->anchor());
+    _loop.refreshProcs();
+    QPointer<TLPopoverFlow> self(this);
+    _env.scheduler->after(0.9, [self] {
+        if (self && self->_env.popover->isShown()) self->_loop.refreshProcs();
+    });
+    if (_monitorToken == 0) {
+        _monitorToken = _env.monitor->install([self] {
+            if (!self) return;
+            const QRect icon = self->_env.statusItem->geometry();
+            if ((icon.isValid() && !icon.isEmpty()) || self->_env.monitor->coversStatusItem()) {
+                self->outsideClickClose();
+                return;
+            }
+            // A tray that draws the icon itself gives no geometry, and a press on the icon looks
+            // like any press elsewhere: wait for the click the tray reports for it. A click on the
+            // item cancels this close (it toggles the panel, or opens the menu over it).
+            const int generation = ++self->_outsideGeneration;
+            self->_env.scheduler->after(kTrayClickWait, [self, generation] {
+                if (self && generation == self->_outsideGeneration) self->outsideClickClose();
+            });
+        });
+    }
+}
+
+void TLPopoverFlow::closePopover() {
+    // The panel shown as a window while there is no tray is not a popover: it stays.
+    if (_env.popover->isShown() && !_standalone) {
+        _env.popover->close();
+        _env.statusItem->setToolTipSuppressed(false);
+        // No process sample is taken until the panel opens again: what the sampling keeps open
+        // goes, after any sample under way.
+        if (_env.releaseProcesses) _env.procQueue->async(_env.releaseProcesses, {});
+    }
+    if (_monitorToken != 0) {
+        _env.monitor->remove(_monitorToken);
+        _monitorToken = 0;
+    }
+}
+
+void TLPopoverFlow::outsideClickClose() {
+    if (_env.now) _lastOutsideClose = _env.now();
+    closePopover();
+}
+
+// ---------------------------------------------------------------- without a tray
+
+void TLPopoverFlow::watchTray() {
+    connect(_env.statusItem, &TLStatusItem::trayAvailabilityChanged, this,
+            [this](bool available) { trayAvailabilityChanged(available); });
+    if (!_env.statusItem->trayAvailable()) waitForTray();
+}
+
+void TLPopoverFlow::waitForTray() {
+    QPointer<TLPopoverFlow> self(this);
+    _env.scheduler->after(kNoTrayWait, [self] {
+        if (self && !self->_env.statusItem->trayAvailable()) self->showWithoutTray();
+    });
+}
+
+void TLPopoverFlow::trayAvailabilityChanged(bool available) {
+    if (!available) {
+        waitForTray();
+        return;
+    }
+    // The icon is back in a tray: the panel returns to it.
+    if (_standalone) {
+        _standalone = false;
+        _env.popover->close();
+    }
+}
+
+void TLPopoverFlow::showWithoutTray() {
+    if (_standalone) return;
+    closePopover();
+    _standalone = true;
+    _panel->renderSystem(_env.sampleSystem(), _loop.history());
+    if (_env.systemAppearance) {
+        const TLAppearance appearance = _env.systemAppearance();
+        if (appearance != TLEffectiveAppearance(_panel->view()))
+            TLSetAppearance(_panel->view(), appearance);
+    }
+    _env.popover->showAsWindow(_panel->view(), TLDisplayName(_env.info));
+    _loop.refreshProcs();
+    QPointer<TLPopoverFlow> self(this);
+    _env.scheduler->after(0.9, [self] {
+        if (self && self->_env.popover->isShown()) self->_loop.refreshProcs();
+    });
+}

@@ -1,0 +1,58 @@
+#pragma once
+#include "platform/TLDesktop.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+struct TLAppEnvironment;
+class TLPanelController;
+class TLSamplingLoop;
+
+// How the panel opens and closes: a click on the status item toggles it as a popover under the
+// item, a click in another application closes it, and a tray click that belongs to the same
+// gesture as that outside click leaves it closed. Without a tray the panel shows as an ordinary
+// window until a tray host appears. Main thread only.
+class TLPopoverFlow final : public QObject {
+    Q_OBJECT
+public:
+    // `panel` is the delegate's, made at launch.
+    TLPopoverFlow(const TLAppEnvironment& env, TLSamplingLoop& loop,
+                  const std::unique_ptr<TLPanelController>& panel);
+    ~TLPopoverFlow() override;
+
+    // The mouse event being handled, if any.
+    struct Click {
+        TLStatusItem::Button button = TLStatusItem::Button::Left;
+        bool control = false;
+    };
+    void statusClicked(std::optional<Click> click = std::nullopt);
+    void closePopover();
+    // Stops listening for clicks in other applications.
+    void removeOutsideClickMonitor();
+
+    // Follows the tray host: without one for a while, the panel shows as a window.
+    void watchTray();
+    void trayAvailabilityChanged(bool available);
+    void showWithoutTray();
+    bool showsWithoutTray() const { return _standalone; }
+
+    bool monitorInstalled() const { return _monitorToken != 0; }
+
+signals:
+    // A secondary click (or a control click) on the status item asks for the settings menu.
+    void settingsRequested();
+
+private:
+    void outsideClickClose();
+    void waitForTray();
+
+    const TLAppEnvironment& _env;
+    TLSamplingLoop& _loop;
+    const std::unique_ptr<TLPanelController>& _panel;
+    int _monitorToken = 0;
+    double _lastOutsideClose = -1e9;
+    int _outsideGeneration = 0; // cancels a pending outside-click close
+    bool _standalone = false;   // the panel is shown as a window, for want of a tray
+};

@@ -1,0 +1,60 @@
+#include "app/TLSamplingLoop.h"
+
+#include "app/TLAppEnvironment.h"
+#include "app/TLPreferences.h"
+#include "app/TLStatusItemUpdater.h"
+#include "panel/TLPanelController.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+TLSamplingLoop::TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater& statusItem,
+                               const std::unique_ptr<TLPanelController>& panel)
+    : _env(env), _statusItem(statusItem), _panel(panel) {
+    _history.reserve(kHistoryLength);
+    _timer.setTimerType(Qt::CoarseTimer);
+    connect(&_timer, &QTimer::timeout, this, [this] { tick(); });
+}
+
+void TLSamplingLoop::restartTimer() {
+    _timer.stop();
+    double seconds = _env.preferences->doubleForKey(TLInterval);
+    // Below half a second (and anything that is not a number) the timer runs every 2 seconds.
+    if (!(seconds >= 0.5)) seconds = 2.0;
+    // A value too large for the timer runs at the longest interval it can keep.
+    const double ms = std::min(seconds * 1000.0, static_cast<double>(INT_MAX));
+    _timer.setInterval(static_cast<int>(std::lround(ms)));
+    _timer.start();
+}
+
+void TLSamplingLoop::tick() {
+    const TLSystemStats sample = _env.sampleSystem();
+    if (_history.size() >= kHistoryLength)
+        _history.erase(_history.begin(),
+                       _history.begin() +
+                           static_cast<std::ptrdiff_t>(_history.size() - kHistoryLength + 1));
+    _history.push_back(std::min(1.0, sample.usagePercent / 100.0));
+    _statusItem.update(sample);
+    if (_env.popover->isShown()) {
+        _panel->renderSystem(sample, _history);
+        refreshProcs();
+    }
+}
+
+void TLSamplingLoop::refreshProcs() {
+    if (_sampling) return;
+    _sampling = true;
+    auto result = std::make_shared<std::vector<TLProc>>();
+    QPointer<TLSamplingLoop> self(this);
+    auto sample = _env.sampleProcesses;
+    _env.procQueue->async([result, sample] { *result = sample(); },
+                          [self, result] {
+                              if (!self) return;
+                              self->_sampling = false;
+                              if (self->_env.popover->isShown())
+                                  self->_panel->renderProcesses(result.get());
+                          });
+}

@@ -1,0 +1,44 @@
+#pragma once
+#include <QObject>
+#include <QTimer>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+struct TLAppEnvironment;
+class TLPanelController;
+class TLStatusItemUpdater;
+
+// The sampling loop: a timer at the chosen interval takes a system sample, keeps its usage in the
+// history and shows it on the status item and, while the panel is open, in the panel, with a
+// process sample taken on the process queue, one at a time. Main thread only.
+class TLSamplingLoop final : public QObject {
+    Q_OBJECT
+public:
+    // How many usage values the history keeps.
+    static constexpr size_t kHistoryLength = 90;
+
+    // `panel` is the delegate's, made at launch.
+    TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater& statusItem,
+                   const std::unique_ptr<TLPanelController>& panel);
+
+    // Starts the timer again at the interval in the preferences.
+    void restartTimer();
+    void tick();
+    // A process sample for the open panel, unless one is under way.
+    void refreshProcs();
+    void clearHistory() { _history.clear(); }
+
+    const std::vector<double>& history() const { return _history; }
+    bool sampling() const { return _sampling; } // a process sample is under way
+    const QTimer& timer() const { return _timer; }
+
+private:
+    const TLAppEnvironment& _env;
+    TLStatusItemUpdater& _statusItem;
+    const std::unique_ptr<TLPanelController>& _panel;
+    QTimer _timer;
+    std::vector<double> _history;
+    bool _sampling = false;
+};

@@ -1,0 +1,250 @@
+#include "app/TLSettingsController.h"
+
+#include "app/TLAbout.h"
+#include "app/TLAppEnvironment.h"
+#include "app/TLLaunchAtLogin.h"
+#include "app/TLPopoverFlow.h"
+#include "app/TLPreferences.h"
+#include "app/TLSamplingLoop.h"
+#include "app/TLStatusItemUpdater.h"
+#include "panel/TLPanelController.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+#include <QPointer>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+// The menu title of a model item: '&' would read as a shortcut marker.
+QString menuText(const QString& title) {
+    QString t = title;
+    return t.replace(u'&', QStringLiteral("&&"));
+}
+
+} // namespace
+
+TLSettingsController::TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop,
+                                           TLStatusItemUpdater& statusItem, TLPopoverFlow& popover,
+                                           const std::unique_ptr<TLPanelController>& panel)
+    : _env(env), _loop(loop), _statusItem(statusItem), _popover(popover), _panel(panel) {}
+
+TLSettingsController::~TLSettingsController() {
+    if (_statusMenu && _env.statusItem) _env.statusItem->setContextMenu(nullptr);
+}
+
+void TLSettingsController::installStatusMenu() {
+    _statusMenu = std::make_unique<QMenu>();
+    connect(_statusMenu.get(), &QMenu::aboutToShow, this, [this] { refreshStatusMenu(); });
+    refreshStatusMenu();
+    _env.statusItem->setContextMenu(_statusMenu.get());
+}
+
+TLSettingsState TLSettingsController::settingsState() const {
+    const TLPreferences& prefs = *_env.preferences;
+    TLSettingsState state;
+    state.barMode = prefs.integerForKey(TLBarMode);
+    state.metric = prefs.integerForKey(TLMetric);
+    state.showCPU = prefs.boolForKey(TLShowCPU);
+    state.mono = prefs.boolForKey(TLMono);
+    state.interval = prefs.doubleForKey(TLInterval);
+    state.rows = prefs.integerForKey(TLRows);
+    state.launchAtLogin = launchAtLoginEnabled();
+    state.displayName = _env.info.displayName;
+    return state;
+}
+
+QMenu* TLSettingsController::settingsMenu() {
+    auto* menu = new QMenu;
+    fillSettingsMenu(menu, settingsState());
+    return menu;
+}
+
+void TLSettingsController::fillSettingsMenu(QMenu* root, const TLSettingsState& state) {
+    std::function<void(QMenu*, const std::vector<TLSettingsItem>&)> fill =
+        [&](QMenu* menu, const std::vector<TLSettingsItem>& items) {
+            for (const TLSettingsItem& item : items) {
+                if (item.separator) {
+                    menu->addSeparator();
+                    continue;
+                }
+                if (!item.submenu.empty()) {
+                    fill(menu->addMenu(menuText(item.title)), item.submenu);
+                    continue;
+                }
+                QAction* action = menu->addAction(menuText(item.title));
+                const bool checkable = item.action != TLSettingsAction::OpenActivityMonitor &&
+                                       item.action != TLSettingsAction::ShowAbout &&
+                                       item.action != TLSettingsAction::Quit;
+                action->setCheckable(checkable);
+                action->setChecked(item.checked);
+                const int64_t tag = item.tag;
+                const double value = item.value;
+                QPointer<TLSettingsController> self(this);
+                // After the action, the item's exported menu shows the new check marks.
+                auto run = [self](auto f) {
+                    return [self, f] {
+                        if (!self) return;
+                        f(*self);
+                        if (self) self->refreshStatusMenu();
+                    };
+                };
+                std::function<void()> handler;
+                switch (item.action) {
+                case TLSettingsAction::SetBarMode:
+                    handler = run([tag](TLSettingsController& d) { d.setBarMode(tag); });
+                    break;
+                case TLSettingsAction::SetMetric:
+                    handler = run([tag](TLSettingsController& d) { d.setMetric(tag); });
+                    break;
+                case TLSettingsAction::ToggleShowCPU:
+                    handler = run([](TLSettingsController& d) { d.toggleShowCPU(); });
+                    break;
+                case TLSettingsAction::ToggleMono:
+                    handler = run([](TLSettingsController& d) { d.toggleMono(); });
+                    break;
+                case TLSettingsAction::SetInterval:
+                    handler = run([value](TLSettingsController& d) { d.setInterval(value); });
+                    break;
+                case TLSettingsAction::SetRows:
+                    handler = run([tag](TLSettingsController& d) { d.setRows(tag); });
+                    break;
+                case TLSettingsAction::ToggleLaunchAtLogin:
+                    handler = run([](TLSettingsController& d) { d.toggleLaunchAtLogin(); });
+                    break;
+                case TLSettingsAction::OpenActivityMonitor:
+                    handler = run([](TLSettingsController& d) { d.openAM(); });
+                    break;
+                case TLSettingsAction::ShowAbout:
+                    handler = run([](TLSettingsController& d) { d.showAbout(); });
+                    break;
+                case TLSettingsAction::Quit:
+                    handler = run([](TLSettingsController& d) { d.quit(); });
+                    break;
+                case TLSettingsAction::None:
+                    break;
+                }
+                if (handler) {
+                    // Queued: the menu closes before the action runs (About opens an alert).
+                    connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
+                }
+            }
+        };
+    fill(root, TLBuildSettingsMenu(state));
+}
+
+void TLSettingsController::refreshStatusMenu() {
+    if (!_statusMenu) return;
+    // Rebuilt only when a check mark or title would change: a host that has already read the
+    // menu keeps valid items to click.
+    const TLSettingsState state = settingsState();
+    if (_statusMenuState && *_statusMenuState == state) return;
+    _statusMenuState = state;
+    const QList<QMenu*> submenus = _statusMenu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
+    _statusMenu->clear();
+    qDeleteAll(submenus);
+    fillSettingsMenu(_statusMenu.get(), state);
+}
+
+void TLSettingsController::popUpFromStatusItem() {
+    std::unique_ptr<QMenu> menu(settingsMenu());
+    _env.statusItem->popUpMenu(menu.get());
+}
+
+void TLSettingsController::popUpUnderGear(QWidget* gear) {
+    QMenu* menu = settingsMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    _env.menus->popUp(menu, QPoint(0, (gear ? gear->height() : 0) + 4), gear);
+}
+
+void TLSettingsController::setBarMode(int64_t tag) {
+    _env.preferences->setInteger(tag, TLBarMode);
+    _statusItem.displayChoicesChanged();
+    warnIfUnsaved();
+    _loop.tick();
+}
+
+void TLSettingsController::setMetric(int64_t tag) {
+    _env.preferences->setInteger(tag, TLMetric);
+    _statusItem.displayChoicesChanged();
+    warnIfUnsaved();
+    _loop.tick();
+}
+
+void TLSettingsController::toggleShowCPU() {
+    _env.preferences->setBool(!_env.preferences->boolForKey(TLShowCPU), TLShowCPU);
+    _statusItem.displayChoicesChanged();
+    warnIfUnsaved();
+    _loop.tick();
+}
+
+void TLSettingsController::toggleMono() {
+    _env.preferences->setBool(!_env.preferences->boolForKey(TLMono), TLMono);
+    _statusItem.displayChoicesChanged();
+    warnIfUnsaved();
+    _loop.tick();
+}
+
+void TLSettingsController::setInterval(double seconds) {
+    _env.preferences->setDouble(seconds, TLInterval);
+    warnIfUnsaved();
+    _loop.restartTimer();
+}
+
+void TLSettingsController::setRows(int64_t tag) {
+    _env.preferences->setInteger(tag, TLRows);
+    warnIfUnsaved();
+    _panel->setRowCount(tag);
+}
+
+void TLSettingsController::setTab(int64_t tab) {
+    _env.preferences->setInteger(tab, TLTab);
+    warnIfUnsaved();
+}
+
+void TLSettingsController::warnIfUnsaved() {
+    // Once per run: the value holds until quitting and each later change tries the file again.
+    if (!_env.preferences->lastWriteFailed() || _warnedUnsaved || !_env.alerts) return;
+    _warnedUnsaved = true;
+    _popover.closePopover();
+    TLAlert alert;
+    alert.style = TLAlert::Style::Warning;
+    alert.messageText = QStringLiteral("无法保存设置");
+    alert.informativeText =
+        QStringLiteral("设置无法写入 %1。更改在本次运行中有效，但下次启动时会恢复为原来的设置。")
+            .arg(QDir::toNativeSeparators(_env.preferences->path()));
+    _env.alerts->run(alert);
+}
+
+void TLSettingsController::quit() {
+    if (_env.terminate) _env.terminate();
+}
+
+// ---------------------------------------------------------------- login, About, system monitor
+
+bool TLSettingsController::launchAtLoginEnabled() const {
+    return TLLaunchAtLoginEnabled(_env.agentPath);
+}
+
+void TLSettingsController::toggleLaunchAtLogin() {
+    TLToggleLaunchAtLogin(_env.agentPath, _env.executablePath, TLDisplayName(_env.info));
+}
+
+void TLSettingsController::showAbout() {
+    _popover.closePopover();
+    const TLAboutTexts texts = TLComposeAbout(_env.info, TLAboutDescription());
+    TLAlert alert;
+    alert.style = TLAlert::Style::Informational;
+    alert.messageText = texts.message;
+    alert.informativeText = texts.informative;
+    _env.alerts->run(alert);
+}
+
+void TLSettingsController::openAM() {
+    if (_env.launcher->openSystemMonitor()) return;
+    if (_env.alerts)
+        if (const std::optional<TLAlert> alert = TLNoSystemMonitorAlert()) _env.alerts->run(*alert);
+}

@@ -1,0 +1,69 @@
+#pragma once
+#include "app/TLSettingsMenuModel.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QMenu;
+class QWidget;
+struct TLAppEnvironment;
+class TLPanelController;
+class TLPopoverFlow;
+class TLSamplingLoop;
+class TLStatusItemUpdater;
+
+// The settings menu and what its items do: the menu built from the preferences, the one the status
+// item exports (kept current), the setters that store a choice and apply it at once, telling the
+// user once per run when a choice could not be saved, and the commands the menu offers (start at
+// login, About, the system monitor, quitting). Main thread only.
+class TLSettingsController final : public QObject {
+    Q_OBJECT
+public:
+    // `panel` is the delegate's, made at launch.
+    TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop,
+                         TLStatusItemUpdater& statusItem, TLPopoverFlow& popover,
+                         const std::unique_ptr<TLPanelController>& panel);
+    ~TLSettingsController() override;
+
+    // The settings menu as the item's own menu, for the trays that show it by themselves.
+    void installStatusMenu();
+    // A new menu; statusMenu() is the one the status item exports, rebuilt from the preferences
+    // when a host is about to show it and after every settings action.
+    QMenu* settingsMenu();
+    QMenu* statusMenu() const { return _statusMenu.get(); }
+    void refreshStatusMenu();
+    void popUpFromStatusItem();
+    // Under the panel's gear button.
+    void popUpUnderGear(QWidget* gear);
+
+    void setBarMode(int64_t tag);
+    void setMetric(int64_t tag);
+    void toggleShowCPU();
+    void toggleMono();
+    void setInterval(double seconds);
+    void setRows(int64_t tag);
+    void setTab(int64_t tab);
+    void quit();
+    void toggleLaunchAtLogin();
+    bool launchAtLoginEnabled() const;
+    void showAbout();
+    void openAM();
+
+private:
+    // After a settings change: tells the user, once per run, when it could not be saved.
+    void warnIfUnsaved();
+    TLSettingsState settingsState() const;
+    void fillSettingsMenu(QMenu* menu, const TLSettingsState& state);
+
+    const TLAppEnvironment& _env;
+    TLSamplingLoop& _loop;
+    TLStatusItemUpdater& _statusItem;
+    TLPopoverFlow& _popover;
+    const std::unique_ptr<TLPanelController>& _panel;
+    bool _warnedUnsaved = false; // told this run that settings cannot be saved
+    std::unique_ptr<QMenu> _statusMenu;
+    std::optional<TLSettingsState> _statusMenuState; // what _statusMenu was built from
+};
