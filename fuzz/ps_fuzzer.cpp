@@ -1,8 +1,8 @@
 // libFuzzer harness for the text parsers of the sampling engine: the ps table, UTF-8 validation
 // and the procfs scanners. Every input goes through every parser and is compared with the
 // references of parser_oracles.h; a disagreement aborts with the input escaped for a test.
-// Built and run by scripts/fuzz (clang, -fsanitize=fuzzer,address,undefined); not part of the
-// CMake build.
+// Built by CMake with TIDE_FUZZ=ON (clang, -fsanitize=fuzzer,address,undefined); scripts/fuzz
+// configures, builds and runs it.
 
 #include "parser_oracles.h"
 

@@ -71,7 +71,7 @@ TEST(AppDelegate, StartUpRestoresTheStoredChoicesAndTicksOnce) {
 
     ASSERT_TRUE(app.panel()->isViewLoaded());
     EXPECT_EQ(app.panel()->rowCount(), 12);
-    EXPECT_EQ(app.panel()->tab(), 1);
+    EXPECT_EQ(app.panel()->tab(), TLPanelTab::Energy);
     EXPECT_EQ(app.panel()->seg()->selectedSegment(), 1);
     EXPECT_EQ(TLEffectiveAppearance(app.panel()->view()), TLAppearance::Dark);
 
@@ -588,7 +588,8 @@ TEST(AppDelegate, DisplayChoicesAreReadOnceAndAfterAMenuChange) {
     h.sample.cpuPercent = 12.5;
     app.tick();
     EXPECT_EQ(h.statusItem.titles.back(), "50%");
-    app.setBarMode(1); // through the menu: read again, the CPU choice with it
+    app.setBarMode(
+        TLStatusBarMode::PercentOnly); // through the menu: read again, the CPU choice with it
     EXPECT_EQ(h.statusItem.titles.back(), "50% · 12%");
     app.toggleShowCPU();
     EXPECT_EQ(h.statusItem.titles.back(), "50%");
@@ -762,7 +763,7 @@ TEST(AppDelegate, SettingsThatCannotBeSavedAreToldOncePerRun) {
     EXPECT_EQ(h.prefs->integerForKey(TLBarMode), 1); // in effect for this run
 
     choose(h, {"菜单栏显示", "仅已用容量"});
-    app.panelDidSelectTab(1);
+    app.panelDidSelectTab(TLPanelTab::Energy);
     EXPECT_EQ(h.alerts.shown.size(), 1u); // once per run
 
     ASSERT_TRUE(QDir(h.prefsPath()).removeRecursively());

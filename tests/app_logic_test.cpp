@@ -34,7 +34,8 @@ const QString kToolTip = QStringLiteral("已使用 8.85 GB / 16.00 GB   内存�
 
 TEST(StatusPresentation, ModesMetricsAndTheCPUSuffix) {
     const TLSystemStats s = workedSample();
-    TLStatusPresentation p = TLComputeStatusPresentation(s, 0, 0, false, false);
+    TLStatusPresentation p = TLComputeStatusPresentation(s, TLStatusBarMode::GaugeAndPercent,
+                                                         TLPercentMetric::Usage, false, false);
     EXPECT_TRUE(p.showsGauge);
     EXPECT_EQ(p.gaugeColor, TLSystemGreen());
     EXPECT_FALSE(p.gaugeTemplate);
@@ -42,39 +43,46 @@ TEST(StatusPresentation, ModesMetricsAndTheCPUSuffix) {
     EXPECT_EQ(p.title, "55%");
     EXPECT_EQ(p.toolTip, kToolTip);
 
-    p = TLComputeStatusPresentation(s, 0, 1, false, false); // pressure changes the title only
+    p = TLComputeStatusPresentation(s, TLStatusBarMode::GaugeAndPercent, TLPercentMetric::Pressure,
+                                    false, false); // pressure changes the title only
     EXPECT_EQ(p.title, "19%");
     EXPECT_DOUBLE_EQ(p.gaugeFraction, 0.5531);
     EXPECT_EQ(p.toolTip, kToolTip);
 
-    p = TLComputeStatusPresentation(s, 2, 0, false, true);
+    p = TLComputeStatusPresentation(s, TLStatusBarMode::UsedOnly, TLPercentMetric::Usage, false,
+                                    true);
     EXPECT_FALSE(p.showsGauge);
     EXPECT_EQ(p.title, "8.85G · 12%");
 
-    p = TLComputeStatusPresentation(s, 1, 0, true, true);
+    p = TLComputeStatusPresentation(s, TLStatusBarMode::PercentOnly, TLPercentMetric::Usage, true,
+                                    true);
     EXPECT_FALSE(p.showsGauge);
     EXPECT_EQ(p.title, "55% · 12%");
 
-    p = TLComputeStatusPresentation(s, 3, 0, true, true); // gauge only: no CPU suffix alone
+    p = TLComputeStatusPresentation(s, TLStatusBarMode::GaugeOnly, TLPercentMetric::Usage, true,
+                                    true); // gauge only: no CPU suffix alone
     EXPECT_TRUE(p.showsGauge);
     EXPECT_TRUE(p.gaugeTemplate);
     EXPECT_TRUE(p.title.isEmpty());
     EXPECT_EQ(p.toolTip, kToolTip);
 
-    p = TLComputeStatusPresentation(s, 7, 5, false, false); // unknown values: mode 0, usage
+    p = TLComputeStatusPresentation(s, TLStatusBarMode{7}, TLPercentMetric{5}, false,
+                                    false); // unknown values: mode 0, usage
     EXPECT_TRUE(p.showsGauge);
     EXPECT_EQ(p.title, "55%");
 }
 
 TEST(StatusPresentation, EdgesOfTheSample) {
     TLSystemStats s;
-    TLStatusPresentation p = TLComputeStatusPresentation(s, 0, 0, false, false);
+    TLStatusPresentation p = TLComputeStatusPresentation(s, TLStatusBarMode::GaugeAndPercent,
+                                                         TLPercentMetric::Usage, false, false);
     EXPECT_EQ(p.title, "0%");
     EXPECT_EQ(p.gaugeColor, TLSystemGreen()); // level 0 reads as normal
     EXPECT_EQ(p.toolTip, "已使用 0 B / 0 B   内存压力 0%\nApp 0 B · 联动 0 B · 压缩 0 B");
     s.usagePercent = 99.6;
     s.pressureLevel = TLPressureLevel::Critical;
-    p = TLComputeStatusPresentation(s, 0, 0, false, false);
+    p = TLComputeStatusPresentation(s, TLStatusBarMode::GaugeAndPercent, TLPercentMetric::Usage,
+                                    false, false);
     EXPECT_EQ(p.title, "100%");
     EXPECT_EQ(p.gaugeColor, TLSystemRed());
 }
@@ -129,8 +137,8 @@ TEST(SettingsMenu, LayoutTitlesAndTagsWithTheDefaults) {
 
 TEST(SettingsMenu, CheckMarksAtTheEdges) {
     TLSettingsState s;
-    s.barMode = 7;
-    s.metric = 2;
+    s.barMode = TLStatusBarMode{7};
+    s.metric = TLPercentMetric{2};
     s.interval = 2.005;
     s.rows = 20;
     s.showCPU = true;

@@ -117,12 +117,13 @@ TEST(FigureFormat, FixedAndPercentRoundTiesToEvenLikePrintf) {
 
 TEST(FigureFormat, StatusItemAndPanelAgreeOnTies) {
     const TLSystemStats s = sampleWithTies();
-    const TLStatusPresentation p = TLComputeStatusPresentation(s, 0, 0, false, true);
+    const TLStatusPresentation p = TLComputeStatusPresentation(s, TLStatusBarMode::GaugeAndPercent,
+                                                               TLPercentMetric::Usage, false, true);
     EXPECT_EQ(p.title, "62% · 7%");
     EXPECT_TRUE(p.toolTip.contains("内存压力 0%")) << p.toolTip.toStdString();
 
     FakePanel f;
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     f.panel.view();
     f.panel.renderSystem(s, {0.625});
     const std::vector<TLProc> procs = energyProcs();
@@ -139,14 +140,15 @@ TEST_F(GermanLocale, EveryFigureKeepsADecimalPoint) {
     EXPECT_EQ(TLFormatFixed(1234567.25, 1), "1234567.2"); // no thousands separator either
 
     const TLSystemStats s = sampleWithTies();
-    const TLStatusPresentation shortUsed = TLComputeStatusPresentation(s, 2, 0, false, true);
+    const TLStatusPresentation shortUsed = TLComputeStatusPresentation(
+        s, TLStatusBarMode::UsedOnly, TLPercentMetric::Usage, false, true);
     EXPECT_EQ(shortUsed.title, "2.57G · 7%");
     EXPECT_EQ(
         shortUsed.toolTip,
         "已使用 2.57 GB / 16.00 GB   内存压力 0%\nApp 2.02 GB · 联动 49.5 MB · 压缩 512.0 MB");
 
     FakePanel f;
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     f.panel.view();
     f.panel.renderSystem(s, {0.625});
     const std::vector<TLProc> procs = energyProcs();

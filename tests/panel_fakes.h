@@ -46,8 +46,8 @@ struct FakeProcesses final : TLProcessControl {
         out = it->second;
         return true;
     }
-    bool sendSignal(int32_t pid, int signal) override {
-        signalsSent.emplace_back(pid, signal);
+    bool sendSignal(int32_t pid, TLEndSignal signal) override {
+        signalsSent.emplace_back(pid, TLSignalNumber(signal));
         return deliver;
     }
 };
@@ -66,8 +66,8 @@ struct FakeDelegate final : TLPanelDelegate {
     std::vector<int64_t> tabs;
     std::vector<QWidget*> gears;
     std::function<void()> onSelectTab;
-    void panelDidSelectTab(int64_t tab) override {
-        tabs.push_back(tab);
+    void panelDidSelectTab(TLPanelTab tab) override {
+        tabs.push_back(static_cast<int64_t>(tab));
         if (onSelectTab) onSelectTab();
     }
     void panelDidClickGear(QWidget* gear) override { gears.push_back(gear); }

@@ -204,7 +204,7 @@ TEST(PanelLayout, TitleAndVersionFromTheAppInfo) {
 
 TEST(PanelLayout, TabAndRowCountSetBeforeLoadingAreUsedByTheView) {
     FakePanel f;
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     f.panel.setRowCount(5);
     EXPECT_FALSE(f.panel.isViewLoaded());
     f.panel.view();
@@ -360,7 +360,7 @@ TEST(PanelLayout, AViewDeletedByItsWindowIsForgottenAndBuiltAgain) {
     // Nothing reaches the deleted widgets.
     f.panel.renderSystem(TLSystemStats{}, {});
     f.panel.setRowCount(5);
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     f.panel.applyRowCount();
 
     QWidget* again = f.panel.view();

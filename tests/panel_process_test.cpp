@@ -100,7 +100,7 @@ TEST(PanelProcesses, MemoryTabSortsScalesAndLabels) {
 
 TEST(PanelProcesses, EnergyTabSortsByEnergyWithOneDecimal) {
     FakePanel f;
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     f.panel.view();
     const std::vector<TLProc> procs = sample();
     f.panel.renderProcesses(&procs);
@@ -117,11 +117,11 @@ TEST(PanelProcesses, SetTabReSortsTheSameSampleWithoutTellingTheDelegate) {
     f.panel.view();
     const std::vector<TLProc> procs = sample();
     f.panel.renderProcesses(&procs);
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     EXPECT_EQ(f.panel.seg()->selectedSegment(), 1);
     EXPECT_EQ(shownNames(f.panel).front(), "player");
     EXPECT_EQ(f.panel.footNote()->text(), kNoteEnergy);
-    f.panel.setTab(0);
+    f.panel.setTab(TLPanelTab::Memory);
     EXPECT_EQ(f.panel.seg()->selectedSegment(), 0);
     EXPECT_EQ(shownNames(f.panel).front(), "browser");
     EXPECT_TRUE(f.delegate.tabs.empty());
@@ -136,12 +136,12 @@ TEST(PanelProcesses, ClickingASegmentReRendersThenTellsTheDelegate) {
     f.delegate.onSelectTab = [&] { topWhenTold = f.panel.rows()[0]->name(); };
 
     f.panel.seg()->segment(1)->click();
-    EXPECT_EQ(f.panel.tab(), 1);
+    EXPECT_EQ(f.panel.tab(), TLPanelTab::Energy);
     EXPECT_EQ(f.delegate.tabs, (std::vector<int64_t>{1}));
     EXPECT_EQ(topWhenTold, "player");
 
     f.panel.seg()->segment(0)->click();
-    EXPECT_EQ(f.panel.tab(), 0);
+    EXPECT_EQ(f.panel.tab(), TLPanelTab::Memory);
     EXPECT_EQ(f.delegate.tabs, (std::vector<int64_t>{1, 0}));
     EXPECT_EQ(topWhenTold, "browser");
 }
@@ -180,7 +180,7 @@ TEST(PanelProcesses, EmptyOrNullSampleHidesEveryRowAndKeepsTheNote) {
     EXPECT_EQ(f.panel.footNote()->text(), kNoteMemory);
 
     const std::vector<TLProc> none;
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     f.panel.renderProcesses(&none);
     EXPECT_TRUE(shownNames(f.panel).isEmpty());
     EXPECT_EQ(f.panel.footNote()->text(), kNoteEnergy);
@@ -193,7 +193,7 @@ TEST(PanelProcesses, AllZeroKeysScaleByOne) {
     f.panel.renderProcesses(&zeros);
     EXPECT_EQ(f.panel.rows()[0]->fraction(), 0.0);
     EXPECT_EQ(shownValues(f.panel), (QStringList{"0 B", "0 B"}));
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     EXPECT_EQ(shownValues(f.panel), (QStringList{"0.0", "0.0"}));
     EXPECT_EQ(f.panel.rows()[0]->fraction(), 0.0);
     EXPECT_EQ(f.panel.rows()[1]->fraction(), 0.0);
@@ -201,7 +201,7 @@ TEST(PanelProcesses, AllZeroKeysScaleByOne) {
 
 TEST(PanelProcesses, EnergyThatIsNotANumberSortsLast) {
     FakePanel f;
-    f.panel.setTab(1);
+    f.panel.setTab(TLPanelTab::Energy);
     f.panel.view();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<TLProc> procs;
@@ -249,8 +249,8 @@ TEST(PanelMenu, HeadingItemsAndTheirData) {
         EXPECT_TRUE(action->shortcut().isEmpty());
     EXPECT_EQ(actions[2]->data().toString(), "Safari");
     EXPECT_EQ(TLProcTargetFrom(actions[3]->data()),
-              (TLProcTarget{512, QStringLiteral("Safari"), 15, 4242}));
-    EXPECT_EQ(TLProcTargetFrom(actions[4]->data()).signal, 9);
+              (TLProcTarget{512, QStringLiteral("Safari"), TLEndSignal::Terminate, 4242}));
+    EXPECT_EQ(TLProcTargetFrom(actions[4]->data()).signal, TLEndSignal::Kill);
     // Anything else an item may carry is no target: nothing would be signalled.
     EXPECT_EQ(TLProcTargetFrom(actions[2]->data()).pid, 0);
     EXPECT_EQ(TLProcTargetFrom(QVariant()).pid, 0);

@@ -72,20 +72,21 @@ TEST(ProcessControl, SignalsReachOnlyTheProcessChosen) {
     EXPECT_EQ(sampled, start);
 
     // Another start time is another process: nothing is sent.
-    EXPECT_EQ(control.signalProcess(child, start + 1, SIGTERM), Result::NotThatProcess);
-    EXPECT_EQ(control.signalProcess(child, 0, SIGTERM), Result::NotThatProcess);
+    EXPECT_EQ(control.signalProcess(child, start + 1, TLEndSignal::Terminate),
+              Result::NotThatProcess);
+    EXPECT_EQ(control.signalProcess(child, 0, TLEndSignal::Terminate), Result::NotThatProcess);
     EXPECT_EQ(::kill(child, 0), 0);
 
-    EXPECT_EQ(control.signalProcess(child, start, SIGTERM), Result::Delivered);
+    EXPECT_EQ(control.signalProcess(child, start, TLEndSignal::Terminate), Result::Delivered);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
 
     // Gone and reaped.
-    EXPECT_EQ(control.signalProcess(child, start, SIGTERM), Result::NotThatProcess);
+    EXPECT_EQ(control.signalProcess(child, start, TLEndSignal::Terminate), Result::NotThatProcess);
     // Never a group or every process.
-    EXPECT_EQ(control.signalProcess(0, start, SIGTERM), Result::Refused);
-    EXPECT_EQ(control.signalProcess(-1, start, SIGTERM), Result::Refused);
+    EXPECT_EQ(control.signalProcess(0, start, TLEndSignal::Terminate), Result::Refused);
+    EXPECT_EQ(control.signalProcess(-1, start, TLEndSignal::Terminate), Result::Refused);
 }
 
 // The fault as it was found: in a private pid namespace "alpha" exits and "bravo" gets its pid.
@@ -156,7 +157,7 @@ TEST(ProcessControl, APidReusedInAPrivateNamespaceIsANewProcess) {
         std::string name = "(missing)";
         for (const TLProc& p : metrics.sampleProcesses())
             if (p.pid == b) name = p.name;
-        const Result r = control.signalProcess(b, alphaStart, SIGKILL);
+        const Result r = control.signalProcess(b, alphaStart, TLEndSignal::Kill);
         const bool bravoAlive = ::kill(b, 0) == 0;
         ::kill(b, SIGKILL);
         ::waitpid(b, nullptr, 0);

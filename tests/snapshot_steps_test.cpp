@@ -52,12 +52,13 @@ TEST(SnapshotMode, StepsDelaysFilesAndAppearance) {
 
     struct Step {
         TLAppearance appearance;
-        int64_t tab;
+        TLPanelTab tab;
         qsizetype files;
     };
     const Step steps[] = {
-        {TLAppearance::Light, 0, 0}, {TLAppearance::Light, 0, 1}, {TLAppearance::Dark, 0, 1},
-        {TLAppearance::Dark, 0, 2},  {TLAppearance::Light, 1, 2}, {TLAppearance::Light, 1, 3},
+        {TLAppearance::Light, TLPanelTab::Memory, 0}, {TLAppearance::Light, TLPanelTab::Memory, 1},
+        {TLAppearance::Dark, TLPanelTab::Memory, 1},  {TLAppearance::Dark, TLPanelTab::Memory, 2},
+        {TLAppearance::Light, TLPanelTab::Energy, 2}, {TLAppearance::Light, TLPanelTab::Energy, 3},
     };
     double wait = 0.01;
     std::vector<QSize> sizes; // the view's size after each step

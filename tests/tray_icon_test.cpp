@@ -24,7 +24,7 @@ TLStatusPresentation presentation(int64_t mode, bool cpu, bool mono = false) {
     s.pressurePercent = 19.07;
     s.cpuPercent = 12.4;
     s.pressureLevel = TLPressureLevel::Normal;
-    return TLComputeStatusPresentation(s, mode, 0, mono, cpu);
+    return TLComputeStatusPresentation(s, TLStatusBarMode{mode}, TLPercentMetric::Usage, mono, cpu);
 }
 
 // Share of pixels that are not transparent.
@@ -164,7 +164,8 @@ TEST(TrayIcon, KeyFollowsThePixels) {
         s.usagePercent = usage;
         s.pressureLevel = TLPressureLevel{level};
         return TLTrayIconKey(
-            TLTrayIconContentFor(TLComputeStatusPresentation(s, 3, 0, mono, false)),
+            TLTrayIconContentFor(TLComputeStatusPresentation(s, TLStatusBarMode::GaugeOnly,
+                                                             TLPercentMetric::Usage, mono, false)),
             TLAppearance::Dark);
     };
     // A change far below one pixel of the gauge does not make a new icon...

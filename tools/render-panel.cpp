@@ -113,7 +113,7 @@ QImage zoomed(const QImage& image, const QRect& pixels, int factor) {
 struct Variant {
     const char* name;
     TLAppearance appearance;
-    int64_t tab;
+    TLPanelTab tab;
     int64_t rows;
     int32_t level;
     bool swap;
@@ -134,12 +134,12 @@ int main(int argc, char** argv) {
     const std::vector<double> values = history();
 
     const Variant variants[] = {
-        {"memory-light", TLAppearance::Light, 0, 8, 1, true},
-        {"memory-dark", TLAppearance::Dark, 0, 8, 1, true},
-        {"energy-light", TLAppearance::Light, 1, 8, 1, true},
-        {"energy-dark", TLAppearance::Dark, 1, 8, 1, true},
-        {"warning-12-light", TLAppearance::Light, 0, 12, 2, true},
-        {"critical-5-dark", TLAppearance::Dark, 1, 5, 4, false},
+        {"memory-light", TLAppearance::Light, TLPanelTab::Memory, 8, 1, true},
+        {"memory-dark", TLAppearance::Dark, TLPanelTab::Memory, 8, 1, true},
+        {"energy-light", TLAppearance::Light, TLPanelTab::Energy, 8, 1, true},
+        {"energy-dark", TLAppearance::Dark, TLPanelTab::Energy, 8, 1, true},
+        {"warning-12-light", TLAppearance::Light, TLPanelTab::Memory, 12, 2, true},
+        {"critical-5-dark", TLAppearance::Dark, TLPanelTab::Energy, 5, 4, false},
     };
     bool ok = true;
     for (const Variant& v : variants) {
@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
         for (qreal dpr : {1.0, 2.0}) {
             const QImage image = renderView(view, dpr, v.appearance);
             ok &= save(image, QStringLiteral("%1/panel-%2@%3x.png").arg(dir).arg(v.name).arg(dpr));
-            if (dpr == 1.0 && v.rows == 8 && v.tab == 0) {
+            if (dpr == 1.0 && v.rows == 8 && v.tab == TLPanelTab::Memory) {
                 const QString base = QStringLiteral("%1/zoom-%2-").arg(dir).arg(v.name);
                 ok &= save(zoomed(image, QRect(0, 0, 322, 150), 3), base + "top.png");
                 ok &= save(zoomed(image, QRect(0, 150, 322, 150), 3), base + "middle.png");
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     std::printf("view %dx%d\n", view->width(), view->height());
 
     // The context menu of the top row.
-    panel.setTab(0);
+    panel.setTab(TLPanelTab::Memory);
     panel.setRowCount(8);
     panel.renderProcesses(&procs);
     if (QMenu* menu = panel.rows().front()->menu()) {

@@ -25,7 +25,7 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     _panel = std::make_unique<TLPanelController>(_env.panelServices);
     _panel->setDelegate(this);
     _panel->setRowCount(_env.preferences->integerForKey(TLRows));
-    _panel->setTab(_env.preferences->integerForKey(TLTab));
+    _panel->setTab(TLPanelTab{_env.preferences->integerForKey(TLTab)});
     // Built now rather than at the first opening, so that the first opening already shows
     // figures; drawn in the system's appearance.
     TLSetAppearance(_panel->view(),

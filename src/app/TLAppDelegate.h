@@ -55,7 +55,7 @@ public:
     bool showsWithoutTray() const { return _popover.showsWithoutTray(); }
 
     // TLPanelDelegate.
-    void panelDidSelectTab(int64_t tab) override { _settings.setTab(tab); }
+    void panelDidSelectTab(TLPanelTab tab) override { _settings.setTab(tab); }
     void panelDidClickGear(QWidget* gear) override { _settings.popUpUnderGear(gear); }
     void panelWantsClose() override { _popover.closePopover(); }
 
@@ -65,8 +65,8 @@ public:
     QMenu* settingsMenu() { return _settings.settingsMenu(); }
     QMenu* statusMenu() const { return _settings.statusMenu(); }
     void refreshStatusMenu() { _settings.refreshStatusMenu(); }
-    void setBarMode(int64_t tag) { _settings.setBarMode(tag); }
-    void setMetric(int64_t tag) { _settings.setMetric(tag); }
+    void setBarMode(TLStatusBarMode mode) { _settings.setBarMode(mode); }
+    void setMetric(TLPercentMetric metric) { _settings.setMetric(metric); }
     void toggleShowCPU() { _settings.toggleShowCPU(); }
     void toggleMono() { _settings.toggleMono(); }
     void setInterval(double seconds) { _settings.setInterval(seconds); }

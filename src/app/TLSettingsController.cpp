@@ -46,8 +46,8 @@ void TLSettingsController::installStatusMenu() {
 TLSettingsState TLSettingsController::settingsState() const {
     const TLPreferences& prefs = *_env.preferences;
     TLSettingsState state;
-    state.barMode = prefs.integerForKey(TLBarMode);
-    state.metric = prefs.integerForKey(TLMetric);
+    state.barMode = TLStatusBarMode{prefs.integerForKey(TLBarMode)};
+    state.metric = TLPercentMetric{prefs.integerForKey(TLMetric)};
     state.showCPU = prefs.boolForKey(TLShowCPU);
     state.mono = prefs.boolForKey(TLMono);
     state.interval = prefs.doubleForKey(TLInterval);
@@ -95,10 +95,12 @@ void TLSettingsController::fillSettingsMenu(QMenu* root, const TLSettingsState& 
                 std::function<void()> handler;
                 switch (item.action) {
                 case TLSettingsAction::SetBarMode:
-                    handler = run([tag](TLSettingsController& d) { d.setBarMode(tag); });
+                    handler =
+                        run([tag](TLSettingsController& d) { d.setBarMode(TLStatusBarMode{tag}); });
                     break;
                 case TLSettingsAction::SetMetric:
-                    handler = run([tag](TLSettingsController& d) { d.setMetric(tag); });
+                    handler =
+                        run([tag](TLSettingsController& d) { d.setMetric(TLPercentMetric{tag}); });
                     break;
                 case TLSettingsAction::ToggleShowCPU:
                     handler = run([](TLSettingsController& d) { d.toggleShowCPU(); });
@@ -160,15 +162,15 @@ void TLSettingsController::popUpUnderGear(QWidget* gear) {
     _env.menus->popUp(menu, QPoint(0, (gear ? gear->height() : 0) + 4), gear);
 }
 
-void TLSettingsController::setBarMode(int64_t tag) {
-    _env.preferences->setInteger(tag, TLBarMode);
+void TLSettingsController::setBarMode(TLStatusBarMode mode) {
+    _env.preferences->setInteger(static_cast<int64_t>(mode), TLBarMode);
     _statusItem.displayChoicesChanged();
     warnIfUnsaved();
     _loop.tick();
 }
 
-void TLSettingsController::setMetric(int64_t tag) {
-    _env.preferences->setInteger(tag, TLMetric);
+void TLSettingsController::setMetric(TLPercentMetric metric) {
+    _env.preferences->setInteger(static_cast<int64_t>(metric), TLMetric);
     _statusItem.displayChoicesChanged();
     warnIfUnsaved();
     _loop.tick();
@@ -200,8 +202,8 @@ void TLSettingsController::setRows(int64_t tag) {
     _panel->setRowCount(tag);
 }
 
-void TLSettingsController::setTab(int64_t tab) {
-    _env.preferences->setInteger(tab, TLTab);
+void TLSettingsController::setTab(TLPanelTab tab) {
+    _env.preferences->setInteger(static_cast<int64_t>(tab), TLTab);
     warnIfUnsaved();
 }
 

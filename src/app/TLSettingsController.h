@@ -1,5 +1,6 @@
 #pragma once
 #include "app/TLSettingsMenuModel.h"
+#include "panel/TLPanelDelegate.h"
 
 #include <QObject>
 
@@ -39,13 +40,13 @@ public:
     // Under the panel's gear button.
     void popUpUnderGear(QWidget* gear);
 
-    void setBarMode(int64_t tag);
-    void setMetric(int64_t tag);
+    void setBarMode(TLStatusBarMode mode);
+    void setMetric(TLPercentMetric metric);
     void toggleShowCPU();
     void toggleMono();
     void setInterval(double seconds);
     void setRows(int64_t tag);
-    void setTab(int64_t tab);
+    void setTab(TLPanelTab tab);
     void quit();
     void toggleLaunchAtLogin();
     bool launchAtLoginEnabled() const;

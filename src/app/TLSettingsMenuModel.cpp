@@ -41,11 +41,13 @@ std::vector<TLSettingsItem> TLBuildSettingsMenu(const TLSettingsState& s) {
     using A = TLSettingsAction;
     std::vector<TLSettingsItem> display;
     for (int64_t i = 0; i < 4; ++i)
-        display.push_back(
-            item(QString::fromUtf8(TLBarModeTitles[i]), A::SetBarMode, i, s.barMode == i));
+        display.push_back(item(QString::fromUtf8(TLBarModeTitles[i]), A::SetBarMode, i,
+                               s.barMode == TLStatusBarMode{i}));
     display.push_back(separator());
-    display.push_back(item(QStringLiteral("百分比 = 内存使用率"), A::SetMetric, 0, s.metric == 0));
-    display.push_back(item(QStringLiteral("百分比 = 内存压力"), A::SetMetric, 1, s.metric == 1));
+    display.push_back(item(QStringLiteral("百分比 = 内存使用率"), A::SetMetric, 0,
+                           s.metric == TLPercentMetric::Usage));
+    display.push_back(item(QStringLiteral("百分比 = 内存压力"), A::SetMetric, 1,
+                           s.metric == TLPercentMetric::Pressure));
     display.push_back(separator());
     display.push_back(item(QStringLiteral("附带显示 CPU 占用"), A::ToggleShowCPU, 0, s.showCPU));
     display.push_back(item(QStringLiteral("使用单色图标"), A::ToggleMono, 0, s.mono));

@@ -1,4 +1,5 @@
 #pragma once
+#include "app/TLStatusPresentation.h"
 #include <QString>
 
 #include <cstdint>
@@ -33,8 +34,8 @@ struct TLSettingsItem {
 
 // What the menu's check marks are read from.
 struct TLSettingsState {
-    int64_t barMode = 0;
-    int64_t metric = 0;
+    TLStatusBarMode barMode = TLStatusBarMode::GaugeAndPercent;
+    TLPercentMetric metric = TLPercentMetric::Usage;
     bool showCPU = false;
     bool mono = false;
     double interval = 2.0;

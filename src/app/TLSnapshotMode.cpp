@@ -74,7 +74,7 @@ void TLSnapshotMode::runStep(int step, const QString& dir) {
         next(step, dir);
         return;
     case 4:
-        _panel->setTab(1);
+        _panel->setTab(TLPanelTab::Energy);
         TLSetAppearance(view, TLAppearance::Light);
         next(step, dir);
         return;

@@ -12,7 +12,8 @@
 void TLStatusItemUpdater::update(const TLSystemStats& sample) {
     if (!_display) {
         const TLPreferences& prefs = *_env.preferences;
-        _display = DisplayChoices{prefs.integerForKey(TLBarMode), prefs.integerForKey(TLMetric),
+        _display = DisplayChoices{TLStatusBarMode{prefs.integerForKey(TLBarMode)},
+                                  TLPercentMetric{prefs.integerForKey(TLMetric)},
                                   prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU)};
     }
     const DisplayChoices& d = *_display;
@@ -42,21 +43,25 @@ void TLStatusItemUpdater::update(const TLSystemStats& sample) {
             n += TLFormatFixedTo(out + n, size - n, v, 0);
             put("|");
         };
-        const char flags[] = {static_cast<char>('0' + std::clamp<int64_t>(d.barMode, -1, 9)),
-                              static_cast<char>('0' + std::clamp<int64_t>(d.metric, -1, 9)),
-                              d.mono ? 'm' : 'c',
-                              d.showCPU ? 'C' : '-',
-                              !tray                         ? 'n'
-                              : *tray == TLAppearance::Dark ? 'd'
-                                                            : 'l',
-                              static_cast<char>('0' + std::clamp(TLPressureLevelValue(sample.pressureLevel), -1, 9)),
-                              '|'};
+        const char flags[] = {
+            static_cast<char>('0' +
+                              std::clamp(static_cast<int64_t>(d.barMode), int64_t{-1}, int64_t{9})),
+            static_cast<char>('0' +
+                              std::clamp(static_cast<int64_t>(d.metric), int64_t{-1}, int64_t{9})),
+            d.mono ? 'm' : 'c',
+            d.showCPU ? 'C' : '-',
+            !tray                         ? 'n'
+            : *tray == TLAppearance::Dark ? 'd'
+                                          : 'l',
+            static_cast<char>('0' + std::clamp(TLPressureLevelValue(sample.pressureLevel), -1, 9)),
+            '|'};
         put({flags, sizeof flags});
         putFixed(static_cast<double>(fill));
-        putFixed(d.metric == 1 ? sample.pressurePercent : sample.usagePercent);
+        putFixed(d.metric == TLPercentMetric::Pressure ? sample.pressurePercent
+                                                       : sample.usagePercent);
         if (d.showCPU) putFixed(sample.cpuPercent);
         putFixed(sample.pressurePercent);
-        if (d.barMode == 2) putBytes(sample.used, true);
+        if (d.barMode == TLStatusBarMode::UsedOnly) putBytes(sample.used, true);
         for (uint64_t bytes :
              {sample.used, sample.total, sample.app, sample.wired, sample.compressed})
             putBytes(bytes, false);

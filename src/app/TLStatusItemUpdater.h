@@ -31,8 +31,8 @@ private:
     bool _hasIcon = false;
     // The four display choices, read once and again after the settings menu changed one.
     struct DisplayChoices {
-        int64_t barMode = 0;
-        int64_t metric = 0;
+        TLStatusBarMode barMode = TLStatusBarMode::GaugeAndPercent;
+        TLPercentMetric metric = TLPercentMetric::Usage;
         bool mono = false;
         bool showCPU = false;
     };

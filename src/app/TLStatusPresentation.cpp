@@ -2,19 +2,20 @@
 
 #include "format/TLFormat.h"
 
-TLStatusPresentation TLComputeStatusPresentation(const TLSystemStats& s, int64_t barMode,
-                                                 int64_t metric, bool mono, bool showCPU) {
+TLStatusPresentation TLComputeStatusPresentation(const TLSystemStats& s, TLStatusBarMode barMode,
+                                                 TLPercentMetric metric, bool mono, bool showCPU) {
+    using Mode = TLStatusBarMode;
     TLStatusPresentation p;
-    const double shown = metric == 1 ? s.pressurePercent : s.usagePercent;
+    const double shown = metric == TLPercentMetric::Pressure ? s.pressurePercent : s.usagePercent;
 
-    if (barMode == 2)
+    if (barMode == Mode::UsedOnly)
         p.title = TLFormatBytesShort(s.used);
-    else if (barMode != 3)
+    else if (barMode != Mode::GaugeOnly)
         p.title = TLFormatPercent(shown);
     if (!p.title.isEmpty() && showCPU)
         p.title += QStringLiteral(" · ") + TLFormatPercent(s.cpuPercent);
 
-    p.showsGauge = barMode != 1 && barMode != 2;
+    p.showsGauge = barMode != Mode::PercentOnly && barMode != Mode::UsedOnly;
     p.gaugeColor = TLPressureColor(s.pressureLevel);
     p.gaugeTemplate = mono;
     p.gaugeFraction = s.usagePercent / 100.0;

@@ -4,7 +4,7 @@
 
 void TLConfirmAndSignal(TLAlertPresenter& alerts, TLProcessControl* processes,
                         const TLProcTarget& target) {
-    const bool force = target.signal == TLSignalKill;
+    const bool force = target.signal == TLEndSignal::Kill;
 
     TLAlert confirm;
     confirm.style = TLAlert::Style::Warning;

@@ -46,7 +46,7 @@ QAbstractButton* TLPanelController::activityMonitorButton() const {
 // --- The view tree ----------------------------------------------------------------------------
 
 void TLPanelController::loadView() {
-    QWidget* root = _ui.build(TLCurrentAppInfo(), _tab == 0 ? 0 : 1);
+    QWidget* root = _ui.build(TLCurrentAppInfo(), _tab == TLPanelTab::Memory ? 0 : 1);
     connect(_ui.seg, &TLSegmentedControl::segmentClicked, this, [this] { segChanged(); });
     connect(_ui.activityMonitor, &QAbstractButton::clicked, this,
             [this] { openActivityMonitor(); });
@@ -96,10 +96,10 @@ void TLPanelController::applyRowCount() {
     updateViewSize();
 }
 
-void TLPanelController::setTab(int64_t tab) {
+void TLPanelController::setTab(TLPanelTab tab) {
     _tab = tab;
     if (!isViewLoaded()) return;
-    _ui.seg->setSelectedSegment(_tab == 0 ? 0 : 1);
+    _ui.seg->setSelectedSegment(_tab == TLPanelTab::Memory ? 0 : 1);
     renderProcesses(&_lastProcs);
 }
 
@@ -107,7 +107,7 @@ void TLPanelController::segChanged() {
     if (!isViewLoaded()) return;
     const int selected = _ui.seg->selectedSegment();
     if (selected < 0) return;
-    _tab = selected;
+    _tab = selected == 0 ? TLPanelTab::Memory : TLPanelTab::Energy;
     renderProcesses(&_lastProcs);
     if (_delegate) _delegate->panelDidSelectTab(_tab);
 }
@@ -116,7 +116,7 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
     if (!isViewLoaded()) return;
     if (procs != &_lastProcs) _lastProcs = procs ? *procs : std::vector<TLProc>();
 
-    const bool memoryTab = _tab == 0;
+    const bool memoryTab = _tab == TLPanelTab::Memory;
     const TLProcRanking ranking = TLRankProcs(_lastProcs, memoryTab);
     const TLColor tint = memoryTab ? TLColorApp() : TLColorCompressed();
 

@@ -75,8 +75,8 @@ public:
     // --- Process list and tabs.
     // 0 memory, anything else energy. Selects the tab's segment and re-renders the last list once
     // the view exists; never tells the delegate.
-    int64_t tab() const { return _tab; }
-    void setTab(int64_t tab);
+    TLPanelTab tab() const { return _tab; }
+    void setTab(TLPanelTab tab);
     // Rows shown, kept within 3 … 12. Re-renders the last list once the view exists.
     int64_t rowCount() const { return _rowCount; }
     void setRowCount(int64_t rowCount);
@@ -135,7 +135,7 @@ private:
 
     TLPanelServices _services;
     TLPanelDelegate* _delegate = nullptr;
-    int64_t _tab = 0;
+    TLPanelTab _tab = TLPanelTab::Memory;
     int64_t _rowCount = 8;
     std::vector<TLProc> _lastProcs;
 

@@ -46,8 +46,9 @@ QMenu* TLMakeProcMenu(const TLProc& proc, uint64_t startTime, QObject* context,
     copyItem->setData(name);
     runQueued(copyItem, context, copy);
 
-    const std::pair<QString, int> commands[] = {{QStringLiteral("结束进程…"), TLSignalTerminate},
-                                                {QStringLiteral("强制结束进程…"), TLSignalKill}};
+    const std::pair<QString, TLEndSignal> commands[] = {
+        {QStringLiteral("结束进程…"), TLEndSignal::Terminate},
+        {QStringLiteral("强制结束进程…"), TLEndSignal::Kill}};
     for (const auto& [title, signal] : commands) {
         QAction* item = menu->addAction(title);
         item->setData(QVariant::fromValue(TLProcTarget{proc.pid, name, signal, startTime}));

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +45,15 @@ public:
     virtual void setText(const QString& text) = 0;
 };
 
+// The two ways to end a process: a request to quit, which it may handle (SIGTERM), and an end
+// it cannot refuse (SIGKILL).
+enum class TLEndSignal { Terminate, Kill };
+
+// The signal number of `signal`.
+inline int TLSignalNumber(TLEndSignal signal) {
+    return signal == TLEndSignal::Kill ? SIGKILL : SIGTERM;
+}
+
 // Sending signals to processes, with the identity check that keeps a recycled pid safe.
 class TLProcessControl {
 public:
@@ -52,7 +62,7 @@ public:
     // held the same pid have different values); false when there is no such process.
     virtual bool startTime(int32_t pid, uint64_t& out) = 0;
     // Sends `signal` to `pid`; true when it was delivered.
-    virtual bool sendSignal(int32_t pid, int signal) = 0;
+    virtual bool sendSignal(int32_t pid, TLEndSignal signal) = 0;
 
     enum class Result {
         Delivered,
@@ -62,7 +72,7 @@ public:
     // Sends `signal` to the process holding `pid` that started at `startTime`, and to no other.
     // This check-then-send leaves a short window for the pid to change hands between the two;
     // platforms that can hold on to a process (a pidfd on Linux) close it.
-    virtual Result signalProcess(int32_t pid, uint64_t startTime, int signal) {
+    virtual Result signalProcess(int32_t pid, uint64_t startTime, TLEndSignal signal) {
         if (pid <= 0) return Result::Refused;
         uint64_t now = 0;
         if (startTime == 0 || !this->startTime(pid, now) || now != startTime)

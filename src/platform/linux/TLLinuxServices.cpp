@@ -46,15 +46,15 @@ public:
                out != 0;
     }
 
-    bool sendSignal(int32_t pid, int signal) override {
+    bool sendSignal(int32_t pid, TLEndSignal signal) override {
         // pid 0 and negative pids address process groups or every process: never.
         if (pid <= 0) return false;
-        return ::kill(pid, signal) == 0;
+        return ::kill(pid, TLSignalNumber(signal)) == 0;
     }
 
     // A pidfd names one process, not a pid: opened first, it still names that process if the pid
     // changes hands before the signal, and the signal then fails instead of reaching another one.
-    Result signalProcess(int32_t pid, uint64_t startTime, int signal) override {
+    Result signalProcess(int32_t pid, uint64_t startTime, TLEndSignal signal) override {
         if (pid <= 0) return Result::Refused;
         TLFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
         if (!pidfd.valid()) {
@@ -66,7 +66,7 @@ public:
         uint64_t now = 0;
         if (startTime == 0 || !this->startTime(pid, now) || now != startTime)
             return Result::NotThatProcess;
-        if (::syscall(SYS_pidfd_send_signal, pidfd.get(), signal, nullptr, 0) == 0)
+        if (::syscall(SYS_pidfd_send_signal, pidfd.get(), TLSignalNumber(signal), nullptr, 0) == 0)
             return Result::Delivered;
         return errno == ESRCH ? Result::NotThatProcess : Result::Refused;
     }

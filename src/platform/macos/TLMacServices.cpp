@@ -45,10 +45,10 @@ public:
         return out != 0;
     }
 
-    bool sendSignal(int32_t pid, int signal) override {
+    bool sendSignal(int32_t pid, TLEndSignal signal) override {
         // pid 0 and negative pids address process groups or every process: never.
         if (pid <= 0) return false;
-        return ::kill(pid, signal) == 0;
+        return ::kill(pid, TLSignalNumber(signal)) == 0;
     }
 };
 
