@@ -1,5 +1,7 @@
 #include "platform/TLPlatformTexts.h"
 
+#include "platform/TLSystemMonitors.h"
+
 namespace {
 
 // The About description's sources of the figures differ; the rest is shared.
@@ -36,8 +38,9 @@ const TLPlatformTexts& TLLinuxTexts() {
         QStringLiteral("能耗为近似值：CPU 占用 + 空闲唤醒加权（非实测功耗）"),
         QStringLiteral("系统进程通常需要管理员权限，请在终端中用 sudo 操作。"),
         aboutDescription("/proc/meminfo，与系统监视器口径一致", "RssAnon + RssShmem + VmSwap"),
-        // Linux desktops differ in their system monitor, and some have none: say so.
-        QStringLiteral("请先安装一个系统监视器，例如 GNOME 系统监视器、Xfce 任务管理器或 LXTask。"),
+        // Linux desktops differ in their system monitor, and some have none: say so, naming the
+        // running desktop's own first.
+        TLNoSystemMonitorAdvice(qEnvironmentVariable("XDG_CURRENT_DESKTOP")),
     };
     return texts;
 }

@@ -3,6 +3,7 @@
 
 #include "platform/TLPlatformTexts.h"
 #include "platform/TLServices.h"
+#include "platform/TLSystemMonitors.h"
 #include "platform/TLWindowSystem.h"
 
 #include <QDir>
@@ -72,23 +73,13 @@ public:
     }
 };
 
-// The desktop's own system monitors, most common first.
-constexpr const char* kMonitors[] = {
-    "gnome-system-monitor",
-    "plasma-systemmonitor",
-    "ksysguard",
-    "xfce4-taskmanager",
-    "mate-system-monitor",
-    "lxtask",
-    "qps",
-    "deepin-system-monitor",
-};
-
 class LinuxAppLauncher final : public TLAppLauncher {
 public:
     bool openSystemMonitor() override {
-        for (const char* name : kMonitors) {
-            const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        const QStringList candidates =
+            TLSystemMonitorCandidates(qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
+        for (const QString& name : candidates) {
+            const QString path = QStandardPaths::findExecutable(name);
             if (path.isEmpty()) continue;
             // Without the setting that lets Tide's own panel go without a shell surface on
             // Wayland: a Qt program would lose the shell surfaces of some of its windows.
