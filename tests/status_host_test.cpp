@@ -155,6 +155,10 @@ TEST(NoTrayWindow, ShowsThePanelTitledAndReportsOnlyTheUsersClose) {
     // In the panel's own background colour, and as large as the panel.
     EXPECT_EQ(window.palette().color(QPalette::Window), QColor(0x20, 0x30, 0x40));
     EXPECT_EQ(window.size(), panel->sizeHint());
+    // One size: closed or minimized, never maximized.
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
 
     // Shown again with the same panel (after the popover had it back): the panel once.
     window.hide();

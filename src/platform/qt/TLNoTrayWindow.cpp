@@ -5,7 +5,10 @@
 #include <QVBoxLayout>
 
 TLNoTrayWindow::TLNoTrayWindow(std::function<void()> closedByUser)
-    : QWidget(nullptr, Qt::Window), _closedByUser(std::move(closedByUser)) {
+    // A title, a close and a minimize button: the panel has one size, so no maximize button.
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      _closedByUser(std::move(closedByUser)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
