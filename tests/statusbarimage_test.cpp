@@ -211,3 +211,33 @@ TEST(StatusBarTray, AppearanceFromWhatTheDesktopDeclares) {
     EXPECT_FALSE(TLTrayBarIsDarkFromHints(hints(QString())).has_value());
     EXPECT_FALSE(TLTrayBarIsDarkFromHints(hints(QStringLiteral("X-Cinnamon:kde"))).has_value());
 }
+
+// The panel follows what the desktop asks of application windows, not the bar's colour.
+TEST(StatusBarTray, WindowsFollowTheDesktopsDeclaredScheme) {
+    const QColor light(239, 240, 241), dark(49, 54, 59);
+    TLDesktopColorHints h;
+    // GNOME: a dark top bar, but light windows when the user chose the light style.
+    h.currentDesktop = QStringLiteral("ubuntu:GNOME");
+    h.portalColorScheme = 2;
+    EXPECT_EQ(TLWindowsAreDarkFromHints(h), false);
+    h.portalColorScheme = 1;
+    EXPECT_EQ(TLWindowsAreDarkFromHints(h), true);
+    // Plasma: Breeze Dark in kdeglobals wins over a stale portal answer.
+    h.currentDesktop = QStringLiteral("KDE");
+    h.kdeWindow = dark;
+    h.portalColorScheme = 2;
+    EXPECT_EQ(TLWindowsAreDarkFromHints(h), true);
+    h.kdeWindow = light;
+    h.portalColorScheme = 1;
+    EXPECT_EQ(TLWindowsAreDarkFromHints(h), false);
+    // Elsewhere the same order as the bar: portal, GTK, KDE's scheme, a themed palette.
+    h = TLDesktopColorHints();
+    h.currentDesktop = QStringLiteral("XFCE");
+    h.gtkDark = true;
+    h.themePalette = light;
+    EXPECT_EQ(TLWindowsAreDarkFromHints(h), true);
+    h.gtkDark.reset();
+    EXPECT_EQ(TLWindowsAreDarkFromHints(h), false);
+    h.themePalette = QColor();
+    EXPECT_FALSE(TLWindowsAreDarkFromHints(h).has_value());
+}

@@ -60,9 +60,12 @@ void quitOnSignals(QApplication& app) {
     QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 }
 
+// The panel's appearance: what the desktop declares for application windows, else Qt's palette.
 TLAppearance systemAppearance() {
-    return QApplication::palette().color(QPalette::Window).lightnessF() < 0.5 ? TLAppearance::Dark
-                                                                              : TLAppearance::Light;
+    const std::optional<bool> declared = TLWindowsAreDark();
+    const bool dark =
+        declared ? *declared : QApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
+    return dark ? TLAppearance::Dark : TLAppearance::Light;
 }
 
 } // namespace

@@ -2,22 +2,41 @@
 
 #include <QStringView>
 
-std::optional<bool> TLTrayBarIsDarkFromHints(const TLDesktopColorHints& hints) {
-    const auto dark = [](const QColor& c) { return c.lightnessF() < 0.5; };
-    bool gnome = false, kde = false;
-    for (QStringView desktop : QStringView(hints.currentDesktop).split(u':')) {
-        const QString name = desktop.trimmed().toString().toLower();
-        gnome = gnome || name == u"gnome";
-        kde = kde || name == u"kde";
-    }
-    // GNOME Shell draws its top bar dark in its light and its dark style alike.
-    if (gnome) return true;
-    // Plasma paints its panel from the colour scheme.
-    if (kde && hints.kdeWindow.isValid()) return dark(hints.kdeWindow);
+namespace {
+
+bool isDark(const QColor& c) {
+    return c.lightnessF() < 0.5;
+}
+
+bool runs(const TLDesktopColorHints& hints, QStringView desktop) {
+    for (QStringView name : QStringView(hints.currentDesktop).split(u':'))
+        if (name.trimmed().compare(desktop, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+// What the desktop asks applications to look like: the portal's colour scheme, GTK's dark
+// preference or theme, KDE's colour scheme, then a palette a platform theme handed to Qt.
+std::optional<bool> applicationsDark(const TLDesktopColorHints& hints) {
     if (hints.portalColorScheme == 1) return true;
     if (hints.portalColorScheme == 2) return false;
     if (hints.gtkDark) return *hints.gtkDark;
-    if (hints.kdeWindow.isValid()) return dark(hints.kdeWindow);
-    if (hints.themePalette.isValid()) return dark(hints.themePalette);
+    if (hints.kdeWindow.isValid()) return isDark(hints.kdeWindow);
+    if (hints.themePalette.isValid()) return isDark(hints.themePalette);
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<bool> TLTrayBarIsDarkFromHints(const TLDesktopColorHints& hints) {
+    // GNOME Shell draws its top bar dark in its light and its dark style alike.
+    if (runs(hints, u"gnome")) return true;
+    // Plasma paints its panel from the colour scheme.
+    if (runs(hints, u"kde") && hints.kdeWindow.isValid()) return isDark(hints.kdeWindow);
+    return applicationsDark(hints);
+}
+
+std::optional<bool> TLWindowsAreDarkFromHints(const TLDesktopColorHints& hints) {
+    // Plasma's colour scheme is what its windows are painted with, whatever else is set.
+    if (runs(hints, u"kde") && hints.kdeWindow.isValid()) return isDark(hints.kdeWindow);
+    return applicationsDark(hints);
 }

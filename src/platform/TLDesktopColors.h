@@ -33,6 +33,15 @@ std::optional<bool> TLTrayBarIsDarkFromHints(const TLDesktopColorHints& hints);
 // system appearance (the palette), which the coloured look's outline follows.
 std::optional<bool> TLTrayBarIsDark();
 
+// Whether the desktop wants application windows dark, as the panel should look: Plasma's colour
+// scheme in a Plasma session, else the portal's colour scheme, GTK's preference, KDE's scheme and
+// a themed palette, in that order. Nothing declared: empty (the caller keeps Qt's palette).
+std::optional<bool> TLWindowsAreDarkFromHints(const TLDesktopColorHints& hints);
+// The same for this session, read anew at each call: the desktop may switch at any time, and
+// Qt's palette does not follow every desktop's switch while the program runs. Empty on macOS,
+// where the palette does.
+std::optional<bool> TLWindowsAreDark();
+
 // Reads the hints of this session (a D-Bus call to the portal with a short timeout, two small
 // files and the application palette).
 TLDesktopColorHints TLReadDesktopColorHints();

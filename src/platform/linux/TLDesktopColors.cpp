@@ -90,6 +90,10 @@ std::optional<bool> TLTrayBarIsDark() {
     return TLTrayBarIsDarkFromHints(TLReadDesktopColorHints());
 }
 
+std::optional<bool> TLWindowsAreDark() {
+    return TLWindowsAreDarkFromHints(TLReadDesktopColorHints());
+}
+
 TLDesktopColorHints TLReadDesktopColorHints() {
     TLDesktopColorHints hints;
     hints.currentDesktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");

@@ -125,6 +125,11 @@ std::optional<bool> TLTrayBarIsDark() {
     return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
 }
 
+std::optional<bool> TLWindowsAreDark() {
+    // Qt's palette follows the system appearance as it changes.
+    return std::nullopt;
+}
+
 bool TLWindowSystemComposites() {
     // The window server always composites: translucent corners blend with what lies behind.
     return true;
