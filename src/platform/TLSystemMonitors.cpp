@@ -1,5 +1,6 @@
 #include "platform/TLSystemMonitors.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -9,16 +10,17 @@ struct Monitor {
     const char* desktops; // XDG_CURRENT_DESKTOP names, separated by colons
     std::array<const char*, 2> executables;
     const char* name; // as the advice names it
+    int adviceRank;   // the advice names the three lowest when the desktop is not known
 };
 
-// Most common first. The first three are the ones named when the desktop is not known.
+// In the order they are tried when the desktop is not known: most common first.
 constexpr Monitor kMonitors[] = {
-    {"GNOME:Unity:Budgie:Pantheon", {"gnome-system-monitor", nullptr}, "GNOME 系统监视器"},
-    {"XFCE", {"xfce4-taskmanager", nullptr}, "Xfce 任务管理器"},
-    {"LXQt:LXDE", {"lxtask", "qps"}, "LXTask"},
-    {"KDE", {"plasma-systemmonitor", "ksysguard"}, "Plasma 系统监视器"},
-    {"MATE", {"mate-system-monitor", nullptr}, "MATE 系统监视器"},
-    {"Deepin:DDE", {"deepin-system-monitor", nullptr}, "深度系统监视器"},
+    {"GNOME:Unity:Budgie:Pantheon", {"gnome-system-monitor", nullptr}, "GNOME 系统监视器", 0},
+    {"KDE", {"plasma-systemmonitor", "ksysguard"}, "Plasma 系统监视器", 3},
+    {"XFCE", {"xfce4-taskmanager", nullptr}, "Xfce 任务管理器", 1},
+    {"MATE", {"mate-system-monitor", nullptr}, "MATE 系统监视器", 4},
+    {"LXQt:LXDE", {"lxtask", "qps"}, "LXTask", 2},
+    {"Deepin:DDE", {"deepin-system-monitor", nullptr}, "深度系统监视器", 5},
 };
 
 // The monitor of the first desktop in `desktops` that has one; null when none has.
@@ -53,7 +55,11 @@ QStringList TLSystemMonitorCandidates(const QString& desktops) {
 }
 
 QString TLNoSystemMonitorAdvice(const QString& desktops) {
-    const std::vector<const Monitor*> monitors = ordered(desktops);
+    std::vector<const Monitor*> monitors = ordered(desktops);
+    const bool known = runningDesktopMonitor(desktops) != nullptr;
+    std::stable_sort(
+        monitors.begin() + (known ? 1 : 0), monitors.end(),
+        [](const Monitor* a, const Monitor* b) { return a->adviceRank < b->adviceRank; });
     // A Latin name is set off from the Chinese before it by a space; after "、" it needs none.
     const auto after = [](const char* name) {
         const QString text = QString::fromUtf8(name);
