@@ -17,6 +17,8 @@ namespace {
 
 const QString kErrorUnknownId = QStringLiteral("com.canonical.dbusmenu.UnknownId");
 
+constexpr int kBurstMs = 50;
+
 // Deeper menus than this are not followed: a menu that holds itself would never end.
 constexpr int kMaxDepth = 16;
 
@@ -82,7 +84,7 @@ QVariantMap only(const QVariantMap& properties, const QStringList& names) {
 
 // The interface on the bus. It checks what the caller sent and answers unknown ids with the
 // protocol's error; the exporter does the work.
-class TLDBusMenuAdaptor final : public QDBusAbstractAdaptor, protected QDBusContext {
+class TLDBusMenuAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
     Q_PROPERTY(uint Version READ version)
@@ -114,7 +116,9 @@ public slots:
         return revision;
     }
 
-    TLDBusMenuItemList GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames) {
+    // (The lists are spelt out: QtDBus knows the types by these names.)
+    QList<TLDBusMenuItem> GetGroupProperties(const QList<int>& ids,
+                                             const QStringList& propertyNames) {
         return _exporter->groupProperties(ids, propertyNames);
     }
 
@@ -130,7 +134,7 @@ public slots:
         if (!_exporter->event(id, eventId)) unknownId(id);
     }
 
-    QList<int> EventGroup(const TLDBusMenuEventList& events) {
+    QList<int> EventGroup(const QList<TLDBusMenuEvent>& events) {
         QList<int> idErrors;
         for (const TLDBusMenuEvent& e : events)
             if (!_exporter->event(e.id, e.eventId)) idErrors.append(e.id);
@@ -160,16 +164,14 @@ public slots:
     }
 
 signals:
-    void ItemsPropertiesUpdated(const TLDBusMenuItemList& updatedProps,
-                                const TLDBusMenuItemKeysList& removedProps);
+    void ItemsPropertiesUpdated(const QList<TLDBusMenuItem>& updatedProps,
+                                const QList<TLDBusMenuItemKeys>& removedProps);
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
 
 private:
     void unknownId(int id) { sendError(QStringLiteral("No item with id %1").arg(id)); }
-    void sendError(const QString& text) {
-        if (calledFromDBus()) sendErrorReply(kErrorUnknownId, text);
-    }
+    void sendError(const QString& text) { _exporter->failCall(kErrorUnknownId, text); }
 
     TLDBusMenuExporter* _exporter;
 };
@@ -180,7 +182,9 @@ TLDBusMenuExporter::TLDBusMenuExporter(QDBusConnection bus, const QString& path,
     _root.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
     _adaptor = new TLDBusMenuAdaptor(this);
     _refresh.setSingleShot(true);
-    _refresh.setInterval(0);
+    // A burst of changes is compared once: an action that toggles its own check mark and the
+    // owner's rebuild of the menu right after it are one change.
+    _refresh.setInterval(kBurstMs);
     connect(&_refresh, &QTimer::timeout, this, [this] { refresh(); });
     if (_bus.isConnected())
         _exported = _bus.registerObject(_path, this, QDBusConnection::ExportAdaptors);
@@ -196,6 +200,11 @@ void TLDBusMenuExporter::setMenu(QMenu* menu) {
     _menu = menu;
     if (menu) connect(menu, &QObject::destroyed, this, [this] { _refresh.start(); });
     refresh();
+}
+
+void TLDBusMenuExporter::failCall(const QString& name, const QString& text) {
+    // QtDBus sets the call's context on the object that holds the adaptor.
+    if (calledFromDBus()) sendErrorReply(name, text);
 }
 
 bool TLDBusMenuExporter::eventFilter(QObject* watched, QEvent* event) {

@@ -19,6 +19,7 @@
 #include "platform/linux/tray/TLDBusMenuTypes.h"
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -30,7 +31,7 @@ class QAction;
 class QMenu;
 class TLDBusMenuAdaptor;
 
-class TLDBusMenuExporter : public QObject {
+class TLDBusMenuExporter : public QObject, protected QDBusContext {
     Q_OBJECT
 public:
     // Exports at `path` on `bus` (nothing when the bus is not connected or the path is taken).
@@ -64,6 +65,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class TLDBusMenuAdaptor;
+    // Answers the call being handled with an error.
+    void failCall(const QString& name, const QString& text);
+
     struct Node {
         int id = 0;
         QVariantMap properties;
