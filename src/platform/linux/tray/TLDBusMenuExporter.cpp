@@ -234,32 +234,31 @@ TLDBusMenuExporter::Node TLDBusMenuExporter::snapshot() {
     root.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
     root.menu = _menu;
     QHash<QString, int> ids;
-    if (_menu) fill(root, _menu, QString(), ids);
+    if (_menu) fill(root, _menu, 0, ids);
     _ids = std::move(ids);
     return root;
 }
 
-void TLDBusMenuExporter::fill(Node& node, QMenu* menu, const QString& key,
-                              QHash<QString, int>& ids) {
-    if (key.count(u'/') >= kMaxDepth) return;
+void TLDBusMenuExporter::fill(Node& node, QMenu* menu, int depth, QHash<QString, int>& ids) {
+    if (depth >= kMaxDepth) return;
     menu->installEventFilter(this); // installing again keeps one filter
     const QList<QAction*> actions = menu->actions();
     node.children.reserve(size_t(actions.size()));
     for (qsizetype i = 0; i < actions.size(); ++i) {
         QAction* action = actions.at(i);
-        const QString childKey =
-            key + u'/' + QString::number(i) +
-            (action->isSeparator() ? QStringLiteral("-") : u':' + action->text());
-        int id = _ids.value(childKey, 0);
+        // "parent id:place:label" (the numbers hold no ':', so no two places share a key).
+        const QString key = QStringLiteral("%1:%2:").arg(node.id).arg(i) +
+                            (action->isSeparator() ? QStringLiteral("-") : action->text());
+        int id = _ids.value(key, 0);
         if (id == 0) id = ++_lastId;
-        ids.insert(childKey, id);
+        ids.insert(key, id);
         Node child;
         child.id = id;
         child.action = action;
         child.properties = itemProperties(action);
         if (QMenu* submenu = action->menu(); submenu && !action->isSeparator()) {
             child.menu = submenu;
-            fill(child, submenu, childKey, ids);
+            fill(child, submenu, depth + 1, ids);
         }
         node.children.push_back(std::move(child));
     }

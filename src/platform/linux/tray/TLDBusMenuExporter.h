@@ -80,7 +80,7 @@ private:
     };
 
     Node snapshot();
-    void fill(Node& node, QMenu* menu, const QString& key, QHash<QString, int>& ids);
+    void fill(Node& node, QMenu* menu, int depth, QHash<QString, int>& ids);
     // Takes a fresh snapshot and tells the host when it differs; returns whether it did.
     bool refresh();
     const Node* find(int id) const;
@@ -95,7 +95,7 @@ private:
     bool _exported = false;
     QPointer<QMenu> _menu;
     Node _root;
-    QHash<QString, int> _ids; // an item's place and label → its id
+    QHash<QString, int> _ids; // an item's parent, place and label → its id
     int _lastId = 0;
     uint _revision = 1;
     QTimer _refresh; // a burst of changes to the menu, compared once
