@@ -216,7 +216,7 @@ TEST_F(StatusNotifierItemTest, RegistersAndShowsWhatAHostDraws) {
     EXPECT_EQ(watcher->items, QStringList{item->serviceName()});
     EXPECT_TRUE(host.interface()->isServiceRegistered(item->serviceName()));
 
-    // Opaque, with a translucent corner: the pixels go as A, R, G, B.
+    // The pixels go as A, R, G, B: an opaque colour starts with 0xff.
     QPixmap pixmap(48, 48);
     pixmap.fill(QColor(0x12, 0x34, 0x56));
     item->setIcon(QIcon(pixmap), 1);
@@ -228,8 +228,6 @@ TEST_F(StatusNotifierItemTest, RegistersAndShowsWhatAHostDraws) {
     EXPECT_EQ(itemProperty(QStringLiteral("Category")).toString(),
               QStringLiteral("SystemServices"));
     EXPECT_EQ(itemProperty(QStringLiteral("Status")).toString(), QStringLiteral("Active"));
-    EXPECT_EQ(itemProperty(QStringLiteral("ItemIsMenu")), QVariant(false));
-    EXPECT_EQ(itemProperty(QStringLiteral("IconName")).toString(), QString());
     EXPECT_EQ(qvariant_cast<QDBusObjectPath>(itemProperty(QStringLiteral("Menu"))).path(),
               QStringLiteral("/MenuBar"));
     EXPECT_EQ(itemProperty(QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("42%"));
@@ -519,16 +517,6 @@ TEST_F(DBusMenuTest, LayoutHasSubmenusRadioItemsAndCheckmarks) {
     EXPECT_EQ(items[0].id, modes.children[1].id);
     EXPECT_EQ(items[0].properties, (QVariantMap{{QStringLiteral("toggle-state"), 0}}));
 
-    // The interface's own properties.
-    EXPECT_EQ(property(host, itemBus.baseService(), QStringLiteral("/MenuBar"),
-                       QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Version"))
-                  .toUInt(),
-              3u);
-    EXPECT_EQ(property(host, itemBus.baseService(), QStringLiteral("/MenuBar"),
-                       QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Status"))
-                  .toString(),
-              QStringLiteral("normal"));
-
     // Ids that are not in the menu are errors, not crashes.
     EXPECT_EQ(menuCall(QStringLiteral("GetLayout"), {12345, -1, QStringList()}).type(),
               QDBusMessage::ErrorMessage);
@@ -594,26 +582,6 @@ TEST_F(DBusMenuTest, ChoiceIsToldOnceAndANeedlessRebuildNever) {
     settle();
     EXPECT_EQ(owner.quits, 1);
     EXPECT_EQ(owner.choices, 2);
-}
-
-// The item's menu is the exporter's: the Menu property names it and the owner's menu is there.
-TEST_F(StatusNotifierItemTest, ExportsTheContextMenuAtItsMenuPath) {
-    ChoiceMenu owner;
-    item = std::make_unique<TLStatusNotifierItem>(itemBus);
-    item->setContextMenu(&owner.menu);
-    const QDBusMessage reply = call(host, item->serviceName(), QStringLiteral("/MenuBar"),
-                                    QStringLiteral("com.canonical.dbusmenu"),
-                                    QStringLiteral("GetLayout"), {0, -1, QStringList()});
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    const MenuItemView root =
-        viewOf(demarshalled<TLDBusMenuLayoutItem>(reply.arguments().value(1)));
-    EXPECT_TRUE(findLabel(root, QStringLiteral("Mode 1")));
-    item->setContextMenu(nullptr);
-    const QDBusMessage empty = call(host, item->serviceName(), QStringLiteral("/MenuBar"),
-                                    QStringLiteral("com.canonical.dbusmenu"),
-                                    QStringLiteral("GetLayout"), {0, -1, QStringList()});
-    EXPECT_TRUE(
-        viewOf(demarshalled<TLDBusMenuLayoutItem>(empty.arguments().value(1))).children.isEmpty());
 }
 
 } // namespace
