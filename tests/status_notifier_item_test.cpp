@@ -433,6 +433,7 @@ protected:
         exporter = std::make_unique<TLDBusMenuExporter>(itemBus);
         ASSERT_TRUE(exporter->isExported());
         exporter->setMenu(&owner.menu);
+        settle(); // the first layout's signal is gone before anyone listens
         layoutUpdated = std::make_unique<SignalCounter>(
             host, itemBus.baseService(), QStringLiteral("/MenuBar"),
             QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("LayoutUpdated"));

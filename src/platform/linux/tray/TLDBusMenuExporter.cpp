@@ -185,7 +185,9 @@ TLDBusMenuExporter::TLDBusMenuExporter(QDBusConnection bus, const QString& path,
     // A burst of changes is compared once: an action that toggles its own check mark and the
     // owner's rebuild of the menu right after it are one change.
     _refresh.setInterval(kBurstMs);
-    connect(&_refresh, &QTimer::timeout, this, [this] { refresh(); });
+    connect(&_refresh, &QTimer::timeout, this, [this] {
+        if (_held == 0) refresh();
+    });
     if (_bus.isConnected())
         _exported = _bus.registerObject(_path, this, QDBusConnection::ExportAdaptors);
 }
@@ -198,7 +200,7 @@ void TLDBusMenuExporter::setMenu(QMenu* menu) {
     if (_menu == menu) return;
     if (_menu) disconnect(_menu, &QObject::destroyed, this, nullptr);
     _menu = menu;
-    if (menu) connect(menu, &QObject::destroyed, this, [this] { _refresh.start(); });
+    if (menu) connect(menu, &QObject::destroyed, this, [this] { changed(); });
     refresh();
 }
 
@@ -212,12 +214,17 @@ bool TLDBusMenuExporter::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ActionAdded:
     case QEvent::ActionRemoved:
     case QEvent::ActionChanged:
-        if (!_refresh.isActive()) _refresh.start();
+        changed();
         break;
     default:
         break;
     }
     return QObject::eventFilter(watched, event);
+}
+
+void TLDBusMenuExporter::changed() {
+    _dirty = true;
+    if (!_refresh.isActive()) _refresh.start();
 }
 
 bool TLDBusMenuExporter::Node::sameTree(const Node& other) const {
@@ -266,6 +273,7 @@ void TLDBusMenuExporter::fill(Node& node, QMenu* menu, int depth, QHash<QString,
 
 bool TLDBusMenuExporter::refresh() {
     _refresh.stop();
+    _dirty = false;
     Node next = snapshot();
     if (next.sameTree(_root)) {
         _root = std::move(next); // the same items, perhaps new actions behind them
@@ -334,7 +342,7 @@ TLDBusMenuLayoutItem TLDBusMenuExporter::layoutOf(const Node& node, int depth,
 
 uint TLDBusMenuExporter::layout(int parentId, int depth, const QStringList& names,
                                 TLDBusMenuLayoutItem& out, bool& found) {
-    if (_refresh.isActive()) refresh();
+    if (_dirty) refresh();
     const Node* node = find(parentId);
     found = node != nullptr;
     if (node) out = layoutOf(*node, depth, names);
@@ -343,7 +351,7 @@ uint TLDBusMenuExporter::layout(int parentId, int depth, const QStringList& name
 
 TLDBusMenuItemList TLDBusMenuExporter::groupProperties(const QList<int>& ids,
                                                        const QStringList& names) {
-    if (_refresh.isActive()) refresh();
+    if (_dirty) refresh();
     TLDBusMenuItemList items;
     for (int id : ids)
         if (const Node* node = find(id)) items.append({id, only(node->properties, names)});
@@ -351,7 +359,7 @@ TLDBusMenuItemList TLDBusMenuExporter::groupProperties(const QList<int>& ids,
 }
 
 bool TLDBusMenuExporter::property(int id, const QString& name, QVariant& value) {
-    if (_refresh.isActive()) refresh();
+    if (_dirty) refresh();
     const Node* node = find(id);
     if (!node) return false;
     value = node->properties.value(name);
@@ -361,28 +369,35 @@ bool TLDBusMenuExporter::property(int id, const QString& name, QVariant& value) 
 bool TLDBusMenuExporter::event(int id, const QString& eventId) {
     // The host's ids name an item by its place and label: after a rebuild they find the new
     // action in that place.
-    if (_refresh.isActive()) refresh();
+    if (_dirty) refresh();
     const Node* node = find(id);
     if (!node) return false;
     if (eventId != QLatin1String("clicked") || !node->action || node->menu) return true;
     QPointer<QAction> action = node->action;
     // After the reply: what the action runs may open a window or a menu of its own.
-    QTimer::singleShot(0, this, [action] {
+    QTimer::singleShot(0, this, [this, action] {
         if (!action || !action->isEnabled() || action->isSeparator()) return;
-        // A chosen item of a single choice stays chosen (a check box would turn off).
+        // What the action changes and what its owner's queued answers to it change (a menu
+        // rebuilt with the new check marks) are one change: compared once they have run.
+        ++_held;
         const QActionGroup* group = action->actionGroup();
         const bool exclusive = group && group->isExclusive();
-        if (!exclusive && action->isChecked() && singleChoice(action)) {
-            emit action->triggered(true);
-            return;
-        }
-        action->trigger();
+        if (!exclusive && action->isChecked() && singleChoice(action))
+            emit action->triggered(true); // a chosen item stays chosen, unlike a check box
+        else
+            action->trigger();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (--_held == 0 && _dirty) refresh();
+            },
+            Qt::QueuedConnection);
     });
     return true;
 }
 
 bool TLDBusMenuExporter::aboutToShow(int id, bool& needUpdate) {
-    if (_refresh.isActive()) refresh();
+    if (_dirty) refresh();
     const Node* node = find(id);
     if (!node) return false;
     needUpdate = false;

@@ -81,6 +81,8 @@ private:
 
     Node snapshot();
     void fill(Node& node, QMenu* menu, int depth, QHash<QString, int>& ids);
+    // The menu changed: compared at the end of the burst.
+    void changed();
     // Takes a fresh snapshot and tells the host when it differs; returns whether it did.
     bool refresh();
     const Node* find(int id) const;
@@ -98,5 +100,7 @@ private:
     QHash<QString, int> _ids; // an item's parent, place and label → its id
     int _lastId = 0;
     uint _revision = 1;
-    QTimer _refresh; // a burst of changes to the menu, compared once
+    QTimer _refresh;     // a burst of changes to the menu, compared once
+    bool _dirty = false; // the menu changed since the last comparison
+    int _held = 0;       // clicks whose changes are still coming
 };

@@ -88,7 +88,6 @@ void TLRegisterDBusMenuTypes() {
         qDBusRegisterMetaType<TLDBusMenuLayoutItem>();
         qDBusRegisterMetaType<TLDBusMenuEvent>();
         qDBusRegisterMetaType<TLDBusMenuEventList>();
-        qDBusRegisterMetaType<QList<int>>();
         return true;
     }();
     (void)registered;

@@ -9,6 +9,13 @@
 // (com.canonical.dbusmenu, platform/linux/tray/TLDBusMenuExporter.h). The item registers with
 // the org.kde.StatusNotifierWatcher when there is one and again whenever a watcher starts.
 //
+// What the host reads: Id dev.tide.monitor, Title (the program's name), Category SystemServices,
+// Status Active, the icon as IconPixmap only (TLSniIconSizes; no icon name), ToolTip with the
+// program's name over the tool-tip text (both empty while the tip is held back), Menu, and the
+// title text of setTitle as XAyatanaLabel, for hosts that show a label beside the icon; its
+// XAyatanaLabelGuide (the widest text the label takes, for room) is the label itself. Each New…
+// signal goes out only when what it announces changed.
+//
 // The host's calls:
 //   Activate(x, y)            a left click: clicked(Left); (x, y) is the anchor
 //   ContextMenu(x, y)         a right click: clicked(Right); (x, y) is the anchor
