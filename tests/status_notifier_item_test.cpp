@@ -342,6 +342,9 @@ TEST_F(StatusNotifierItemTest, HostCallsBecomeClicksWithTheirPosition) {
     itemCall(QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("token-1")});
     EXPECT_EQ(item->activationToken(), QStringLiteral("token-1"));
     EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-1"));
+    // Not a token: kept out of the environment.
+    itemCall(QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("a\nb")});
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-1"));
     qunsetenv("XDG_ACTIVATION_TOKEN");
 }
 

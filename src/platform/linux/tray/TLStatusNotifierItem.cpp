@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -292,8 +294,13 @@ void TLStatusNotifierItem::hostClicked(Button button, int x, int y) {
 }
 
 void TLStatusNotifierItem::hostProvidedToken(const QString& token) {
+    // A token is a short printable string; anything else is no token.
+    constexpr qsizetype kMaxToken = 4096;
+    const bool printable = std::all_of(token.cbegin(), token.cend(), [](QChar c) {
+        return c.unicode() > 0x20 && c.unicode() < 0x7f;
+    });
+    if (token.isEmpty() || token.size() > kMaxToken || !printable) return;
     _activationToken = token;
-    if (token.isEmpty() || token.contains(QChar(0))) return;
     qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
 }
 

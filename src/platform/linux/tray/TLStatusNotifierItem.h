@@ -24,7 +24,8 @@
 //   ProvideXdgActivationToken(token)
 //                             kept (activationToken()) and put into XDG_ACTIVATION_TOKEN, where
 //                             Qt's Wayland platform takes it for the next window it activates
-//                             (the panel), and clears it
+//                             (the panel), and clears it; a token that is not a short printable
+//                             ASCII string is ignored
 // The clicks are reported after the call has been answered: what they open may run a menu of its
 // own, and the host must not wait for it.
 
