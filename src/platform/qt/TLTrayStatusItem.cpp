@@ -130,24 +130,19 @@ private:
     // Into the host the switch picked. Without a host the item stays where it was, unseen, and
     // ready for the host's return.
     void showInHost() {
-        if (_own && _ownHost == _host) return;
-        if (!_own && _tray) {
-            const TLStatusHostProbe* probe = TLFindStatusHostProbe(TLSystemStatusHosts(), _host);
-            if (!probe || !probe->makeItem) return;
-        }
+        if (_shownIn == _host && (_own || _tray)) return;
+        _shownIn = _host;
+        const TLStatusHostProbe* probe = TLFindStatusHostProbe(TLSystemStatusHosts(), _host);
         // One icon at a time: the one that leaves goes before the other comes.
         _own.reset();
-        if (const TLStatusHostProbe* probe = TLFindStatusHostProbe(TLSystemStatusHosts(), _host);
-            probe && probe->makeItem) {
+        if (probe && probe->makeItem) {
             _tray.reset();
             _own = probe->makeItem();
         }
-        if (_own) {
-            _ownHost = _host;
+        if (_own)
             adoptOwnItem();
-        } else if (!_tray) {
-            makeTray();
-        }
+        else if (!_tray)
+            makeTray(); // also where the host's own item could not be made
     }
 
     void adoptOwnItem() {
@@ -208,8 +203,8 @@ private:
     }
 
     std::unique_ptr<QSystemTrayIcon> _tray;
-    std::unique_ptr<TLStatusItem> _own; // the item of the host _ownHost, in place of _tray
-    TLStatusHost _ownHost = TLStatusHost::NoTrayWindow;
+    std::unique_ptr<TLStatusItem> _own;                 // the item the host made, in place of _tray
+    TLStatusHost _shownIn = TLStatusHost::NoTrayWindow; // the host the item was last put in
     QTimer _hostCheck;
     std::unique_ptr<QObject> _hostWatch;
     TLStatusHost _host = TLStatusHost::NoTrayWindow;

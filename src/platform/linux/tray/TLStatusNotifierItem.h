@@ -17,7 +17,7 @@
 // signal goes out only when what it announces changed.
 //
 // The host's calls:
-//   Activate(x, y)            a left click: clicked(Left); (x, y) is the anchor
+//   Activate(x, y)            a left click: clicked(Left); (x, y) is the anchor ((0, 0): none)
 //   ContextMenu(x, y)         a right click: clicked(Right); (x, y) is the anchor
 //   SecondaryActivate(x, y)   a middle click: ignored, as the other trays' middle clicks are
 //   Scroll(delta, dir)        ignored
