@@ -606,6 +606,22 @@ TEST(AppDelegate, ExportedMenuIsTheCurrentSettingsMenu) {
     EXPECT_EQ(exported, app.statusMenu());
     std::unique_ptr<QMenu> fresh(app.settingsMenu());
     EXPECT_EQ(DescribeMenu(exported), DescribeMenu(fresh.get()));
+    // The choices of one setting are marked as such for a host that draws radio items; the
+    // switches are not.
+    for (const QStringList& path :
+         {QStringList{"菜单栏显示", "仅百分比"}, QStringList{"菜单栏显示", "百分比 = 内存压力"},
+          QStringList{"刷新频率", "每 2 秒"}, QStringList{"进程列表长度", "5 个进程"}}) {
+        const QAction* a = FindMenuAction(exported, path);
+        ASSERT_TRUE(a) << path.join('/').toStdString();
+        EXPECT_TRUE(a->property(TLSingleChoiceProperty).toBool()) << path.join('/').toStdString();
+    }
+    for (const QStringList& path :
+         {QStringList{"菜单栏显示", "使用单色图标"}, QStringList{"开机时自动启动"}}) {
+        const QAction* a = FindMenuAction(exported, path);
+        ASSERT_TRUE(a);
+        EXPECT_TRUE(a->isCheckable());
+        EXPECT_FALSE(a->property(TLSingleChoiceProperty).toBool()) << path.join('/').toStdString();
+    }
 
     // A choice in the exported menu stores and refreshes like the popped-up one, then the menu
     // shows it.

@@ -28,6 +28,7 @@ struct FakeHost {
                     ++asked;
                     return there;
                 },
+                {},
                 {}};
     }
 };
@@ -50,7 +51,7 @@ TEST(StatusHost, SwitchTakesTheFirstHostThatIsThereAndAsksNoFurther) {
 
     EXPECT_EQ(TLPickStatusHost({}), TLStatusHost::NoTrayWindow);
     // A probe that cannot tell counts as no host.
-    EXPECT_EQ(TLPickStatusHost({TLStatusHostProbe{TLStatusHost::MenuBar, {}, {}}}),
+    EXPECT_EQ(TLPickStatusHost({TLStatusHostProbe{TLStatusHost::MenuBar, {}, {}, {}}}),
               TLStatusHost::NoTrayWindow);
 }
 
@@ -58,18 +59,20 @@ TEST(StatusHost, WatchFollowsEveryHostThatComesAndGoesUntilDeleted) {
     std::map<TLStatusHost, std::function<void()>> announce; // each host's way to say it changed
     std::vector<QPointer<QObject>> watches;
     const auto watched = [&](TLStatusHost host) {
-        return TLStatusHostProbe{host, [] { return false; },
+        return TLStatusHostProbe{host,
+                                 [] { return false; },
                                  [&, host](std::function<void()> changed, QObject* parent) {
                                      announce[host] = std::move(changed);
                                      auto* watch = new QObject(parent);
                                      watches.emplace_back(watch);
                                      return watch;
-                                 }};
+                                 },
+                                 {}};
     };
     int changes = 0;
     auto owner =
         TLWatchStatusHosts({watched(TLStatusHost::XEmbedTray),
-                            TLStatusHostProbe{TLStatusHost::MenuBar, [] { return true; }, {}},
+                            TLStatusHostProbe{TLStatusHost::MenuBar, [] { return true; }, {}, {}},
                             watched(TLStatusHost::StatusNotifierHost)},
                            [&] { ++changes; });
     ASSERT_NE(owner, nullptr);
@@ -83,7 +86,7 @@ TEST(StatusHost, WatchFollowsEveryHostThatComesAndGoesUntilDeleted) {
 
     // Hosts that never come or go: nothing to follow.
     EXPECT_EQ(TLWatchStatusHosts(
-                  {TLStatusHostProbe{TLStatusHost::MenuBar, [] { return true; }, {}}}, [] {}),
+                  {TLStatusHostProbe{TLStatusHost::MenuBar, [] { return true; }, {}, {}}}, [] {}),
               nullptr);
 }
 
@@ -94,8 +97,8 @@ TEST(StatusHost, OnlyTheMenuBarGivesRoomBesideTheImage) {
         EXPECT_FALSE(TLStatusHostHasRoomBesideImage(host));
 }
 
-// Linux asks the embedding tray before the session bus, whose answer may take half a second, and
-// follows both; the macOS menu bar is always there.
+// Linux asks for a StatusNotifierItem host first, whose item is Tide's own, then the embedding
+// tray, and follows both; the macOS menu bar is always there.
 TEST(StatusHost, ThisSystemsHosts) {
     const std::vector<TLStatusHostProbe>& hosts = TLSystemStatusHosts();
 #ifdef __APPLE__
@@ -105,10 +108,12 @@ TEST(StatusHost, ThisSystemsHosts) {
     EXPECT_EQ(TLWatchStatusHosts(hosts, [] {}), nullptr);
 #else
     ASSERT_EQ(hosts.size(), 2u);
-    EXPECT_EQ(hosts[0].host, TLStatusHost::XEmbedTray);
-    EXPECT_EQ(hosts[1].host, TLStatusHost::StatusNotifierHost);
+    EXPECT_EQ(hosts[0].host, TLStatusHost::StatusNotifierHost);
+    EXPECT_EQ(hosts[1].host, TLStatusHost::XEmbedTray);
     for (const TLStatusHostProbe& probe : hosts)
         EXPECT_TRUE(probe.present && probe.watch);
+    EXPECT_TRUE(hosts[0].makeItem);
+    EXPECT_FALSE(hosts[1].makeItem); // Qt's tray icon
 #endif
 }
 

@@ -81,6 +81,13 @@ void TLSettingsController::fillSettingsMenu(QMenu* root, const TLSettingsState& 
                                        item.action != TLSettingsAction::Quit;
                 action->setCheckable(checkable);
                 action->setChecked(item.checked);
+                // The choices of one setting: a host that draws the exported menu itself shows
+                // them as radio items.
+                const bool singleChoice = item.action == TLSettingsAction::SetBarMode ||
+                                          item.action == TLSettingsAction::SetMetric ||
+                                          item.action == TLSettingsAction::SetInterval ||
+                                          item.action == TLSettingsAction::SetRows;
+                if (singleChoice) action->setProperty(TLSingleChoiceProperty, true);
                 const int64_t tag = item.tag;
                 const double value = item.value;
                 QPointer<TLSettingsController> self(this);

@@ -22,6 +22,10 @@ struct TLStatusPicture {
     quint64 key = 0;
 };
 
+// Marks an action of a menu given to setContextMenu as one of a single choice (the property is
+// true): where the host draws the menu, it shows a radio item. A Qt menu shows it unchanged.
+inline constexpr char TLSingleChoiceProperty[] = "tideSingleChoice";
+
 // The one item in the tray (Linux) or the menu bar (macOS). Which host shows it is the host
 // switch's decision (platform/TLStatusHost.h).
 class TLStatusItem : public QObject {

@@ -4,7 +4,8 @@
 //   XEmbedTray          an X11 tray that embeds the icon as a window of ours and tells where it
 //                       is (platform/linux/TLXEmbedTray)
 //   StatusNotifierHost  a panel on the session bus that draws the icon itself from what the item
-//                       exports (platform/linux/TLStatusNotifierHost)
+//                       exports (platform/linux/TLStatusNotifierHost); the item is Tide's own
+//                       (platform/linux/tray/TLStatusNotifierItem)
 //   MenuBar             the macOS menu bar, whose item is as wide as its picture
 //                       (platform/TLMenuBarItem, platform/macos/TLMenuBarHost)
 //   NoTrayWindow        none of them is there: the panel shows as an ordinary window
@@ -12,9 +13,12 @@
 //
 // Each system lists the hosts it can have (TLSystemStatusHosts: one definition per OS); the switch
 // takes the first of them that is there. The status item (platform/qt/TLTrayStatusItem) asks it
-// again whenever a host may have come or gone.
+// again whenever a host may have come or gone, and shows itself in one host at a time: through
+// Qt's tray icon, or through the item the host's probe makes.
 
 #include <QObject>
+
+class TLStatusItem;
 
 #include <functional>
 #include <memory>
@@ -29,6 +33,9 @@ struct TLStatusHostProbe {
     // Follows the host: calls `changed` whenever it may have come or gone, until the object it
     // returns (owned by `parent`) is deleted. Empty for a host that is always there.
     std::function<QObject*(std::function<void()> changed, QObject* parent)> watch;
+    // For a host that shows an item of this program's own making rather than Qt's tray icon: makes
+    // it. The item is in the host while it exists. Null where it cannot be made.
+    std::function<std::unique_ptr<TLStatusItem>()> makeItem;
 };
 
 // The hosts of this system, in the order the switch tries them.
@@ -37,6 +44,9 @@ const std::vector<TLStatusHostProbe>& TLSystemStatusHosts();
 // The host switch: the first of `hosts` that is there (the later ones are not asked);
 // NoTrayWindow when none is.
 TLStatusHost TLPickStatusHost(const std::vector<TLStatusHostProbe>& hosts);
+// The probe of `host` among `hosts`; null when it is not one of them.
+const TLStatusHostProbe* TLFindStatusHostProbe(const std::vector<TLStatusHostProbe>& hosts,
+                                               TLStatusHost host);
 
 // Follows every host of `hosts` that can come and go, calling `changed` when one may have. It
 // checks nothing itself: the caller asks the switch again. Deleting the returned object stops the

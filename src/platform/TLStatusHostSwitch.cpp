@@ -8,6 +8,13 @@ TLStatusHost TLPickStatusHost(const std::vector<TLStatusHostProbe>& hosts) {
     return TLStatusHost::NoTrayWindow;
 }
 
+const TLStatusHostProbe* TLFindStatusHostProbe(const std::vector<TLStatusHostProbe>& hosts,
+                                               TLStatusHost host) {
+    for (const TLStatusHostProbe& probe : hosts)
+        if (probe.host == host) return &probe;
+    return nullptr;
+}
+
 std::unique_ptr<QObject> TLWatchStatusHosts(const std::vector<TLStatusHostProbe>& hosts,
                                             std::function<void()> changed) {
     std::unique_ptr<QObject> owner;

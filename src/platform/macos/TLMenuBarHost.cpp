@@ -5,7 +5,7 @@
 
 const std::vector<TLStatusHostProbe>& TLSystemStatusHosts() {
     static const std::vector<TLStatusHostProbe> hosts{
-        {TLStatusHost::MenuBar, [] { return true; }, {}},
+        {TLStatusHost::MenuBar, [] { return true; }, {}, {}},
     };
     return hosts;
 }

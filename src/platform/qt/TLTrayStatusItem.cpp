@@ -1,6 +1,6 @@
-// The status item on Qt's tray icon, whichever host shows it: an XEmbed tray or a
-// StatusNotifierItem host on Linux, the menu bar on macOS. Which host is there is the host
-// switch's answer (platform/TLStatusHost.h); without one the item waits for one.
+// The status item: Qt's tray icon in an XEmbed tray on Linux and in the menu bar on macOS, or the
+// item a host's probe makes (Tide's own StatusNotifierItem on Linux). Which host is there is the
+// host switch's answer (platform/TLStatusHost.h); without one the item waits for one.
 
 #include "platform/TLDesktop.h"
 #include "platform/TLDesktopColors.h"
@@ -30,7 +30,9 @@ constexpr int kHostCheckWithTrayMs = 30000;
 // The item in the tray. Qt decides once per process, when the first tray icon is made, whether
 // it talks to a StatusNotifierItem host over D-Bus or to an embedding tray; made before any host
 // runs, the icon would stay with the embedding protocol, which Wayland panels and GNOME's tray
-// extension never show. So the tray icon is made only once a host is seen.
+// extension never show. So the tray icon is made only once a host is seen. It is shown in one
+// host at a time: a host with an item of its own (Tide's StatusNotifierItem) takes the place of
+// the tray icon, which is deleted first, and the other way round.
 class TrayStatusItem final : public TLStatusItem {
 public:
     TrayStatusItem() {
@@ -49,12 +51,16 @@ public:
         _key = key;
         _hasIcon = true;
         _icon = icon;
+        if (_own) _own->setIcon(icon, key);
         if (_tray) {
             _tray->setIcon(icon);
             if (!_tray->isVisible()) _tray->show();
         }
     }
-    void setTitle(const QString& title) override { _title = title; }
+    void setTitle(const QString& title) override {
+        _title = title;
+        if (_own) _own->setTitle(title);
+    }
     bool hasRoomBesideImage() const override { return TLStatusHostHasRoomBesideImage(_host); }
     void setToolTip(const QString& toolTip) override {
         _toolTip = toolTip;
@@ -63,13 +69,18 @@ public:
     void setToolTipSuppressed(bool suppressed) override {
         _toolTipSuppressed = suppressed;
         if (suppressed) QToolTip::hideText();
+        if (_own) _own->setToolTipSuppressed(suppressed);
         publishToolTip();
     }
-    QRect geometry() const override { return _tray ? _tray->geometry() : QRect(); }
+    QRect geometry() const override {
+        if (_own) return _own->geometry();
+        return _tray ? _tray->geometry() : QRect();
+    }
     QRect anchor() const override {
         const QRect g = geometry();
         if (g.isValid() && !g.isEmpty()) return g;
-        // The host sent the click's position and Qt dropped it; the pointer was there.
+        // The host sent the click's position and Qt dropped it (the pointer was there), or the
+        // item kept it.
         if (!_lastClick) return {};
         // On a bar along the top or bottom edge, the popover goes beyond the bar, not over it.
         const QRect bar = _lastClickBar;
@@ -82,6 +93,7 @@ public:
     // press.
     void setContextMenu(QMenu* menu) override {
         _menu = menu;
+        if (_own) _own->setContextMenu(menu);
         if (_tray) _tray->setContextMenu(menu);
     }
 
@@ -89,6 +101,10 @@ public:
     QColor backgroundColor() const override { return TLTrayBarColorFromScreen(geometry()); }
 
     void popUpMenu(QMenu* menu) override {
+        if (_own) {
+            _own->popUpMenu(menu);
+            return;
+        }
         const QRect g = geometry();
         QPoint at = QCursor::pos();
         if (g.isValid() && !g.isEmpty()) {
@@ -104,11 +120,44 @@ private:
     void checkHost() {
         _host = TLPickStatusHost(TLSystemStatusHosts());
         const bool present = _host != TLStatusHost::NoTrayWindow;
-        if (present && !_tray) makeTray();
+        if (present) showInHost();
         _hostCheck.start(present ? kHostCheckWithTrayMs : kHostCheckWithoutTrayMs);
         if (present == _trayAvailable) return;
         _trayAvailable = present;
         emit trayAvailabilityChanged(present);
+    }
+
+    // Into the host the switch picked. Without a host the item stays where it was, unseen, and
+    // ready for the host's return.
+    void showInHost() {
+        if (_shownIn == _host && (_own || _tray)) return;
+        _shownIn = _host;
+        const TLStatusHostProbe* probe = TLFindStatusHostProbe(TLSystemStatusHosts(), _host);
+        // One icon at a time: the one that leaves goes before the other comes.
+        _own.reset();
+        if (probe && probe->makeItem) {
+            _tray.reset();
+            _own = probe->makeItem();
+        }
+        if (_own)
+            adoptOwnItem();
+        else if (!_tray)
+            makeTray(); // also where the host's own item could not be made
+    }
+
+    void adoptOwnItem() {
+        connect(_own.get(), &TLStatusItem::clicked, this,
+                [this](TLStatusItem::Button button, bool control) {
+                    const QRect at = _own->anchor();
+                    _lastClick = at.isEmpty() ? QCursor::pos() : at.topLeft();
+                    _lastClickBar = TLTopLevelWindowRectAt(*_lastClick);
+                    emit clicked(button, control);
+                });
+        if (_hasIcon) _own->setIcon(_icon, _key);
+        _own->setTitle(_title);
+        _own->setToolTip(_toolTip);
+        _own->setToolTipSuppressed(_toolTipSuppressed);
+        if (_menu) _own->setContextMenu(_menu);
     }
 
     void makeTray() {
@@ -147,12 +196,15 @@ private:
     }
 
     void publishToolTip() {
+        if (_own) _own->setToolTip(_toolTip);
         if (!_tray) return;
         const QString shown = _toolTipSuppressed ? QString() : _toolTip;
         if (shown != _tray->toolTip()) _tray->setToolTip(shown);
     }
 
     std::unique_ptr<QSystemTrayIcon> _tray;
+    std::unique_ptr<TLStatusItem> _own;                 // the item the host made, in place of _tray
+    TLStatusHost _shownIn = TLStatusHost::NoTrayWindow; // the host the item was last put in
     QTimer _hostCheck;
     std::unique_ptr<QObject> _hostWatch;
     TLStatusHost _host = TLStatusHost::NoTrayWindow;

@@ -1,0 +1,130 @@
+#pragma once
+// The status item as Tide's own org.kde.StatusNotifierItem on the session bus, for a panel that
+// draws the icon itself (platform/linux/TLStatusNotifierHost.h). Unlike Qt's tray icon it keeps
+// what the host tells about a click: where it was (Activate and ContextMenu carry the screen
+// position, which becomes the anchor) and the activation token a Wayland host provides.
+//
+// On the bus: the service org.kde.StatusNotifierItem-<pid>-<n> (n counts the items this process
+// has made, from 1), the item at /StatusNotifierItem and its menu at /MenuBar
+// (com.canonical.dbusmenu, platform/linux/tray/TLDBusMenuExporter.h). The item registers with
+// the org.kde.StatusNotifierWatcher when there is one and again whenever a watcher starts.
+//
+// What the host reads: Id dev.tide.monitor, Title (the program's name), Category SystemServices,
+// Status Active, the icon as IconPixmap only (TLSniIconSizes; no icon name), ToolTip with the
+// program's name over the tool-tip text (both empty while the tip is held back), Menu, and the
+// title text of setTitle as XAyatanaLabel, for hosts that show a label beside the icon; its
+// XAyatanaLabelGuide (the widest text the label takes, for room) is the label itself. Each New…
+// signal goes out only when what it announces changed.
+//
+// The host's calls:
+//   Activate(x, y)            a left click: clicked(Left); (x, y) is the anchor ((0, 0): none)
+//   ContextMenu(x, y)         a right click: clicked(Right); (x, y) is the anchor
+//   SecondaryActivate(x, y)   a middle click: ignored, as the other trays' middle clicks are
+//   Scroll(delta, dir)        ignored
+//   ProvideXdgActivationToken(token)
+//                             kept (activationToken()) and put into XDG_ACTIVATION_TOKEN, where
+//                             Qt's Wayland platform takes it for the next window it activates
+//                             (the panel), and clears it; a token that is not a short printable
+//                             ASCII string is ignored
+// The clicks are reported after the call has been answered: what they open may run a menu of its
+// own, and the host must not wait for it.
+
+#include "platform/TLDesktop.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QList>
+#include <QMetaType>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class TLDBusMenuExporter;
+class TLStatusNotifierItemAdaptor;
+class QDBusServiceWatcher;
+
+// One picture of the icon: width, height and the pixels, ARGB32 in network byte order: (iiay).
+struct TLSniPixmap {
+    int width = 0;
+    int height = 0;
+    QByteArray bytes;
+};
+using TLSniPixmapList = QList<TLSniPixmap>;
+
+// The tool tip: icon name, icon pixmaps, title and text: (sa(iiay)ss).
+struct TLSniToolTip {
+    QString iconName;
+    TLSniPixmapList pixmaps;
+    QString title;
+    QString text;
+};
+
+QDBusArgument& operator<<(QDBusArgument& arg, const TLSniPixmap& pixmap);
+const QDBusArgument& operator>>(const QDBusArgument& arg, TLSniPixmap& pixmap);
+QDBusArgument& operator<<(QDBusArgument& arg, const TLSniToolTip& toolTip);
+const QDBusArgument& operator>>(const QDBusArgument& arg, TLSniToolTip& toolTip);
+Q_DECLARE_METATYPE(TLSniPixmap)
+Q_DECLARE_METATYPE(TLSniToolTip)
+
+// The sizes the hosts draw the icon at (and their doubles for high-density screens).
+inline constexpr int TLSniIconSizes[] = {16, 22, 24, 32, 44, 48, 64, 96};
+
+// The pictures of `icon` at TLSniIconSizes (each fitted into its square).
+TLSniPixmapList TLSniPixmapsOf(const QIcon& icon);
+
+class TLStatusNotifierItem final : public TLStatusItem {
+    Q_OBJECT
+public:
+    // On `bus` (the session bus where not told otherwise); the watcher is looked for there.
+    explicit TLStatusNotifierItem(QDBusConnection bus = QDBusConnection::sessionBus());
+    ~TLStatusNotifierItem() override;
+
+    // Whether the item and its menu are on the bus under its service name.
+    bool isExported() const { return _exported; }
+    // Whether the watcher has accepted the item (the last registration succeeded).
+    bool isRegistered() const { return _registered; }
+    QString serviceName() const { return _service; }
+    // The last token a host provided; empty when none came.
+    QString activationToken() const { return _activationToken; }
+
+    void setIcon(const QIcon& icon, quint64 key) override;
+    void setTitle(const QString& title) override;
+    void setToolTip(const QString& text) override;
+    void setToolTipSuppressed(bool suppressed) override;
+    QRect geometry() const override { return {}; }
+    QRect anchor() const override;
+    void popUpMenu(QMenu* menu) override;
+    void setContextMenu(QMenu* menu) override;
+
+    // What the adaptor reads and is told.
+    const TLSniPixmapList& pixmaps() const { return _pixmaps; }
+    TLSniToolTip toolTip() const;
+    QString title() const { return _title; }
+    void hostClicked(Button button, int x, int y);
+    void hostProvidedToken(const QString& token);
+
+signals:
+    // The watcher accepted the item.
+    void registered();
+
+private:
+    void registerWithWatcher();
+
+    QDBusConnection _bus;
+    QString _service;
+    TLStatusNotifierItemAdaptor* _adaptor = nullptr;
+    std::unique_ptr<TLDBusMenuExporter> _menu;
+    QDBusServiceWatcher* _watcher = nullptr;
+    bool _exported = false;
+    bool _registered = false;
+    bool _hasIcon = false;
+    quint64 _key = 0;
+    TLSniPixmapList _pixmaps;
+    QString _title;
+    QString _toolTip;
+    bool _toolTipSuppressed = false;
+    std::optional<QPoint> _click;
+    QString _activationToken;
+};

@@ -1,0 +1,593 @@
+// Tide's own StatusNotifierItem and its exported menu, on a private session bus with a watcher
+// played by the test: what a host reads and the calls it makes.
+
+#include "platform/linux/tray/TLDBusMenuExporter.h"
+#include "platform/linux/tray/TLStatusNotifierItem.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Runs `until` through the event loop for at most `ms`; returns whether it became true.
+bool spin(const std::function<bool()>& until, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!until()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// Lets whatever is under way arrive (signals that should not come).
+void settle() {
+    spin([] { return false; }, 250);
+}
+
+// A session bus of the test's own, ended with it.
+class PrivateBus {
+public:
+    PrivateBus() {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) return;
+        _daemon.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
+        if (!_daemon.waitForStarted(5000)) return;
+        QByteArray out;
+        while (!out.contains('\n') && _daemon.waitForReadyRead(5000))
+            out += _daemon.readAllStandardOutput();
+        _address = QString::fromUtf8(out).trimmed();
+    }
+    ~PrivateBus() {
+        for (const QString& name : _names)
+            QDBusConnection::disconnectFromBus(name);
+        if (_daemon.state() != QProcess::NotRunning) {
+            _daemon.terminate();
+            if (!_daemon.waitForFinished(3000)) {
+                _daemon.kill();
+                _daemon.waitForFinished(3000);
+            }
+        }
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool running() const { return !_address.isEmpty(); }
+    // A new connection of its own (a unique name on the bus).
+    QDBusConnection connect() {
+        static int n = 0;
+        const QString name = QStringLiteral("tide-test-%1").arg(++n);
+        _names.append(name);
+        return QDBusConnection::connectToBus(_address, name);
+    }
+    void disconnect(const QDBusConnection& c) {
+        _names.removeAll(c.name());
+        QDBusConnection::disconnectFromBus(c.name());
+    }
+
+private:
+    QProcess _daemon;
+    QString _address;
+    QStringList _names;
+};
+
+// The watcher a panel runs: it takes registrations and says a host is there.
+class FakeWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    explicit FakeWatcher(QDBusConnection bus) : _bus(std::move(bus)) {
+        _bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+        ok = _bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+    bool hostRegistered() const { return true; }
+
+    bool ok = false;
+    QStringList items;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
+
+private:
+    QDBusConnection _bus;
+};
+
+// Counts one signal of one object on the bus.
+class SignalCounter : public QObject {
+    Q_OBJECT
+public:
+    SignalCounter(QDBusConnection bus, const QString& service, const QString& path,
+                  const QString& interface, const QString& name) {
+        bus.connect(service, path, interface, name, this, SLOT(seen(QDBusMessage)));
+    }
+    int count = 0;
+    QList<QVariant> last;
+
+public slots:
+    void seen(const QDBusMessage& m) {
+        ++count;
+        last = m.arguments();
+    }
+};
+
+QDBusMessage call(QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& interface, const QString& method, const QVariantList& args) {
+    QDBusMessage m = QDBusMessage::createMethodCall(service, path, interface, method);
+    m.setArguments(args);
+    // The item answers on this thread: wait with the event loop running.
+    return bus.call(m, QDBus::BlockWithGui, 5000);
+}
+
+QVariant property(QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& interface, const QString& name) {
+    const QDBusMessage reply =
+        call(bus, service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+             QStringLiteral("Get"), {interface, name});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+    return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant();
+}
+
+template <typename T>
+T demarshalled(const QVariant& v) {
+    T out{};
+    if (v.canConvert<QDBusArgument>()) v.value<QDBusArgument>() >> out;
+    return out;
+}
+
+QIcon solidIcon(QColor colour, int size = 48) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(colour);
+    return QIcon(pixmap);
+}
+
+class StatusNotifierItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        bus = std::make_unique<PrivateBus>();
+        ASSERT_TRUE(bus->running()) << "dbus-daemon gave no address";
+        watcherBus = bus->connect();
+        itemBus = bus->connect();
+        host = bus->connect();
+        ASSERT_TRUE(watcherBus.isConnected() && itemBus.isConnected() && host.isConnected());
+    }
+    void TearDown() override {
+        item.reset();
+        watcher.reset();
+        watcherBus = itemBus = host = QDBusConnection(QString());
+        bus.reset();
+    }
+
+    QVariant itemProperty(const QString& name) {
+        return property(host, item->serviceName(), QStringLiteral("/StatusNotifierItem"),
+                        QStringLiteral("org.kde.StatusNotifierItem"), name);
+    }
+    QDBusMessage itemCall(const QString& method, const QVariantList& args) {
+        return call(host, item->serviceName(), QStringLiteral("/StatusNotifierItem"),
+                    QStringLiteral("org.kde.StatusNotifierItem"), method, args);
+    }
+    std::unique_ptr<SignalCounter> itemSignal(const QString& name) {
+        return std::make_unique<SignalCounter>(host, item->serviceName(),
+                                               QStringLiteral("/StatusNotifierItem"),
+                                               QStringLiteral("org.kde.StatusNotifierItem"), name);
+    }
+
+    std::unique_ptr<PrivateBus> bus;
+    QDBusConnection watcherBus{QString()};
+    QDBusConnection itemBus{QString()};
+    QDBusConnection host{QString()};
+    std::unique_ptr<FakeWatcher> watcher;
+    std::unique_ptr<TLStatusNotifierItem> item;
+};
+
+// The item registers with the watcher under its own service name, and again with a watcher that
+// starts later (a panel restarting); a host reads the properties it draws from.
+TEST_F(StatusNotifierItemTest, RegistersAndShowsWhatAHostDraws) {
+    watcher = std::make_unique<FakeWatcher>(watcherBus);
+    ASSERT_TRUE(watcher->ok);
+    item = std::make_unique<TLStatusNotifierItem>(itemBus);
+    ASSERT_TRUE(item->isExported());
+    EXPECT_TRUE(item->serviceName().startsWith(
+        QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(QCoreApplication::applicationPid())));
+    ASSERT_TRUE(spin([&] { return item->isRegistered(); }));
+    EXPECT_EQ(watcher->items, QStringList{item->serviceName()});
+    EXPECT_TRUE(host.interface()->isServiceRegistered(item->serviceName()));
+
+    // The pixels go as A, R, G, B: an opaque colour starts with 0xff.
+    QPixmap pixmap(48, 48);
+    pixmap.fill(QColor(0x12, 0x34, 0x56));
+    item->setIcon(QIcon(pixmap), 1);
+    item->setTitle(QStringLiteral("42%"));
+    item->setToolTip(QStringLiteral("内存 42%"));
+
+    EXPECT_EQ(itemProperty(QStringLiteral("Id")).toString(), QStringLiteral("dev.tide.monitor"));
+    EXPECT_EQ(itemProperty(QStringLiteral("Title")).toString(), QStringLiteral("潮汐"));
+    EXPECT_EQ(itemProperty(QStringLiteral("Category")).toString(),
+              QStringLiteral("SystemServices"));
+    EXPECT_EQ(itemProperty(QStringLiteral("Status")).toString(), QStringLiteral("Active"));
+    EXPECT_EQ(qvariant_cast<QDBusObjectPath>(itemProperty(QStringLiteral("Menu"))).path(),
+              QStringLiteral("/MenuBar"));
+    EXPECT_EQ(itemProperty(QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("42%"));
+    EXPECT_EQ(itemProperty(QStringLiteral("XAyatanaLabelGuide")).toString(), QStringLiteral("42%"));
+
+    const auto tip = demarshalled<TLSniToolTip>(itemProperty(QStringLiteral("ToolTip")));
+    EXPECT_EQ(tip.title, QStringLiteral("潮汐"));
+    EXPECT_EQ(tip.text, QStringLiteral("内存 42%"));
+
+    const auto pixmaps = demarshalled<TLSniPixmapList>(itemProperty(QStringLiteral("IconPixmap")));
+    QList<int> sizes;
+    for (const TLSniPixmap& p : pixmaps) {
+        sizes.append(p.width);
+        EXPECT_EQ(p.height, p.width);
+        ASSERT_EQ(p.bytes.size(), p.width * p.height * 4);
+        EXPECT_EQ(p.bytes.left(4), QByteArray("\xff\x12\x34\x56", 4)) << p.width;
+    }
+    EXPECT_EQ(sizes, (QList<int>{16, 22, 24, 32, 44, 48, 64, 96}));
+
+    // The panel restarts: its new watcher gets the item without the item being made again.
+    watcher.reset();
+    bus->disconnect(watcherBus);
+    watcherBus = bus->connect();
+    ASSERT_TRUE(spin([&] { return !item->isRegistered(); }));
+    watcher = std::make_unique<FakeWatcher>(watcherBus);
+    ASSERT_TRUE(watcher->ok);
+    ASSERT_TRUE(spin([&] { return watcher->items == QStringList{item->serviceName()}; }));
+    EXPECT_TRUE(spin([&] { return item->isRegistered(); }));
+
+    // Gone with the item: the watcher sees the name leave.
+    const QString service = item->serviceName();
+    item.reset();
+    EXPECT_TRUE(spin([&] { return !host.interface()->isServiceRegistered(service); }));
+}
+
+// Hosts redraw on each New… signal: one per real change and none for the same picture, text or
+// label again.
+TEST_F(StatusNotifierItemTest, SignalsOnlyRealChanges) {
+    item = std::make_unique<TLStatusNotifierItem>(itemBus);
+    ASSERT_TRUE(item->isExported());
+    const auto icon = itemSignal(QStringLiteral("NewIcon"));
+    const auto toolTip = itemSignal(QStringLiteral("NewToolTip"));
+    const auto label = itemSignal(QStringLiteral("XAyatanaNewLabel"));
+    settle();
+
+    item->setIcon(solidIcon(Qt::red), 1);
+    item->setIcon(solidIcon(Qt::red), 1); // the same key
+    item->setIcon(solidIcon(Qt::red), 2); // a new key, the same pixels
+    item->setToolTip(QStringLiteral("a"));
+    item->setToolTip(QStringLiteral("a"));
+    item->setTitle(QStringLiteral("42%"));
+    item->setTitle(QStringLiteral("42%"));
+    settle();
+    EXPECT_EQ(icon->count, 1);
+    EXPECT_EQ(toolTip->count, 1);
+    EXPECT_EQ(label->count, 1);
+    EXPECT_EQ(label->last, (QList<QVariant>{QStringLiteral("42%"), QStringLiteral("42%")}));
+
+    item->setIcon(solidIcon(Qt::blue), 3);
+    // While the panel is open the tip goes; it comes back after.
+    item->setToolTipSuppressed(true);
+    settle();
+    EXPECT_EQ(icon->count, 2);
+    EXPECT_EQ(toolTip->count, 2);
+    const auto hidden = demarshalled<TLSniToolTip>(itemProperty(QStringLiteral("ToolTip")));
+    EXPECT_TRUE(hidden.title.isEmpty() && hidden.text.isEmpty());
+    item->setToolTip(QStringLiteral("b")); // changes nothing shown
+    settle();
+    EXPECT_EQ(toolTip->count, 2);
+    item->setToolTipSuppressed(false);
+    settle();
+    EXPECT_EQ(toolTip->count, 3);
+    EXPECT_EQ(demarshalled<TLSniToolTip>(itemProperty(QStringLiteral("ToolTip"))).text,
+              QStringLiteral("b"));
+}
+
+// The host's calls: clicks with the position they happened at, the token for the next window;
+// calls the item does not know, or with the wrong arguments, change nothing.
+TEST_F(StatusNotifierItemTest, HostCallsBecomeClicksWithTheirPosition) {
+    item = std::make_unique<TLStatusNotifierItem>(itemBus);
+    ASSERT_TRUE(item->isExported());
+    QList<TLStatusItem::Button> clicks;
+    QObject::connect(item.get(), &TLStatusItem::clicked,
+                     [&](TLStatusItem::Button b, bool) { clicks.append(b); });
+
+    EXPECT_EQ(itemCall(QStringLiteral("Activate"), {120, 340}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(spin([&] { return clicks.size() == 1; }));
+    EXPECT_EQ(clicks.last(), TLStatusItem::Button::Left);
+    EXPECT_EQ(item->anchor(), QRect(120, 340, 1, 1));
+
+    itemCall(QStringLiteral("ContextMenu"), {300, 10});
+    ASSERT_TRUE(spin([&] { return clicks.size() == 2; }));
+    EXPECT_EQ(clicks.last(), TLStatusItem::Button::Right);
+    EXPECT_EQ(item->anchor(), QRect(300, 10, 1, 1));
+
+    // A host that knows no position: no anchor, rather than the last click's.
+    itemCall(QStringLiteral("Activate"), {0, 0});
+    ASSERT_TRUE(spin([&] { return clicks.size() == 3; }));
+    EXPECT_TRUE(item->anchor().isEmpty());
+
+    // Ignored: middle clicks, scrolling, wrong arguments, unknown methods.
+    itemCall(QStringLiteral("SecondaryActivate"), {5, 5});
+    itemCall(QStringLiteral("Scroll"), {120, QStringLiteral("vertical")});
+    EXPECT_EQ(itemCall(QStringLiteral("Activate"), {QStringLiteral("x"), 1}).type(),
+              QDBusMessage::ErrorMessage);
+    EXPECT_EQ(itemCall(QStringLiteral("Activate"), {}).type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(itemCall(QStringLiteral("Explode"), {}).type(), QDBusMessage::ErrorMessage);
+    settle();
+    EXPECT_EQ(clicks.size(), 3);
+
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+    itemCall(QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("token-1")});
+    EXPECT_EQ(item->activationToken(), QStringLiteral("token-1"));
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-1"));
+    // Not a token: kept out of the environment.
+    itemCall(QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("a\nb")});
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-1"));
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+}
+
+// --------------------------------------------------------------------------- the exported menu
+
+struct MenuItemView {
+    int id = 0;
+    QVariantMap properties;
+    QList<MenuItemView> children;
+};
+
+MenuItemView viewOf(const TLDBusMenuLayoutItem& item) {
+    MenuItemView v{item.id, item.properties, {}};
+    for (const TLDBusMenuLayoutItem& c : item.children)
+        v.children.append(viewOf(c));
+    return v;
+}
+
+// The item with `label` anywhere in the tree.
+const MenuItemView* findLabel(const MenuItemView& v, const QString& label) {
+    if (v.properties.value(QStringLiteral("label")).toString() == label) return &v;
+    for (const MenuItemView& c : v.children)
+        if (const MenuItemView* f = findLabel(c, label)) return f;
+    return nullptr;
+}
+
+// A menu like the settings menu: rebuilt from its state after every choice, as Tide does.
+class ChoiceMenu : public QObject {
+public:
+    ChoiceMenu() {
+        QObject::connect(&menu, &QMenu::aboutToShow, &menu, [this] {
+            ++refreshes;
+            build();
+        });
+        build();
+    }
+    void build() {
+        const QList<QMenu*> submenus = menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
+        menu.clear();
+        qDeleteAll(submenus);
+        QMenu* modes = menu.addMenu(QStringLiteral("Mode"));
+        for (int i = 0; i < 3; ++i) {
+            QAction* a = modes->addAction(QStringLiteral("Mode %1").arg(i));
+            a->setCheckable(true);
+            a->setChecked(mode == i);
+            a->setProperty(TLSingleChoiceProperty, true);
+            // Queued, as Tide's: the menu is rebuilt after the action's own signal.
+            QObject::connect(
+                a, &QAction::triggered, &menu,
+                [this, i] {
+                    ++choices;
+                    mode = i;
+                    build();
+                },
+                Qt::QueuedConnection);
+        }
+        modes->addSeparator();
+        QAction* mono = modes->addAction(QStringLiteral("Mono"));
+        mono->setCheckable(true);
+        mono->setChecked(true);
+        // A group of Qt's own exclusive kind reads as a single choice too.
+        QMenu* rows = menu.addMenu(QStringLiteral("Rows"));
+        auto* group = new QActionGroup(rows);
+        for (int n : {5, 8}) {
+            QAction* a = rows->addAction(QStringLiteral("%1 rows").arg(n));
+            a->setCheckable(true);
+            a->setChecked(n == 8);
+            group->addAction(a);
+        }
+        menu.addSeparator();
+        QAction* about = menu.addAction(QStringLiteral("About && _Help"));
+        about->setEnabled(false);
+        QAction* quit = menu.addAction(QStringLiteral("&Quit"));
+        QObject::connect(quit, &QAction::triggered, &menu, [this] { ++quits; });
+    }
+
+    QMenu menu;
+    int mode = 0;
+    int choices = 0;
+    int quits = 0;
+    int refreshes = 0;
+};
+
+class DBusMenuTest : public StatusNotifierItemTest {
+protected:
+    void SetUp() override {
+        StatusNotifierItemTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        exporter = std::make_unique<TLDBusMenuExporter>(itemBus);
+        ASSERT_TRUE(exporter->isExported());
+        exporter->setMenu(&owner.menu);
+        settle(); // the first layout's signal is gone before anyone listens
+        layoutUpdated = std::make_unique<SignalCounter>(
+            host, itemBus.baseService(), QStringLiteral("/MenuBar"),
+            QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("LayoutUpdated"));
+        propertiesUpdated = std::make_unique<SignalCounter>(
+            host, itemBus.baseService(), QStringLiteral("/MenuBar"),
+            QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("ItemsPropertiesUpdated"));
+        settle();
+    }
+    void TearDown() override {
+        exporter.reset();
+        StatusNotifierItemTest::TearDown();
+    }
+
+    QDBusMessage menuCall(const QString& method, const QVariantList& args) {
+        return call(host, itemBus.baseService(), QStringLiteral("/MenuBar"),
+                    QStringLiteral("com.canonical.dbusmenu"), method, args);
+    }
+    MenuItemView layout(int parent = 0, int depth = -1) {
+        const QDBusMessage reply =
+            menuCall(QStringLiteral("GetLayout"), {parent, depth, QStringList()});
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        if (reply.arguments().size() != 2) return {};
+        revision = reply.arguments().at(0).toUInt();
+        return viewOf(demarshalled<TLDBusMenuLayoutItem>(reply.arguments().at(1)));
+    }
+    QDBusMessage click(int id) {
+        return menuCall(QStringLiteral("Event"),
+                        {id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    }
+
+    ChoiceMenu owner;
+    std::unique_ptr<TLDBusMenuExporter> exporter;
+    std::unique_ptr<SignalCounter> layoutUpdated;
+    std::unique_ptr<SignalCounter> propertiesUpdated;
+    uint revision = 0;
+};
+
+// The whole tree in one answer, with the kinds of items a host draws differently.
+TEST_F(DBusMenuTest, LayoutHasSubmenusRadioItemsAndCheckmarks) {
+    const MenuItemView root = layout();
+    EXPECT_EQ(root.id, 0);
+    ASSERT_EQ(root.children.size(), 5);
+    const MenuItemView& modes = root.children[0];
+    EXPECT_EQ(modes.properties.value(QStringLiteral("children-display")),
+              QStringLiteral("submenu"));
+    ASSERT_EQ(modes.children.size(), 5);
+    for (int i = 0; i < 3; ++i) {
+        const QVariantMap& p = modes.children[i].properties;
+        EXPECT_EQ(p.value(QStringLiteral("label")), QStringLiteral("Mode %1").arg(i));
+        EXPECT_EQ(p.value(QStringLiteral("toggle-type")), QStringLiteral("radio"));
+        EXPECT_EQ(p.value(QStringLiteral("toggle-state")), i == 0 ? 1 : 0);
+    }
+    EXPECT_EQ(modes.children[3].properties.value(QStringLiteral("type")),
+              QStringLiteral("separator"));
+    EXPECT_EQ(modes.children[4].properties.value(QStringLiteral("toggle-type")),
+              QStringLiteral("checkmark"));
+    EXPECT_EQ(modes.children[4].properties.value(QStringLiteral("toggle-state")), 1);
+    const MenuItemView* eight = findLabel(root, QStringLiteral("8 rows"));
+    ASSERT_TRUE(eight);
+    EXPECT_EQ(eight->properties.value(QStringLiteral("toggle-type")), QStringLiteral("radio"));
+    EXPECT_EQ(root.children[2].properties.value(QStringLiteral("type")),
+              QStringLiteral("separator"));
+    // Qt's "&&" is a plain '&', a plain '_' doubles, and the mnemonic marker becomes '_'.
+    const MenuItemView* about = findLabel(root, QStringLiteral("About & __Help"));
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->properties.value(QStringLiteral("enabled")), QVariant(false));
+    EXPECT_TRUE(findLabel(root, QStringLiteral("_Quit")));
+    // Plain items carry no toggle.
+    EXPECT_FALSE(findLabel(root, QStringLiteral("_Quit"))
+                     ->properties.contains(QStringLiteral("toggle-type")));
+
+    // A part of the tree, to a depth, and only the properties asked for.
+    const MenuItemView shallow = layout(modes.id, 0);
+    EXPECT_EQ(shallow.id, modes.id);
+    EXPECT_TRUE(shallow.children.isEmpty());
+    const QDBusMessage group = menuCall(QStringLiteral("GetGroupProperties"),
+                                        {QVariant::fromValue(QList<int>{modes.children[1].id, 999}),
+                                         QStringList{QStringLiteral("toggle-state")}});
+    ASSERT_EQ(group.type(), QDBusMessage::ReplyMessage);
+    const auto items = demarshalled<TLDBusMenuItemList>(group.arguments().value(0));
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0].id, modes.children[1].id);
+    EXPECT_EQ(items[0].properties, (QVariantMap{{QStringLiteral("toggle-state"), 0}}));
+
+    // Ids that are not in the menu are errors, not crashes.
+    EXPECT_EQ(menuCall(QStringLiteral("GetLayout"), {12345, -1, QStringList()}).type(),
+              QDBusMessage::ErrorMessage);
+    EXPECT_EQ(click(12345).type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(menuCall(QStringLiteral("AboutToShow"), {-7}).type(), QDBusMessage::ErrorMessage);
+}
+
+// A click runs the item's action; the owner's rebuild after a choice is told once, with the
+// properties that changed; a rebuild or a refresh that changes nothing is not told.
+TEST_F(DBusMenuTest, ChoiceIsToldOnceAndANeedlessRebuildNever) {
+    MenuItemView root = layout();
+    const uint before = revision;
+    const MenuItemView* mode2 = findLabel(root, QStringLiteral("Mode 2"));
+    const MenuItemView* mode0 = findLabel(root, QStringLiteral("Mode 0"));
+    ASSERT_TRUE(mode2 && mode0);
+    const int id0 = mode0->id, id2 = mode2->id;
+
+    EXPECT_EQ(click(id2).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(spin([&] { return owner.choices == 1; }));
+    settle();
+    EXPECT_EQ(owner.mode, 2);
+    EXPECT_EQ(layoutUpdated->count, 1);
+    EXPECT_EQ(propertiesUpdated->count, 1);
+    const auto updated = demarshalled<TLDBusMenuItemList>(propertiesUpdated->last.value(0));
+    QMap<int, QVariantMap> changed;
+    for (const TLDBusMenuItem& i : updated)
+        changed.insert(i.id, i.properties);
+    EXPECT_EQ(changed, (QMap<int, QVariantMap>{{id0, {{QStringLiteral("toggle-state"), 0}}},
+                                               {id2, {{QStringLiteral("toggle-state"), 1}}}}));
+
+    // The rebuilt menu keeps its ids; the new actions stand behind them.
+    root = layout();
+    EXPECT_GT(revision, before);
+    EXPECT_EQ(findLabel(root, QStringLiteral("Mode 2"))->id, id2);
+    EXPECT_EQ(
+        findLabel(root, QStringLiteral("Mode 2"))->properties.value(QStringLiteral("toggle-state")),
+        1);
+
+    // The chosen item clicked again stays chosen, and a rebuild to the same state tells nothing.
+    click(id2);
+    ASSERT_TRUE(spin([&] { return owner.choices == 2; }));
+    owner.build();
+    settle();
+    EXPECT_EQ(layoutUpdated->count, 1);
+    EXPECT_EQ(findLabel(layout(), QStringLiteral("Mode 2"))
+                  ->properties.value(QStringLiteral("toggle-state")),
+              1);
+
+    // About to show: the owner refreshes; only a refresh that changed something needs an update.
+    QDBusMessage shown = menuCall(QStringLiteral("AboutToShow"), {0});
+    ASSERT_EQ(shown.type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(owner.refreshes, 1);
+    EXPECT_EQ(shown.arguments().value(0), QVariant(false));
+    owner.mode = 1; // changed elsewhere; shows at the next refresh
+    shown = menuCall(QStringLiteral("AboutToShow"), {0});
+    EXPECT_EQ(shown.arguments().value(0), QVariant(true));
+    settle();
+    EXPECT_EQ(layoutUpdated->count, 2);
+
+    // A disabled item does nothing; Quit runs once per click.
+    click(findLabel(root, QStringLiteral("About & __Help"))->id);
+    click(findLabel(root, QStringLiteral("_Quit"))->id);
+    settle();
+    EXPECT_EQ(owner.quits, 1);
+    EXPECT_EQ(owner.choices, 2);
+}
+
+} // namespace
+
+#include "status_notifier_item_test.moc"
