@@ -175,8 +175,14 @@ trayer_gone() { ! alive "$trayer"; }
 wait_for 10 trayer_gone || fail "trayer did not end"
 # The end of the tray's window tells tide at once: the window follows the 4 s grace, long before
 # tide would look for a tray again by itself.
-wait_for 12 titled_window_of "$second" >/dev/null ||
+wait_for 12 titled_window_of "$second" >"$tmp/window" ||
     fail "no window titled 潮汐 appeared after the tray ended: $(cat "$tmp/tide2.log")"
+# Its class in ASCII, as the desktop entry's StartupWMClass names it; the title in UTF-8.
+read -r WINDOW _ <"$tmp/window"
+wm_class=$(xprop -id "$WINDOW" WM_CLASS)
+[ "$wm_class" = 'WM_CLASS(STRING) = "tide", "Tide"' ] || fail "the window's class: $wm_class"
+grep -q '^StartupWMClass=Tide$' "$(dirname "$0")/../data/dev.tide.monitor.desktop" ||
+    fail "the desktop entry does not name the window's class"
 start_trayer
 no_titled_window() { ! titled_window_of "$second" >/dev/null; }
 wait_for 12 no_titled_window || fail "the window stayed after the tray started again"

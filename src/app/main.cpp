@@ -110,10 +110,11 @@ int main(int argc, char** argv) {
     // wakeups (the tray icon is drawn in bands that never reach the pool).
     QThreadPool::globalInstance()->setMaxThreadCount(1);
     app.setQuitOnLastWindowClosed(false);
-    // The name trays show for the item (a StatusNotifierItem's title and id) is the application
-    // name: the display name, not the identifier. Files and the single-instance check use the
-    // identifier explicitly.
-    app.setApplicationName(QString::fromUtf8(TIDE_DISPLAY_NAME));
+    // The application name becomes the X11 window class ("Tide", with the instance "tide"), a
+    // Latin-1 property that desktops match with the desktop entry's StartupWMClass: ASCII. What
+    // people read is the display name (window titles, the status item's title). Files and the
+    // single-instance check use the identifier explicitly.
+    app.setApplicationName(QStringLiteral("Tide"));
     app.setApplicationVersion(QStringLiteral(TIDE_VERSION));
     app.setApplicationDisplayName(QString::fromUtf8(TIDE_DISPLAY_NAME));
     QGuiApplication::setDesktopFileName(QStringLiteral(TIDE_APP_ID));
