@@ -222,6 +222,9 @@ TEST_F(StatusNotifierItemTest, RegistersAndShowsWhatAHostDraws) {
     item->setIcon(QIcon(pixmap), 1);
     item->setTitle(QStringLiteral("42%"));
     item->setToolTip(QStringLiteral("内存 42%"));
+    // No label until asked for: the square picture carries the figure already.
+    EXPECT_EQ(itemProperty(QStringLiteral("XAyatanaLabel")).toString(), QString());
+    item->setLabelShown(true);
 
     EXPECT_EQ(itemProperty(QStringLiteral("Id")).toString(), QStringLiteral("dev.tide.monitor"));
     EXPECT_EQ(itemProperty(QStringLiteral("Title")).toString(), QStringLiteral("潮汐"));
@@ -271,7 +274,13 @@ TEST_F(StatusNotifierItemTest, SignalsOnlyRealChanges) {
     const auto icon = itemSignal(QStringLiteral("NewIcon"));
     const auto toolTip = itemSignal(QStringLiteral("NewToolTip"));
     const auto label = itemSignal(QStringLiteral("XAyatanaNewLabel"));
+    item->setTitle(QStringLiteral("41%")); // no label shown yet: nothing to announce
     settle();
+    EXPECT_EQ(label->count, 0);
+    item->setLabelShown(true);
+    settle();
+    EXPECT_EQ(label->count, 1);
+    label->count = 0;
 
     item->setIcon(solidIcon(Qt::red), 1);
     item->setIcon(solidIcon(Qt::red), 1); // the same key

@@ -149,7 +149,7 @@ public:
     }
     bool itemIsMenu() const { return false; }
     QDBusObjectPath menu() const { return QDBusObjectPath(_menuPath); }
-    QString label() const { return _item->title(); }
+    QString label() const { return _item->label(); }
 
 public slots:
     void Activate(int x, int y) { _item->hostClicked(TLStatusItem::Button::Left, x, y); }
@@ -248,8 +248,16 @@ void TLStatusNotifierItem::setIcon(const QIcon& icon, quint64 key) {
 
 void TLStatusNotifierItem::setTitle(const QString& title) {
     if (title == _title) return;
+    const QString before = label();
     _title = title;
-    emit _adaptor->XAyatanaNewLabel(_title, _title);
+    if (label() != before) emit _adaptor->XAyatanaNewLabel(label(), label());
+}
+
+void TLStatusNotifierItem::setLabelShown(bool shown) {
+    if (shown == _labelShown) return;
+    const QString before = label();
+    _labelShown = shown;
+    if (label() != before) emit _adaptor->XAyatanaNewLabel(label(), label());
 }
 
 TLSniToolTip TLStatusNotifierItem::toolTip() const {

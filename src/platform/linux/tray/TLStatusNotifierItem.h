@@ -11,9 +11,11 @@
 //
 // What the host reads: Id dev.tide.monitor, Title (the program's name), Category SystemServices,
 // Status Active, the icon as IconPixmap only (TLSniIconSizes; no icon name), ToolTip with the
-// program's name over the tool-tip text (both empty while the tip is held back), Menu, and the
-// title text of setTitle as XAyatanaLabel, for hosts that show a label beside the icon; its
-// XAyatanaLabelGuide (the widest text the label takes, for room) is the label itself. Each New…
+// program's name over the tool-tip text (both empty while the tip is held back), Menu, and, once
+// setLabelShown(true), the title text of setTitle as XAyatanaLabel, for hosts that show a label
+// beside the icon; its XAyatanaLabelGuide (the widest text the label takes, for room) is the label
+// itself. The label is off by default: the square picture carries the figure, and a host that
+// shows labels would show it twice. Each New…
 // signal goes out only when what it announces changed.
 //
 // The host's calls:
@@ -102,6 +104,9 @@ public:
     const TLSniPixmapList& pixmaps() const { return _pixmaps; }
     TLSniToolTip toolTip() const;
     QString title() const { return _title; }
+    // The label hosts show beside the picture: the title while labels are shown, else empty.
+    QString label() const { return _labelShown ? _title : QString(); }
+    void setLabelShown(bool shown);
     void hostClicked(Button button, int x, int y);
     void hostProvidedToken(const QString& token);
 
@@ -123,6 +128,7 @@ private:
     quint64 _key = 0;
     TLSniPixmapList _pixmaps;
     QString _title;
+    bool _labelShown = false;
     QString _toolTip;
     bool _toolTipSuppressed = false;
     std::optional<QPoint> _click;
