@@ -131,13 +131,13 @@ public slots:
     void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp) {
         (void)data;
         (void)timestamp;
-        if (!_exporter->event(id, eventId)) unknownId(id);
+        if (!_exporter->handleEvent(id, eventId)) unknownId(id);
     }
 
     QList<int> EventGroup(const QList<TLDBusMenuEvent>& events) {
         QList<int> idErrors;
         for (const TLDBusMenuEvent& e : events)
-            if (!_exporter->event(e.id, e.eventId)) idErrors.append(e.id);
+            if (!_exporter->handleEvent(e.id, e.eventId)) idErrors.append(e.id);
         if (!events.isEmpty() && idErrors.size() == events.size())
             sendError(QStringLiteral("None of the ids is in the menu"));
         return idErrors;
@@ -366,7 +366,7 @@ bool TLDBusMenuExporter::property(int id, const QString& name, QVariant& value) 
     return true;
 }
 
-bool TLDBusMenuExporter::event(int id, const QString& eventId) {
+bool TLDBusMenuExporter::handleEvent(int id, const QString& eventId) {
     // The host's ids name an item by its place and label: after a rebuild they find the new
     // action in that place.
     if (_dirty) refresh();

@@ -53,7 +53,7 @@ public:
     TLDBusMenuItemList groupProperties(const QList<int>& ids, const QStringList& names);
     bool property(int id, const QString& name, QVariant& value);
     // Whether an item with `id` exists; a "clicked" event on it triggers its action.
-    bool event(int id, const QString& eventId);
+    bool handleEvent(int id, const QString& eventId);
     // Whether the id is a menu; `needUpdate`: whether its items changed on the owner's refresh.
     bool aboutToShow(int id, bool& needUpdate);
 
