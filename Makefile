@@ -22,7 +22,7 @@ TIDE_EXE = $(BUILD)/tide
 endif
 
 .PHONY: all deps configure build run test bench snapshot snapshot-only readme-images format clean \
-	install install-only uninstall package
+	install install-only uninstall package test-desktops
 
 all: build
 
@@ -45,7 +45,13 @@ run: build
 	else echo "No display: rendering the panel into ./snapshot/ instead."; $(MAKE) --no-print-directory snapshot-only; fi
 
 test: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE desktops
+
+# Tide in the big desktops, end to end: KDE Plasma and GNOME Shell, each on X11 and on Wayland,
+# headless. Installs those desktops first (about 500 packages), then runs one at a time.
+test-desktops: build
+	@scripts/install-deps --desktops
+	@cd $(BUILD) && ctest --output-on-failure -L desktops
 
 bench: build
 	@scripts/run-bench $(BUILD)
