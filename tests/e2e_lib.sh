@@ -24,14 +24,23 @@ trap 'exit 1' INT TERM
 
 shots=${TIDE_E2E_SHOTS:-}
 [ -z "$shots" ] || mkdir -p "$shots"
+# The whole screen into the PNG file $1: from the X server, or with the command in grab_with
+# (given the file name) where the session has no X server to read, as on Wayland.
+grab_screen() {
+    if [ -n "${grab_with:-}" ]; then
+        $grab_with "$1"
+    else
+        import -window root "$1"
+    fi
+}
 shot() { # name [crop geometry] — a screenshot of the whole screen, or a magnified part of it
     [ -n "$shots" ] || return 0
     if [ $# -gt 1 ]; then
-        if import -window root "$tmp/shot.png"; then
+        if grab_screen "$tmp/shot.png"; then
             convert "$tmp/shot.png" -crop "$2" +repage -scale 300% "$shots/$1.png" || true
         fi
     else
-        import -window root "$shots/$1.png" || true
+        grab_screen "$shots/$1.png" || true
     fi
 }
 
@@ -74,17 +83,20 @@ start_xvfb() {
 }
 
 # tide in a clean environment: its own home and configuration, no TL_* variables, and the
-# session bus at $TIDE_BUS (none by default). Sets $started to the pid; the log goes to $1.
+# session bus at $TIDE_BUS (none by default), on the X server at $DISPLAY. Whatever the desktop
+# session adds (its name, a Wayland display in place of X) goes into tide_env as NAME=value.
+# Sets $started to the pid; the log goes to $1.
 mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
 chmod 700 "$tmp/runtime"
 APP_ID=dev.tide.monitor
 # shellcheck disable=SC2034 # for the scripts that source this file
 PREFS="$tmp/config/$APP_ID.conf"
 TIDE_BUS="unix:path=$tmp/no-bus"
+tide_env=()
 start_tide() {
     $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
         XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="$TIDE_BUS" \
-        DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb "$BIN" >"$1" 2>&1 &
+        DISPLAY="${DISPLAY:-}" QT_QPA_PLATFORM=xcb "${tide_env[@]}" "$BIN" >"$1" 2>&1 &
     started=$!
     pids+=("$started")
 }
