@@ -318,7 +318,6 @@ fi
 gsettings set org.gnome.shell enabled-extensions "['$TEST_EXTENSION', '$EXTENSION']"
 icon_shown() { [ -n "$(t 'icon()')" ]; }
 wait_for 30 icon_shown || { shot 2-no-icon; fail "no icon of tide in the top bar: $(tail -n 5 "$tmp/tide.log")"; }
-read -r BX BY BW BH IX IY IW IH <<<"$(t 'icon()')"
 SERVICE=$(t 'service()')
 window_gone() { ! titled; }
 wait_for 15 window_gone || check "tide's window stayed after the tray came (windows: $(windows))"
@@ -327,7 +326,11 @@ park
 # missing, and drops the item where that fails).
 sleep 3
 icon_shown || fail "tide's icon went from the top bar after it showed: $(grep -m 1 -A 1 'AppIndicators-WARNING' "$tmp/gnome-shell.log")"
-echo "icon: button ${BW}x$BH at $BX,$BY, picture ${IW}x$IH at $IX,$IY; label: $(t 'label()')"
+read -r BX BY BW BH IX IY IW IH <<<"$(t 'icon()')"
+LABEL=$(t 'label()')
+echo "icon: button ${BW}x$BH at $BX,$BY, picture ${IW}x$IH at $IX,$IY; label: $LABEL"
+# The extension draws the picture 16 px high: the figure goes beside it as text.
+[[ $LABEL =~ [0-9] ]] || check "no figure beside the icon (label '$LABEL'): only the ${IW}x$IH picture carries it"
 ((BY >= 0 && BY + BH <= BAR_H)) || check "the icon's button ($BX,$BY ${BW}x$BH) is not in the top bar"
 # --- 7. the figure: a magnified picture of the icon's corner of the top bar (for a person)
 shot 2-icon "$((BW + 160))x$BAR_H+$((BX - 80))+0"
