@@ -177,9 +177,9 @@ system_bus_up() { [ -s "$tmp/system-bus" ]; }
 wait_for 10 system_bus_up || skip "no private system bus: $(cat "$tmp/system-bus.log")"
 DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$tmp/system-bus")
 
-# --- the shell's settings, in its own dconf: the test's extension on (the AppIndicator one comes
-# later), no animations, no banners over the top bar, no welcome tour, no blanking
-gsettings set org.gnome.shell enabled-extensions "['$TEST_EXTENSION']"
+# --- the shell's settings, in its own dconf: the AppIndicator extension and the test's own on, no
+# animations, no banners over the top bar, no welcome tour, no blanking
+gsettings set org.gnome.shell enabled-extensions "['$TEST_EXTENSION', '$EXTENSION']"
 gsettings set org.gnome.shell welcome-dialog-last-shown-version 999
 gsettings set org.gnome.desktop.interface enable-animations false
 gsettings set org.gnome.desktop.notifications show-banners false
@@ -301,26 +301,13 @@ panel_window() {
 }
 panel_closed() { ! panel_window >/dev/null; }
 
-# --- 8. no tray: tide's window, and the top bar names the app 潮汐
+# --- 1. the icon in the top bar (the extension is on from the start, as at a login)
 titled() { windows | tr ';' '\n' | grep -q ' 潮汐$'; }
-if wait_for 30 titled; then
-    focus_named() { [ "$(t 'focusApp()')" = "潮汐|dev.tide.monitor.desktop|潮汐" ]; }
-    wait_for 10 focus_named ||
-        check "without a tray the top bar does not name the app 潮汐 from the desktop entry (name|id|shown): $(t 'focusApp()')"
-    shot 1-no-tray
-    echo "without a tray: a window titled 潮汐; the top bar shows: $(t 'focusApp()')"
-else
-    shot 1-no-tray
-    check "without a tray no window titled 潮汐 appeared (windows: $(windows))"
-fi
-
-# --- 1. the AppIndicator extension on: the icon in the top bar, the window gone
-gsettings set org.gnome.shell enabled-extensions "['$TEST_EXTENSION', '$EXTENSION']"
 icon_shown() { [ -n "$(t 'icon()')" ]; }
 wait_for 30 icon_shown || { shot 2-no-icon; fail "no icon of tide in the top bar: $(tail -n 5 "$tmp/tide.log")"; }
 SERVICE=$(t 'service()')
 window_gone() { ! titled; }
-wait_for 15 window_gone || check "tide's window stayed after the tray came (windows: $(windows))"
+wait_for 15 window_gone || check "tide shows its window beside the icon (windows: $(windows))"
 park
 # The extension takes a few seconds to settle an item (it reads the properties again when some are
 # missing, and drops the item where that fails).
@@ -542,6 +529,20 @@ else
     fi
     grab 8-after-choice
     echo "12 个进程 chosen: $(grep '^TLRows' "$PREFS" 2>/dev/null || echo 'not stored'); open startup sequences 3 s later: ${seqs:-none}"
+fi
+
+# --- 8. the extension off (no StatusNotifierWatcher): tide's window, and the top bar names the
+# app 潮汐 from the desktop entry
+gsettings set org.gnome.shell enabled-extensions "['$TEST_EXTENSION']"
+if wait_for 30 titled; then
+    focus_named() { [ "$(t 'focusApp()')" = "潮汐|dev.tide.monitor.desktop|潮汐" ]; }
+    wait_for 10 focus_named ||
+        check "without a tray the top bar does not name the app 潮汐 from the desktop entry (name|id|shown): $(t 'focusApp()')"
+    shot 9-no-tray
+    echo "the extension off: a window titled 潮汐; the top bar shows: $(t 'focusApp()')"
+else
+    shot 9-no-tray
+    check "with the extension off no window titled 潮汐 appeared (windows: $(windows))"
 fi
 
 if [ -n "${TIDE_E2E_HOLD:-}" ]; then # for a look from outside (the session bus is in $tmp/bus)
