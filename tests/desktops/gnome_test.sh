@@ -2,15 +2,15 @@
 # Runs the real tide in GNOME Shell (on X11: gnome-shell --x11 on a private Xvfb; on Wayland: a
 # headless gnome-shell with a virtual monitor and Xwayland) with the AppIndicator extension as the
 # tray, and goes through it the way a user does, with real pointer clicks:
-#   - with the extension off (no StatusNotifierWatcher) tide shows its window, and the top bar
-#     names the app 潮汐 from the desktop entry;
-#   - with it on, the icon shows in the top bar (a magnified picture of it is kept);
+#   - the icon shows in the top bar with the figure beside it (a magnified picture is kept);
 #   - a left click shows Tide's menu, led by 显示面板 and a separator; 显示面板 opens the panel
 #     next to the icon, clear of the top bar; a click on the 能耗 tab switches the tab and keeps it
 #     open; a click on the desktop, and one on the top bar, closes it;
 #   - the single-choice items are radio items (over DBusMenu, and with GNOME's dot on screen);
 #     12 个进程 reaches the preference file; no startup sequence (the busy pointer) is left open a
-#     few seconds after a choice.
+#     few seconds after a choice;
+#   - with the extension turned off (no StatusNotifierWatcher) tide shows its window, and the top
+#     bar names the app 潮汐 from the desktop entry.
 # Each check that fails is reported and the test goes on where it can; the status is 1 if any
 # failed. What the shell knows (positions, the open menu, windows, the focused app) comes from
 # org.gnome.Shell.Eval, opened by a small extension of the test's own; pictures of each stage go
