@@ -578,6 +578,39 @@ TEST(AppDelegate, WhereTheBarHasRoomTheGaugeAndTextShareOnePicture) {
     EXPECT_EQ(h.statusItem.titles.back(), "80%");
 }
 
+// Where the host shows the title as text in the bar's font (GNOME Shell), the square is the gauge
+// alone: the figure is not drawn twice, and a new figure with the same gauge sends no picture.
+// When the host changes (the shell's extension goes), the figure comes back into the picture.
+TEST(AppDelegate, WhereTheHostShowsTheTitleThePictureIsTheGauge) {
+    AppHarness h;
+    h.statusItem.titleAsText = true;
+    TLAppDelegate& app = h.launch();
+    ASSERT_EQ(h.statusItem.iconKeys.size(), 1u);
+    EXPECT_EQ(h.statusItem.titles.back(), "50%");
+    const QImage shown = h.statusItem.lastIcon.pixmap(QSize(22, 22), 1.0).toImage();
+    ASSERT_FALSE(shown.isNull());
+    // The top rows, where a figure would stand over the gauge, are empty.
+    int inked = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            inked += qAlpha(shown.pixel(x, y)) > 0;
+    EXPECT_EQ(inked, 0);
+
+    h.sample.usagePercent = 50.3; // the same gauge, the same "50%": nothing at all
+    app.tick();
+    EXPECT_EQ(h.statusItem.iconKeys.size(), 1u);
+
+    h.statusItem.titleAsText = false;
+    app.tick();
+    ASSERT_EQ(h.statusItem.iconKeys.size(), 2u);
+    const QImage square = h.statusItem.lastIcon.pixmap(QSize(22, 22), 1.0).toImage();
+    inked = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < square.width(); ++x)
+            inked += qAlpha(square.pixel(x, y)) > 0;
+    EXPECT_GT(inked, 10);
+}
+
 // The display choices are read once, and again after the settings menu changed one; a value
 // written behind the program's back is not read at every tick.
 TEST(AppDelegate, DisplayChoicesAreReadOnceAndAfterAMenuChange) {

@@ -114,6 +114,8 @@ struct FakeStatusItem final : TLStatusItem {
         lastIcon = icon;
     }
     bool hasRoomBesideImage() const override { return room; }
+    bool titleAsText = false; // the host shows the title beside the picture (GNOME Shell)
+    bool showsTitleAsText() const override { return titleAsText; }
     void setTitle(const QString& title) override { titles.push_back(title); }
     void setToolTip(const QString& toolTip) override { toolTips.push_back(toolTip); }
     void setToolTipSuppressed(bool suppressed) override { toolTipSuppressed = suppressed; }

@@ -2,14 +2,16 @@
 # Shared by the end-to-end scripts that run the real tide on a private X server: the temporary
 # directory and the programs that end with the script, waiting, screenshots, a private Xvfb, a
 # clean start of tide, and finding its windows. Source it after private_instance; it expects
-# $BIN (the tide executable) and defines fail().
+# $BIN (the tide executable) and defines fail(). A script that made its directory beforehand (for a
+# session it starts as another user) names it in $TIDE_E2E_TMP; it goes at the end all the same.
 
 fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
 
-tmp=$(mktemp -d)
+tmp=${TIDE_E2E_TMP:-}
+[ -n "$tmp" ] || tmp=$(mktemp -d)
 pids=()
 cleanup() {
     local pid
@@ -83,20 +85,19 @@ start_xvfb() {
 }
 
 # tide in a clean environment: its own home and configuration, no TL_* variables, and the
-# session bus at $TIDE_BUS (none by default), on the X server at $DISPLAY. Whatever the desktop
-# session adds (its name, a Wayland display in place of X) goes into tide_env as NAME=value.
-# Sets $started to the pid; the log goes to $1.
+# session bus at $TIDE_BUS (none by default). TIDE_ENV adds variables, or replaces these (an
+# array of NAME=value). Sets $started to the pid; the log goes to $1.
 mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
 chmod 700 "$tmp/runtime"
 APP_ID=dev.tide.monitor
 # shellcheck disable=SC2034 # for the scripts that source this file
 PREFS="$tmp/config/$APP_ID.conf"
 TIDE_BUS="unix:path=$tmp/no-bus"
-tide_env=()
+TIDE_ENV=()
 start_tide() {
     $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
         XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="$TIDE_BUS" \
-        DISPLAY="${DISPLAY:-}" QT_QPA_PLATFORM=xcb "${tide_env[@]}" "$BIN" >"$1" 2>&1 &
+        DISPLAY="${DISPLAY:-}" QT_QPA_PLATFORM=xcb "${TIDE_ENV[@]}" "$BIN" >"$1" 2>&1 &
     started=$!
     pids+=("$started")
 }

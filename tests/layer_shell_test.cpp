@@ -54,6 +54,37 @@ TEST(LayerPlacement, TheBarsEdgeFollowsThePointersHalf) {
               Edge::Bottom);
 }
 
+// A click on a bar that draws its icons itself (a StatusNotifierItem host) tells only where it
+// was: the icon sits in the middle of its bar, so the bar reaches twice the click's distance from
+// the edge, and the panel opens beyond that, centred on the click.
+TEST(LayerPlacement, APanelFromAClickOnABarOpensBeyondTheBar) {
+    const QRect screen(0, 0, 1280, 800);
+    // Plasma's bottom panel, 44 px: a click in its middle.
+    QRect bar = TLBarAroundClick(QPoint(1000, 778), screen);
+    EXPECT_EQ(bar, QRect(1000, 800 - 43, 1, 43));
+    TLLayerPlacement p = TLLayerPlacementFromAnchor(kPanel, screen, bar, 4, 4);
+    EXPECT_EQ(p.edge, Edge::Bottom);
+    EXPECT_EQ(p.gap, 43 + 4);
+    EXPECT_EQ(*p.left, 1000 - 161);
+    // A top bar, 30 px, near the right end: kept on the screen, still over the click.
+    bar = TLBarAroundClick(QPoint(1270, 14), screen);
+    EXPECT_EQ(bar, QRect(1270, 0, 1, 29));
+    p = TLLayerPlacementFromAnchor(kPanel, screen, bar, 4, 4);
+    EXPECT_EQ(p.edge, Edge::Top);
+    EXPECT_EQ(p.gap, 29 + 4);
+    EXPECT_EQ(*p.left, 1280 - 4 - 322);
+    // On a second screen the band and the placement are the screen's own.
+    const QRect second(1280, 0, 1920, 1080);
+    bar = TLBarAroundClick(QPoint(1280 + 50, 1070), second);
+    EXPECT_EQ(bar, QRect(1330, 1080 - 19, 1, 19));
+    p = TLLayerPlacementFromAnchor(kPanel, second, bar, 4, 4);
+    EXPECT_EQ(p.edge, Edge::Bottom);
+    EXPECT_EQ(*p.left, 4);
+    // Far from both edges (no bar is that thick), or off the screen: the click alone.
+    EXPECT_EQ(TLBarAroundClick(QPoint(600, 300), screen), QRect(600, 300, 1, 1));
+    EXPECT_EQ(TLBarAroundClick(QPoint(-5, 10), screen), QRect(-5, 10, 1, 1));
+}
+
 TEST(LayerCatchers, TheColumnIsLeftOutAndFilledAroundThePanel) {
     // Under a top bar: the strips and the panel tile the column from edge to edge, in that order,
     // anchored at the panel's own distances, so that a bar's reserved area moves them together.

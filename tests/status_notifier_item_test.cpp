@@ -327,10 +327,12 @@ TEST_F(StatusNotifierItemTest, HostCallsBecomeClicksWithTheirPosition) {
     EXPECT_EQ(clicks.last(), TLStatusItem::Button::Left);
     EXPECT_EQ(item->anchor(), QRect(120, 340, 1, 1));
 
+    // Near a screen's edge the click was on a bar, its icon in the middle: the anchor is the bar's
+    // band in the click's column, so that the panel opens beyond it.
     itemCall(QStringLiteral("ContextMenu"), {300, 10});
     ASSERT_TRUE(spin([&] { return clicks.size() == 2; }));
     EXPECT_EQ(clicks.last(), TLStatusItem::Button::Right);
-    EXPECT_EQ(item->anchor(), QRect(300, 10, 1, 1));
+    EXPECT_EQ(item->anchor(), QRect(300, 0, 1, 21));
 
     // A host that knows no position: no anchor, rather than the last click's.
     itemCall(QStringLiteral("Activate"), {0, 0});
@@ -355,6 +357,17 @@ TEST_F(StatusNotifierItemTest, HostCallsBecomeClicksWithTheirPosition) {
     itemCall(QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("a\nb")});
     EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-1"));
     qunsetenv("XDG_ACTIVATION_TOKEN");
+}
+
+// A host's position is taken where it can know the screen's: everywhere on X11, and on Wayland
+// only from the desktop's own shell (a bar that is a client sends positions in its own surface).
+TEST(StatusNotifierHosts, OnlyHostsThatKnowTheScreenGiveThePanelsPlace) {
+    EXPECT_TRUE(TLHostTellsScreenPosition(QStringLiteral("waybar"), false));
+    EXPECT_TRUE(TLHostTellsScreenPosition(QString(), false));
+    EXPECT_TRUE(TLHostTellsScreenPosition(QStringLiteral("plasmashell"), true));
+    EXPECT_TRUE(TLHostTellsScreenPosition(QStringLiteral("gnome-shell"), true));
+    EXPECT_FALSE(TLHostTellsScreenPosition(QStringLiteral("waybar"), true));
+    EXPECT_FALSE(TLHostTellsScreenPosition(QString(), true));
 }
 
 // --------------------------------------------------------------------------- the exported menu
@@ -600,3 +613,70 @@ TEST_F(DBusMenuTest, ChoiceIsToldOnceAndANeedlessRebuildNever) {
 } // namespace
 
 #include "status_notifier_item_test.moc"
+
+// GNOME Shell's extension is told apart by the bus: its watcher is the shell's connection. There
+// the menu opens on a single click, so it begins with 显示面板 (and a separator), which opens the
+// panel at the bar; and the title goes out as the label, the picture leaving the figure out.
+// Elsewhere the menu is the settings menu alone and the figure stays in the picture.
+TEST_F(StatusNotifierItemTest, InGnomeShellTheMenuOpensThePanelAndTheTitleIsTheLabel) {
+    QMenu menu;
+    menu.addAction(QStringLiteral("关于潮汐"));
+    const auto topLabels = [&] {
+        const QDBusMessage reply = call(host, item->serviceName(), QStringLiteral("/MenuBar"),
+                                        QStringLiteral("com.canonical.dbusmenu"),
+                                        QStringLiteral("GetLayout"), {0, -1, QStringList()});
+        QStringList labels;
+        if (reply.arguments().size() != 2) return labels;
+        const MenuItemView root = viewOf(demarshalled<TLDBusMenuLayoutItem>(reply.arguments()[1]));
+        for (const MenuItemView& c : root.children)
+            labels << (c.properties.value(QStringLiteral("type")) == QStringLiteral("separator")
+                           ? QStringLiteral("-")
+                           : c.properties.value(QStringLiteral("label")).toString());
+        return labels;
+    };
+
+    watcher = std::make_unique<FakeWatcher>(watcherBus);
+    ASSERT_TRUE(watcher->ok);
+    item = std::make_unique<TLStatusNotifierItem>(itemBus);
+    item->setTitle(QStringLiteral("41%"));
+    item->setContextMenu(&menu);
+    ASSERT_TRUE(spin([&] { return item->isRegistered(); }));
+    EXPECT_FALSE(item->hostIsShellExtension());
+    EXPECT_FALSE(item->showsTitleAsText());
+    EXPECT_EQ(itemProperty(QStringLiteral("XAyatanaLabel")).toString(), QString());
+    EXPECT_EQ(topLabels(), QStringList{QStringLiteral("关于潮汐")});
+
+    // The shell takes its name on the watcher's connection, and the item registers again (as it
+    // does whenever a watcher starts).
+    ASSERT_TRUE(watcherBus.registerService(QStringLiteral("org.gnome.Shell")));
+    item.reset();
+    item = std::make_unique<TLStatusNotifierItem>(itemBus);
+    item->setTitle(QStringLiteral("41%"));
+    item->setContextMenu(&menu);
+    ASSERT_TRUE(spin([&] { return item->hostIsShellExtension(); }));
+    EXPECT_TRUE(item->showsTitleAsText());
+    EXPECT_EQ(itemProperty(QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("41%"));
+    const QStringList labels = topLabels();
+    EXPECT_EQ(labels, (QStringList{QStringLiteral("显示面板"), QStringLiteral("-"),
+                                   QStringLiteral("关于潮汐")}));
+
+    // 显示面板 is a left click whose anchor is the bar's edge in the pointer's column.
+    const QDBusMessage layoutReply = call(host, item->serviceName(), QStringLiteral("/MenuBar"),
+                                          QStringLiteral("com.canonical.dbusmenu"),
+                                          QStringLiteral("GetLayout"), {0, -1, QStringList()});
+    ASSERT_EQ(layoutReply.arguments().size(), 2);
+    const MenuItemView root =
+        viewOf(demarshalled<TLDBusMenuLayoutItem>(layoutReply.arguments()[1]));
+    QList<TLStatusItem::Button> clicks;
+    QObject::connect(item.get(), &TLStatusItem::clicked,
+                     [&](TLStatusItem::Button b, bool) { clicks.append(b); });
+    call(
+        host, item->serviceName(), QStringLiteral("/MenuBar"),
+        QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"),
+        {root.children[0].id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    ASSERT_TRUE(spin([&] { return clicks.size() == 1; }));
+    EXPECT_EQ(clicks.first(), TLStatusItem::Button::Left);
+    const QRect anchor = item->anchor();
+    EXPECT_EQ(anchor.width(), 1);
+    EXPECT_TRUE(anchor.top() == 0 || anchor.bottom() == 599) << anchor.y();
+}

@@ -54,6 +54,7 @@ void TLStatusItemUpdater::update(const TLSystemStats& sample) {
             : *tray == TLAppearance::Dark ? 'd'
                                           : 'l',
             static_cast<char>('0' + std::clamp(TLPressureLevelValue(sample.pressureLevel), -1, 9)),
+            _env.statusItem->showsTitleAsText() ? 'T' : 'p',
             '|'};
         put({flags, sizeof flags});
         putFixed(static_cast<double>(fill));
@@ -84,7 +85,12 @@ void TLStatusItemUpdater::update(const TLSystemStats& sample) {
         // The menu bar has room for the gauge and the text side by side.
         send(TLMakeMenuBarIcon(TLMenuBarContentFor(p), tray));
     } else {
-        const TLTrayIconContent content = TLTrayIconContentFor(p);
+        TLTrayIconContent content = TLTrayIconContentFor(p);
+        // Where the host shows the title as text beside the picture, the picture is the gauge.
+        if (_env.statusItem->showsTitleAsText()) {
+            content.figure.clear();
+            content.cpu.clear();
+        }
         // Where only the tool tip changed, the picture stays.
         const bool samePicture = _hasIcon && tray == _lastTray && fill == _lastFill &&
                                  content.figure == _lastContent.figure &&

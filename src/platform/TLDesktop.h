@@ -42,6 +42,9 @@ public:
     // Whether the bar gives the item room for the gauge and the text side by side in one wide
     // picture (the macOS menu bar); trays that give a square slot get the square icon instead.
     virtual bool hasRoomBesideImage() const { return false; }
+    // Whether the host shows the title as text beside the picture, in the bar's own font (GNOME
+    // Shell's AppIndicator extension): the square picture then leaves the figure out.
+    virtual bool showsTitleAsText() const { return false; }
     virtual void setToolTip(const QString& toolTip) = 0;
     // Where the item is on screen, when the desktop says; an empty rectangle otherwise.
     virtual QRect geometry() const = 0;

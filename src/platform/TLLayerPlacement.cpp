@@ -15,6 +15,28 @@ TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& scree
     return p;
 }
 
+QRect TLBarAroundClick(const QPoint& click, const QRect& screen, int deepest) {
+    if (!screen.contains(click)) return QRect(click, QSize(1, 1));
+    const int fromTop = click.y() - screen.top();
+    const int fromBottom = screen.bottom() - click.y();
+    const bool top = fromTop <= fromBottom;
+    const int depth = 2 * (top ? fromTop : fromBottom) + 1;
+    if (depth > deepest) return QRect(click, QSize(1, 1));
+    return top ? QRect(click.x(), screen.top(), 1, depth)
+               : QRect(click.x(), screen.bottom() + 1 - depth, 1, depth);
+}
+
+TLLayerPlacement TLLayerPlacementFromAnchor(const QSize& size, const QRect& screen,
+                                            const QRect& anchor, int margin, int gap) {
+    const QPoint centre = anchor.center() - screen.topLeft();
+    TLLayerPlacement p = TLLayerPlacementAtPointer(size, screen.size(), centre, margin);
+    if (p.edge == TLLayerPlacement::Edge::Top)
+        p.gap = std::max(0, anchor.bottom() + 1 - screen.top()) + gap;
+    else
+        p.gap = std::max(0, screen.bottom() + 1 - anchor.top()) + gap;
+    return p;
+}
+
 TLLayerCatchers TLLayerCatchersAround(const QSize& screenSize, const QSize& window,
                                       const TLLayerPlacement& p) {
     TLLayerCatchers c;

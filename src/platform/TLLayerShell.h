@@ -45,6 +45,20 @@ struct TLPointerSpot {
 TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& screenSize,
                                            const QPoint& pointer, int margin = 4);
 
+// The bar a click on a status icon was on, as the band of the screen it covers across the click's
+// column (1 px wide, in the coordinates of `screen`, which is the screen's geometry). A bar lies
+// along the top or the bottom edge with its icons in its middle, so the click's distance to that
+// edge is half the bar's thickness: the band reaches from the edge to as far again beyond the
+// click. A click farther than `deepest` / 2 from both edges is on no bar this can tell: the click
+// itself (1 × 1) is returned.
+QRect TLBarAroundClick(const QPoint& click, const QRect& screen, int deepest = 128);
+
+// The placement of a window of `size` hung from `anchor` (a rectangle on the screen whose
+// geometry is `screen`, such as TLBarAroundClick's band): on the edge of the screen's half the
+// anchor is in, `gap` beyond the anchor, centred on it and kept `margin` away from the sides.
+TLLayerPlacement TLLayerPlacementFromAnchor(const QSize& size, const QRect& screen,
+                                            const QRect& anchor, int margin = 4, int gap = 4);
+
 // What takes the presses outside a placed window without ever lying over it, whatever order the
 // compositor stacks the surfaces of one layer in (sway 1.7 puts the newest lowest, sway 1.10 and
 // KWin on top): the full-screen cover leaves out the window's column (as wide as the window,

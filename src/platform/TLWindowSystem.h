@@ -26,3 +26,9 @@ void TLKeepOutOfTaskbar(QWidget* window);
 // The rectangle of the top-level window at a point of the screen (a desktop's panel, for a point
 // on a tray icon that the panel draws itself); empty when unknown or not X11.
 QRect TLTopLevelWindowRectAt(const QPoint& point);
+
+// Ends the startup sequence (the busy cursor and launch feedback) a desktop began under `id` for
+// this program, on X11 (startup-notification's "remove" message). A host that starts one for a
+// click on the status item ends its feedback only when told, whatever the click opened.
+// Does nothing elsewhere.
+void TLEndStartupFeedback(const QString& id);

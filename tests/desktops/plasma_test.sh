@@ -102,7 +102,7 @@ export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data \
     XDG_CACHE_HOME=$tmp/cache XDG_RUNTIME_DIR=$tmp/runtime
 export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 DESKTOP_SESSION=plasma \
     XDG_SESSION_TYPE=$SESSION LIBGL_ALWAYS_SOFTWARE=1 LANG=C.UTF-8
-tide_env=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
+TIDE_ENV=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
     DESKTOP_SESSION=plasma XDG_SESSION_TYPE="$SESSION" XDG_DATA_HOME="$XDG_DATA_HOME"
     XDG_CACHE_HOME="$XDG_CACHE_HOME")
 
@@ -141,7 +141,7 @@ else
     pids+=($!)
     kwin_up() { [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ]; }
     wait_for 30 kwin_up || fail "kwin_wayland did not start: $(tail -n 5 "$tmp/kwin.log")"
-    tide_env+=(QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY="$WAYLAND_DISPLAY")
+    TIDE_ENV+=(QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY="$WAYLAND_DISPLAY")
     # Screenshots through KWin's screenshot interface, which grants spectacle.
     spectacle_grab() { spectacle -b -n -f -o "$1" >>"$tmp/spectacle.log" 2>&1 && [ -s "$1" ]; }
     grab_with=spectacle_grab

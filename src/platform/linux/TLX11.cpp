@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -187,6 +188,42 @@ QRect TLTopLevelWindowRectAt(const QPoint& point) {
     return QRectF(origin->dst_x / dpr, origin->dst_y / dpr, geometry->width / dpr,
                   geometry->height / dpr)
         .toAlignedRect();
+}
+
+void TLEndStartupFeedback(const QString& id) {
+    xcb_connection_t* c = TLQtXcbConnection();
+    if (!c || id.isEmpty()) return;
+    // The message's text, quoted as the protocol asks, goes to the root window in pieces of 20
+    // bytes: the first as _NET_STARTUP_INFO_BEGIN, the rest as _NET_STARTUP_INFO, ending with the
+    // text's terminating zero.
+    QByteArray text = "remove: ID=\"";
+    for (const char ch : id.toUtf8()) {
+        if (ch == '"' || ch == '\\') text += '\\';
+        text += ch;
+    }
+    text += '"';
+    text += '\0';
+    static const xcb_atom_t begin = TLXcbAtom(c, "_NET_STARTUP_INFO_BEGIN");
+    static const xcb_atom_t more = TLXcbAtom(c, "_NET_STARTUP_INFO");
+    if (begin == XCB_NONE || more == XCB_NONE) return;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    // The messages come from a window of the program's own, as the protocol asks.
+    const xcb_window_t from = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, from, screen->root, -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    for (qsizetype at = 0; at < text.size(); at += 20) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 8;
+        event.window = from;
+        event.type = at == 0 ? begin : more;
+        std::memcpy(event.data.data8, text.constData() + at,
+                    size_t(std::min<qsizetype>(20, text.size() - at)));
+        xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_PROPERTY_CHANGE,
+                       reinterpret_cast<const char*>(&event));
+    }
+    xcb_destroy_window(c, from);
+    xcb_flush(c);
 }
 
 void TLKeepOutOfTaskbar(QWidget* window) {

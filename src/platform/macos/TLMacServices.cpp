@@ -142,6 +142,8 @@ bool TLControlKeyHeld() {
 
 void TLKeepOutOfTaskbar(QWidget*) {}
 
+void TLEndStartupFeedback(const QString&) {}
+
 QRect TLTopLevelWindowRectAt(const QPoint&) {
     return {};
 }

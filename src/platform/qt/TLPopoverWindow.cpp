@@ -128,7 +128,7 @@ public:
         _window->setContent(content);
         _window->adjustSize();
         if (_layer) {
-            showOnLayer();
+            showOnLayer(anchor);
             return;
         }
         _window->move(placement(_window->size(), anchor));
@@ -170,23 +170,35 @@ public:
     }
 
 private:
-    // Wayland with the layer shell: the tray does not say where its icon is, but the pointer is
-    // still on it. Covers over the screens learn where, and the panel opens there on the bar's
-    // edge; the covers then stay to take a press anywhere else.
-    void showOnLayer() {
+    // Wayland with the layer shell. Covers over the screens take a press anywhere else. Where the
+    // host told where its icon was clicked, the panel opens there at once, beyond the bar; where
+    // it did not, the pointer is still on the icon: the covers learn where it is, and the panel
+    // opens there on the bar's edge.
+    void showOnLayer(const QRect& anchor) {
         _open = true;
         _placing = true;
         QPointer<PopoverWindow> window(_window);
-        _layer->capture([this, window](TLPointerSpot spot) {
-            if (!_placing || !window) return;
-            _placing = false;
-            TLLayerPlacement where;
-            if (spot.screen)
-                where = TLLayerPlacementAtPointer(window->size(), spot.screen->size(),
-                                                  spot.position, kMargin);
-            _layer->showPlaced(window, spot.screen, where);
-            window->activateWindow();
-        });
+        QScreen* anchorScreen = anchor.isValid() && !anchor.isEmpty()
+                                    ? QGuiApplication::screenAt(anchor.center())
+                                    : nullptr;
+        QPointer<QScreen> known(anchorScreen);
+        _layer->capture(
+            [this, window, anchor, known](TLPointerSpot spot) {
+                if (!_placing || !window) return;
+                _placing = false;
+                TLLayerPlacement where;
+                if (known) {
+                    spot.screen = known;
+                    where = TLLayerPlacementFromAnchor(window->size(), known->geometry(), anchor,
+                                                       kMargin, kGap);
+                } else if (spot.screen) {
+                    where = TLLayerPlacementAtPointer(window->size(), spot.screen->size(),
+                                                      spot.position, kMargin);
+                }
+                _layer->showPlaced(window, spot.screen, where);
+                window->activateWindow();
+            },
+            known ? 0 : 1000);
     }
 
 private:

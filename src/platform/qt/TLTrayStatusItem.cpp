@@ -62,6 +62,7 @@ public:
         if (_own) _own->setTitle(title);
     }
     bool hasRoomBesideImage() const override { return TLStatusHostHasRoomBesideImage(_host); }
+    bool showsTitleAsText() const override { return _own && _own->showsTitleAsText(); }
     void setToolTip(const QString& toolTip) override {
         _toolTip = toolTip;
         publishToolTip();
@@ -86,6 +87,8 @@ public:
         const QRect bar = _lastClickBar;
         if (bar.contains(*_lastClick) && bar.width() > bar.height() * 3)
             return QRect(_lastClick->x(), bar.top(), 1, bar.height());
+        // Otherwise what the item made of the host's click (the bar's band it estimates).
+        if (_own && !_ownAnchor.isEmpty()) return _ownAnchor;
         return QRect(*_lastClick, QSize(1, 1));
     }
     // Qt publishes the context menu over DBusMenu on a StatusNotifierItem host (the item then
@@ -148,9 +151,9 @@ private:
     void adoptOwnItem() {
         connect(_own.get(), &TLStatusItem::clicked, this,
                 [this](TLStatusItem::Button button, bool control) {
-                    const QRect at = _own->anchor();
-                    _lastClick = at.isEmpty() ? QCursor::pos() : at.topLeft();
-                    _lastClickBar = TLTopLevelWindowRectAt(*_lastClick);
+                    _ownAnchor = _own->anchor();
+                    _lastClick = _ownAnchor.isEmpty() ? pointerOnScreen() : _ownAnchor.topLeft();
+                    _lastClickBar = _lastClick ? TLTopLevelWindowRectAt(*_lastClick) : QRect();
                     emit clicked(button, control);
                 });
         if (_hasIcon) _own->setIcon(_icon, _key);
@@ -160,12 +163,20 @@ private:
         if (_menu) _own->setContextMenu(_menu);
     }
 
+    // Where the pointer is on the screen; unknown on Wayland, where a program learns it only
+    // over its own windows (Qt then reports where it last saw it).
+    static std::optional<QPoint> pointerOnScreen() {
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return {};
+        return QCursor::pos();
+    }
+
     void makeTray() {
         _tray = std::make_unique<QSystemTrayIcon>();
         // Where the click was, read at once: the handling below waits for the tray's own.
         connect(_tray.get(), &QSystemTrayIcon::activated, this, [this] {
-            _lastClick = QCursor::pos();
-            _lastClickBar = TLTopLevelWindowRectAt(*_lastClick);
+            _lastClick = pointerOnScreen();
+            _lastClickBar = _lastClick ? TLTopLevelWindowRectAt(*_lastClick) : QRect();
+            _ownAnchor = {};
         });
         connect(
             _tray.get(), &QSystemTrayIcon::activated, this,
@@ -216,6 +227,7 @@ private:
     QPointer<QMenu> _menu;
     std::optional<QPoint> _lastClick;
     QRect _lastClickBar; // the window (a panel) under the last click
+    QRect _ownAnchor;    // the own item's anchor at the last click on it
     quint64 _key = 0;
     bool _hasIcon = false;
 };

@@ -204,6 +204,13 @@ void TLDBusMenuExporter::setMenu(QMenu* menu) {
     refresh();
 }
 
+void TLDBusMenuExporter::setLeadingActions(const QList<QAction*>& actions) {
+    QList<QPointer<QAction>> leading(actions.cbegin(), actions.cend());
+    if (leading == _leading) return;
+    _leading = std::move(leading);
+    refresh();
+}
+
 void TLDBusMenuExporter::failCall(const QString& name, const QString& text) {
     // QtDBus sets the call's context on the object that holds the adaptor.
     if (calledFromDBus()) sendErrorReply(name, text);
@@ -241,6 +248,8 @@ TLDBusMenuExporter::Node TLDBusMenuExporter::snapshot() {
     root.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
     root.menu = _menu;
     QHash<QString, int> ids;
+    for (qsizetype i = 0; i < _leading.size(); ++i)
+        if (_leading.at(i)) addItem(root, _leading.at(i), QStringLiteral("lead%1").arg(i), 0, ids);
     if (_menu) fill(root, _menu, 0, ids);
     _ids = std::move(ids);
     return root;
@@ -250,25 +259,29 @@ void TLDBusMenuExporter::fill(Node& node, QMenu* menu, int depth, QHash<QString,
     if (depth >= kMaxDepth) return;
     menu->installEventFilter(this); // installing again keeps one filter
     const QList<QAction*> actions = menu->actions();
-    node.children.reserve(size_t(actions.size()));
-    for (qsizetype i = 0; i < actions.size(); ++i) {
-        QAction* action = actions.at(i);
-        // "parent id:place:label" (the numbers hold no ':', so no two places share a key).
-        const QString key = QStringLiteral("%1:%2:").arg(node.id).arg(i) +
-                            (action->isSeparator() ? QStringLiteral("-") : action->text());
-        int id = _ids.value(key, 0);
-        if (id == 0) id = ++_lastId;
-        ids.insert(key, id);
-        Node child;
-        child.id = id;
-        child.action = action;
-        child.properties = itemProperties(action);
-        if (QMenu* submenu = action->menu(); submenu && !action->isSeparator()) {
-            child.menu = submenu;
-            fill(child, submenu, depth + 1, ids);
-        }
-        node.children.push_back(std::move(child));
+    node.children.reserve(node.children.size() + size_t(actions.size()));
+    for (qsizetype i = 0; i < actions.size(); ++i)
+        addItem(node, actions.at(i), QString::number(i), depth, ids);
+}
+
+void TLDBusMenuExporter::addItem(Node& node, QAction* action, const QString& place, int depth,
+                                 QHash<QString, int>& ids) {
+    // "parent id:place:label" (neither the id nor the place holds a ':', so no two places share
+    // a key).
+    const QString key = QStringLiteral("%1:%2:").arg(node.id).arg(place) +
+                        (action->isSeparator() ? QStringLiteral("-") : action->text());
+    int id = _ids.value(key, 0);
+    if (id == 0) id = ++_lastId;
+    ids.insert(key, id);
+    Node child;
+    child.id = id;
+    child.action = action;
+    child.properties = itemProperties(action);
+    if (QMenu* submenu = action->menu(); submenu && !action->isSeparator()) {
+        child.menu = submenu;
+        fill(child, submenu, depth + 1, ids);
     }
+    node.children.push_back(std::move(child));
 }
 
 bool TLDBusMenuExporter::refresh() {

@@ -42,6 +42,9 @@ public:
 
     // The menu to export; null exports an empty menu. The exporter does not own it.
     void setMenu(QMenu* menu);
+    // Items exported before the menu's own (the exporter does not own them): a host's menu may
+    // need items that the menu itself, shown elsewhere, does not have.
+    void setLeadingActions(const QList<QAction*>& actions);
     QString path() const { return _path; }
     bool isExported() const { return _exported; }
     // The layout's revision: it grows with every change the host is told of.
@@ -81,6 +84,8 @@ private:
 
     Node snapshot();
     void fill(Node& node, QMenu* menu, int depth, QHash<QString, int>& ids);
+    void addItem(Node& node, QAction* action, const QString& place, int depth,
+                 QHash<QString, int>& ids);
     // The menu changed: compared at the end of the burst.
     void changed();
     // Takes a fresh snapshot and tells the host when it differs; returns whether it did.
@@ -96,6 +101,7 @@ private:
     TLDBusMenuAdaptor* _adaptor = nullptr;
     bool _exported = false;
     QPointer<QMenu> _menu;
+    QList<QPointer<QAction>> _leading;
     Node _root;
     QHash<QString, int> _ids; // an item's parent, place and label → its id
     int _lastId = 0;

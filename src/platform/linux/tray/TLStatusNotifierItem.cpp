@@ -1,22 +1,29 @@
 #include "platform/linux/tray/TLStatusNotifierItem.h"
 
 #include "platform/TLAppInfo.h"
+#include "platform/TLLayerShell.h"
 #include "platform/TLWindowSystem.h"
 #include "platform/linux/tray/TLDBusMenuExporter.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QPixmap>
 #include <QScreen>
+#include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
@@ -49,7 +56,27 @@ QPoint fromHostPixels(const QPoint& p) {
     return p;
 }
 
+// The name of the program that holds a connection to the bus, from its process ("" when unknown).
+QString processOf(const QDBusConnection& bus, const QString& service) {
+    QDBusConnectionInterface* daemon = bus.interface();
+    if (!daemon || service.isEmpty()) return {};
+    const QDBusReply<uint> pid = daemon->servicePid(service);
+    if (!pid.isValid() || pid.value() == 0) return {};
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.value()));
+    if (!comm.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(comm.read(64)).trimmed();
+}
+
 } // namespace
+
+bool TLHostTellsScreenPosition(const QString& hostProcess, bool wayland) {
+    // On X11 every host knows where on the screen it was clicked. On Wayland a client knows only
+    // positions in its own surfaces: a bar that is a client (waybar) sends those, which say
+    // nothing of the screen; the desktop's own shell knows the screen.
+    if (!wayland) return true;
+    return hostProcess == QLatin1String("plasmashell") ||
+           hostProcess == QLatin1String("gnome-shell");
+}
 
 QDBusArgument& operator<<(QDBusArgument& arg, const TLSniPixmap& pixmap) {
     arg.beginStructure();
@@ -105,7 +132,7 @@ TLSniPixmapList TLSniPixmapsOf(const QIcon& icon) {
 }
 
 // org.kde.StatusNotifierItem on the item's object.
-class TLStatusNotifierItemAdaptor final : public QDBusAbstractAdaptor {
+class TLStatusNotifierItemAdaptor final : public QDBusAbstractAdaptor, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
     Q_PROPERTY(QString Category READ category)
@@ -152,13 +179,17 @@ public:
     QString label() const { return _item->label(); }
 
 public slots:
-    void Activate(int x, int y) { _item->hostClicked(TLStatusItem::Button::Left, x, y); }
+    void Activate(int x, int y) {
+        _item->hostClicked(TLStatusItem::Button::Left, x, y, callerTellsScreenPosition());
+    }
     void SecondaryActivate(int x, int y) {
         // A middle click: the other trays' middle clicks do nothing either.
         (void)x;
         (void)y;
     }
-    void ContextMenu(int x, int y) { _item->hostClicked(TLStatusItem::Button::Right, x, y); }
+    void ContextMenu(int x, int y) {
+        _item->hostClicked(TLStatusItem::Button::Right, x, y, callerTellsScreenPosition());
+    }
     void Scroll(int delta, const QString& orientation) {
         (void)delta;
         (void)orientation;
@@ -175,9 +206,25 @@ signals:
     void XAyatanaNewLabel(const QString& label, const QString& guide);
 
 private:
+    // Whether the host that made the call being handled sends screen positions; asked of the bus
+    // once for each host connection.
+    bool callerTellsScreenPosition() {
+        const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+        if (!wayland) return true;
+        if (!calledFromDBus()) return false;
+        const QString caller = message().service();
+        if (caller != _caller) {
+            _caller = caller;
+            _callerTells = TLHostTellsScreenPosition(processOf(connection(), caller), wayland);
+        }
+        return _callerTells;
+    }
+
     TLStatusNotifierItem* _item;
     QString _menuPath;
     QString _name;
+    QString _caller;
+    bool _callerTells = false;
 };
 
 TLStatusNotifierItem::TLStatusNotifierItem(QDBusConnection bus) : _bus(std::move(bus)) {
@@ -187,6 +234,17 @@ TLStatusNotifierItem::TLStatusNotifierItem(QDBusConnection bus) : _bus(std::move
                    .arg(QCoreApplication::applicationPid())
                    .arg(++made);
     _menu = std::make_unique<TLDBusMenuExporter>(_bus);
+    _showPanel = new QAction(QStringLiteral("显示面板"), this);
+    _showPanelSeparator = new QAction(this);
+    _showPanelSeparator->setSeparator(true);
+    connect(_showPanel, &QAction::triggered, this, [this] {
+        // Chosen from the host's menu, which hangs from the icon on the bar: the panel goes
+        // beyond the bar at the pointer's column.
+        _click.reset();
+        _fromMenu = true;
+        QMetaObject::invokeMethod(
+            this, [this] { emit clicked(Button::Left, false); }, Qt::QueuedConnection);
+    });
     _adaptor = new TLStatusNotifierItemAdaptor(
         this, _menu->isExported() ? _menu->path() : QStringLiteral("/NO_DBUSMENU"));
     if (!_bus.isConnected()) return;
@@ -226,8 +284,31 @@ void TLStatusNotifierItem::registerWithWatcher() {
             [this](QDBusPendingCallWatcher* done) {
                 done->deleteLater();
                 _registered = !done->isError();
-                if (_registered) emit registered();
+                if (_registered) {
+                    learnHostKind();
+                    emit registered();
+                }
             });
+}
+
+// GNOME Shell's AppIndicator extension is the watcher in the shell's own process: it shows the
+// menu on a single click (and activates only on a double one), and shows the label beside the
+// icon in the bar's font. Told apart by the bus: the watcher's name and the shell's are held by
+// one connection.
+void TLStatusNotifierItem::learnHostKind() {
+    QDBusConnectionInterface* daemon = _bus.interface();
+    if (!daemon) return;
+    const QDBusReply<QString> watcher = daemon->serviceOwner(kWatcherService);
+    const QDBusReply<QString> shell = daemon->serviceOwner(QStringLiteral("org.gnome.Shell"));
+    setHostIsShellExtension(watcher.isValid() && shell.isValid() && !watcher.value().isEmpty() &&
+                            watcher.value() == shell.value());
+}
+
+void TLStatusNotifierItem::setHostIsShellExtension(bool shell) {
+    _hostIsShell = shell;
+    setLabelShown(shell);
+    _menu->setLeadingActions(shell ? QList<QAction*>{_showPanel, _showPanelSeparator}
+                                   : QList<QAction*>{});
 }
 
 void TLStatusNotifierItem::setIcon(const QIcon& icon, quint64 key) {
@@ -279,7 +360,22 @@ void TLStatusNotifierItem::setToolTipSuppressed(bool suppressed) {
 }
 
 QRect TLStatusNotifierItem::anchor() const {
-    return _click ? QRect(*_click, QSize(1, 1)) : QRect();
+    QPoint at;
+    if (_click) {
+        at = *_click;
+    } else if (_fromMenu && !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // The edge of the pointer's half of the screen, in its column (on Wayland the pointer's
+        // place on the screen is unknown).
+        at = QCursor::pos();
+        if (const QScreen* screen = QGuiApplication::screenAt(at)) {
+            const QRect g = screen->geometry();
+            at.setY(at.y() < g.center().y() ? g.top() : g.bottom());
+        }
+    } else {
+        return {};
+    }
+    const QScreen* screen = QGuiApplication::screenAt(at);
+    return screen ? TLBarAroundClick(at, screen->geometry()) : QRect(at, QSize(1, 1));
 }
 
 void TLStatusNotifierItem::popUpMenu(QMenu* menu) {
@@ -290,9 +386,10 @@ void TLStatusNotifierItem::setContextMenu(QMenu* menu) {
     _menu->setMenu(menu);
 }
 
-void TLStatusNotifierItem::hostClicked(Button button, int x, int y) {
+void TLStatusNotifierItem::hostClicked(Button button, int x, int y, bool screenPosition) {
     // (0, 0) is what a host sends that knows no position.
-    if (x != 0 || y != 0)
+    _fromMenu = false;
+    if (screenPosition && (x != 0 || y != 0))
         _click = fromHostPixels(QPoint(x, y));
     else
         _click.reset();
@@ -310,6 +407,10 @@ void TLStatusNotifierItem::hostProvidedToken(const QString& token) {
     if (token.isEmpty() || token.size() > kMaxToken || !printable) return;
     _activationToken = token;
     qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    // On X11 the token is a startup-notification id, and the host shows launch feedback until it
+    // is ended: whatever the call opens (a menu choice opens nothing), end it once the call's
+    // work is done.
+    QTimer::singleShot(0, this, [token] { TLEndStartupFeedback(token); });
 }
 
 #include "TLStatusNotifierItem.moc"

@@ -19,14 +19,23 @@
 // signal goes out only when what it announces changed.
 //
 // The host's calls:
-//   Activate(x, y)            a left click: clicked(Left); (x, y) is the anchor ((0, 0): none)
-//   ContextMenu(x, y)         a right click: clicked(Right); (x, y) is the anchor
+//   Activate(x, y)            a left click: clicked(Left); (x, y) is where, on the screen
+//   ContextMenu(x, y)         a right click: clicked(Right); (x, y) is where
+// A click's position becomes the anchor: the band of the bar around it (TLBarAroundClick), so
+// that the panel opens beyond the bar. (0, 0) says nothing, and neither does a position from a
+// Wayland host that cannot know the screen's (TLHostTellsScreenPosition).
+//
+// In GNOME Shell's AppIndicator extension (the watcher is the shell) a single click shows the
+// menu, so the exported menu begins with 显示面板 and a separator, which open the panel at the
+// bar in the pointer's column; and the extension shows the label, so the title is exported as
+// XAyatanaLabel and showsTitleAsText() is true: the picture leaves the figure out.
 //   SecondaryActivate(x, y)   a middle click: ignored, as the other trays' middle clicks are
 //   Scroll(delta, dir)        ignored
 //   ProvideXdgActivationToken(token)
 //                             kept (activationToken()) and put into XDG_ACTIVATION_TOKEN, where
 //                             Qt's Wayland platform takes it for the next window it activates
-//                             (the panel), and clears it; a token that is not a short printable
+//                             (the panel), and clears it; on X11 the startup feedback the host
+//                             began under it is ended; a token that is not a short printable
 //                             ASCII string is ignored
 // The clicks are reported after the call has been answered: what they open may run a menu of its
 // own, and the host must not wait for it.
@@ -45,6 +54,7 @@
 
 class TLDBusMenuExporter;
 class TLStatusNotifierItemAdaptor;
+class QAction;
 class QDBusServiceWatcher;
 
 // One picture of the icon: width, height and the pixels, ARGB32 in network byte order: (iiay).
@@ -69,6 +79,10 @@ QDBusArgument& operator<<(QDBusArgument& arg, const TLSniToolTip& toolTip);
 const QDBusArgument& operator>>(const QDBusArgument& arg, TLSniToolTip& toolTip);
 Q_DECLARE_METATYPE(TLSniPixmap)
 Q_DECLARE_METATYPE(TLSniToolTip)
+
+// Whether a host in the process named `hostProcess` sends positions on the screen with its clicks
+// (on Wayland only the desktop's own shell can know them).
+bool TLHostTellsScreenPosition(const QString& hostProcess, bool wayland);
 
 // The sizes the hosts draw the icon at (and their doubles for high-density screens).
 inline constexpr int TLSniIconSizes[] = {16, 22, 24, 32, 44, 48, 64, 96};
@@ -107,7 +121,11 @@ public:
     // The label hosts show beside the picture: the title while labels are shown, else empty.
     QString label() const { return _labelShown ? _title : QString(); }
     void setLabelShown(bool shown);
-    void hostClicked(Button button, int x, int y);
+    bool showsTitleAsText() const override { return _labelShown; }
+    // Whether the host is GNOME Shell's extension (learnt from the bus at each registration).
+    bool hostIsShellExtension() const { return _hostIsShell; }
+    void setHostIsShellExtension(bool shell);
+    void hostClicked(Button button, int x, int y, bool screenPosition = true);
     void hostProvidedToken(const QString& token);
 
 signals:
@@ -116,6 +134,7 @@ signals:
 
 private:
     void registerWithWatcher();
+    void learnHostKind();
 
     QDBusConnection _bus;
     QString _service;
@@ -132,5 +151,9 @@ private:
     QString _toolTip;
     bool _toolTipSuppressed = false;
     std::optional<QPoint> _click;
+    bool _fromMenu = false; // the last opening came from 显示面板
+    bool _hostIsShell = false;
+    QAction* _showPanel = nullptr;
+    QAction* _showPanelSeparator = nullptr;
     QString _activationToken;
 };

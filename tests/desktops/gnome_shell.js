@@ -1,0 +1,136 @@
+// What the GNOME test asks the shell through org.gnome.Shell.Eval (tests/desktops/gnome_test.sh):
+// the scene as the shell has it (the top bar, the indicator the AppIndicator extension made for
+// Tide's item and its menu, the windows, the focused app, startup sequences), and a virtual
+// pointer for the Wayland session, where no X server takes synthetic input. Every answer is one
+// line of text; numbers are whole pixels on the screen.
+globalThis.tideTest = {
+    pointer: null,
+    // A press and release of `button` at (x, y), `count` times in a row (2: a double click).
+    click(x, y, button, count) {
+        const Clutter = imports.gi.Clutter;
+        if (!this.pointer) {
+            const seat = Clutter.get_default_backend().get_default_seat();
+            this.pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+        }
+        let t = GLib.get_monotonic_time();
+        this.pointer.notify_absolute_motion(t, x, y);
+        for (let i = 0; i < count; i++) {
+            t += 20000;
+            this.pointer.notify_button(t, button, Clutter.ButtonState.PRESSED);
+            t += 40000;
+            this.pointer.notify_button(t, button, Clutter.ButtonState.RELEASED);
+        }
+        return 'ok';
+    },
+    box(actor) {
+        const [x, y] = actor.get_transformed_position();
+        const [w, h] = actor.get_transformed_size();
+        return [x, y, w, h].map(Math.round).join(' ');
+    },
+    indicator() {
+        const entry = Object.entries(Main.panel.statusArea)
+            .find(([key]) => key.startsWith('appindicator-'));
+        return entry ? entry[1] : null;
+    },
+    // The item's bus name, from the indicator's key.
+    service() {
+        const entry = Object.keys(Main.panel.statusArea).find(k => k.startsWith('appindicator-'));
+        return entry ? entry.replace(/^appindicator-/, '') : '';
+    },
+    // "x y w h" of the indicator's button in the top bar, then of the picture in it; empty
+    // while none is shown.
+    icon() {
+        const button = this.indicator();
+        if (!button || !button.mapped) return '';
+        const find = actor => {
+            if (actor.constructor.name.endsWith('IconActor')) return actor;
+            for (const child of actor.get_children()) {
+                const found = find(child);
+                if (found) return found;
+            }
+            return null;
+        };
+        const picture = find(button);
+        return picture && picture.mapped ? `${this.box(button)} ${this.box(picture)}` : '';
+    },
+    // The label shown beside the picture (XAyatanaLabel), or "-".
+    label() {
+        const button = this.indicator();
+        const label = button && button._label;
+        return label && label.visible && label.text ? label.text : '-';
+    },
+    panelHeight() {
+        return Main.panel.height;
+    },
+    // Whether the shell has finished starting (it then opens the overview, as at a login).
+    started() {
+        return !Main.layoutManager._startingUp;
+    },
+    hideOverview() {
+        Main.overview.hide();
+        return Main.overview.visible ? 'shown' : 'hidden';
+    },
+    items(menu) {
+        let all = [];
+        for (const item of menu._getMenuItems()) {
+            all.push(item);
+            if (item.menu) all = all.concat(this.items(item.menu));
+        }
+        return all;
+    },
+    // "open x y w h" of the indicator's menu, or "closed".
+    menu() {
+        const button = this.indicator();
+        if (!button || !button.menu.isOpen) return 'closed';
+        return `open ${this.box(button.menu.actor)}`;
+    },
+    // The menu's first items as the shell shows them: labels, "-" for a separator.
+    menuTop(n) {
+        const button = this.indicator();
+        if (!button) return '';
+        const PopupMenu = imports.ui.popupMenu;
+        return button.menu._getMenuItems().slice(0, n).map(item =>
+            item instanceof PopupMenu.PopupSeparatorMenuItem ? '-' : item.label.text).join('|');
+    },
+    // "x y ornament" at the middle of the shown item labelled `text` (ornament 1: the dot of a
+    // chosen radio item, 2: a check mark), or "none".
+    item(text) {
+        const button = this.indicator();
+        if (!button) return 'none';
+        const item = this.items(button.menu).find(i => i.label && i.label.text === text && i.mapped);
+        if (!item) return 'none';
+        const [x, y, w, h] = this.box(item).split(' ').map(Number);
+        return `${Math.round(x + w / 2)} ${Math.round(y + h / 2)} ${item._ornament}`;
+    },
+    closeMenu() {
+        const button = this.indicator();
+        if (button && button.menu.isOpen) button.menu.close();
+        return 'ok';
+    },
+    // The windows of process `pid`: "x y w h focused title" for each, joined by ";".
+    windows(pid) {
+        return global.get_window_actors().map(a => a.meta_window)
+            .filter(w => w.get_pid() === pid && !w.minimized && w.showing_on_its_workspace())
+            .map(w => {
+                const r = w.get_frame_rect();
+                return [r.x, r.y, r.width, r.height, w.has_focus() ? 1 : 0, w.title].join(' ');
+            }).join(';');
+    },
+    // "name|desktop id|label shown in the top bar" of the focused app.
+    focusApp() {
+        const app = imports.gi.Shell.WindowTracker.get_default().focus_app;
+        const button = Main.panel.statusArea.appMenu;
+        const shown = button && button.visible && button.container.visible ? button._label.text : '';
+        return app ? `${app.get_name()}|${app.get_id()}|${shown}` : `none||${shown}`;
+    },
+    // The startup sequences not yet completed (each keeps the pointer busy): their ids.
+    startupSequences() {
+        const tracker = imports.gi.Shell.WindowTracker.get_default();
+        return tracker.get_startup_sequences().filter(s => !s.get_completed())
+            .map(s => s.get_id()).join(' ');
+    },
+    env(name) {
+        return GLib.getenv(name) || '';
+    },
+};
+'ok';
