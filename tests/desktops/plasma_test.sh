@@ -248,6 +248,10 @@ cp "$tmp/bar.png" "$(pic 1-plasma)" 2>/dev/null || true
 echo "Plasma is up after $((SECONDS - started_at)) s"
 
 # ---------------------------------------------------------------- Tide's icon in the tray
+# TIDE_E2E_TIDE_ENV adds variables to tide's environment, for looking into a failure
+# (e.g. WAYLAND_DEBUG=1; the log goes to $TIDE_E2E_SHOTS).
+read -ra extra_env <<<"${TIDE_E2E_TIDE_ENV:-}"
+TIDE_ENV+=("${extra_env[@]}")
 start_tide "$tmp/tide.log"
 tide=$started
 watcher() { # a property of the StatusNotifierWatcher
@@ -304,6 +308,15 @@ panel_found() {
         [ -n "$box" ] || return 1
         read -r PX PY PW PH _ <<<"$box"
         ((PW > 250 && PH > 300)) || return 1
+        # Over the bar too? The bar's own changes there (Tide's figure, the clock) are small; a
+        # panel covers thousands of its pixels.
+        local over by bh count
+        over=$(screen diff "$tmp/closed.ppm" "$tmp/open.ppm" "$PX" "$BY" "$PW" "$BH" \
+            $((IX - 4)) $((IY - 4)) $((IW + 8)) $((IH + 8)))
+        read -r _ by _ bh count <<<"${over:-0 0 0 0 0}"
+        if ((count > 2000)); then
+            if [ "$BAR_EDGE" = bottom ]; then PH=$((by + bh - PY)); else PH=$((PY + PH - by)) PY=$by; fi
+        fi
     fi
 }
 panel_closed() {
@@ -430,7 +443,8 @@ read -r MX MY MW MH <<<"$(head -n 1 <<<"$MENUS")"
 context=$(last_call ContextMenu) || context="(not called)"
 echo "right click at $ICX,$ICY: ContextMenu($context); the menu ${MW}x$MH at $MX,$MY"
 ((MW > 60 && MH > 100)) || fail "what the right click showed (${MW}x$MH) is not the menu"
-[ "$SESSION" = wayland ] || no_panel "$tide" || flaw "the right click opened the panel"
+# (On Wayland the panel would be in the picture, and the menu's box as wide as the panel at least.)
+if [ "$SESSION" = x11 ]; then no_panel "$tide"; else ((MW < 300)); fi || flaw "the right click opened the panel"
 grab_screen "$(pic 5-menu)" 2>/dev/null || true
 keys Down Down Down Right # 进程列表长度, the third entry, and into its submenu
 if [ "$SESSION" = x11 ]; then
@@ -497,10 +511,14 @@ grep -q '^ColorScheme=BreezeDark' "$XDG_CONFIG_HOME/kdeglobals" ||
 sleep 2 # Plasma repaints
 park
 grab closed
+# This time the pointer stays on the icon until the panel is there, as a slower hand does.
 click "$ICX" "$ICY" left
-park
 wait_for 10 panel_found || fail "after the switch to Breeze Dark a left click opened no panel"
+park
 sleep 1
+panel_found
+echo "the panel, opened with the pointer resting on the icon: ${PW}x$PH at $PX,$PY"
+check_placement
 grab dark
 cp "$tmp/dark.png" "$(pic 8-dark)" 2>/dev/null || true
 dark=$(brightness "$tmp/dark.png" $((PX + 10)) $((PY + 10)) $((PW - 20)) $((PH - 20)))
