@@ -2,6 +2,7 @@
 
 #include "platform/TLAppInfo.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLSessionPlatform.h"
 #include "platform/TLWindowSystem.h"
 #include "platform/linux/tray/TLDBusMenuExporter.h"
 
@@ -363,11 +364,21 @@ QRect TLStatusNotifierItem::anchor() const {
     QPoint at;
     if (_click) {
         at = *_click;
-    } else if (_fromMenu && !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-        // The edge of the pointer's half of the screen, in its column (on Wayland the pointer's
-        // place on the screen is unknown).
-        at = QCursor::pos();
-        if (const QScreen* screen = QGuiApplication::screenAt(at)) {
+    } else if (_fromMenu) {
+        // Chosen in the host's menu, which hangs from the icon: the bar's edge in the pointer's
+        // column. Where the pointer's place is unknown (a Wayland session), the column of the
+        // host's last click, else the right end of the bar, where GNOME keeps its indicators.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (TLPointerPositionKnown()) {
+            at = QCursor::pos();
+            if (const QScreen* under = QGuiApplication::screenAt(at)) screen = under;
+        } else if (_lastHostClick) {
+            at = *_lastHostClick;
+            if (const QScreen* under = QGuiApplication::screenAt(at)) screen = under;
+        } else if (screen) {
+            at = QPoint(screen->geometry().right(), screen->geometry().top());
+        }
+        if (screen) {
             const QRect g = screen->geometry();
             at.setY(at.y() < g.center().y() ? g.top() : g.bottom());
         }
@@ -393,6 +404,7 @@ void TLStatusNotifierItem::hostClicked(Button button, int x, int y, bool screenP
         _click = fromHostPixels(QPoint(x, y));
     else
         _click.reset();
+    if (_click) _lastHostClick = _click;
     const bool control = TLControlKeyHeld();
     QMetaObject::invokeMethod(
         this, [this, button, control] { emit clicked(button, control); }, Qt::QueuedConnection);

@@ -151,7 +151,8 @@ private:
     QString _toolTip;
     bool _toolTipSuppressed = false;
     std::optional<QPoint> _click;
-    bool _fromMenu = false; // the last opening came from 显示面板
+    bool _fromMenu = false;               // the last opening came from 显示面板
+    std::optional<QPoint> _lastHostClick; // the last position a host told
     bool _hostIsShell = false;
     QAction* _showPanel = nullptr;
     QAction* _showPanelSeparator = nullptr;
