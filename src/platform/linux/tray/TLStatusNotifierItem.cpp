@@ -133,7 +133,7 @@ TLSniPixmapList TLSniPixmapsOf(const QIcon& icon) {
 }
 
 // org.kde.StatusNotifierItem on the item's object.
-class TLStatusNotifierItemAdaptor final : public QDBusAbstractAdaptor, protected QDBusContext {
+class TLStatusNotifierItemAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
     Q_PROPERTY(QString Category READ category)
@@ -181,7 +181,7 @@ public:
 
 public slots:
     void Activate(int x, int y) {
-        _item->hostClicked(TLStatusItem::Button::Left, x, y, callerTellsScreenPosition());
+        _item->hostClicked(TLStatusItem::Button::Left, x, y, _item->callerTellsScreenPosition());
     }
     void SecondaryActivate(int x, int y) {
         // A middle click: the other trays' middle clicks do nothing either.
@@ -189,7 +189,7 @@ public slots:
         (void)y;
     }
     void ContextMenu(int x, int y) {
-        _item->hostClicked(TLStatusItem::Button::Right, x, y, callerTellsScreenPosition());
+        _item->hostClicked(TLStatusItem::Button::Right, x, y, _item->callerTellsScreenPosition());
     }
     void Scroll(int delta, const QString& orientation) {
         (void)delta;
@@ -207,25 +207,9 @@ signals:
     void XAyatanaNewLabel(const QString& label, const QString& guide);
 
 private:
-    // Whether the host that made the call being handled sends screen positions; asked of the bus
-    // once for each host connection.
-    bool callerTellsScreenPosition() {
-        const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-        if (!wayland) return true;
-        if (!calledFromDBus()) return false;
-        const QString caller = message().service();
-        if (caller != _caller) {
-            _caller = caller;
-            _callerTells = TLHostTellsScreenPosition(processOf(connection(), caller), wayland);
-        }
-        return _callerTells;
-    }
-
     TLStatusNotifierItem* _item;
     QString _menuPath;
     QString _name;
-    QString _caller;
-    bool _callerTells = false;
 };
 
 TLStatusNotifierItem::TLStatusNotifierItem(QDBusConnection bus) : _bus(std::move(bus)) {
@@ -395,6 +379,19 @@ void TLStatusNotifierItem::popUpMenu(QMenu* menu) {
 
 void TLStatusNotifierItem::setContextMenu(QMenu* menu) {
     _menu->setMenu(menu);
+}
+
+// QtDBus sets a call's context on the object that holds the adaptor: this one.
+bool TLStatusNotifierItem::callerTellsScreenPosition() {
+    const bool wayland = _wayland;
+    if (!wayland) return true;
+    if (!calledFromDBus()) return false;
+    const QString caller = message().service();
+    if (caller != _caller) {
+        _caller = caller;
+        _callerTells = TLHostTellsScreenPosition(processOf(connection(), caller), wayland);
+    }
+    return _callerTells;
 }
 
 void TLStatusNotifierItem::hostClicked(Button button, int x, int y, bool screenPosition) {
