@@ -26,14 +26,23 @@ trap 'exit 1' INT TERM
 
 shots=${TIDE_E2E_SHOTS:-}
 [ -z "$shots" ] || mkdir -p "$shots"
+# The whole screen into the PNG file $1: from the X server, or with the command in grab_with
+# (given the file name) where the session has no X server to read, as on Wayland.
+grab_screen() {
+    if [ -n "${grab_with:-}" ]; then
+        $grab_with "$1"
+    else
+        import -window root "$1"
+    fi
+}
 shot() { # name [crop geometry] — a screenshot of the whole screen, or a magnified part of it
     [ -n "$shots" ] || return 0
     if [ $# -gt 1 ]; then
-        if import -window root "$tmp/shot.png"; then
+        if grab_screen "$tmp/shot.png"; then
             convert "$tmp/shot.png" -crop "$2" +repage -scale 300% "$shots/$1.png" || true
         fi
     else
-        import -window root "$shots/$1.png" || true
+        grab_screen "$shots/$1.png" || true
     fi
 }
 
@@ -90,7 +99,7 @@ TIDE_QPA=(QT_QPA_PLATFORM=xcb)
 start_tide() {
     $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
         XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="$TIDE_BUS" \
-        DISPLAY="$DISPLAY" "${TIDE_QPA[@]}" "${TIDE_ENV[@]}" "$BIN" >"$1" 2>&1 &
+        DISPLAY="${DISPLAY:-}" "${TIDE_QPA[@]}" "${TIDE_ENV[@]}" "$BIN" >"$1" 2>&1 &
     started=$!
     pids+=("$started")
 }
