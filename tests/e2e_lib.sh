@@ -86,7 +86,8 @@ start_xvfb() {
 
 # tide in a clean environment: its own home and configuration, no TL_* variables, and the
 # session bus at $TIDE_BUS (none by default). TIDE_ENV adds variables, or replaces these (an
-# array of NAME=value). Sets $started to the pid; the log goes to $1.
+# array of NAME=value). It runs on Qt's xcb platform; an empty TIDE_QPA=() leaves the choice to
+# tide. Sets $started to the pid; the log goes to $1.
 mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
 chmod 700 "$tmp/runtime"
 APP_ID=dev.tide.monitor
@@ -94,10 +95,11 @@ APP_ID=dev.tide.monitor
 PREFS="$tmp/config/$APP_ID.conf"
 TIDE_BUS="unix:path=$tmp/no-bus"
 TIDE_ENV=()
+TIDE_QPA=(QT_QPA_PLATFORM=xcb)
 start_tide() {
     $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
         XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="$TIDE_BUS" \
-        DISPLAY="${DISPLAY:-}" QT_QPA_PLATFORM=xcb "${TIDE_ENV[@]}" "$BIN" >"$1" 2>&1 &
+        DISPLAY="${DISPLAY:-}" "${TIDE_QPA[@]}" "${TIDE_ENV[@]}" "$BIN" >"$1" 2>&1 &
     started=$!
     pids+=("$started")
 }

@@ -24,6 +24,7 @@
 
 #include <functional>
 #include <memory>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -349,6 +350,25 @@ TEST_F(StatusNotifierItemTest, HostCallsBecomeClicksWithTheirPosition) {
     settle();
     EXPECT_EQ(clicks.size(), 3);
 
+    // On Wayland a position counts only from the desktop's own shell, found by the caller's
+    // process name (here this very process, renamed for the call).
+    item->setWayland(true);
+    itemCall(QStringLiteral("Activate"), {300, 10});
+    ASSERT_TRUE(spin([&] { return clicks.size() == 4; }));
+    EXPECT_TRUE(item->anchor().isEmpty());
+    char name[16] = {};
+    prctl(PR_GET_NAME, name);
+    prctl(PR_SET_NAME, "plasmashell");
+    item.reset(); // a new item: the host is asked about once per connection
+    item = std::make_unique<TLStatusNotifierItem>(itemBus);
+    item->setWayland(true);
+    QObject::connect(item.get(), &TLStatusItem::clicked,
+                     [&](TLStatusItem::Button b, bool) { clicks.append(b); });
+    itemCall(QStringLiteral("Activate"), {300, 10});
+    prctl(PR_SET_NAME, name);
+    ASSERT_TRUE(spin([&] { return clicks.size() == 5; }));
+    EXPECT_EQ(item->anchor(), QRect(300, 0, 1, 21));
+
     qunsetenv("XDG_ACTIVATION_TOKEN");
     itemCall(QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("token-1")});
     EXPECT_EQ(item->activationToken(), QStringLiteral("token-1"));
@@ -613,6 +633,24 @@ TEST_F(DBusMenuTest, ChoiceIsToldOnceAndANeedlessRebuildNever) {
 } // namespace
 
 #include "status_notifier_item_test.moc"
+
+// A host that reads a level at a time (Plasma) is told once of each submenu it did not read, so
+// that it fills them before they open; a host that reads the whole tree is told nothing.
+TEST_F(DBusMenuTest, AHostReadingALevelAtATimeIsToldOfTheSubmenus) {
+    const MenuItemView whole = layout(0, -1);
+    settle();
+    EXPECT_EQ(layoutUpdated->count, 0);
+    const MenuItemView top = layout(0, 1);
+    ASSERT_EQ(top.children.size(), 5);
+    EXPECT_TRUE(top.children[0].children.isEmpty()); // not read: the host fills it later
+    ASSERT_TRUE(spin([&] { return layoutUpdated->count == 2; }));
+    settle();
+    EXPECT_EQ(layoutUpdated->count, 2); // "Mode" and "Rows"; none for the items without a submenu
+    EXPECT_EQ(layoutUpdated->last.value(1).toInt(), whole.children[1].id);
+    layout(0, 1);
+    settle();
+    EXPECT_EQ(layoutUpdated->count, 2); // once
+}
 
 // GNOME Shell's extension is told apart by the bus: its watcher is the shell's connection. There
 // the menu opens on a single click, so it begins with 显示面板 (and a separator), which opens the

@@ -1,3 +1,4 @@
+#include "platform/TLSessionPlatform.h"
 #include "platform/TLSystemMonitors.h"
 
 #include <QSet>
@@ -43,4 +44,40 @@ TEST(SystemMonitors, TheAdviceNamesThreeTheRunningDesktopsFirst) {
     EXPECT_EQ(TLNoSystemMonitorAdvice(QStringLiteral("XFCE")),
               QStringLiteral(
                   "请先安装一个系统监视器，例如 Xfce 任务管理器、GNOME 系统监视器或 LXTask。"));
+}
+
+// GNOME's Wayland session cannot place the panel: Tide goes through XWayland there, and only
+// there, and never against the user's own choice or without XWayland. In a Wayland session the
+// pointer's place on the screen is unknown, whichever platform Qt runs on.
+TEST(SessionPlatform, XWaylandOnlyWhereWaylandCannotPlaceThePanel) {
+    TLSessionEnvironment gnome;
+    gnome.waylandDisplay = QStringLiteral("wayland-0");
+    gnome.display = QStringLiteral(":0");
+    gnome.currentDesktop = QStringLiteral("ubuntu:GNOME");
+    gnome.sessionType = QStringLiteral("wayland");
+    EXPECT_EQ(TLPreferredPlatform(gnome), QStringLiteral("xcb"));
+
+    TLSessionEnvironment env = gnome;
+    env.qpaPlatform = QStringLiteral("wayland");
+    EXPECT_EQ(TLPreferredPlatform(env), QString());
+    env = gnome;
+    env.display.clear(); // no XWayland
+    EXPECT_EQ(TLPreferredPlatform(env), QString());
+    env = gnome;
+    env.currentDesktop = QStringLiteral("KDE"); // the layer shell places it
+    EXPECT_EQ(TLPreferredPlatform(env), QString());
+    env.currentDesktop = QStringLiteral("GNOME-Flashback:GNOME");
+    EXPECT_EQ(TLPreferredPlatform(env), QStringLiteral("xcb"));
+    env = gnome;
+    env.waylandDisplay.clear(); // GNOME on X11
+    EXPECT_EQ(TLPreferredPlatform(env), QString());
+
+    EXPECT_FALSE(TLPointerPositionKnown(gnome, QStringLiteral("xcb")));
+    EXPECT_FALSE(TLPointerPositionKnown(gnome, QStringLiteral("wayland")));
+    EXPECT_FALSE(TLPointerPositionKnown(TLSessionEnvironment{}, QStringLiteral("wayland-egl")));
+    TLSessionEnvironment x11;
+    x11.display = QStringLiteral(":0");
+    x11.sessionType = QStringLiteral("x11");
+    EXPECT_TRUE(TLPointerPositionKnown(x11, QStringLiteral("xcb")));
+    EXPECT_TRUE(TLPointerPositionKnown(x11, QStringLiteral("offscreen")));
 }

@@ -7,6 +7,7 @@
 #include "platform/TLDesktopColors.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLPsRunner.h"
+#include "platform/TLSessionPlatform.h"
 #include "platform/TLSingleInstance.h"
 #include "platform/TLWindowSystem.h"
 #include "sampling/TLMetrics.h"
@@ -27,6 +28,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -104,7 +106,21 @@ int main(int argc, char** argv) {
 
     // On Wayland the panel may go on the layer shell, which Qt must allow before it starts.
     if (!snapshot) TLLayerShell::prepareEnvironment();
-    QApplication app(argc, argv);
+    // Where a Wayland session cannot place the panel (GNOME), XWayland can: told to Qt on its
+    // command line rather than in the environment, which the programs Tide starts inherit.
+    std::vector<char*> qtArguments(argv, argv + argc);
+    static char platformOption[] = "-platform";
+    QByteArray platform;
+    if (!snapshot) platform = TLPreferredPlatform(TLSessionEnvironment::current()).toLatin1();
+#ifndef __APPLE__
+    if (platform == "xcb" && !TLX11DisplayReachable(qEnvironmentVariable("DISPLAY")))
+        platform.clear(); // XWayland cannot be reached: Wayland it is
+#endif
+    if (!platform.isEmpty())
+        qtArguments.insert(qtArguments.begin() + 1, {platformOption, platform.data()});
+    qtArguments.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArguments.size()) - 1;
+    QApplication app(qtArgc, qtArguments.data());
     // Qt's raster engine hands parts of larger fills to the global thread pool and waits for
     // them. The monitor's pictures are small: one pool thread serves them with the fewest
     // wakeups (the tray icon is drawn in bands that never reach the pool).

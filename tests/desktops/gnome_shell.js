@@ -116,6 +116,14 @@ globalThis.tideTest = {
                 return [r.x, r.y, r.width, r.height, w.has_focus() ? 1 : 0, w.title].join(' ');
             }).join(';');
     },
+    // How process `pid` shows its windows: "x11" (through Xwayland, or on X11) or "wayland".
+    clientType(pid) {
+        const Meta = imports.gi.Meta;
+        const w = global.get_window_actors().map(a => a.meta_window)
+            .find(w => w.get_pid() === pid);
+        if (!w) return '';
+        return w.get_client_type() === Meta.WindowClientType.X11 ? 'x11' : 'wayland';
+    },
     // "name|desktop id|label shown in the top bar" of the focused app.
     focusApp() {
         const app = imports.gi.Shell.WindowTracker.get_default().focus_app;

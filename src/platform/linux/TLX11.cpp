@@ -6,6 +6,7 @@
 
 #include "platform/TLDesktop.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLSessionPlatform.h"
 #include "platform/TLWindowSystem.h"
 #include "platform/linux/TLXcb.h"
 
@@ -84,6 +85,13 @@ private:
         mask.head.mask_len = 1;
         mask.mask = XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
         xcb_input_xi_select_events(c, _x->root(), 1, &mask.head);
+        // Under XWayland the X server sees no press over the shell or over Wayland windows; the
+        // window manager's active window moving to another application is the sign there.
+        if (!TLPointerPositionKnown()) {
+            _activeWindow = TLXcbAtom(c, "_NET_ACTIVE_WINDOW");
+            const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c, _x->root(), XCB_CW_EVENT_MASK, &events);
+        }
         xcb_flush(c);
         _notifier =
             std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
@@ -94,7 +102,11 @@ private:
     void drain() {
         xcb_connection_t* c = _x->get();
         bool pressed = false;
+        bool activeChanged = false;
         while (xcb_generic_event_t* ev = xcb_poll_for_event(c)) {
+            if ((ev->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && _activeWindow != XCB_NONE &&
+                reinterpret_cast<const xcb_property_notify_event_t*>(ev)->atom == _activeWindow)
+                activeChanged = true;
             if ((ev->response_type & 0x7f) == XCB_GE_GENERIC) {
                 const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(ev);
                 if (ge->extension == _opcode && ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
@@ -110,8 +122,25 @@ private:
             _notifier->setEnabled(false);
             return;
         }
-        if (!pressed || _handlers.empty()) return;
-        if (!pointerOnOwnWindow(c)) fire();
+        // The active window leaving ours counts, not one that is not ours yet (the panel opening
+        // after a menu of the shell's closed).
+        bool leftOwn = false;
+        if (activeChanged) {
+            const bool own = ownWindowActive(c);
+            leftOwn = _ownActive && !own;
+            _ownActive = own;
+        }
+        if (_handlers.empty()) return;
+        if ((pressed && !pointerOnOwnWindow(c)) || leftOwn) fire();
+    }
+
+    // Whether the window manager's active window is one of ours (or none is known).
+    bool ownWindowActive(xcb_connection_t* c) const {
+        auto reply = TLXcbOwned(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, _x->root(), _activeWindow, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        if (!reply || xcb_get_property_value_length(reply.get()) < 4) return false;
+        const auto active = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+        return active != XCB_NONE && ownWindowIds().count(active) > 0;
     }
 
     // Whether the pointer is over one of our windows: the windows under it from the root down to
@@ -141,6 +170,8 @@ private:
     std::unique_ptr<TLX11Connection> _x;
     std::unique_ptr<QSocketNotifier> _notifier;
     uint8_t _opcode = 0;
+    xcb_atom_t _activeWindow = XCB_NONE; // watched under XWayland
+    bool _ownActive = false;             // the active window is one of ours
     std::map<int, std::function<void()>> _handlers;
     int _lastToken = 0;
     bool _covers = false;

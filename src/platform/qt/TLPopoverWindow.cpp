@@ -4,12 +4,15 @@
 
 #include "platform/TLDesktop.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLSessionPlatform.h"
 #include "platform/TLWindowSystem.h"
 #include "platform/qt/TLNoTrayWindow.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
@@ -111,6 +114,28 @@ private:
     QColor _backdropColor;
 };
 
+// Under XWayland the X server hears of no press outside its own windows: none on the shell's bar
+// or on the desktop. This transparent cover over the panel's screen takes them instead: it is
+// shown as a tool tip's window is, above the shell's bar, with a hole where the panel is.
+class PressCover final : public QWidget {
+public:
+    std::function<void()> pressed;
+
+    PressCover()
+        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        e->accept();
+        if (pressed) pressed();
+    }
+    void paintEvent(QPaintEvent*) override {}
+};
+
 class QtPopover final : public TLPopover {
 public:
     bool isShown() const override {
@@ -138,6 +163,7 @@ public:
             _window->raise();
             _window->activateWindow();
         }
+        coverAround(_window->geometry());
     }
 
     void showAsWindow(QWidget* content, const QString& title) override {
@@ -155,6 +181,7 @@ public:
         _open = false;
         _placing = false;
         if (_layer) _layer->endCapture();
+        if (_cover) _cover->hide();
         if (_window) _window->hide();
         if (_panelWindow) _panelWindow->hide();
     }
@@ -165,6 +192,7 @@ public:
     }
 
     ~QtPopover() override {
+        delete _cover;
         delete _window;
         delete _panelWindow;
     }
@@ -202,6 +230,44 @@ private:
     }
 
 private:
+    // Under XWayland: the cover over the panel's screen, all but the panel. It steps aside while
+    // another window of the program is up (an alert opened from the panel), which it would hide.
+    void coverAround(const QRect& panel) {
+        static const bool needed =
+            !TLPointerPositionKnown() && QGuiApplication::platformName() == QLatin1String("xcb");
+        if (!needed) return;
+        if (!_cover) {
+            _cover = new PressCover;
+            _cover->pressed = [this] { emit closeRequested(); };
+            qApp->installEventFilter(this);
+        }
+        QScreen* screen = QGuiApplication::screenAt(panel.center());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (!screen) return;
+        _cover->setGeometry(screen->geometry());
+        _cover->setMask(QRegion(QRect(QPoint(0, 0), screen->geometry().size())) -
+                        QRegion(panel.translated(-screen->geometry().topLeft())));
+        if (!otherWindowShown()) _cover->show();
+    }
+    bool otherWindowShown() const {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w == _window || w == _cover || !w->isVisible()) continue;
+            const Qt::WindowType type = w->windowType();
+            if (type != Qt::Popup && type != Qt::ToolTip) return true;
+        }
+        return false;
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && _cover &&
+            watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow() &&
+            watched != _cover && watched != _window && _window && _window->isVisible()) {
+            const bool others = otherWindowShown();
+            if (others && _cover->isVisible()) _cover->hide();
+            if (!others && !_cover->isVisible()) _cover->show();
+        }
+        return TLPopover::eventFilter(watched, event);
+    }
+
     // Centred under the anchor (above it when the panel is at the bottom of the screen), kept
     // inside the screen's available area.
     static QPoint placement(const QSize& size, QRect anchor) {
@@ -219,6 +285,7 @@ private:
     }
 
     PopoverWindow* _window = nullptr;
+    PressCover* _cover = nullptr;           // under XWayland, see coverAround
     TLNoTrayWindow* _panelWindow = nullptr; // the no-tray window
     TLLayerShell* _layer = TLLayerShell::instance();
     bool _open = false;    // shown, or about to be shown on the layer

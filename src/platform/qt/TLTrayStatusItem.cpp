@@ -4,6 +4,7 @@
 
 #include "platform/TLDesktop.h"
 #include "platform/TLDesktopColors.h"
+#include "platform/TLSessionPlatform.h"
 #include "platform/TLStatusHost.h"
 #include "platform/TLWindowSystem.h"
 
@@ -163,10 +164,10 @@ private:
         if (_menu) _own->setContextMenu(_menu);
     }
 
-    // Where the pointer is on the screen; unknown on Wayland, where a program learns it only
-    // over its own windows (Qt then reports where it last saw it).
+    // Where the pointer is on the screen; unknown in a Wayland session, where a program learns it
+    // only over its own windows (Qt then reports where it last saw it).
     static std::optional<QPoint> pointerOnScreen() {
-        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return {};
+        if (!TLPointerPositionKnown()) return {};
         return QCursor::pos();
     }
 

@@ -7,6 +7,7 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusContext>
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -297,6 +298,7 @@ bool TLDBusMenuExporter::refresh() {
     diff(_root, next, updated, removed);
     _root = std::move(next);
     ++_revision;
+    _primed.clear();
     emit _adaptor->LayoutUpdated(_revision, 0);
     if (!updated.isEmpty() || !removed.isEmpty())
         emit _adaptor->ItemsPropertiesUpdated(updated, removed);
@@ -359,7 +361,33 @@ uint TLDBusMenuExporter::layout(int parentId, int depth, const QStringList& name
     const Node* node = find(parentId);
     found = node != nullptr;
     if (node) out = layoutOf(*node, depth, names);
+    if (node && depth >= 0 && calledFromDBus()) primeSubmenus(*node, depth, message().service());
     return _revision;
+}
+
+// A host that reads the menu a level at a time (Plasma's) fills a submenu only once it has opened
+// it: sized empty, it grows in place and may then reach past the screen's edge. Told once that
+// each submenu it has not read has items, it reads them ahead.
+void TLDBusMenuExporter::primeSubmenus(const Node& node, int depth, const QString& host) {
+    std::vector<int> unread;
+    const std::function<void(const Node&, int)> collect = [&](const Node& n, int left) {
+        for (const Node& c : n.children) {
+            if (c.children.empty()) continue;
+            if (left <= 1)
+                unread.push_back(c.id);
+            else
+                collect(c, left - 1);
+        }
+    };
+    collect(node, depth);
+    for (const int id : unread) {
+        const QString key = QStringLiteral("%1/%2/%3").arg(host).arg(_revision).arg(id);
+        if (_primed.contains(key)) continue;
+        _primed.insert(key);
+        QMetaObject::invokeMethod(
+            this, [this, id] { emit _adaptor->LayoutUpdated(_revision, id); },
+            Qt::QueuedConnection);
+    }
 }
 
 TLDBusMenuItemList TLDBusMenuExporter::groupProperties(const QList<int>& ids,

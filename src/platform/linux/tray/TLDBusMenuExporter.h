@@ -15,6 +15,10 @@
 // LayoutUpdated, and ItemsPropertiesUpdated with the properties that changed. A menu rebuilt with
 // the same items tells nothing. Item ids follow an item's place and label, so that a rebuilt
 // menu keeps its ids and a stale click on a changed item finds nothing.
+//
+// A host that reads the layout a level at a time (GetLayout with a depth) is told once, for each
+// submenu it did not read, that the submenu has items (LayoutUpdated with the submenu's id), so
+// that it fills the submenu before opening it rather than after.
 
 #include "platform/linux/tray/TLDBusMenuTypes.h"
 
@@ -23,6 +27,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <vector>
@@ -95,6 +100,7 @@ private:
     static void diff(const Node& before, const Node& after, TLDBusMenuItemList& updated,
                      TLDBusMenuItemKeysList& removed);
     static TLDBusMenuLayoutItem layoutOf(const Node& node, int depth, const QStringList& names);
+    void primeSubmenus(const Node& node, int depth, const QString& host);
 
     QDBusConnection _bus;
     QString _path;
@@ -104,6 +110,7 @@ private:
     QList<QPointer<QAction>> _leading;
     Node _root;
     QHash<QString, int> _ids; // an item's parent, place and label → its id
+    QSet<QString> _primed;    // host/revision/submenu already told of its items
     int _lastId = 0;
     uint _revision = 1;
     QTimer _refresh;     // a burst of changes to the menu, compared once

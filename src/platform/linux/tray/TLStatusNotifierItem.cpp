@@ -2,6 +2,7 @@
 
 #include "platform/TLAppInfo.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLSessionPlatform.h"
 #include "platform/TLWindowSystem.h"
 #include "platform/linux/tray/TLDBusMenuExporter.h"
 
@@ -132,7 +133,7 @@ TLSniPixmapList TLSniPixmapsOf(const QIcon& icon) {
 }
 
 // org.kde.StatusNotifierItem on the item's object.
-class TLStatusNotifierItemAdaptor final : public QDBusAbstractAdaptor, protected QDBusContext {
+class TLStatusNotifierItemAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
     Q_PROPERTY(QString Category READ category)
@@ -180,7 +181,7 @@ public:
 
 public slots:
     void Activate(int x, int y) {
-        _item->hostClicked(TLStatusItem::Button::Left, x, y, callerTellsScreenPosition());
+        _item->hostClicked(TLStatusItem::Button::Left, x, y, _item->callerTellsScreenPosition());
     }
     void SecondaryActivate(int x, int y) {
         // A middle click: the other trays' middle clicks do nothing either.
@@ -188,7 +189,7 @@ public slots:
         (void)y;
     }
     void ContextMenu(int x, int y) {
-        _item->hostClicked(TLStatusItem::Button::Right, x, y, callerTellsScreenPosition());
+        _item->hostClicked(TLStatusItem::Button::Right, x, y, _item->callerTellsScreenPosition());
     }
     void Scroll(int delta, const QString& orientation) {
         (void)delta;
@@ -206,25 +207,9 @@ signals:
     void XAyatanaNewLabel(const QString& label, const QString& guide);
 
 private:
-    // Whether the host that made the call being handled sends screen positions; asked of the bus
-    // once for each host connection.
-    bool callerTellsScreenPosition() {
-        const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-        if (!wayland) return true;
-        if (!calledFromDBus()) return false;
-        const QString caller = message().service();
-        if (caller != _caller) {
-            _caller = caller;
-            _callerTells = TLHostTellsScreenPosition(processOf(connection(), caller), wayland);
-        }
-        return _callerTells;
-    }
-
     TLStatusNotifierItem* _item;
     QString _menuPath;
     QString _name;
-    QString _caller;
-    bool _callerTells = false;
 };
 
 TLStatusNotifierItem::TLStatusNotifierItem(QDBusConnection bus) : _bus(std::move(bus)) {
@@ -363,11 +348,21 @@ QRect TLStatusNotifierItem::anchor() const {
     QPoint at;
     if (_click) {
         at = *_click;
-    } else if (_fromMenu && !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-        // The edge of the pointer's half of the screen, in its column (on Wayland the pointer's
-        // place on the screen is unknown).
-        at = QCursor::pos();
-        if (const QScreen* screen = QGuiApplication::screenAt(at)) {
+    } else if (_fromMenu) {
+        // Chosen in the host's menu, which hangs from the icon: the bar's edge in the pointer's
+        // column. Where the pointer's place is unknown (a Wayland session), the column of the
+        // host's last click, else the right end of the bar, where GNOME keeps its indicators.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (TLPointerPositionKnown()) {
+            at = QCursor::pos();
+            if (const QScreen* under = QGuiApplication::screenAt(at)) screen = under;
+        } else if (_lastHostClick) {
+            at = *_lastHostClick;
+            if (const QScreen* under = QGuiApplication::screenAt(at)) screen = under;
+        } else if (screen) {
+            at = QPoint(screen->geometry().right(), screen->geometry().top());
+        }
+        if (screen) {
             const QRect g = screen->geometry();
             at.setY(at.y() < g.center().y() ? g.top() : g.bottom());
         }
@@ -386,6 +381,19 @@ void TLStatusNotifierItem::setContextMenu(QMenu* menu) {
     _menu->setMenu(menu);
 }
 
+// QtDBus sets a call's context on the object that holds the adaptor: this one.
+bool TLStatusNotifierItem::callerTellsScreenPosition() {
+    const bool wayland = _wayland;
+    if (!wayland) return true;
+    if (!calledFromDBus()) return false;
+    const QString caller = message().service();
+    if (caller != _caller) {
+        _caller = caller;
+        _callerTells = TLHostTellsScreenPosition(processOf(connection(), caller), wayland);
+    }
+    return _callerTells;
+}
+
 void TLStatusNotifierItem::hostClicked(Button button, int x, int y, bool screenPosition) {
     // (0, 0) is what a host sends that knows no position.
     _fromMenu = false;
@@ -393,6 +401,7 @@ void TLStatusNotifierItem::hostClicked(Button button, int x, int y, bool screenP
         _click = fromHostPixels(QPoint(x, y));
     else
         _click.reset();
+    if (_click) _lastHostClick = _click;
     const bool control = TLControlKeyHeld();
     QMetaObject::invokeMethod(
         this, [this, button, control] { emit clicked(button, control); }, Qt::QueuedConnection);

@@ -44,6 +44,8 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QGuiApplication>
 #include <QList>
 #include <QMetaType>
 #include <QPointer>
@@ -90,7 +92,7 @@ inline constexpr int TLSniIconSizes[] = {16, 22, 24, 32, 44, 48, 64, 96};
 // The pictures of `icon` at TLSniIconSizes (each fitted into its square).
 TLSniPixmapList TLSniPixmapsOf(const QIcon& icon);
 
-class TLStatusNotifierItem final : public TLStatusItem {
+class TLStatusNotifierItem final : public TLStatusItem, protected QDBusContext {
     Q_OBJECT
 public:
     // On `bus` (the session bus where not told otherwise); the watcher is looked for there.
@@ -126,6 +128,11 @@ public:
     bool hostIsShellExtension() const { return _hostIsShell; }
     void setHostIsShellExtension(bool shell);
     void hostClicked(Button button, int x, int y, bool screenPosition = true);
+    // Whether the host making the call being handled sends positions on the screen (asked of
+    // the bus once for each host connection).
+    bool callerTellsScreenPosition();
+    // Whether the program runs on Wayland (from Qt's platform; tests set it).
+    void setWayland(bool wayland) { _wayland = wayland; }
     void hostProvidedToken(const QString& token);
 
 signals:
@@ -151,7 +158,11 @@ private:
     QString _toolTip;
     bool _toolTipSuppressed = false;
     std::optional<QPoint> _click;
-    bool _fromMenu = false; // the last opening came from 显示面板
+    bool _fromMenu = false;               // the last opening came from 显示面板
+    std::optional<QPoint> _lastHostClick; // the last position a host told
+    bool _wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    QString _caller; // the last host connection asked about
+    bool _callerTells = false;
     bool _hostIsShell = false;
     QAction* _showPanel = nullptr;
     QAction* _showPanelSeparator = nullptr;
