@@ -29,8 +29,7 @@ namespace {
 org_kde_kwin_fake_input* gFakeInput = nullptr;
 uint32_t gVersion = 0;
 
-void global(void*, wl_registry* registry, uint32_t name, const char* interface,
-            uint32_t version) {
+void global(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
     if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0) {
         gVersion = std::min<uint32_t>(version, 4);
         gFakeInput = static_cast<org_kde_kwin_fake_input*>(
@@ -40,7 +39,9 @@ void global(void*, wl_registry* registry, uint32_t name, const char* interface,
 void globalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kRegistry = {global, globalRemove};
 
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 } // namespace
 
@@ -54,7 +55,8 @@ int main() {
     wl_registry_add_listener(registry, &kRegistry, nullptr);
     wl_display_roundtrip(display);
     if (!gFakeInput || gVersion < 4) {
-        std::fprintf(stderr, "tide-test-kwin-pointer: KWin offers no fake input (version 4) here\n");
+        std::fprintf(stderr,
+                     "tide-test-kwin-pointer: KWin offers no fake input (version 4) here\n");
         return 3;
     }
     org_kde_kwin_fake_input_authenticate(gFakeInput, "tide-test-kwin-pointer",
@@ -73,11 +75,11 @@ int main() {
                 org_kde_kwin_fake_input_keyboard_key(gFakeInput, static_cast<uint32_t>(code),
                                                      WL_KEYBOARD_KEY_STATE_PRESSED);
                 wl_display_roundtrip(display);
-                pause(30);
+                sleepMs(30);
                 org_kde_kwin_fake_input_keyboard_key(gFakeInput, static_cast<uint32_t>(code),
                                                      WL_KEYBOARD_KEY_STATE_RELEASED);
                 wl_display_roundtrip(display);
-                pause(60);
+                sleepMs(60);
             }
             std::cout << "ok" << std::endl;
             continue;
@@ -95,11 +97,11 @@ int main() {
         wl_display_roundtrip(display);
         if (action == "click") {
             // A short press, as a hand makes it: clients see the motion before the button.
-            pause(30);
+            sleepMs(30);
             const uint32_t code = button == "right" ? BTN_RIGHT : BTN_LEFT;
             org_kde_kwin_fake_input_button(gFakeInput, code, WL_POINTER_BUTTON_STATE_PRESSED);
             wl_display_roundtrip(display);
-            pause(40);
+            sleepMs(40);
             org_kde_kwin_fake_input_button(gFakeInput, code, WL_POINTER_BUTTON_STATE_RELEASED);
             wl_display_roundtrip(display);
         }
