@@ -100,7 +100,14 @@ keep_logs() {
     cp "$TIDE_E2E_BUS_LOG" "$shots/bus.log" 2>/dev/null || true
 }
 trap 'keep_logs; cleanup' EXIT
-pic() { echo "$shots/plasma-$SESSION-$1.png"; }
+keep() { # name [picture]: the picture (else a new one of the screen) among the screenshots
+    [ -n "$shots" ] || return 0
+    if [ $# -gt 1 ]; then
+        cp "$2" "$shots/plasma-$SESSION-$1.png" || true
+    else
+        grab_screen "$shots/plasma-$SESSION-$1.png" || true
+    fi
+}
 # A check that fails without stopping the run: the checks after it still tell what they find.
 flaws=0
 flaw() {
@@ -256,7 +263,7 @@ minute_fresh() { local s; s=$(date +%-S); ((s >= 3 && s < 40)); }
 wait_for 30 minute_fresh
 wait_for 10 bar_settled || fail "Plasma's bar keeps changing (x y w h count: $bar_change)"
 minute=$(date +%H%M)
-cp "$tmp/bar.png" "$(pic 1-plasma)" 2>/dev/null || true
+keep 1-plasma "$tmp/bar.png"
 echo "Plasma is up after $((SECONDS - started_at)) s"
 
 # ---------------------------------------------------------------- Tide's icon in the tray
@@ -287,7 +294,7 @@ wait_for 20 icon_shown || fail "no icon appeared in Plasma's bar: $(tail -n 5 "$
 sleep 1.5 # the tray's animation ends
 icon_shown
 [ "$(date +%H%M)" = "$minute" ] || fail "the clock turned while the icon was looked for: run again"
-cp "$tmp/tray.png" "$(pic 2-icon)" 2>/dev/null || true
+keep 2-icon "$tmp/tray.png"
 read -r DX DY DW DH _ <<<"$icon_box"
 IH=$DH
 IW=$DH
@@ -365,7 +372,7 @@ park
 wait_for 10 panel_found || fail "a left click on the icon opened no panel: $(tail -n 5 "$tmp/tide.log")"
 sleep 1 # the process list fills in
 panel_found
-grab_screen "$(pic 3-panel)" 2>/dev/null || true
+keep 3-panel
 activate=$(last_call Activate) || fail "Plasma did not call Activate on Tide's item"
 echo "left click at $ICX,$ICY: Activate($activate); the panel ${PW}x$PH at $PX,$PY"
 check_placement
@@ -381,7 +388,7 @@ click $((PX + 280)) $((PY + 355)) left
 park
 sleep 1
 grab tab-after
-cp "$tmp/tab-after.png" "$(pic 4-energy)" 2>/dev/null || true
+keep 4-energy "$tmp/tab-after.png"
 panel_found || fail "a click on the 能耗 tab closed the panel"
 [ "$(screen pixel "$tmp/tab-before.ppm" $((PX + 280)) $((PY + 355)))" != \
     "$(screen pixel "$tmp/tab-after.ppm" $((PX + 280)) $((PY + 355)))" ] ||
@@ -458,7 +465,7 @@ echo "right click at $ICX,$ICY: ContextMenu($context); the menu ${MW}x$MH at $MX
 ((MW > 60 && MH > 100)) || fail "what the right click showed (${MW}x$MH) is not the menu"
 # (On Wayland the panel would be in the picture, and the menu's box as wide as the panel at least.)
 if [ "$SESSION" = x11 ]; then no_panel "$tide"; else ((MW < 300)); fi || flaw "the right click opened the panel"
-grab_screen "$(pic 5-menu)" 2>/dev/null || true
+keep 5-menu
 keys Down Down Down Right # 进程列表长度, the third entry, and into its submenu
 if [ "$SESSION" = x11 ]; then
     wait_for 10 menus_open 2 || fail "the 进程列表长度 submenu did not open"
@@ -476,7 +483,7 @@ else
     wait_for 10 sub_open || fail "the 进程列表长度 submenu did not open"
 fi
 sleep 0.5
-grab_screen "$(pic 6-submenu)" 2>/dev/null || true
+keep 6-submenu
 read -r SX SY SW SH <<<"$SUB"
 echo "the 进程列表长度 submenu: ${SW}x$SH at $SX,$SY"
 ((SX >= 0 && SX + SW < SCREEN_W && SY >= 0 && SY + SH <= SCREEN_H)) ||
@@ -512,7 +519,7 @@ tip_shown
 read -r TX TY TW TH _ <<<"$tip_box"
 echo "tool tip ${TW}x$TH at $TX,$TY"
 [ -z "$shots" ] || convert "$tmp/tip.png" -crop "$((TW + 20))x$((TH + 20))+$((TX - 10))+$((TY - 10))" \
-    +repage -scale 200% "$(pic 7-tooltip)" || true
+    +repage -scale 200% "$shots/plasma-$SESSION-7-tooltip.png" || true
 ((TX - 40 <= ICX && ICX <= TX + TW + 40)) || flaw "the tool tip ($TX..$((TX + TW))) is not over the icon ($ICX)"
 park
 
@@ -533,7 +540,7 @@ panel_found
 echo "the panel, opened with the pointer resting on the icon: ${PW}x$PH at $PX,$PY"
 check_placement
 grab dark
-cp "$tmp/dark.png" "$(pic 8-dark)" 2>/dev/null || true
+keep 8-dark "$tmp/dark.png"
 dark=$(brightness "$tmp/dark.png" $((PX + 10)) $((PY + 10)) $((PW - 20)) $((PH - 20)))
 echo "the panel after the switch to Breeze Dark: mean grey $dark of 100"
 ((dark < 35)) || flaw "the panel did not turn dark with Breeze Dark (mean grey $dark of 100)"
