@@ -8,7 +8,8 @@
 #   desktop closes it;
 # - a right click shows Tide's settings menu, whose single-choice items are radio items; the
 #   submenu of 进程列表长度 opens on the screen, and choosing 12 个进程 reaches the preference file;
-# - hovering the icon shows Plasma's tool tip, titled 潮汐;
+# - hovering the icon shows Plasma's tool tip, titled 潮汐 (the item's tool-tip title; in the
+#   picture, a two-character first line over the text);
 # - after switching Plasma to Breeze Dark, the panel opens dark, without a restart (this time
 #   with the pointer resting on the icon until it shows), and Escape closes it.
 # It logs what Plasma passes to Activate and ContextMenu (dbus-monitor) and where the icon and the
@@ -522,6 +523,35 @@ echo "tool tip ${TW}x$TH at $TX,$TY"
 [ -z "$shots" ] || convert "$tmp/tip.png" -crop "$((TW + 20))x$((TH + 20))+$((TX - 10))+$((TY - 10))" \
     +repage -scale 200% "$shots/plasma-$SESSION-7-tooltip.png" || true
 ((TX - 40 <= ICX && ICX <= TX + TW + 40)) || flaw "the tool tip ($TX..$((TX + TW))) is not over the icon ($ICX)"
+# Its lines of text, "top height left width" each: the title, two characters wide, over the
+# lines of the tool-tip text.
+python3 - "$HERE/wayland" "$tmp/tip.ppm" $((TX + 6)) $((TY + 6)) $((TW - 12)) $((TH - 12)) \
+    >"$tmp/tip-lines" <<'PY' || flaw "the tool tip's lines could not be measured"
+import collections, sys
+sys.path.insert(0, sys.argv[1])
+from screen import read_ppm
+w, _, data = read_ppm(sys.argv[2])
+x0, y0, rw, rh = map(int, sys.argv[3:7])
+px = lambda x, y: data[(y * w + x) * 3:(y * w + x) * 3 + 3]
+background = collections.Counter(px(x, y) for y in range(y0, y0 + rh, 2)
+                                 for x in range(x0, x0 + rw, 2)).most_common(1)[0][0]
+line = None
+for y in range(y0, y0 + rh + 1):
+    xs = [x for x in range(x0, x0 + rw)
+          if y < y0 + rh and max(abs(a - b) for a, b in zip(px(x, y), background)) > 80]
+    if xs and line is None:
+        line = [y, y, min(xs), max(xs)]
+    elif xs:
+        line[1:] = [y, min(line[2], min(xs)), max(line[3], max(xs))]
+    elif line:
+        print(line[0], line[1] - line[0] + 1, line[2], line[3] - line[2] + 1)
+        line = None
+PY
+read -r _ title_h _ title_w <<<"$(head -n 1 "$tmp/tip-lines")"
+lines=$(grep -c . "$tmp/tip-lines")
+echo "tool tip lines (top height left width): $(paste -sd ';' "$tmp/tip-lines")"
+((lines >= 2 && title_w * 10 >= title_h * 12 && title_w * 10 <= title_h * 26)) ||
+    flaw "the tool tip's first line (${title_w:-?}x${title_h:-?} of $lines lines) is not a two-character title over the text"
 park
 
 # ---------------------------------------------------------------- Breeze Dark
