@@ -16,14 +16,8 @@ set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
 TEST_USER=tide-e2e
-skip() { # where CI asks that nothing be skipped (TIDE_E2E_NO_SKIP=1), a skip is a failure
-    if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
-        echo "FAIL (would skip, but TIDE_E2E_NO_SKIP is set): $*" >&2
-        exit 1
-    fi
-    echo "SKIP: $*" >&2
-    exit 77
-}
+# shellcheck source=tests/session_lib.sh
+source "$HERE/session_lib.sh"
 fail() {
     echo "FAIL: $*" >&2
     exit 1
@@ -31,19 +25,7 @@ fail() {
 
 stage=${TIDE_E2E_STAGE:-outer}
 if [ "$stage" = outer ]; then
-    # Who runs the test, before the private namespace below (which may map the user to root).
-    export TIDE_E2E_REAL_UID=${TIDE_E2E_REAL_UID:-$(id -u)}
-    # A Tide started here must not reach the one in the user's tray. Not as root, the namespace
-    # keeps the user's own id: sway refuses to start as (mapped) root.
-    if [ "$TIDE_E2E_REAL_UID" -ne 0 ] && [ -z "${TIDE_PRIVATE_INSTANCE:-}" ] &&
-        unshare --net --map-current-user true 2>/dev/null; then
-        export TIDE_PRIVATE_INSTANCE=1
-        exec unshare --net --map-current-user bash "$0" "$@"
-    fi
-    # shellcheck source=tests/private_instance.sh
-    source "$HERE/private_instance.sh"
-    private_instance "$0" "$@"
-
+    enter_private_namespace "$0" "$@"
     for tool in sway waybar grim dbus-run-session python3 setpriv; do
         command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
     done
@@ -56,24 +38,16 @@ if [ "$stage" = outer ]; then
 
     tmp=$(mktemp -d /tmp/tide-wl.XXXXXX)
     trap 'rm -rf "$tmp"' EXIT
-    run_as=()
-    if [ "$TIDE_E2E_REAL_UID" -eq 0 ]; then
-        if ! id "$TEST_USER" >/dev/null 2>&1; then
-            useradd --system --no-create-home --shell /usr/sbin/nologin "$TEST_USER" 2>/dev/null ||
-                skip "sway does not run as root and the user $TEST_USER cannot be created"
-        fi
-        uid=$(id -u "$TEST_USER")
-        gid=$(id -g "$TEST_USER")
-        run_as=(setpriv --reuid="$uid" --regid="$gid" --clear-groups)
-        chown "$uid:$gid" "$tmp"
+    session_user "sway does not run as root" "$tmp"
+    if [ "${#run_as[@]}" -ne 0 ]; then
         # A build under a private home (/root is 0700) is out of that user's reach: the session
         # then runs on a copy of what it needs, made in its own directory.
         if ! "${run_as[@]}" test -x "$BUILD/tide" -a -x "$BUILD/tide-test-pointer" \
-            -a -r "$HERE/wayland/screen.py" -a -r "$0"; then
+            -a -r "$HERE/wayland/screen.py" -a -r "$0" -a -r "$HERE/session_lib.sh"; then
             mkdir -p "$tmp/copy/build" "$tmp/copy/tests/wayland"
             cp "$BUILD/tide" "$BUILD/tide-test-pointer" "$tmp/copy/build/"
             cp "$HERE/wayland/screen.py" "$tmp/copy/tests/wayland/"
-            cp "$0" "$tmp/copy/tests/"
+            cp "$0" "$HERE/session_lib.sh" "$HERE/private_instance.sh" "$tmp/copy/tests/"
             chown -R "$uid:$gid" "$tmp/copy"
             BUILD="$tmp/copy/build"
             script="$tmp/copy/tests/$(basename "$0")"
@@ -187,18 +161,8 @@ bar_settled() { # two pictures of the bar half a second apart are the same
 wait_for 10 bar_settled || fail "waybar keeps changing"
 
 # --- the pointer
-mkfifo "$tmp/pointer.in"
 read -ra pointer_env <<<"${TIDE_E2E_POINTER_ENV:-}"
-$orphan_guard env "${pointer_env[@]}" "$BUILD/tide-test-pointer" "$SCREEN_W" "$SCREEN_H" <"$tmp/pointer.in" >"$tmp/pointer.out" 2>&1 &
-pids+=($!)
-exec 5>"$tmp/pointer.in"
-pointer() { # command...: sent, and answered before this returns
-    local before
-    before=$(grep -c ok "$tmp/pointer.out" || true)
-    echo "$*" >&5
-    answered() { [ "$(grep -c ok "$tmp/pointer.out" || true)" -gt "$before" ]; }
-    wait_for 5 answered || fail "the virtual pointer did not answer: $(cat "$tmp/pointer.out")"
-}
+start_pointer env "${pointer_env[@]}" "$BUILD/tide-test-pointer" "$SCREEN_W" "$SCREEN_H"
 # The cursor is drawn into the output's pictures: it rests in the bottom-left corner, and where a
 # picture is taken with it elsewhere (on the icon), comparisons leave that spot out.
 park() {

@@ -1,0 +1,88 @@
+# shellcheck shell=bash
+# Shared by the end-to-end scripts that run a whole desktop session (sway, KDE Plasma, GNOME
+# Shell): skipping, a private network namespace, the unprivileged user the session runs as when
+# the test runs as root, a bus that lets everyone talk, and the pointer helper driven over a fifo.
+# Source it near the top.
+# shellcheck disable=SC2034,SC2154 # run_as, uid and gid are set for the sourcing script; tmp,
+# pids and orphan_guard are its own
+
+skip() { # where CI asks that nothing be skipped (TIDE_E2E_NO_SKIP=1), a skip is a failure
+    if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
+        echo "FAIL (would skip, but TIDE_E2E_NO_SKIP is set): $*" >&2
+        exit 1
+    fi
+    echo "SKIP: $*" >&2
+    exit 77
+}
+
+# Re-runs the calling script ($1, with the arguments after it) where a Tide it starts cannot reach
+# the one in the user's tray: a network namespace of its own (see private_instance.sh). Not as
+# root, the namespace keeps the user's own id (sway refuses to start as a mapped root). Sets
+# TIDE_E2E_REAL_UID: who runs the test, before any namespace maps the user to root.
+enter_private_namespace() {
+    local script=$1
+    shift
+    export TIDE_E2E_REAL_UID=${TIDE_E2E_REAL_UID:-$(id -u)}
+    if [ "$TIDE_E2E_REAL_UID" -ne 0 ] && [ -z "${TIDE_PRIVATE_INSTANCE:-}" ] &&
+        unshare --net --map-current-user true 2>/dev/null; then
+        export TIDE_PRIVATE_INSTANCE=1
+        exec unshare --net --map-current-user bash "$script" "$@"
+    fi
+    # shellcheck source=tests/private_instance.sh
+    source "$(dirname "${BASH_SOURCE[0]}")/private_instance.sh"
+    private_instance "$script" "$@"
+}
+
+# As root, the session runs as the unprivileged user $TEST_USER (created when missing; $1 says
+# why it is needed when it cannot be): sets run_as to the command prefix that switches to it, and
+# uid and gid, and gives it the directory $2. Not as root, run_as is empty.
+session_user() {
+    run_as=()
+    [ "$TIDE_E2E_REAL_UID" -eq 0 ] || return 0
+    if ! id "$TEST_USER" >/dev/null 2>&1; then
+        useradd --system --no-create-home --shell /usr/sbin/nologin "$TEST_USER" 2>/dev/null ||
+            skip "$1 and the user $TEST_USER cannot be created"
+    fi
+    uid=$(id -u "$TEST_USER")
+    gid=$(id -g "$TEST_USER")
+    run_as=(setpriv --reuid="$uid" --regid="$gid" --clear-groups)
+    chown "$uid:$gid" "$2"
+}
+
+# The configuration of a bus (type $1) listening at $2 where everyone may talk to and own
+# anything; services are started from the folder $3 only, where given.
+open_bus_config() {
+    cat <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>$1</type>
+  <listen>$2</listen>
+  <auth>EXTERNAL</auth>
+${3:+  <servicedir>$3</servicedir>
+}  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+}
+
+# A pointer helper (the command given) that reads commands on its standard input and answers
+# "ok" to each; `pointer COMMAND...` sends one and returns once it is answered. Needs $tmp, pids
+# and wait_for (e2e_lib.sh).
+start_pointer() {
+    mkfifo "$tmp/pointer.in"
+    $orphan_guard "$@" <"$tmp/pointer.in" >"$tmp/pointer.out" 2>&1 &
+    pids+=($!)
+    exec 5>"$tmp/pointer.in"
+}
+pointer() {
+    local before
+    before=$(grep -c ok "$tmp/pointer.out" || true)
+    echo "$*" >&5
+    # shellcheck disable=SC2317 # called through wait_for
+    answered() { [ "$(grep -c ok "$tmp/pointer.out" || true)" -gt "$before" ]; }
+    wait_for 5 answered || fail "the pointer did not answer: $(cat "$tmp/pointer.out")"
+}
