@@ -1,6 +1,8 @@
 #pragma once
 // The hosts that can show the status item, and the host switch that picks one:
 //
+//   ShellExtension      Tide's own GNOME Shell extension, a button in the top bar that shows the
+//                       picture and the title (platform/linux/tray/TLShellExtensionItem)
 //   XEmbedTray          an X11 tray that embeds the icon as a window of ours and tells where it
 //                       is (platform/linux/TLXEmbedTray)
 //   StatusNotifierHost  a panel on the session bus that draws the icon itself from what the item
@@ -24,7 +26,7 @@ class TLStatusItem;
 #include <memory>
 #include <vector>
 
-enum class TLStatusHost { NoTrayWindow, XEmbedTray, StatusNotifierHost, MenuBar };
+enum class TLStatusHost { NoTrayWindow, XEmbedTray, StatusNotifierHost, MenuBar, ShellExtension };
 
 struct TLStatusHostProbe {
     TLStatusHost host = TLStatusHost::NoTrayWindow;

@@ -1,4 +1,6 @@
-// The hosts a Linux desktop can show the status item in. A StatusNotifierItem host is asked first:
+// The hosts a Linux desktop can show the status item in. Tide's own GNOME Shell extension is asked
+// first: where it is enabled, the button it draws in the top bar is the item. Then a
+// StatusNotifierItem host:
 // where one runs, Tide's own item shows there, with the click positions and activation tokens
 // the host tells (an X11 desktop may run an embedding tray beside it, or one that hands embedded
 // icons on to the host). The embedding tray is for desktops without one.
@@ -6,10 +8,20 @@
 #include "platform/TLStatusHost.h"
 #include "platform/linux/TLStatusNotifierHost.h"
 #include "platform/linux/TLXEmbedTray.h"
+#include "platform/linux/tray/TLShellExtensionItem.h"
 #include "platform/linux/tray/TLStatusNotifierItem.h"
 
 const std::vector<TLStatusHostProbe>& TLSystemStatusHosts() {
     static const std::vector<TLStatusHostProbe> hosts{
+        {TLStatusHost::ShellExtension, [] { return TLShellExtensionPresent(); },
+         [](std::function<void()> changed, QObject* parent) {
+             return TLWatchShellExtension(std::move(changed), parent);
+         },
+         []() -> std::unique_ptr<TLStatusItem> {
+             auto item = std::make_unique<TLShellExtensionItem>();
+             if (!item->isExported()) return nullptr;
+             return item;
+         }},
         {TLStatusHost::StatusNotifierHost, TLStatusNotifierHostPresent, TLWatchStatusNotifierHosts,
          []() -> std::unique_ptr<TLStatusItem> {
              auto item = std::make_unique<TLStatusNotifierItem>();

@@ -1,0 +1,71 @@
+#pragma once
+// The status item as a button in GNOME Shell's top bar, drawn by Tide's own shell extension. The
+// extension holds the bus name dev.tide.monitor.GnomeShell while it is enabled; Tide then holds
+// dev.tide.monitor while its item is there, and the extension shows the button exactly while
+// that name has an owner. So there is never a second icon: the item that leaves releases its
+// name before another host's item comes.
+//
+// On the bus, at /StatusItem, interface dev.tide.monitor.StatusItem:
+//   Title           s   the status title (the figure, as the bar shows it beside the picture)
+//   AccessibleName  s   the tool tip's text, for the button's accessible name
+//   Picture(i h)    ay  the picture (the gauge) as PNG, h device pixels high
+//   Changed()           any of the three changed (sent once per change, none for a repeat)
+//   Activate(i x, i y, i w, i h)     a click on the button at that rectangle of the screen
+//   ContextMenu(i x, i y, i w, i h)  a right click (or Control + click) there
+// The button's rectangle becomes the anchor: the panel and the menu open under it.
+
+#include "platform/TLDesktop.h"
+
+#include <QDBusConnection>
+#include <QIcon>
+#include <QRect>
+#include <QString>
+
+#include <functional>
+
+class QDBusServiceWatcher;
+class TLShellExtensionItemAdaptor;
+
+// The names on the bus.
+inline constexpr char TLShellExtensionService[] = "dev.tide.monitor.GnomeShell";
+inline constexpr char TLShellItemService[] = "dev.tide.monitor";
+
+class TLShellExtensionItem final : public TLStatusItem {
+    Q_OBJECT
+public:
+    explicit TLShellExtensionItem(QDBusConnection bus = QDBusConnection::sessionBus());
+    ~TLShellExtensionItem() override;
+
+    // Whether the item is on the bus under its name.
+    bool isExported() const { return _exported; }
+
+    void setIcon(const QIcon& icon, quint64 key) override;
+    void setTitle(const QString& title) override;
+    void setToolTip(const QString& text) override;
+    bool showsTitleAsText() const override { return true; }
+    QRect geometry() const override { return _button; }
+    void popUpMenu(QMenu* menu) override;
+
+    // What the adaptor reads and is told.
+    QString title() const { return _title; }
+    QString accessibleName() const { return _toolTip; }
+    QByteArray picture(int height) const;
+    void buttonClicked(Button button, const QRect& rect);
+
+private:
+    QDBusConnection _bus;
+    TLShellExtensionItemAdaptor* _adaptor = nullptr;
+    bool _exported = false;
+    QIcon _icon;
+    quint64 _key = 0;
+    bool _hasIcon = false;
+    QString _title;
+    QString _toolTip;
+    QRect _button;
+};
+
+// Whether Tide's shell extension is enabled: its name is on the session bus.
+bool TLShellExtensionPresent(QDBusConnection bus = QDBusConnection::sessionBus());
+// Calls `changed` when the extension's name comes, goes or changes hands. Owned by `parent`.
+QObject* TLWatchShellExtension(std::function<void()> changed, QObject* parent,
+                               QDBusConnection bus = QDBusConnection::sessionBus());

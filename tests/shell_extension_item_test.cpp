@@ -1,0 +1,171 @@
+// Tide's side of its GNOME Shell extension, on a private session bus with the extension played by
+// the test: the names that make the button come and go, what the button shows, and its clicks.
+
+#include "platform/linux/tray/TLShellExtensionItem.h"
+#include "private_bus.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QImage>
+#include <QPixmap>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class ShellExtensionItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        bus = std::make_unique<PrivateBus>();
+        ASSERT_TRUE(bus->running()) << "dbus-daemon gave no address";
+        itemBus = bus->connect();
+        shell = bus->connect();
+        ASSERT_TRUE(itemBus.isConnected() && shell.isConnected());
+    }
+    void TearDown() override {
+        item.reset();
+        itemBus = shell = QDBusConnection(QString());
+        bus.reset();
+    }
+
+    QDBusMessage call(const QString& method, const QVariantList& args) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QString::fromLatin1(TLShellItemService), QStringLiteral("/StatusItem"),
+            QStringLiteral("dev.tide.monitor.StatusItem"), method);
+        m.setArguments(args);
+        return shell.call(m, QDBus::BlockWithGui, 5000);
+    }
+    QVariant property(const QString& name) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QString::fromLatin1(TLShellItemService), QStringLiteral("/StatusItem"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        m << QStringLiteral("dev.tide.monitor.StatusItem") << name;
+        const QDBusMessage reply = shell.call(m, QDBus::BlockWithGui, 5000);
+        if (reply.arguments().isEmpty()) return {};
+        return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant();
+    }
+    bool named() {
+        const QDBusReply<bool> has =
+            shell.interface()->isServiceRegistered(QString::fromLatin1(TLShellItemService));
+        return has.isValid() && has.value();
+    }
+
+    std::unique_ptr<PrivateBus> bus;
+    QDBusConnection itemBus{QString()};
+    QDBusConnection shell{QString()};
+    std::unique_ptr<TLShellExtensionItem> item;
+};
+
+// Counts the item's Changed signals as the extension hears them.
+class ChangeCounter : public QObject {
+    Q_OBJECT
+public:
+    explicit ChangeCounter(QDBusConnection bus) {
+        bus.connect(QString::fromLatin1(TLShellItemService), QStringLiteral("/StatusItem"),
+                    QStringLiteral("dev.tide.monitor.StatusItem"), QStringLiteral("Changed"), this,
+                    SLOT(seen()));
+    }
+    int count = 0;
+public slots:
+    void seen() { ++count; }
+};
+
+QIcon gaugeIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size * 2, size);
+        pixmap.fill(Qt::green);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace
+
+// The button is there exactly while the item is: the name comes with it and goes before it, so
+// the host switch can never show two icons. What the button shows comes over the bus, and one
+// Changed goes out per change, none for a repeat.
+TEST_F(ShellExtensionItemTest, TheButtonShowsWhatTheItemHoldsWhileItExists) {
+    item = std::make_unique<TLShellExtensionItem>(itemBus);
+    ASSERT_TRUE(item->isExported());
+    EXPECT_TRUE(named());
+    EXPECT_TRUE(item->showsTitleAsText());
+
+    ChangeCounter changes(shell);
+    settle();
+    item->setTitle(QStringLiteral("41%"));
+    item->setToolTip(QStringLiteral("已使用 6.6 GB，共 16 GB\n内存压力：正常"));
+    item->setIcon(gaugeIcon(), 7);
+    ASSERT_TRUE(spin([&] { return changes.count == 3; }));
+    item->setTitle(QStringLiteral("41%"));
+    item->setIcon(gaugeIcon(), 7); // the same key: the same pixels
+    settle();
+    EXPECT_EQ(changes.count, 3);
+    EXPECT_EQ(property(QStringLiteral("Title")).toString(), QStringLiteral("41%"));
+    EXPECT_EQ(property(QStringLiteral("AccessibleName")).toString(),
+              QStringLiteral("已使用 6.6 GB，共 16 GB\n内存压力：正常"));
+
+    // The picture at the height asked for, as PNG; nonsense heights give nothing or a bounded one.
+    const QDBusMessage reply = call(QStringLiteral("Picture"), {32});
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage);
+    const QImage picture = QImage::fromData(reply.arguments().constFirst().toByteArray(), "PNG");
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.height(), 16); // the gauge is twice as wide as high: fitted into 32 × 32
+    EXPECT_EQ(picture.width(), 32);
+    EXPECT_TRUE(
+        call(QStringLiteral("Picture"), {0}).arguments().constFirst().toByteArray().isEmpty());
+    const QImage huge = QImage::fromData(
+        call(QStringLiteral("Picture"), {1 << 30}).arguments().constFirst().toByteArray(), "PNG");
+    EXPECT_LE(huge.width(), 256);
+
+    item.reset();
+    EXPECT_FALSE(named());
+}
+
+// A click gives the button's rectangle: the panel and the menu open under it. A rectangle that
+// cannot be a button's is no anchor.
+TEST_F(ShellExtensionItemTest, ClicksCarryTheButtonsRectangle) {
+    item = std::make_unique<TLShellExtensionItem>(itemBus);
+    ASSERT_TRUE(item->isExported());
+    QList<TLStatusItem::Button> clicks;
+    QObject::connect(item.get(), &TLStatusItem::clicked,
+                     [&](TLStatusItem::Button b, bool) { clicks.append(b); });
+    EXPECT_EQ(call(QStringLiteral("Activate"), {1135, 0, 67, 32}).type(),
+              QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(spin([&] { return clicks.size() == 1; }));
+    EXPECT_EQ(clicks.last(), TLStatusItem::Button::Left);
+    EXPECT_EQ(item->anchor(), QRect(1135, 0, 67, 32));
+
+    call(QStringLiteral("ContextMenu"), {1135, 0, 67, 32});
+    ASSERT_TRUE(spin([&] { return clicks.size() == 2; }));
+    EXPECT_EQ(clicks.last(), TLStatusItem::Button::Right);
+
+    call(QStringLiteral("Activate"), {10, 10, -5, 32});
+    ASSERT_TRUE(spin([&] { return clicks.size() == 3; }));
+    EXPECT_TRUE(item->anchor().isEmpty());
+    EXPECT_EQ(call(QStringLiteral("Activate"), {QStringLiteral("x")}).type(),
+              QDBusMessage::ErrorMessage);
+}
+
+// The host switch finds the extension by its name, and hears it come and go.
+TEST_F(ShellExtensionItemTest, TheExtensionIsThereWhileItsNameIs) {
+    int heard = 0;
+    QObject owner;
+    TLWatchShellExtension([&] { ++heard; }, &owner, itemBus);
+    EXPECT_FALSE(TLShellExtensionPresent(itemBus));
+    ASSERT_TRUE(shell.registerService(QString::fromLatin1(TLShellExtensionService)));
+    ASSERT_TRUE(spin([&] { return heard == 1; }));
+    EXPECT_TRUE(TLShellExtensionPresent(itemBus));
+    shell.unregisterService(QString::fromLatin1(TLShellExtensionService));
+    ASSERT_TRUE(spin([&] { return heard == 2; }));
+    EXPECT_FALSE(TLShellExtensionPresent(itemBus));
+}
+
+#include "shell_extension_item_test.moc"
