@@ -47,6 +47,8 @@ install(FILES ${PROJECT_BINARY_DIR}/data/tide.1.gz ${PROJECT_BINARY_DIR}/data/ti
 install(FILES data/copyright ${PROJECT_BINARY_DIR}/data/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+include(${CMAKE_CURRENT_LIST_DIR}/TideGnomeExtension.cmake)
+
 # --- The Debian package: build/tide_<version>_<arch>.deb, installed under /usr.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tide)

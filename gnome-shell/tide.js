@@ -1,0 +1,159 @@
+// Tide's button in GNOME Shell's top bar: the gauge and the figure, drawn from what the running
+// Tide tells over the session bus (dev.tide.monitor, /StatusItem). One source for both forms of
+// extension GNOME loads: the build writes it out as a module (GNOME 45 and later) and as a legacy
+// script (GNOME 43 and 44), which differ only in how the shell's modules reach this code.
+
+const ITEM_XML = `<node>
+  <interface name="dev.tide.monitor.StatusItem">
+    <property name="Title" type="s" access="read"/>
+    <property name="AccessibleName" type="s" access="read"/>
+    <method name="Picture"><arg type="i" direction="in"/><arg type="ay" direction="out"/></method>
+    <method name="Activate">
+      <arg type="i" direction="in"/><arg type="i" direction="in"/>
+      <arg type="i" direction="in"/><arg type="i" direction="in"/>
+    </method>
+    <method name="ContextMenu">
+      <arg type="i" direction="in"/><arg type="i" direction="in"/>
+      <arg type="i" direction="in"/><arg type="i" direction="in"/>
+    </method>
+    <signal name="Changed"/>
+  </interface>
+</node>`;
+
+const EXTENSION_NAME = 'dev.tide.monitor.GnomeShell';
+const ITEM_NAME = 'dev.tide.monitor';
+const ITEM_PATH = '/StatusItem';
+const PICTURE_HEIGHT = 16; // logical pixels: the top bar's icon size
+
+// Everything the button needs from GNOME: gi modules and the shell's UI modules.
+// { Gio, GLib, GObject, St, Clutter, Main, PanelMenu }
+export class TideButtonController {
+    constructor(shell) {
+        this._shell = shell;
+        this._button = null;
+        this._proxy = null;
+        this._ownerId = 0;
+        this._watchId = 0;
+        this._changedId = 0;
+        this._cancellable = null;
+    }
+
+    enable() {
+        const {Gio} = this._shell;
+        // Tide shows its item here while this name is on the bus ...
+        this._ownerId = Gio.bus_own_name(Gio.BusType.SESSION, EXTENSION_NAME,
+            Gio.BusNameOwnerFlags.NONE, null, null, null);
+        // ... and the button is here while Tide's item is.
+        this._watchId = Gio.bus_watch_name(Gio.BusType.SESSION, ITEM_NAME,
+            Gio.BusNameWatcherFlags.NONE,
+            () => this._itemAppeared(), () => this._itemVanished());
+    }
+
+    disable() {
+        const {Gio} = this._shell;
+        if (this._watchId) Gio.bus_unwatch_name(this._watchId);
+        if (this._ownerId) Gio.bus_unown_name(this._ownerId);
+        this._watchId = this._ownerId = 0;
+        this._itemVanished();
+    }
+
+    _itemAppeared() {
+        const {Gio} = this._shell;
+        this._itemVanished();
+        this._cancellable = new Gio.Cancellable();
+        const Proxy = Gio.DBusProxy.makeProxyWrapper(ITEM_XML);
+        const cancellable = this._cancellable;
+        Proxy(Gio.DBus.session, ITEM_NAME, ITEM_PATH, (proxy, error) => {
+            if (error || cancellable.is_cancelled()) return;
+            this._proxy = proxy;
+            this._changedId = proxy.connectSignal('Changed', () => this._refresh());
+            this._makeButton();
+            this._refresh();
+        }, cancellable, Gio.DBusProxyFlags.GET_INVALIDATED_PROPERTIES);
+    }
+
+    _itemVanished() {
+        if (this._cancellable) this._cancellable.cancel();
+        this._cancellable = null;
+        if (this._proxy && this._changedId) this._proxy.disconnectSignal(this._changedId);
+        this._proxy = null;
+        this._changedId = 0;
+        if (this._button) this._button.destroy();
+        this._button = null;
+    }
+
+    _makeButton() {
+        const {St, Clutter, Main, PanelMenu} = this._shell;
+        const button = new PanelMenu.Button(0.0, 'Tide', true);
+        const box = new St.BoxLayout({style_class: 'panel-status-menu-box'});
+        this._icon = new St.Icon({style_class: 'system-status-icon', y_align: Clutter.ActorAlign.CENTER});
+        this._label = new St.Label({text: '', y_align: Clutter.ActorAlign.CENTER});
+        box.add_child(this._icon);
+        box.add_child(this._label);
+        button.add_child(box);
+        button.connect('button-press-event', (actor, event) => this._pressed(event));
+        button.connect('key-press-event', (actor, event) => this._keyPressed(event));
+        this._button = button;
+        Main.panel.addToStatusArea('tide-monitor', button);
+    }
+
+    // The picture at the screen's scale, the title beside it, and the tool tip's text as the
+    // button's accessible name (GNOME shows no tool tips).
+    _refresh() {
+        const {Gio, GLib, St} = this._shell;
+        const proxy = this._proxy;
+        if (!proxy || !this._button) return;
+        proxy.get_cached_property_names(); // (the cache follows the properties' changes)
+        const title = proxy.Title || '';
+        this._label.text = title;
+        this._button.accessible_name = proxy.AccessibleName || title;
+        const scale = St.ThemeContext.get_for_stage(global.stage).scale_factor;
+        proxy.PictureRemote(PICTURE_HEIGHT * scale, (result, error) => {
+            if (error || !this._button || !result) return;
+            const [bytes] = result;
+            if (!bytes || bytes.length === 0) {
+                this._icon.visible = false;
+                return;
+            }
+            this._icon.gicon = Gio.BytesIcon.new(GLib.Bytes.new(bytes));
+            this._icon.icon_size = PICTURE_HEIGHT;
+            this._icon.visible = true;
+        });
+    }
+
+    _rectangle() {
+        const [x, y] = this._button.get_transformed_position();
+        const [width, height] = this._button.get_transformed_size();
+        return [Math.round(x), Math.round(y), Math.round(width), Math.round(height)];
+    }
+
+    _pressed(event) {
+        const {Clutter} = this._shell;
+        if (!this._proxy) return Clutter.EVENT_PROPAGATE;
+        const button = event.get_button();
+        const control = (event.get_state() & Clutter.ModifierType.CONTROL_MASK) !== 0;
+        const [x, y, w, h] = this._rectangle();
+        if (button === 3 || (button === 1 && control))
+            this._proxy.ContextMenuRemote(x, y, w, h, () => {});
+        else if (button === 1)
+            this._proxy.ActivateRemote(x, y, w, h, () => {});
+        return Clutter.EVENT_STOP;
+    }
+
+    _keyPressed(event) {
+        const {Clutter} = this._shell;
+        const key = event.get_key_symbol();
+        if (!this._proxy) return Clutter.EVENT_PROPAGATE;
+        const [x, y, w, h] = this._rectangle();
+        if (key === Clutter.KEY_Return || key === Clutter.KEY_space || key === Clutter.KEY_KP_Enter) {
+            this._proxy.ActivateRemote(x, y, w, h, () => {});
+            return Clutter.EVENT_STOP;
+        }
+        if (key === Clutter.KEY_Menu || (key === Clutter.KEY_F10 &&
+            (event.get_state() & Clutter.ModifierType.SHIFT_MASK) !== 0)) {
+            this._proxy.ContextMenuRemote(x, y, w, h, () => {});
+            return Clutter.EVENT_STOP;
+        }
+        return Clutter.EVENT_PROPAGATE;
+    }
+}
