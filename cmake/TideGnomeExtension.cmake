@@ -30,3 +30,24 @@ foreach(form legacy module)
 }
 ")
 endforeach()
+
+# What `make install` puts in share/gnome-shell/extensions: the form of the GNOME Shell found when
+# configuring (the module form where none is found, for GNOME as current releases ship it).
+set(TIDE_GNOME_SHELL_FORM auto CACHE STRING
+    "The form of the GNOME Shell extension to install: auto, legacy (GNOME 43, 44) or module (45+)")
+set(form ${TIDE_GNOME_SHELL_FORM})
+if(form STREQUAL auto)
+  set(form module)
+  find_program(TIDE_GNOME_SHELL gnome-shell)
+  if(TIDE_GNOME_SHELL)
+    execute_process(COMMAND ${TIDE_GNOME_SHELL} --version OUTPUT_VARIABLE version
+                    ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(version MATCHES "([0-9]+)\\.")
+      if(CMAKE_MATCH_1 LESS 45)
+        set(form legacy)
+      endif()
+    endif()
+  endif()
+endif()
+install(DIRECTORY ${PROJECT_BINARY_DIR}/gnome-shell/${form}/${TIDE_GNOME_EXTENSION_UUID}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)

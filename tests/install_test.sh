@@ -34,6 +34,9 @@ usr/bin/tide-sample
 usr/share/applications/dev.tide.monitor.desktop
 usr/share/doc/tide/changelog.gz
 usr/share/doc/tide/copyright
+usr/share/gnome-shell/extensions/monitor@tide.dev/extension.js
+usr/share/gnome-shell/extensions/monitor@tide.dev/metadata.json
+usr/share/gnome-shell/extensions/monitor@tide.dev/tide.js
 usr/share/icons/hicolor/128x128/apps/dev.tide.monitor.png
 usr/share/icons/hicolor/16x16/apps/dev.tide.monitor.png
 usr/share/icons/hicolor/24x24/apps/dev.tide.monitor.png

@@ -92,13 +92,14 @@ TEST(StatusHost, WatchFollowsEveryHostThatComesAndGoesUntilDeleted) {
 
 TEST(StatusHost, OnlyTheMenuBarGivesRoomBesideTheImage) {
     EXPECT_TRUE(TLStatusHostHasRoomBesideImage(TLStatusHost::MenuBar));
-    for (TLStatusHost host :
-         {TLStatusHost::XEmbedTray, TLStatusHost::StatusNotifierHost, TLStatusHost::NoTrayWindow})
+    for (TLStatusHost host : {TLStatusHost::XEmbedTray, TLStatusHost::StatusNotifierHost,
+                              TLStatusHost::NoTrayWindow, TLStatusHost::ShellExtension})
         EXPECT_FALSE(TLStatusHostHasRoomBesideImage(host));
 }
 
-// Linux asks for a StatusNotifierItem host first, whose item is Tide's own, then the embedding
-// tray, and follows both; the macOS menu bar is always there.
+// Linux asks for Tide's own GNOME Shell extension first, then a StatusNotifierItem host (both
+// with items of Tide's own), then the embedding tray, and follows all three; the macOS menu bar
+// is always there.
 TEST(StatusHost, ThisSystemsHosts) {
     const std::vector<TLStatusHostProbe>& hosts = TLSystemStatusHosts();
 #ifdef __APPLE__
@@ -107,13 +108,15 @@ TEST(StatusHost, ThisSystemsHosts) {
     EXPECT_EQ(TLPickStatusHost(hosts), TLStatusHost::MenuBar);
     EXPECT_EQ(TLWatchStatusHosts(hosts, [] {}), nullptr);
 #else
-    ASSERT_EQ(hosts.size(), 2u);
-    EXPECT_EQ(hosts[0].host, TLStatusHost::StatusNotifierHost);
-    EXPECT_EQ(hosts[1].host, TLStatusHost::XEmbedTray);
+    ASSERT_EQ(hosts.size(), 3u);
+    EXPECT_EQ(hosts[0].host, TLStatusHost::ShellExtension);
+    EXPECT_EQ(hosts[1].host, TLStatusHost::StatusNotifierHost);
+    EXPECT_EQ(hosts[2].host, TLStatusHost::XEmbedTray);
     for (const TLStatusHostProbe& probe : hosts)
         EXPECT_TRUE(probe.present && probe.watch);
     EXPECT_TRUE(hosts[0].makeItem);
-    EXPECT_FALSE(hosts[1].makeItem); // Qt's tray icon
+    EXPECT_TRUE(hosts[1].makeItem);
+    EXPECT_FALSE(hosts[2].makeItem); // Qt's tray icon
 #endif
 }
 
