@@ -6,6 +6,10 @@
 # shellcheck disable=SC2034,SC2154 # run_as, uid and gid are set for the sourcing script; tmp,
 # pids and orphan_guard are its own
 
+# The session's programs choose their window system as in a real session: a platform set for the
+# headless unit tests (QT_QPA_PLATFORM=offscreen, as `make test` runs them) must not reach them.
+unset QT_QPA_PLATFORM
+
 skip() { # where CI asks that nothing be skipped (TIDE_E2E_NO_SKIP=1), a skip is a failure
     if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
         echo "FAIL (would skip, but TIDE_E2E_NO_SKIP is set): $*" >&2
