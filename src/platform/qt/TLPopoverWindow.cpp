@@ -181,7 +181,10 @@ public:
         _open = false;
         _placing = false;
         if (_layer) _layer->endCapture();
-        if (_cover) _cover->hide();
+        if (_cover) {
+            qApp->removeEventFilter(this);
+            _cover->hide();
+        }
         if (_window) _window->hide();
         if (_panelWindow) _panelWindow->hide();
     }
@@ -239,8 +242,9 @@ private:
         if (!_cover) {
             _cover = new PressCover;
             _cover->pressed = [this] { emit closeRequested(); };
-            qApp->installEventFilter(this);
         }
+        // Watching the program's windows only while the panel is open.
+        qApp->installEventFilter(this);
         QScreen* screen = QGuiApplication::screenAt(panel.center());
         if (!screen) screen = QGuiApplication::primaryScreen();
         if (!screen) return;
