@@ -2,12 +2,13 @@
 const {Gio, GLib, GObject, St, Clutter} = imports.gi;
 const Main = imports.ui.main;
 const PanelMenu = imports.ui.panelMenu;
+const PopupMenu = imports.ui.popupMenu;
 const Me = imports.misc.extensionUtils.getCurrentExtension();
 const {TideButtonController} = Me.imports.tide;
 
 class TideExtension {
     enable() {
-        this._controller = new TideButtonController({Gio, GLib, GObject, St, Clutter, Main, PanelMenu});
+        this._controller = new TideButtonController({Gio, GLib, GObject, St, Clutter, Main, PanelMenu, PopupMenu});
         this._controller.enable();
     }
 

@@ -6,12 +6,13 @@ import St from 'gi://St';
 import Clutter from 'gi://Clutter';
 import * as Main from 'resource:///org/gnome/shell/ui/main.js';
 import * as PanelMenu from 'resource:///org/gnome/shell/ui/panelMenu.js';
+import * as PopupMenu from 'resource:///org/gnome/shell/ui/popupMenu.js';
 import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';
 import {TideButtonController} from './tide.js';
 
 export default class TideExtension extends Extension {
     enable() {
-        this._controller = new TideButtonController({Gio, GLib, GObject, St, Clutter, Main, PanelMenu});
+        this._controller = new TideButtonController({Gio, GLib, GObject, St, Clutter, Main, PanelMenu, PopupMenu});
         this._controller.enable();
     }
 

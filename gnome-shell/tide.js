@@ -23,10 +23,12 @@ const ITEM_XML = `<node>
 const EXTENSION_NAME = 'dev.tide.monitor.GnomeShell';
 const ITEM_NAME = 'dev.tide.monitor';
 const ITEM_PATH = '/StatusItem';
+const MENU_PATH = '/StatusItem/Menu'; // Tide's settings menu, as com.canonical.dbusmenu
+const MENU_INTERFACE = 'com.canonical.dbusmenu';
 const PICTURE_HEIGHT = 16; // logical pixels: the top bar's icon size
 
 // Everything the button needs from GNOME: gi modules and the shell's UI modules.
-// { Gio, GLib, GObject, St, Clutter, Main, PanelMenu }
+// { Gio, GLib, GObject, St, Clutter, Main, PanelMenu, PopupMenu }
 export class TideButtonController {
     constructor(shell) {
         this._shell = shell;
@@ -36,6 +38,7 @@ export class TideButtonController {
         this._watchId = 0;
         this._changedId = 0;
         this._cancellable = null;
+        this._menu = null;
     }
 
     enable() {
@@ -78,6 +81,7 @@ export class TideButtonController {
         if (this._proxy && this._changedId) this._proxy.disconnectSignal(this._changedId);
         this._proxy = null;
         this._changedId = 0;
+        this._destroyMenu();
         if (this._button) this._button.destroy();
         this._button = null;
     }
@@ -134,7 +138,7 @@ export class TideButtonController {
         const control = (event.get_state() & Clutter.ModifierType.CONTROL_MASK) !== 0;
         const [x, y, w, h] = this._rectangle();
         if (button === 3 || (button === 1 && control))
-            this._proxy.ContextMenuRemote(x, y, w, h, () => {});
+            this._showMenu();
         else if (button === 1)
             this._proxy.ActivateRemote(x, y, w, h, () => {});
         return Clutter.EVENT_STOP;
@@ -151,9 +155,113 @@ export class TideButtonController {
         }
         if (key === Clutter.KEY_Menu || (key === Clutter.KEY_F10 &&
             (event.get_state() & Clutter.ModifierType.SHIFT_MASK) !== 0)) {
-            this._proxy.ContextMenuRemote(x, y, w, h, () => {});
+            this._showMenu();
             return Clutter.EVENT_STOP;
         }
         return Clutter.EVENT_PROPAGATE;
+    }
+
+    // Tide's settings menu as a menu of the shell's: it takes the keyboard and closes on a click
+    // anywhere, as the top bar's other menus do. Read afresh each time it opens (AboutToShow lets
+    // Tide bring it up to date first); where it cannot be read, Tide shows its own menu.
+    _showMenu() {
+        const {Gio, GLib} = this._shell;
+        if (this._menu && this._menu.isOpen) {
+            this._menu.close();
+            return;
+        }
+        const cancellable = this._cancellable;
+        const call = (method, args, type, done) => Gio.DBus.session.call(ITEM_NAME, MENU_PATH,
+            MENU_INTERFACE, method, args, type, Gio.DBusCallFlags.NONE, 2000, cancellable,
+            (connection, result) => {
+                let reply = null;
+                try {
+                    reply = connection.call_finish(result);
+                } catch (e) {
+                    if (!cancellable || !cancellable.is_cancelled()) done(null);
+                    return;
+                }
+                done(reply);
+            });
+        const fallBack = () => {
+            if (!this._proxy || !this._button) return;
+            const [x, y, w, h] = this._rectangle();
+            this._proxy.ContextMenuRemote(x, y, w, h, () => {});
+        };
+        call('AboutToShow', new GLib.Variant('(i)', [0]), null, () => {
+            call('GetLayout', new GLib.Variant('(iias)', [0, -1, []]),
+                new GLib.VariantType('(u(ia{sv}av))'), reply => {
+                    if (!reply || !this._button) {
+                        fallBack();
+                        return;
+                    }
+                    const [, layout] = reply.recursiveUnpack();
+                    this._openMenu(layout[2]);
+                });
+        });
+    }
+
+    _openMenu(items) {
+        const {St, Main, PopupMenu} = this._shell;
+        this._destroyMenu();
+        const menu = new PopupMenu.PopupMenu(this._button, 0.5, St.Side.TOP);
+        this._fillMenu(menu, items);
+        Main.uiGroup.add_child(menu.actor);
+        menu.actor.hide();
+        Main.panel.menuManager.addMenu(menu);
+        menu.connect('open-state-changed', (m, open) => {
+            if (!open && this._menu === menu)
+                this._button.remove_style_pseudo_class('active');
+            else if (open)
+                this._button.add_style_pseudo_class('active');
+        });
+        this._menu = menu;
+        menu.open();
+    }
+
+    // com.canonical.dbusmenu's items: [id, properties, children], as GetLayout gives them.
+    _fillMenu(menu, items) {
+        const {PopupMenu} = this._shell;
+        for (const [id, props, children] of items) {
+            if (props.visible === false) continue;
+            if (props.type === 'separator') {
+                menu.addMenuItem(new PopupMenu.PopupSeparatorMenuItem());
+                continue;
+            }
+            // A mnemonic is an underscore before its letter; two stand for one.
+            const label = (props.label || '').replace(/_(.)/g, '$1');
+            if (props['children-display'] === 'submenu') {
+                const submenu = new PopupMenu.PopupSubMenuMenuItem(label);
+                this._fillMenu(submenu.menu, children);
+                menu.addMenuItem(submenu);
+                continue;
+            }
+            const item = new PopupMenu.PopupMenuItem(label);
+            item.setSensitive(props.enabled !== false);
+            const on = props['toggle-state'] === 1;
+            if (props['toggle-type'] === 'radio')
+                item.setOrnament(on ? PopupMenu.Ornament.DOT : PopupMenu.Ornament.NONE);
+            else if (props['toggle-type'] === 'checkmark')
+                item.setOrnament(on ? PopupMenu.Ornament.CHECK : PopupMenu.Ornament.NONE);
+            item.connect('activate', () => this._menuEvent(id));
+            menu.addMenuItem(item);
+        }
+    }
+
+    _menuEvent(id) {
+        const {Gio, GLib} = this._shell;
+        Gio.DBus.session.call(ITEM_NAME, MENU_PATH, MENU_INTERFACE, 'Event',
+            new GLib.Variant('(isvu)', [id, 'clicked', new GLib.Variant('i', 0),
+                global.get_current_time()]),
+            null, Gio.DBusCallFlags.NONE, -1, null, null);
+    }
+
+    _destroyMenu() {
+        if (!this._menu) return;
+        const {Main} = this._shell;
+        const menu = this._menu;
+        this._menu = null;
+        Main.panel.menuManager.removeMenu(menu);
+        menu.destroy();
     }
 }

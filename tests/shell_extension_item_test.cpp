@@ -1,9 +1,13 @@
 // Tide's side of its GNOME Shell extension, on a private session bus with the extension played by
 // the test: the names that make the button come and go, what the button shows, and its clicks.
 
+#include "platform/linux/tray/TLDBusMenuTypes.h"
 #include "platform/linux/tray/TLShellExtensionItem.h"
 #include "private_bus.h"
 
+#include <QAction>
+#include <QDBusArgument>
+#include <QMenu>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -151,6 +155,48 @@ TEST_F(ShellExtensionItemTest, ClicksCarryTheButtonsRectangle) {
     ASSERT_TRUE(spin([&] { return clicks.size() == 3; }));
     EXPECT_TRUE(item->anchor().isEmpty());
     EXPECT_EQ(call(QStringLiteral("Activate"), {QStringLiteral("x")}).type(),
+              QDBusMessage::ErrorMessage);
+}
+
+// The settings menu is on the bus beside the item, where the extension reads it to show it as a
+// menu of the shell's own; a click there is a choice in Tide's menu.
+TEST_F(ShellExtensionItemTest, TheSettingsMenuIsExportedForTheShellToShow) {
+    item = std::make_unique<TLShellExtensionItem>(itemBus);
+    ASSERT_TRUE(item->isExported());
+    QMenu menu;
+    QMenu* rows = menu.addMenu(QStringLiteral("进程列表长度"));
+    QAction* twelve = rows->addAction(QStringLiteral("12 个进程"));
+    int chosen = 0;
+    QObject::connect(twelve, &QAction::triggered, [&] { ++chosen; });
+    item->setContextMenu(&menu);
+
+    auto menuCall = [&](const QString& method, const QVariantList& args) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QString::fromLatin1(TLShellItemService), QString::fromLatin1(TLShellItemMenuPath),
+            QStringLiteral("com.canonical.dbusmenu"), method);
+        m.setArguments(args);
+        return shell.call(m, QDBus::BlockWithGui, 5000);
+    };
+    const QDBusMessage reply = menuCall(QStringLiteral("GetLayout"), {0, -1, QStringList()});
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    ASSERT_EQ(reply.arguments().size(), 2);
+    TLDBusMenuLayoutItem root;
+    qvariant_cast<QDBusArgument>(reply.arguments().at(1)) >> root;
+    ASSERT_EQ(root.children.size(), 1);
+    const TLDBusMenuLayoutItem& sub = root.children.constFirst();
+    EXPECT_EQ(sub.properties.value(QStringLiteral("label")).toString(),
+              QStringLiteral("进程列表长度"));
+    ASSERT_EQ(sub.children.size(), 1);
+    EXPECT_EQ(sub.children.constFirst().properties.value(QStringLiteral("label")).toString(),
+              QStringLiteral("12 个进程"));
+
+    menuCall(QStringLiteral("Event"), {sub.children.constFirst().id, QStringLiteral("clicked"),
+                                       QVariant::fromValue(QDBusVariant(0)), 0u});
+    ASSERT_TRUE(spin([&] { return chosen == 1; }));
+
+    // The item gone, its menu is gone from the bus too.
+    item.reset();
+    EXPECT_EQ(menuCall(QStringLiteral("GetLayout"), {0, -1, QStringList()}).type(),
               QDBusMessage::ErrorMessage);
 }
 

@@ -5,6 +5,7 @@
 // line of text; numbers are whole pixels on the screen.
 globalThis.tideTest = {
     pointer: null,
+    keyboard: null,
     // A press and release of `button` at (x, y), `count` times in a row (2: a double click).
     click(x, y, button, count) {
         const Clutter = imports.gi.Clutter;
@@ -93,11 +94,14 @@ globalThis.tideTest = {
             item instanceof PopupMenu.PopupSeparatorMenuItem ? '-' : item.label.text).join('|');
     },
     // "x y ornament" at the middle of the shown item labelled `text` (ornament 1: the dot of a
-    // chosen radio item, 2: a check mark), or "none".
-    item(text) {
-        const button = this.indicator();
-        if (!button) return 'none';
-        const item = this.items(button.menu).find(i => i.label && i.label.text === text && i.mapped);
+    // chosen radio item, 2: a check mark), or "none": in the indicator's menu, or in `menu`.
+    item(text, menu) {
+        if (!menu) {
+            const button = this.indicator();
+            if (!button) return 'none';
+            menu = button.menu;
+        }
+        const item = this.items(menu).find(i => i.label && i.label.text === text && i.mapped);
         if (!item) return 'none';
         const [x, y, w, h] = this.box(item).split(' ').map(Number);
         return `${Math.round(x + w / 2)} ${Math.round(y + h / 2)} ${item._ornament}`;
@@ -140,5 +144,61 @@ globalThis.tideTest = {
     env(name) {
         return GLib.getenv(name) || '';
     },
+    // Tide's own extension's button ("x y w h" of the button, then of its picture), empty while
+    // none is shown; its label; its accessible name's first line.
+    tideButton() {
+        const button = Main.panel.statusArea['tide-monitor'];
+        if (!button || !button.mapped) return '';
+        const icon = button.get_first_child().get_first_child();
+        return icon && icon.visible ? `${this.box(button)} ${this.box(icon)}` : this.box(button);
+    },
+    tideLabel() {
+        const button = Main.panel.statusArea['tide-monitor'];
+        const label = button && button.get_first_child().get_last_child();
+        return label && label.text ? label.text : '-';
+    },
+    tideAccessibleName() {
+        const button = Main.panel.statusArea['tide-monitor'];
+        return button && button.accessible_name ? button.accessible_name.split('\n')[0] : '';
+    },
+    // The settings menu Tide's extension shows: "open x y w h" or "closed"; an item of it.
+    tideMenu() {
+        const extension = Main.extensionManager.lookup('monitor@tide.dev');
+        const controller = extension && extension.stateObj && extension.stateObj._controller;
+        return controller ? controller._menu : null;
+    },
+    tideMenuState() {
+        const menu = this.tideMenu();
+        return menu && menu.isOpen ? `open ${this.box(menu.actor)}` : 'closed';
+    },
+    tideItem(text) {
+        const menu = this.tideMenu();
+        return menu ? this.item(text, menu) : 'none';
+    },
+    // How many indicators of the AppIndicator extension are in the top bar.
+    indicatorCount() {
+        return Object.keys(Main.panel.statusArea).filter(k => k.startsWith('appindicator-')).length;
+    },
+    // A key pressed and released (its X keysym name, as "Down") on a virtual keyboard.
+    key(name) {
+        const Clutter = imports.gi.Clutter;
+        if (!this.keyboard) {
+            const seat = Clutter.get_default_backend().get_default_seat();
+            this.keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+        }
+        const keyval = Clutter[`KEY_${name}`];
+        let t = GLib.get_monotonic_time();
+        this.keyboard.notify_keyval(t, keyval, Clutter.KeyState.PRESSED);
+        this.keyboard.notify_keyval(t + 20000, keyval, Clutter.KeyState.RELEASED);
+        return 'ok';
+    },
 };
+// The virtual devices are made now: a device's first events are lost while the seat is still
+// adding it.
+if (imports.gi.Meta.is_wayland_compositor()) {
+    const Clutter = imports.gi.Clutter;
+    const seat = Clutter.get_default_backend().get_default_seat();
+    tideTest.pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+    tideTest.keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+}
 'ok';

@@ -1,6 +1,7 @@
 #include "platform/linux/tray/TLShellExtensionItem.h"
 
 #include "platform/TLWindowSystem.h"
+#include "platform/linux/tray/TLDBusMenuExporter.h"
 
 #include <QBuffer>
 #include <QCursor>
@@ -55,6 +56,7 @@ private:
 
 TLShellExtensionItem::TLShellExtensionItem(QDBusConnection bus) : _bus(std::move(bus)) {
     _adaptor = new TLShellExtensionItemAdaptor(this);
+    _menu = std::make_unique<TLDBusMenuExporter>(_bus, QString::fromLatin1(TLShellItemMenuPath));
     if (!_bus.isConnected()) return;
     if (!_bus.registerObject(kItemPath, this, QDBusConnection::ExportAdaptors)) return;
     // The name last: the extension reads the object as soon as the name appears.
@@ -114,6 +116,10 @@ void TLShellExtensionItem::buttonClicked(Button button, const QRect& rect) {
     const bool control = TLControlKeyHeld();
     QMetaObject::invokeMethod(
         this, [this, button, control] { emit clicked(button, control); }, Qt::QueuedConnection);
+}
+
+void TLShellExtensionItem::setContextMenu(QMenu* menu) {
+    _menu->setMenu(menu);
 }
 
 void TLShellExtensionItem::popUpMenu(QMenu* menu) {

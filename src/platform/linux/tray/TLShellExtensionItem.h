@@ -11,8 +11,12 @@
 //   Picture(i h)    ay  the picture (the gauge) as PNG, h device pixels high
 //   Changed()           any of the three changed (sent once per change, none for a repeat)
 //   Activate(i x, i y, i w, i h)     a click on the button at that rectangle of the screen
-//   ContextMenu(i x, i y, i w, i h)  a right click (or Control + click) there
+//   ContextMenu(i x, i y, i w, i h)  a right click (or Control + click) there: Tide's own menu
 // The button's rectangle becomes the anchor: the panel and the menu open under it.
+// The settings menu is at /StatusItem/Menu as com.canonical.dbusmenu (TLDBusMenuExporter.h): the
+// extension shows it as a menu of the shell's own, which takes the keyboard and closes on a click
+// anywhere on a Wayland session too, where a menu of an X11 client has neither. ContextMenu is
+// for an extension that cannot read it.
 
 #include "platform/TLDesktop.h"
 
@@ -23,12 +27,16 @@
 
 #include <functional>
 
+#include <memory>
+
 class QDBusServiceWatcher;
+class TLDBusMenuExporter;
 class TLShellExtensionItemAdaptor;
 
 // The names on the bus.
 inline constexpr char TLShellExtensionService[] = "dev.tide.monitor.GnomeShell";
 inline constexpr char TLShellItemService[] = "dev.tide.monitor";
+inline constexpr char TLShellItemMenuPath[] = "/StatusItem/Menu";
 
 class TLShellExtensionItem final : public TLStatusItem {
     Q_OBJECT
@@ -45,6 +53,7 @@ public:
     bool showsTitleAsText() const override { return true; }
     QRect geometry() const override { return _button; }
     void popUpMenu(QMenu* menu) override;
+    void setContextMenu(QMenu* menu) override;
 
     // What the adaptor reads and is told.
     QString title() const { return _title; }
@@ -55,6 +64,7 @@ public:
 private:
     QDBusConnection _bus;
     TLShellExtensionItemAdaptor* _adaptor = nullptr;
+    std::unique_ptr<TLDBusMenuExporter> _menu;
     bool _exported = false;
     QIcon _icon;
     quint64 _key = 0;
