@@ -7,13 +7,13 @@
 
 #include <QAction>
 #include <QDBusArgument>
-#include <QMenu>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QImage>
+#include <QMenu>
 #include <QPixmap>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
