@@ -78,6 +78,12 @@ if [ "$stage" = outer ]; then
         fi
     fi
     chmod 700 "$tmp"
+    # Where X servers put their sockets, as a booted system makes it (a fresh container has none,
+    # and the shell, not root, cannot make it for its Xwayland).
+    if [ "$TIDE_E2E_REAL_UID" -eq 0 ] && [ ! -d /tmp/.X11-unix ]; then
+        mkdir -p /tmp/.X11-unix
+        chmod 1777 /tmp/.X11-unix
+    fi
     # The session bus starts nothing but dconf (where gsettings writes the shell's settings, in
     # the test's own configuration directory).
     mkdir -p "$tmp/services"
