@@ -7,6 +7,7 @@ const ITEM_XML = `<node>
   <interface name="dev.tide.monitor.StatusItem">
     <property name="Title" type="s" access="read"/>
     <property name="AccessibleName" type="s" access="read"/>
+    <property name="PictureSerial" type="u" access="read"/>
     <method name="Picture"><arg type="i" direction="in"/><arg type="ay" direction="out"/></method>
     <method name="Activate">
       <arg type="i" direction="in"/><arg type="i" direction="in"/>
@@ -16,7 +17,10 @@ const ITEM_XML = `<node>
       <arg type="i" direction="in"/><arg type="i" direction="in"/>
       <arg type="i" direction="in"/><arg type="i" direction="in"/>
     </method>
-    <signal name="Changed"/>
+    <signal name="Changed">
+      <arg type="s" name="title"/><arg type="s" name="accessibleName"/>
+      <arg type="u" name="pictureSerial"/>
+    </signal>
   </interface>
 </node>`;
 
@@ -39,6 +43,8 @@ export class TideButtonController {
         this._changedId = 0;
         this._cancellable = null;
         this._menu = null;
+        this._pictureSerial = -1;
+        this._scaleId = 0;
     }
 
     enable() {
@@ -69,9 +75,10 @@ export class TideButtonController {
         Proxy(Gio.DBus.session, ITEM_NAME, ITEM_PATH, (proxy, error) => {
             if (error || cancellable.is_cancelled()) return;
             this._proxy = proxy;
-            this._changedId = proxy.connectSignal('Changed', () => this._refresh());
+            this._changedId = proxy.connectSignal('Changed',
+                (p, sender, [title, name, serial]) => this._show(title, name, serial));
             this._makeButton();
-            this._refresh();
+            this._show(proxy.Title, proxy.AccessibleName, proxy.PictureSerial);
         }, cancellable, Gio.DBusProxyFlags.GET_INVALIDATED_PROPERTIES);
     }
 
@@ -82,8 +89,12 @@ export class TideButtonController {
         this._proxy = null;
         this._changedId = 0;
         this._destroyMenu();
+        if (this._scaleId)
+            this._shell.St.ThemeContext.get_for_stage(global.stage).disconnect(this._scaleId);
+        this._scaleId = 0;
         if (this._button) this._button.destroy();
         this._button = null;
+        this._pictureSerial = -1;
     }
 
     _makeButton() {
@@ -99,18 +110,27 @@ export class TideButtonController {
         button.connect('key-press-event', (actor, event) => this._keyPressed(event));
         this._button = button;
         Main.panel.addToStatusArea('tide-monitor', button);
+        // A new scale wants the picture at the new size.
+        const theme = St.ThemeContext.get_for_stage(global.stage);
+        this._scaleId = theme.connect('notify::scale-factor', () => {
+            this._pictureSerial = -1;
+            if (this._proxy)
+                this._show(this._label.text, this._button.accessible_name, this._proxy.PictureSerial);
+        });
     }
 
-    // The picture at the screen's scale, the title beside it, and the tool tip's text as the
-    // button's accessible name (GNOME shows no tool tips).
-    _refresh() {
+    // The title beside the picture, and the tool tip's text as the button's accessible name
+    // (GNOME shows no tool tips); the picture, at the screen's scale, only when it is new.
+    _show(title, name, serial) {
         const {Gio, GLib, St} = this._shell;
         const proxy = this._proxy;
         if (!proxy || !this._button) return;
-        proxy.get_cached_property_names(); // (the cache follows the properties' changes)
-        const title = proxy.Title || '';
-        this._label.text = title;
-        this._button.accessible_name = proxy.AccessibleName || title;
+        // (Set only when new: a label set anew is laid out and drawn anew.)
+        if (this._label.text !== (title || '')) this._label.text = title || '';
+        if (this._button.accessible_name !== (name || title || ''))
+            this._button.accessible_name = name || title || '';
+        if (serial === this._pictureSerial) return;
+        this._pictureSerial = serial;
         const scale = St.ThemeContext.get_for_stage(global.stage).scale_factor;
         proxy.PictureRemote(PICTURE_HEIGHT * scale, (result, error) => {
             if (error || !this._button || !result) return;

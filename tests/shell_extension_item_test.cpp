@@ -67,18 +67,25 @@ protected:
     std::unique_ptr<TLShellExtensionItem> item;
 };
 
-// Counts the item's Changed signals as the extension hears them.
+// The item's Changed signals as the extension hears them.
 class ChangeCounter : public QObject {
     Q_OBJECT
 public:
     explicit ChangeCounter(QDBusConnection bus) {
         bus.connect(QString::fromLatin1(TLShellItemService), QStringLiteral("/StatusItem"),
                     QStringLiteral("dev.tide.monitor.StatusItem"), QStringLiteral("Changed"), this,
-                    SLOT(seen()));
+                    SLOT(seen(QString, QString, uint)));
     }
     int count = 0;
+    QString title, name;
+    uint serial = 0;
 public slots:
-    void seen() { ++count; }
+    void seen(const QString& t, const QString& n, uint s) {
+        ++count;
+        title = t;
+        name = n;
+        serial = s;
+    }
 };
 
 QIcon gaugeIcon() {
@@ -94,8 +101,9 @@ QIcon gaugeIcon() {
 } // namespace
 
 // The button is there exactly while the item is: the name comes with it and goes before it, so
-// the host switch can never show two icons. What the button shows comes over the bus, and one
-// Changed goes out per change, none for a repeat.
+// the host switch can never show two icons. What the button shows comes over the bus: one
+// Changed carries the changes of one update, none goes out for a repeat, and the picture's serial
+// grows only with a new picture.
 TEST_F(ShellExtensionItemTest, TheButtonShowsWhatTheItemHoldsWhileItExists) {
     item = std::make_unique<TLShellExtensionItem>(itemBus);
     ASSERT_TRUE(item->isExported());
@@ -107,12 +115,22 @@ TEST_F(ShellExtensionItemTest, TheButtonShowsWhatTheItemHoldsWhileItExists) {
     item->setTitle(QStringLiteral("41%"));
     item->setToolTip(QStringLiteral("已使用 6.6 GB，共 16 GB\n内存压力：正常"));
     item->setIcon(gaugeIcon(), 7);
-    ASSERT_TRUE(spin([&] { return changes.count == 3; }));
+    ASSERT_TRUE(spin([&] { return changes.count == 1; }));
+    EXPECT_EQ(changes.title, QStringLiteral("41%"));
+    EXPECT_EQ(changes.name, QStringLiteral("已使用 6.6 GB，共 16 GB\n内存压力：正常"));
+    const uint serial = changes.serial;
     item->setTitle(QStringLiteral("41%"));
     item->setIcon(gaugeIcon(), 7); // the same key: the same pixels
     settle();
-    EXPECT_EQ(changes.count, 3);
-    EXPECT_EQ(property(QStringLiteral("Title")).toString(), QStringLiteral("41%"));
+    EXPECT_EQ(changes.count, 1);
+    item->setTitle(QStringLiteral("42%"));
+    ASSERT_TRUE(spin([&] { return changes.count == 2; }));
+    EXPECT_EQ(changes.serial, serial);
+    item->setIcon(gaugeIcon(), 8);
+    ASSERT_TRUE(spin([&] { return changes.count == 3; }));
+    EXPECT_GT(changes.serial, serial);
+    EXPECT_EQ(property(QStringLiteral("PictureSerial")).toUInt(), changes.serial);
+    EXPECT_EQ(property(QStringLiteral("Title")).toString(), QStringLiteral("42%"));
     EXPECT_EQ(property(QStringLiteral("AccessibleName")).toString(),
               QStringLiteral("已使用 6.6 GB，共 16 GB\n内存压力：正常"));
 

@@ -206,6 +206,41 @@ else
     check "with the extension on again the button did not come back"
 fi
 
+# --- the idle cost (with TIDE_E2E_IDLE_SECONDS=N): CPU time of tide and of gnome-shell over N
+# seconds each with Tide's button, with Tide's item in the AppIndicator extension instead, and
+# with no Tide at all (the shell's own share)
+cpu_ms() { # the CPU time (ms) a process has used so far
+    awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "%d", ($12 + $13) * 1000 / hz }' "/proc/$1/stat"
+}
+idle_phase() { # name: "tide ms/min, gnome-shell ms/min" over the phase
+    local t0 s0 tide0=0 tide1=0
+    sleep 5 # settled
+    s0=$(cpu_ms "$shell")
+    alive "$tide" && tide0=$(cpu_ms "$tide")
+    t0=$(date +%s%N)
+    sleep "$TIDE_E2E_IDLE_SECONDS"
+    local elapsed_ms=$((($(date +%s%N) - t0) / 1000000))
+    alive "$tide" && tide1=$(cpu_ms "$tide")
+    local shell_ms=$(($(cpu_ms "$shell") - s0))
+    echo "idle, $1: tide $(((tide1 - tide0) * 60000 / elapsed_ms)) ms/min, gnome-shell $((shell_ms * 60000 / elapsed_ms)) ms/min"
+}
+if [ -n "${TIDE_E2E_IDLE_SECONDS:-}" ]; then
+    park
+    idle_phase "Tide's button"
+    enable_extensions ubuntu-appindicators@ubuntu.com
+    wait_for 30 indicator_shown || check "no item in the AppIndicator extension for the idle measure"
+    park
+    idle_phase "Tide's item in the AppIndicator extension"
+    enable_extensions monitor@tide.dev ubuntu-appindicators@ubuntu.com
+    wait_for 30 button_shown || true
+    kill "$tide"
+    wait_for 10 button_gone || true
+    idle_phase "no Tide (the extension on)"
+    start_tide "$tmp/tide-again.log"
+    tide=$started
+    wait_for 30 button_shown || check "the button did not come back after the idle measure"
+fi
+
 if [ -n "${TIDE_E2E_HOLD:-}" ]; then # for a look from outside (the session bus is in $tmp/bus)
     echo "$DBUS_SESSION_BUS_ADDRESS" >"$tmp/bus"
     echo "holding the session for $TIDE_E2E_HOLD s: $tmp" >&2

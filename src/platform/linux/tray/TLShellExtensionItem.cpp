@@ -29,6 +29,7 @@ class TLShellExtensionItemAdaptor final : public QDBusAbstractAdaptor {
     Q_CLASSINFO("D-Bus Interface", "dev.tide.monitor.StatusItem")
     Q_PROPERTY(QString Title READ title)
     Q_PROPERTY(QString AccessibleName READ accessibleName)
+    Q_PROPERTY(uint PictureSerial READ pictureSerial)
 
 public:
     explicit TLShellExtensionItemAdaptor(TLShellExtensionItem* item)
@@ -37,6 +38,7 @@ public:
     }
     QString title() const { return _item->title(); }
     QString accessibleName() const { return _item->accessibleName(); }
+    uint pictureSerial() const { return _item->pictureSerial(); }
 
 public slots:
     QByteArray Picture(int height) { return _item->picture(height); }
@@ -48,7 +50,7 @@ public slots:
     }
 
 signals:
-    void Changed();
+    void Changed(const QString& title, const QString& accessibleName, uint pictureSerial);
 
 private:
     TLShellExtensionItem* _item;
@@ -56,6 +58,10 @@ private:
 
 TLShellExtensionItem::TLShellExtensionItem(QDBusConnection bus) : _bus(std::move(bus)) {
     _adaptor = new TLShellExtensionItemAdaptor(this);
+    _changed.setSingleShot(true);
+    _changed.setInterval(0);
+    connect(&_changed, &QTimer::timeout, this,
+            [this] { emit _adaptor->Changed(_title, _toolTip, _pictureSerial); });
     _menu = std::make_unique<TLDBusMenuExporter>(_bus, QString::fromLatin1(TLShellItemMenuPath));
     if (!_bus.isConnected()) return;
     if (!_bus.registerObject(kItemPath, this, QDBusConnection::ExportAdaptors)) return;
@@ -79,30 +85,39 @@ void TLShellExtensionItem::setIcon(const QIcon& icon, quint64 key) {
     _hasIcon = true;
     _key = key;
     _icon = icon;
-    emit _adaptor->Changed();
+    ++_pictureSerial;
+    changed();
 }
 
 void TLShellExtensionItem::setTitle(const QString& title) {
     if (title == _title) return;
     _title = title;
-    emit _adaptor->Changed();
+    changed();
 }
 
 void TLShellExtensionItem::setToolTip(const QString& text) {
     if (text == _toolTip) return;
     _toolTip = text;
-    emit _adaptor->Changed();
+    changed();
+}
+
+void TLShellExtensionItem::changed() {
+    if (!_changed.isActive()) _changed.start();
 }
 
 QByteArray TLShellExtensionItem::picture(int height) const {
     if (_icon.isNull() || height <= 0) return {};
     height = std::min(height, kMaxPictureHeight);
+    if (height == _pngHeight && _pictureSerial == _pngSerial && !_png.isEmpty()) return _png;
     const QImage image = _icon.pixmap(QSize(height, height), 1.0).toImage();
     if (image.isNull()) return {};
     QByteArray png;
     QBuffer out(&png);
     out.open(QIODevice::WriteOnly);
     image.save(&out, "PNG");
+    _png = png;
+    _pngHeight = height;
+    _pngSerial = _pictureSerial;
     return png;
 }
 

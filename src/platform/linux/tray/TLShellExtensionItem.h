@@ -8,8 +8,12 @@
 // On the bus, at /StatusItem, interface dev.tide.monitor.StatusItem:
 //   Title           s   the status title (the figure, as the bar shows it beside the picture)
 //   AccessibleName  s   the tool tip's text, for the button's accessible name
+//   PictureSerial   u   grows when the picture changes
 //   Picture(i h)    ay  the picture (the gauge) as PNG, h device pixels high
-//   Changed()           any of the three changed (sent once per change, none for a repeat)
+//   Changed(s title, s accessibleName, u pictureSerial)
+//                       the three as they now are: one signal for the changes of one update,
+//                       none for a repeat; the picture is worth asking for only when its serial
+//                       grew
 //   Activate(i x, i y, i w, i h)     a click on the button at that rectangle of the screen
 //   ContextMenu(i x, i y, i w, i h)  a right click (or Control + click) there: Tide's own menu
 // The button's rectangle becomes the anchor: the panel and the menu open under it.
@@ -24,6 +28,7 @@
 #include <QIcon>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -58,10 +63,13 @@ public:
     // What the adaptor reads and is told.
     QString title() const { return _title; }
     QString accessibleName() const { return _toolTip; }
+    uint pictureSerial() const { return _pictureSerial; }
     QByteArray picture(int height) const;
     void buttonClicked(Button button, const QRect& rect);
 
 private:
+    void changed();
+
     QDBusConnection _bus;
     TLShellExtensionItemAdaptor* _adaptor = nullptr;
     std::unique_ptr<TLDBusMenuExporter> _menu;
@@ -71,6 +79,12 @@ private:
     bool _hasIcon = false;
     QString _title;
     QString _toolTip;
+    uint _pictureSerial = 0;
+    QTimer _changed; // the update's changes, told in one signal
+    // The last picture asked for: the extension asks again at each change of the bar's scale.
+    mutable QByteArray _png;
+    mutable int _pngHeight = 0;
+    mutable uint _pngSerial = 0;
     QRect _button;
 };
 
