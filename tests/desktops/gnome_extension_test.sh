@@ -126,27 +126,8 @@ if wait_for 5 menu_open; then
     ((below >= -4 && below <= 20 && MX <= BX + BW && MX + MW >= BX)) ||
         check "the settings menu ($MX,$MY ${MW}x$MH) is not under the button ($BX,$BY ${BW}x$BH)"
     panel_closed || check "the panel shows with the menu"
-    read -r LX LY _ <<<"$(t 'tideItem("进程列表长度")') x x"
-    if [ "$LX" = none ]; then
-        check "the settings menu has no 进程列表长度"
-    else
-        click "$LX" "$LY"
-        submenu_open() { [ "$(t 'tideItem("12 个进程")')" != none ]; }
-        wait_for 5 submenu_open || check "a click on 进程列表长度 did not open its items"
-        sleep 0.3
-        read -r _ _ dot8 <<<"$(t 'tideItem("8 个进程")')"
-        read -r X12 Y12 dot12 <<<"$(t 'tideItem("12 个进程")')"
-        read -r _ MX MY MW MH <<<"$(t 'tideMenuState()')"
-        shot 3-rows "$((MW + 40))x$((MH + 40))+$((MX - 20))+$((MY - 20))"
-        if [ "$dot8" != 1 ] || [ "$dot12" != 0 ]; then
-            check "the radio items do not carry the dot on the chosen one (8: $dot8, 12: $dot12)"
-        fi
-        click "$X12" "$Y12"
-        rows12() { grep -q '^TLRows=12$' "$PREFS" 2>/dev/null; }
-        wait_for 10 rows12 || check "12 个进程 did not reach the preference file: $(cat "$PREFS" 2>&1)"
-        wait_for 5 menu_closed || check "the menu stayed open after the choice"
+    choose_twelve_rows tideItem 'tideMenuState()' 3-rows &&
         echo "12 个进程 chosen: $(grep '^TLRows' "$PREFS" 2>/dev/null || echo 'not stored')"
-    fi
     park
     # Opened again, the menu shows the choice; Escape closes it.
     click "$ICX" "$ICY" 3
@@ -154,7 +135,7 @@ if wait_for 5 menu_open; then
         sleep 0.3
         read -r LX LY _ <<<"$(t 'tideItem("进程列表长度")') x x"
         [ "$LX" = none ] || click "$LX" "$LY"
-        wait_for 5 submenu_open || true
+        wait_for 5 submenu_open tideItem || true
         read -r _ _ dot12 <<<"$(t 'tideItem("12 个进程")')"
         [ "$dot12" = 1 ] || check "opened again, the menu does not show 12 个进程 chosen (ornament: $dot12)"
         key Escape

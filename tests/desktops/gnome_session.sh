@@ -346,3 +346,35 @@ other_window_close_check() {
     fi
     kill "$other" 2>/dev/null || true
 }
+
+# In the shown menu (its items found with the helper $1, "item" or "tideItem"; its place with $2,
+# "menu()" or "tideMenuState()"): 进程列表长度 opens its items, GNOME's dot is on 8 个进程 (the
+# default) and not on 12, and a click on 12 个进程 reaches the preference file and closes the
+# menu. A picture of the open items goes to $3.
+choose_twelve_rows() {
+    local lx ly dot8 dot12 x12 y12 mx my mw mh
+    read -r lx ly _ <<<"$(t "$1(\"进程列表长度\")") x x"
+    if [ "$lx" = none ]; then
+        check "the shown menu has no 进程列表长度"
+        return 1
+    fi
+    click "$lx" "$ly"
+    # shellcheck disable=SC2317 # called through wait_for
+    submenu_open() { [ "$(t "$1(\"12 个进程\")")" != none ]; }
+    wait_for 5 submenu_open "$1" || check "a click on 进程列表长度 did not open its items"
+    sleep 0.3
+    read -r _ _ dot8 <<<"$(t "$1(\"8 个进程\")")"
+    read -r x12 y12 dot12 <<<"$(t "$1(\"12 个进程\")")"
+    read -r _ mx my mw mh <<<"$(t "$2")"
+    shot "$3" "$((mw + 20))x$((mh + 20))+$((mx - 10))+$((my - 10))"
+    if [ "$dot8" != 1 ] || [ "$dot12" != 0 ]; then
+        check "the shown radio items do not carry GNOME's dot on the chosen one (8: $dot8, 12: $dot12)"
+    fi
+    click "$x12" "$y12"
+    # shellcheck disable=SC2317 # called through wait_for
+    rows12() { grep -q '^TLRows=12$' "$PREFS" 2>/dev/null; }
+    wait_for 10 rows12 || check "12 个进程 did not reach the preference file: $(cat "$PREFS" 2>&1)"
+    # shellcheck disable=SC2317 # called through wait_for
+    closed() { [ "$(t "$1")" = closed ]; }
+    wait_for 5 closed "$2" || check "the menu stayed open after the choice"
+}

@@ -166,26 +166,8 @@ echo "exported: $(grep -c '|radio|' "$tmp/menu.txt") radio items, $(grep -c '|ch
 # 进程列表长度 → 12 个进程, with the pointer
 click "$ICX" "$ICY"
 wait_for 5 menu_open || check "a left click on the icon showed no menu the second time"
-read -r LX LY _ <<<"$(t 'item("进程列表长度")') x x"
-if [ "$LX" = none ]; then
-    check "the shown menu has no 进程列表长度"
-else
-    click "$LX" "$LY"
-    submenu_open() { [ "$(t 'item("12 个进程")')" != none ]; }
-    wait_for 5 submenu_open || check "a click on 进程列表长度 did not open its items"
-    sleep 0.3
-    read -r _ _ dot8 <<<"$(t 'item("8 个进程")')"
-    read -r X12 Y12 dot12 <<<"$(t 'item("12 个进程")')"
-    read -r MX MY MW MH <<<"$(t 'menu()' | cut -d' ' -f2-)"
-    shot 7-radio-menu "$((MW + 20))x$((MH + 20))+$((MX - 10))+$((MY - 10))"
-    if [ "$dot8" != 1 ] || [ "$dot12" != 0 ]; then
-        check "the shown radio items do not carry GNOME's dot on the chosen one (8: $dot8, 12: $dot12)"
-    fi
-    click "$X12" "$Y12"
+if choose_twelve_rows item 'menu()' 7-radio-menu; then
     choice_time=$SECONDS
-    rows12() { grep -q '^TLRows=12$' "$PREFS" 2>/dev/null; }
-    wait_for 10 rows12 || check "12 个进程 did not reach the preference file: $(cat "$PREFS" 2>&1)"
-    wait_for 5 menu_closed || check "the menu stayed open after the choice"
     park
     # --- 6. no busy pointer: a few seconds after the choice no startup sequence is open
     sleep $((choice_time + 3 > SECONDS ? choice_time + 3 - SECONDS : 0))
