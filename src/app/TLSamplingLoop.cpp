@@ -28,6 +28,7 @@ void TLSamplingLoop::restartTimer() {
     const double ms = std::min(seconds * 1000.0, static_cast<double>(INT_MAX));
     _timer.setInterval(static_cast<int>(std::lround(ms)));
     _timer.start();
+    if (_panel) _panel->setSecondsPerSample(seconds);
 }
 
 void TLSamplingLoop::tick() {

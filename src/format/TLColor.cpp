@@ -1,5 +1,8 @@
 #include "format/TLColor.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 constexpr TLColor make(TLRGBA light, TLRGBA dark) {
     return TLColor{light, dark};
@@ -61,6 +64,23 @@ TLColor TLPressureColor(TLPressureLevel level) {
     if (level == TLPressureLevel::Critical) return TLSystemRed();
     if (level == TLPressureLevel::Warning) return TLSystemYellow();
     return TLSystemGreen();
+}
+
+TLColor TLFocusRingColor() {
+    return TLSystemBlue();
+}
+
+double TLContrastRatio(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 TLColor TLPanelBackgroundColor() {

@@ -66,3 +66,10 @@ TLColor TLPressureColor(TLPressureLevel level);
 
 // The background grey of the panel (device white 0.96 light, 0.17 dark).
 TLColor TLPanelBackgroundColor();
+
+// The keyboard focus ring: opaque, at least 3:1 against the panel in both appearances.
+TLColor TLFocusRingColor();
+
+// The contrast ratio of two opaque colours, from 1 (the same) to 21 (black on white), as the web's
+// accessibility guidelines define it from their relative luminance.
+double TLContrastRatio(const QColor& a, const QColor& b);

@@ -7,6 +7,7 @@
 #include "panel/TLProcRanking.h"
 #include "platform/TLPlatformTexts.h"
 #include "widgets/TLProcRow.h"
+#include "widgets/TLSparkView.h"
 
 #include <QAction>
 #include <QLabel>
@@ -151,6 +152,10 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
 }
 
 // --- Process commands -------------------------------------------------------------------------
+
+void TLPanelController::setSecondsPerSample(double seconds) {
+    _ui.spark->setSecondsPerValue(seconds);
+}
 
 QMenu* TLPanelController::menuForProc(const TLProc& proc) {
     // The identity of the process this row shows, for the check before a signal is sent.

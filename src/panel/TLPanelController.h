@@ -6,6 +6,7 @@
 #include "platform/TLServices.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemStats.h"
+#include "widgets/TLProcList.h"
 
 #include <QList>
 #include <QObject>
@@ -71,6 +72,8 @@ public:
     // --- System figures.
     // Puts a system sample and the usage history (fractions 0 … 1, oldest first) on the panel.
     void renderSystem(const TLSystemStats& stats, const std::vector<double>& history);
+    // The time between two values of the history (the span a screen reader is told of).
+    void setSecondsPerSample(double seconds);
 
     // --- Process list and tabs.
     // 0 memory, anything else energy. Selects the tab's segment and re-renders the last list once
@@ -120,9 +123,11 @@ public:
     QLabel* swapValue() const { return _ui.swapValue; }
     QLabel* cpuValue() const { return _ui.cpuValue; }
     TLSegmentedControl* seg() const { return _ui.seg; }
-    QWidget* rowsStack() const { return _ui.rowsStack; }
+    TLProcList* rowsStack() const { return _ui.rowsStack; }
     const QList<TLProcRow*>& rows() const { return _ui.rows; }
     QLabel* footNote() const { return _ui.footNote; }
+    TLBezelButton* activityMonitor() const { return _ui.activityMonitor; }
+    TLBezelButton* gear() const { return _ui.gear; }
     // The fourteen items of the main column, top to bottom.
     const QList<QWidget*>& columnItems() const { return _ui.columnItems; }
 

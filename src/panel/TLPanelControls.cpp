@@ -5,6 +5,7 @@
 
 #include <QButtonGroup>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPaintDevice>
 #include <QPainter>
 
@@ -39,11 +40,18 @@ QPen hairline(const QColor& color) {
 // The keyboard focus ring, drawn only when focus came from the keyboard.
 void drawFocusRing(QPainter& painter, const QWidget* widget, const QRectF& rect, qreal radius) {
     if (!widget->hasFocus() || !widget->window()->testAttribute(Qt::WA_KeyboardFocusChange)) return;
-    QColor ring = TLSystemBlue().resolve(TLEffectiveAppearance(widget));
-    ring.setAlphaF(0.5f);
-    painter.setPen(QPen(ring, 2));
+    // Opaque: at least 3:1 against the panel and the tab control's track.
+    painter.setPen(QPen(TLFocusRingColor().resolve(TLEffectiveAppearance(widget)), 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(rect.adjusted(1, 1, -1, -1), radius, radius);
+}
+
+// Return and Enter press a button as Space does (the panel's buttons are all "default" ones).
+bool pressOnReturn(QAbstractButton* button, QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) return false;
+    if (event->modifiers() & ~(Qt::KeypadModifier)) return false;
+    button->click();
+    return true;
 }
 
 // One segment of TLSegmentedControl: draws the raised knob when selected, and its label.
@@ -57,6 +65,25 @@ public:
     }
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (pressOnReturn(this, event)) return;
+        // The arrows go to the neighbouring tab and choose it (the tabs are one stop of Tab).
+        int step = 0;
+        if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Up) step = -1;
+        if (event->key() == Qt::Key_Right || event->key() == Qt::Key_Down) step = 1;
+        auto* control = qobject_cast<TLSegmentedControl*>(parentWidget());
+        if (step == 0 || !control) {
+            QAbstractButton::keyPressEvent(event);
+            return;
+        }
+        int at = 0;
+        while (at < control->segmentCount() && control->segment(at) != this)
+            ++at;
+        if (QAbstractButton* next = control->segment(at + step)) {
+            next->setFocus(Qt::TabFocusReason);
+            next->click();
+        }
+    }
     void paintEvent(QPaintEvent*) override {
         const bool dark = isDark(this);
         QPainter painter(this);
@@ -198,6 +225,10 @@ QPainterPath TLActionImagePath(qreal side) {
     path.addPolygon(outline);
     path.addEllipse(c, hole, hole);
     return path;
+}
+
+void TLBezelButton::keyPressEvent(QKeyEvent* event) {
+    if (!pressOnReturn(this, event)) QAbstractButton::keyPressEvent(event);
 }
 
 void TLBezelButton::paintEvent(QPaintEvent*) {

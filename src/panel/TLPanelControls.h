@@ -67,6 +67,7 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

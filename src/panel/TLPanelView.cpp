@@ -1,11 +1,13 @@
 #include "panel/TLPanelView.h"
 
 #include "format/TLColor.h"
+#include "panel/TLAccessible.h"
 #include "panel/TLPanelControls.h"
 #include "platform/TLPlatformTexts.h"
 #include "widgets/TLAppearance.h"
 #include "widgets/TLChip.h"
 #include "widgets/TLFonts.h"
+#include "widgets/TLProcList.h"
 #include "widgets/TLProcRow.h"
 #include "widgets/TLSparkView.h"
 #include "widgets/TLStackedBarView.h"
@@ -16,6 +18,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -27,7 +32,6 @@ constexpr int kInsetBottom = 11;
 constexpr int kRowSpacing = 6;     // between the views of a horizontal row
 constexpr int kGridRowSpacing = 3; // 3.5 in the design; layouts place whole points
 constexpr int kGridColumnSpacing = 8;
-constexpr int kProcRowSpacing = 1;
 
 QLabel* makeLabel(const QString& text, const QFont& font, const TLColor& color,
                   Qt::Alignment alignment = Qt::AlignLeft) {
@@ -176,15 +180,12 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
     add(seg, 6);
 
     // 11. Process rows, all hidden until the controller shows as many as it keeps.
-    rowsStack = new QWidget;
-    auto* rowsLayout = new QVBoxLayout(rowsStack);
-    rowsLayout->setContentsMargins(0, 0, 0, 0);
-    rowsLayout->setSpacing(kProcRowSpacing);
+    rowsStack = new TLProcList;
     for (int i = 0; i < TLPanelRowCapacity; ++i) {
         auto* row = new TLProcRow(QRect(0, 0, TLPanelColumnWidth, TLPanelRowHeight));
         row->setFixedSize(TLPanelColumnWidth, TLPanelRowHeight);
         row->setHidden(true);
-        rowsLayout->addWidget(row, 0, Qt::AlignLeft);
+        rowsStack->addRow(row);
         rows.append(row);
     }
     add(rowsStack, 8);
@@ -205,7 +206,134 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
     gear = new TLBezelButton(TLBezelButton::Image::Action);
     gear->setFixedWidth(30);
     add(makeRow({activityMonitor, nullptr, version, gear}), 0);
+    describe(root, legend);
     return root;
+}
+
+namespace {
+
+// "3%" → 3; nothing for a figure that is not a percentage ("--" before the first sample).
+std::optional<double> percentOf(const QString& text) {
+    QString digits = text.trimmed();
+    if (!digits.endsWith(QLatin1Char('%'))) return std::nullopt;
+    digits.chop(1);
+    bool ok = false;
+    const double value = digits.toDouble(&ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
+}
+
+// "3 分钟", "90 秒", "1 分 30 秒"
+QString spanText(double seconds) {
+    const long total = std::lround(seconds);
+    if (total < 60) return QStringLiteral("%1 秒").arg(total);
+    if (total % 60 == 0) return QStringLiteral("%1 分钟").arg(total / 60);
+    return QStringLiteral("%1 分 %2 秒").arg(total / 60).arg(total % 60);
+}
+
+} // namespace
+
+// What a screen reader reads: names made when it asks, from what the panel shows then.
+void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidget*>>& legend) {
+    root->setAccessibleName(title->text());
+    TLDescribeAccessible(chip, {.name =
+                                    [c = chip] {
+                                        QString state = c->label()->text();
+                                        if (state.startsWith(QStringLiteral("压力")))
+                                            state = state.mid(2);
+                                        return QStringLiteral("内存压力：") + state;
+                                    },
+                                .leaf = true});
+    TLDescribeAccessible(bigValue, {.name = [used = bigValue, total = totalValue] {
+                             return QStringLiteral("已使用 ") + used->text() +
+                                    QStringLiteral("，") + total->text();
+                         }});
+    // The composition bar: its four shares, as the legend lists them.
+    QStringList captions;
+    for (const auto& line : legend)
+        captions << static_cast<TLLegendCaption*>(line.first)->name();
+    TLDescribeAccessible(
+        bar, {.role = QAccessible::Graphic, .name = [captions, values = legendValues] {
+                  QStringList parts;
+                  for (qsizetype i = 0; i < captions.size() && i < values.size(); ++i)
+                      parts << captions[i] + QLatin1Char(' ') + values[i]->text();
+                  return QStringLiteral("内存构成：") + parts.join(QStringLiteral("，"));
+              }});
+    for (qsizetype i = 0; i < legend.size() && i < legendValues.size(); ++i) {
+        const QString caption = captions[i];
+        TLDescribeAccessible(legend[i].first, {.name = [caption] { return caption; }});
+        TLDescribeAccessible(legendValues[i], {.name = [caption, value = legendValues[i]] {
+                                 return caption + QLatin1Char(' ') + value->text();
+                             }});
+    }
+    // The usage as a value from 0 to 100, as a progress bar.
+    TLDescribeAccessible(usageNow, {.role = QAccessible::ProgressBar,
+                                    .name = [] { return QStringLiteral("内存使用率"); },
+                                    .value = [u = usageNow] { return percentOf(u->text()); },
+                                    .valueText = [u = usageNow] { return u->text(); }});
+    // The history: the span it shows, and the usage now, at its lowest and at its highest.
+    TLDescribeAccessible(
+        spark,
+        {.role = QAccessible::Chart, .name = [s = spark] {
+             const QList<double>& values = s->values();
+             if (values.isEmpty()) return QStringLiteral("内存使用率历史：还没有数据");
+             auto percent = [](double v) {
+                 return QStringLiteral("%1%").arg(std::lround(std::clamp(v, 0.0, 1.0) * 100));
+             };
+             const auto [low, high] = std::minmax_element(values.begin(), values.end());
+             QString text = QStringLiteral("内存使用率历史");
+             if (s->secondsPerValue() > 0)
+                 text += QStringLiteral("，最近 ") +
+                         spanText(s->secondsPerValue() * static_cast<double>(values.size()));
+             return text + QStringLiteral("：当前 ") + percent(values.constLast()) +
+                    QStringLiteral("，最低 ") + percent(*low) + QStringLiteral("，最高 ") +
+                    percent(*high);
+         }});
+    const std::pair<QString, QLabel*> figures[] = {{QStringLiteral("内存压力"), pressureValue},
+                                                   {QStringLiteral("交换空间"), swapValue},
+                                                   {QStringLiteral("CPU 总占用"), cpuValue}};
+    for (const auto& [caption, label] : figures)
+        TLDescribeAccessible(label, {.name = [caption, label] {
+                                 return caption + QLatin1Char(' ') + label->text();
+                             }});
+    // The tabs, and the list whose unit they choose.
+    TLDescribeAccessible(
+        seg, {.role = QAccessible::PageTabList, .name = [] { return QStringLiteral("进程排序"); }});
+    for (int i = 0; i < seg->segmentCount(); ++i) {
+        QAbstractButton* tab = seg->segment(i);
+        TLDescribeAccessible(tab, {.role = QAccessible::PageTab,
+                                   .name = [tab] { return tab->text(); },
+                                   .selected = [tab] { return tab->isChecked(); }});
+    }
+    TLDescribeAccessible(rowsStack, {.role = QAccessible::List,
+                                     .name = [s = seg] { return s->label(s->selectedSegment()); },
+                                     .visibleChildrenOnly = true});
+    for (TLProcRow* row : std::as_const(rows)) {
+        TLDescribeAccessible(row, {.role = QAccessible::ListItem,
+                                   .name =
+                                       [row, s = seg] {
+                                           QString value = row->value();
+                                           if (s->selectedSegment() == 1)
+                                               value = QStringLiteral("能耗 ") + value;
+                                           if (row->isApproximate())
+                                               value = QStringLiteral("约 ") + value;
+                                           return row->name() + QStringLiteral("，") + value;
+                                       },
+                                   .leaf = true,
+                                   .focused =
+                                       [row, list = rowsStack] {
+                                           return list->hasFocus() && list->currentRow() == row;
+                                       }});
+    }
+    // The labels inside the rows and the chip, and the total beside the used figure, are read in
+    // their neighbours' names; named, they send no name change with each new text either.
+    QList<QLabel*> quiet{totalValue, chip->label()};
+    for (TLProcRow* row : std::as_const(rows))
+        quiet << row->nameLabel() << row->valueLabel();
+    for (QLabel* label : std::as_const(quiet))
+        TLDescribeAccessible(label, {.name = [label] { return label->text(); }});
+    QObject::connect(rowsStack, &TLProcList::currentRowChanged, rowsStack,
+                     [](TLProcRow* row) { TLAnnounceAccessibleFocus(row); });
+    gear->setAccessibleName(QStringLiteral("设置"));
 }
 
 void TLPanelView::layOut() const {

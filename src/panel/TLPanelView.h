@@ -4,11 +4,14 @@
 #include <QList>
 #include <QString>
 
+#include <utility>
+
 class QLabel;
 class QVBoxLayout;
 class QWidget;
 class TLBezelButton;
 class TLChip;
+class TLProcList;
 class TLProcRow;
 class TLSegmentedControl;
 class TLSparkView;
@@ -53,10 +56,13 @@ struct TLPanelView {
     QLabel* swapValue = nullptr;
     QLabel* cpuValue = nullptr;
     TLSegmentedControl* seg = nullptr;
-    QWidget* rowsStack = nullptr;
+    TLProcList* rowsStack = nullptr;
     QList<TLProcRow*> rows;
     QLabel* footNote = nullptr;
     TLBezelButton* activityMonitor = nullptr;
     QLabel* version = nullptr;
     TLBezelButton* gear = nullptr;
+
+private:
+    void describe(QWidget* root, const QList<std::pair<QWidget*, QWidget*>>& legend);
 };

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPen>
 
 #include <algorithm>
 #include <cmath>
@@ -67,6 +68,8 @@ TLProcRow::~TLProcRow() = default;
 void TLProcRow::setRank(qint64, const QString& name, const QString& value, double fraction,
                         bool approximate) {
     _fullName = name;
+    _plainValue = value;
+    _approximate = approximate;
     _value->setText(approximate ? QStringLiteral("~") + value : value);
     TLSetTextColor(_value, approximate ? TLTertiaryLabelColor() : TLSecondaryLabelColor());
     const double before = _fraction;
@@ -78,6 +81,20 @@ void TLProcRow::setRank(qint64, const QString& name, const QString& value, doubl
     if (std::abs(TLProcRowBarRect(bounds, _fraction).width() -
                  TLProcRowBarRect(bounds, before).width()) >= 0.1)
         update();
+}
+
+void TLProcRow::setKeyboardCurrent(bool current) {
+    if (current == _keyboardCurrent) return;
+    _keyboardCurrent = current;
+    update();
+}
+
+bool TLProcRow::popUpMenuFromKeyboard() {
+    if (!_menu) return false;
+    connect(_menu.data(), &QMenu::aboutToHide, this, &TLProcRow::recheckHover,
+            Qt::ConnectionType(Qt::UniqueConnection | Qt::QueuedConnection));
+    _menu->popup(mapToGlobal(QPoint(static_cast<int>(TLProcRowLabelInset), height())));
+    return true;
 }
 
 void TLProcRow::setTint(const TLColor& tint) {
@@ -194,5 +211,12 @@ void TLProcRow::paintEvent(QPaintEvent*) {
                             TLProcRowHighlightRadius);
         painter.fillPath(path,
                          TLLabelColor().withAlpha(TLProcRowHighlightAlpha).resolve(appearance));
+    }
+    if (_keyboardCurrent) {
+        // The focus ring: opaque, so that it stands out from the panel (at least 3:1).
+        painter.setPen(QPen(TLFocusRingColor().resolve(appearance), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(TLProcRowHighlightRect(bounds), TLProcRowHighlightRadius,
+                                TLProcRowHighlightRadius);
     }
 }

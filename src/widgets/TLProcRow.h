@@ -74,13 +74,23 @@ public:
     QMenu* menu() const { return _menu; }
     void setMenu(QMenu* menu);
 
-    // The name as given (the label may show it shortened in the middle).
+    // The name as given (the label may show it shortened in the middle), and the value as given
+    // (without the "~" of an approximate one).
     const QString& name() const { return _fullName; }
+    const QString& value() const { return _plainValue; }
+    bool isApproximate() const { return _approximate; }
     double fraction() const { return _fraction; }
     // The pointer is over the row while its window is active.
     bool isHovered() const { return _hover; }
     QLabel* nameLabel() const { return _name; }
     QLabel* valueLabel() const { return _value; }
+
+    // The row the keyboard is on in its list, while the list has the focus: it shows the focus
+    // ring.
+    bool isKeyboardCurrent() const { return _keyboardCurrent; }
+    void setKeyboardCurrent(bool current);
+    // Opens the row's menu from the keyboard, under the row's left end. False without a menu.
+    bool popUpMenuFromKeyboard();
 
     QSize sizeHint() const override;
 
@@ -106,6 +116,9 @@ private:
     qint32 _pid = 0;
     TLColor _tint;
     QString _fullName;
+    QString _plainValue;
+    bool _approximate = false;
+    bool _keyboardCurrent = false;
     // What the name label was last laid out for: the name, its room and the row's height.
     QString _laidOutName;
     QSize _laidOutFor;

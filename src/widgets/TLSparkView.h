@@ -66,6 +66,10 @@ public:
     const QList<double>& values() const { return _values; }
     void setValues(const QList<double>& values);
 
+    // The time between two values (for the span a reader is told of); 0 while unknown.
+    double secondsPerValue() const { return _secondsPerValue; }
+    void setSecondsPerValue(double seconds) { _secondsPerValue = seconds; }
+
     // Colour of the line and base of the fill. Starts as the system green; setting it redraws.
     const TLColor& tint() const { return _tint; }
     void setTint(const TLColor& tint);
@@ -81,6 +85,7 @@ private:
     void paintBackdrop(QPainter& painter, TLAppearance appearance) const;
 
     QList<double> _values;
+    double _secondsPerValue = 0;
     TLColor _tint;
     QSize _frameSize;
     QPixmap _backdrop;

@@ -1,0 +1,44 @@
+#pragma once
+// What assistive technology (a screen reader, through AT-SPI or the macOS accessibility API)
+// learns of the panel's own widgets, which Qt cannot describe by itself: most of them are painted,
+// not made of standard controls.
+//
+// A widget is described with a role and functions that give its name (and, where it has one, its
+// value) when a reader asks. So the figures are read as they are at that moment, and a refresh of
+// the panel sends no name change at all: a reader hears of new figures when it looks, not as a
+// stream of events at every tick.
+
+#include <QAccessible>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+struct TLAccessibleDescription {
+    QAccessible::Role role = QAccessible::StaticText;
+    std::function<QString()> name = {};
+    // A value (a progress bar's, say) between `minimum` and `maximum`, and how it reads.
+    std::function<std::optional<double>()> value = {};
+    std::function<QString()> valueText = {};
+    double minimum = 0;
+    double maximum = 100;
+    // The widget's visible children only (hidden ones are not in the tree at all); or none at all
+    // (its parts are read in its name).
+    bool visibleChildrenOnly = false;
+    bool leaf = false;
+    // Whether it is the selected one of its kind (a tab); and whether it has the keyboard focus
+    // in place of the widget's own (a row of a list whose focus is the list's).
+    std::function<bool()> selected = {};
+    std::function<bool()> focused = {};
+};
+
+// Describes `widget` (before anything asked Qt about it: an interface is made once per widget).
+// The description lives as long as the widget. A label described here no longer tells of each new
+// text (Qt's labels send a name change with every one).
+void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description);
+
+// Tells a reader that `widget` (a described one whose focus is drawn by another widget) now has
+// the keyboard focus.
+void TLAnnounceAccessibleFocus(QWidget* widget);

@@ -1,0 +1,269 @@
+// The panel as a screen reader and a keyboard-only user meet it: what the accessibility tree
+// says (names, roles, values, which rows are there), that a refresh does not flood a reader with
+// name changes, and the keyboard's paths through the panel.
+#include "panel_fakes.h"
+
+#include "format/TLColor.h"
+#include "panel/TLPanelControls.h"
+#include "widgets/TLAppearance.h"
+#include "widgets/TLChip.h"
+#include "widgets/TLProcList.h"
+#include "widgets/TLProcRow.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr uint64_t MiB = 1ull << 20;
+
+TLSystemStats stats(double usage) {
+    TLSystemStats s;
+    s.total = 16384 * MiB;
+    s.app = 6000 * MiB;
+    s.wired = 1000 * MiB;
+    s.compressed = 0;
+    s.cached = 3000 * MiB;
+    s.used = 7000 * MiB;
+    s.usagePercent = usage;
+    s.cpuPercent = 12.5;
+    return s;
+}
+
+std::vector<TLProc> procs() {
+    auto p = [](int32_t pid, const char* name, uint64_t memory, double energy, bool approx) {
+        TLProc proc;
+        proc.pid = pid;
+        proc.name = name;
+        proc.memory = memory;
+        proc.energy = energy;
+        proc.approximate = approx;
+        return proc;
+    };
+    return {p(11, "editor", 300 * MiB, 2.0, false), p(12, "browser", 1200 * MiB, 9.5, false),
+            p(14, "daemon", 600 * MiB, 0.5, true)};
+}
+
+struct Node {
+    QAccessible::Role role;
+    QString name;
+    QAccessibleInterface* iface;
+};
+
+// The tree under `iface`, depth first, as a reader walks it.
+void walk(QAccessibleInterface* iface, std::vector<Node>& out) {
+    if (!iface) return;
+    out.push_back({iface->role(), iface->text(QAccessible::Name), iface});
+    for (int i = 0; i < iface->childCount(); ++i)
+        walk(iface->child(i), out);
+}
+
+const Node* find(const std::vector<Node>& nodes, QAccessible::Role role, const QString& prefix) {
+    for (const Node& n : nodes)
+        if (n.role == role && n.name.startsWith(prefix)) return &n;
+    return nullptr;
+}
+
+struct ShownPanel : FakePanel {
+    QWidget* view = nullptr;
+    ShownPanel() {
+        view = panel.view();
+        panel.setSecondsPerSample(2);
+        const std::vector<double> history = {0.40, 0.45, 0.42};
+        panel.renderSystem(stats(42.7), history);
+        const std::vector<TLProc> sample = procs();
+        panel.renderProcesses(&sample);
+        view->show();
+        view->activateWindow();
+        QApplication::processEvents();
+    }
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : view;
+        QKeyEvent press(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+        QApplication::sendEvent(target, &release);
+        QApplication::processEvents();
+    }
+};
+
+} // namespace
+
+// Every figure is read with its caption, the pictures say what they show, the tabs are tabs, and
+// the list holds exactly the shown rows, each named with its value in the tab's unit.
+TEST(PanelAccessibility, TheTreeNamesEveryFigureAndControl) {
+    ShownPanel f;
+    std::vector<Node> nodes;
+    walk(QAccessible::queryAccessibleInterface(f.view), nodes);
+    ASSERT_FALSE(nodes.empty());
+    EXPECT_EQ(nodes.front().name, QStringLiteral("潮汐"));
+
+    auto expectNode = [&](QAccessible::Role role, const QString& name) {
+        EXPECT_NE(find(nodes, role, name), nullptr)
+            << "no " << role << " named " << name.toStdString();
+    };
+    expectNode(QAccessible::StaticText, QStringLiteral("内存压力：正常"));
+    expectNode(QAccessible::StaticText, QStringLiteral("已使用 6.84 GB，共 16.00 GB"));
+    expectNode(QAccessible::Graphic,
+               QStringLiteral("内存构成：App 内存 5.86 GB，联动内存 1000.0 MB，"
+                              "被压缩 0 B，已缓存文件 2.93 GB"));
+    expectNode(QAccessible::StaticText, QStringLiteral("App 内存 5.86 GB"));
+    expectNode(QAccessible::StaticText, QStringLiteral("CPU 总占用 12.5%"));
+    expectNode(QAccessible::Chart,
+               QStringLiteral("内存使用率历史，最近 6 秒：当前 42%，最低 40%，最高 45%"));
+    expectNode(QAccessible::Button, QStringLiteral("设置"));
+    expectNode(QAccessible::Button, QStringLiteral("打开活动监视器"));
+
+    const Node* usage = find(nodes, QAccessible::ProgressBar, QStringLiteral("内存使用率"));
+    ASSERT_NE(usage, nullptr);
+    QAccessibleValueInterface* value = usage->iface->valueInterface();
+    ASSERT_NE(value, nullptr);
+    EXPECT_DOUBLE_EQ(value->currentValue().toDouble(), 43.0); // as shown: "43%"
+    EXPECT_EQ(value->maximumValue().toDouble(), 100.0);
+
+    const Node* tabs = find(nodes, QAccessible::PageTabList, QString());
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->iface->childCount(), 2);
+    EXPECT_EQ(tabs->iface->child(0)->role(), QAccessible::PageTab);
+    EXPECT_TRUE(tabs->iface->child(0)->state().selected);
+    EXPECT_FALSE(tabs->iface->child(1)->state().selected);
+
+    // Three processes: three rows in the list, the nine hidden ones nowhere; the approximate
+    // figure says so.
+    const Node* list = find(nodes, QAccessible::List, QStringLiteral("内存占用"));
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->iface->childCount(), 3);
+    EXPECT_EQ(list->iface->child(0)->text(QAccessible::Name), QStringLiteral("browser，1.17 GB"));
+    EXPECT_EQ(list->iface->child(1)->text(QAccessible::Name),
+              QStringLiteral("daemon，约 600.0 MB"));
+    EXPECT_EQ(list->iface->child(0)->role(), QAccessible::ListItem);
+    EXPECT_EQ(list->iface->child(0)->childCount(), 0);
+    EXPECT_EQ(list->iface->indexOfChild(list->iface->child(2)), 2);
+
+    f.panel.setTab(TLPanelTab::Energy);
+    EXPECT_EQ(list->iface->text(QAccessible::Name), QStringLiteral("能耗"));
+    EXPECT_EQ(list->iface->child(0)->text(QAccessible::Name), QStringLiteral("browser，能耗 9.5"));
+    EXPECT_TRUE(tabs->iface->child(1)->state().selected);
+}
+
+// A refresh changes the figures a reader finds when it looks, and sends no name change for them:
+// Qt's labels send one with each new text unless they have a name of their own, so every figure
+// label has one (the description's name stands in for it).
+TEST(PanelAccessibility, ARefreshIsReadWhenAskedAndNotAnnounced) {
+    ShownPanel f;
+    std::vector<Node> nodes;
+    walk(QAccessible::queryAccessibleInterface(f.view), nodes);
+    const std::vector<double> history = {0.40, 0.45, 0.42, 0.60};
+    f.panel.renderSystem(stats(60.2), history);
+    const std::vector<TLProc> sample = {procs()[1]};
+    f.panel.renderProcesses(&sample);
+
+    const Node* usage = find(nodes, QAccessible::ProgressBar, QStringLiteral("内存使用率"));
+    ASSERT_NE(usage, nullptr);
+    EXPECT_DOUBLE_EQ(usage->iface->valueInterface()->currentValue().toDouble(), 60.0);
+    const Node* list = find(nodes, QAccessible::List, QStringLiteral("内存占用"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->iface->childCount(), 1);
+
+    QList<QLabel*> figures = f.panel.legendValues();
+    figures << f.panel.usageNow() << f.panel.pressureValue() << f.panel.swapValue()
+            << f.panel.cpuValue();
+    for (QLabel* label : figures)
+        EXPECT_FALSE(label->accessibleName().isEmpty()) << label->text().toStdString();
+}
+
+// Tab goes through every control; arrows walk the list; Shift+F10 opens the row's menu, whose
+// 复制进程名 copies the name; Return presses the buttons.
+TEST(PanelKeyboard, EveryControlIsReachedAndUsedWithoutAMouse) {
+    ShownPanel f;
+    QAbstractButton* memoryTab = f.panel.seg()->segment(0);
+    QAbstractButton* energyTab = f.panel.seg()->segment(1);
+    TLProcList* list = f.panel.rowsStack();
+    ASSERT_NE(list, nullptr);
+    memoryTab->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    QList<QWidget*> visited{QApplication::focusWidget()};
+    for (int i = 0; i < 4; ++i) {
+        f.key(Qt::Key_Tab);
+        visited << QApplication::focusWidget();
+    }
+    // The tab list is one stop (the chosen tab), and the arrows choose the other tab.
+    EXPECT_EQ(visited.count(energyTab), 0);
+    EXPECT_TRUE(visited.contains(list));
+    EXPECT_TRUE(visited.contains(f.panel.activityMonitor()));
+    EXPECT_TRUE(visited.contains(f.panel.gear()));
+    EXPECT_EQ(visited.last(), visited.first()) << "Tab does not come round";
+    memoryTab->setFocus(Qt::TabFocusReason);
+    f.key(Qt::Key_Right);
+    EXPECT_EQ(QApplication::focusWidget(), energyTab);
+    EXPECT_EQ(f.panel.seg()->selectedSegment(), 1);
+    EXPECT_EQ(f.delegate.tabs.size(), 1u);
+    f.key(Qt::Key_Right); // the last tab: stays
+    EXPECT_EQ(f.panel.seg()->selectedSegment(), 1);
+    f.key(Qt::Key_Left);
+    EXPECT_EQ(f.panel.seg()->selectedSegment(), 0);
+    EXPECT_EQ(QApplication::focusWidget(), memoryTab);
+
+    // The list: Down, End, Home; the ring is on the current row only.
+    list->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    const QList<TLProcRow*>& rows = f.panel.rows();
+    EXPECT_EQ(list->currentRow(), rows[0]);
+    EXPECT_TRUE(rows[0]->isKeyboardCurrent());
+    f.key(Qt::Key_Down);
+    EXPECT_EQ(list->currentRow(), rows[1]);
+    f.key(Qt::Key_End);
+    EXPECT_EQ(list->currentRow(), rows[2]);
+    f.key(Qt::Key_Down); // the last shown row: stays
+    EXPECT_EQ(list->currentRow(), rows[2]);
+    f.key(Qt::Key_Home);
+    EXPECT_EQ(list->currentRow(), rows[0]);
+    EXPECT_FALSE(rows[2]->isKeyboardCurrent());
+    QAccessibleInterface* row0 = QAccessible::queryAccessibleInterface(rows[0]);
+    EXPECT_TRUE(row0->state().focused);
+
+    // Shift+F10: the first row's menu; Down to 复制进程名, Return copies "browser".
+    f.key(Qt::Key_F10, Qt::ShiftModifier);
+    QMenu* menu = rows[0]->menu();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(menu->isVisible());
+    for (int i = 0; i < menu->actions().size(); ++i) {
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QApplication::sendEvent(menu, &down);
+        if (menu->activeAction() && menu->activeAction()->text() == QStringLiteral("复制进程名"))
+            break;
+    }
+    ASSERT_NE(menu->activeAction(), nullptr);
+    ASSERT_EQ(menu->activeAction()->text(), QStringLiteral("复制进程名"));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(menu, &enter);
+    QApplication::processEvents();
+    ASSERT_EQ(f.clipboard.texts.size(), 1u);
+    EXPECT_EQ(f.clipboard.texts[0], QStringLiteral("browser"));
+
+    // Return on the gear and on the system monitor button; Space on a tab.
+    f.panel.gear()->setFocus(Qt::TabFocusReason);
+    f.key(Qt::Key_Return);
+    EXPECT_EQ(f.delegate.gears.size(), 1u);
+    f.panel.activityMonitor()->setFocus(Qt::TabFocusReason);
+    f.key(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(f.log.back(), "open system monitor");
+}
+
+// The focus ring stands out from the panel and from the tab control in both appearances.
+TEST(PanelKeyboard, TheFocusRingHasThreeToOneContrast) {
+    for (TLAppearance appearance : {TLAppearance::Light, TLAppearance::Dark}) {
+        const QColor ring = TLFocusRingColor().resolve(appearance);
+        EXPECT_EQ(ring.alphaF(), 1.0f);
+        EXPECT_GE(TLContrastRatio(ring, TLPanelBackgroundColor().resolve(appearance)), 3.0);
+    }
+    EXPECT_NEAR(TLContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(TLContrastRatio(QColor(0x77, 0x77, 0x77), Qt::white), 4.48, 0.01);
+}
