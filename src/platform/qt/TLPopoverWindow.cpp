@@ -55,6 +55,9 @@ public:
         _content = content;
         layout()->addWidget(content);
         content->show();
+        // The window goes by the panel's name (a screen reader announces it so).
+        setWindowTitle(content->accessibleName());
+        setAccessibleName(content->accessibleName());
     }
 
 protected:
