@@ -282,9 +282,13 @@ TEST(PanelSystem, ChipTextAndColourByPressureLevel) {
         s.pressureLevel = level;
         f.panel.renderSystem(s, {});
         EXPECT_EQ(f.panel.chip()->label()->text(), QString::fromUtf8(text));
-        EXPECT_EQ(f.panel.chip()->backgroundColor(), TLPressureColor(level).withAlpha(0.16));
+        // The texts' colour draws as the level's colour (with a variant for high contrast).
+        const TLColor text = TLPressureTextColor(level);
+        EXPECT_EQ(text.light, TLPressureColor(level).light);
+        EXPECT_EQ(text.dark, TLPressureColor(level).dark);
+        EXPECT_EQ(f.panel.chip()->backgroundColor(), text.withAlpha(0.16));
         EXPECT_EQ(f.panel.spark()->tint(), TLPressureColor(level));
-        EXPECT_EQ(TLTextColor(f.panel.pressureValue()), TLPressureColor(level));
+        EXPECT_EQ(TLTextColor(f.panel.pressureValue()), text);
     }
 }
 

@@ -7,7 +7,18 @@ namespace {
 constexpr TLColor make(TLRGBA light, TLRGBA dark) {
     return TLColor{light, dark};
 }
+constexpr TLColor make(TLRGBA light, TLRGBA dark, TLRGBA lightHigh, TLRGBA darkHigh) {
+    return TLColor{light, dark, true, lightHigh, darkHigh};
+}
+bool highContrast = false;
 } // namespace
+
+void TLSetHighContrast(bool high) {
+    highContrast = high;
+}
+bool TLHighContrast() {
+    return highContrast;
+}
 
 TLColor TLSystemBlue() {
     return make({0, 122, 255, 1}, {10, 132, 255, 1});
@@ -35,10 +46,10 @@ TLColor TLLabelColor() {
     return make({0, 0, 0, 0.85}, {255, 255, 255, 0.85});
 }
 TLColor TLSecondaryLabelColor() {
-    return make({0, 0, 0, 0.50}, {255, 255, 255, 0.55});
+    return make({0, 0, 0, 0.50}, {255, 255, 255, 0.55}, {0, 0, 0, 0.68}, {255, 255, 255, 0.72});
 }
 TLColor TLTertiaryLabelColor() {
-    return make({0, 0, 0, 0.26}, {255, 255, 255, 0.25});
+    return make({0, 0, 0, 0.26}, {255, 255, 255, 0.25}, {0, 0, 0, 0.60}, {255, 255, 255, 0.60});
 }
 TLColor TLQuaternaryLabelColor() {
     return make({0, 0, 0, 0.10}, {255, 255, 255, 0.10});
@@ -64,6 +75,15 @@ TLColor TLPressureColor(TLPressureLevel level) {
     if (level == TLPressureLevel::Critical) return TLSystemRed();
     if (level == TLPressureLevel::Warning) return TLSystemYellow();
     return TLSystemGreen();
+}
+
+TLColor TLPressureTextColor(TLPressureLevel level) {
+    const TLColor base = TLPressureColor(level);
+    if (level == TLPressureLevel::Critical)
+        return make(base.light, base.dark, {170, 15, 15, 1}, {255, 135, 125, 1});
+    if (level == TLPressureLevel::Warning)
+        return make(base.light, base.dark, {120, 75, 0, 1}, base.dark);
+    return make(base.light, base.dark, {0, 100, 30, 1}, base.dark);
 }
 
 TLColor TLFocusRingColor() {

@@ -14,12 +14,23 @@ struct TLRGBA {
     friend bool operator==(const TLRGBA&, const TLRGBA&) = default;
 };
 
-// A semantic colour: a light and a dark variant, resolved when drawn.
+// Whether the desktop asked for high contrast: the colours that have a variant for it draw with
+// that one (texts of at least 4.5:1 against the panel). Main thread; set before drawing.
+void TLSetHighContrast(bool high);
+bool TLHighContrast();
+
+// A semantic colour: a light and a dark variant, resolved when drawn, and where it has them, the
+// two variants it takes in high contrast.
 struct TLColor {
     TLRGBA light;
     TLRGBA dark;
+    bool hasHighContrast = false;
+    TLRGBA lightHigh = {};
+    TLRGBA darkHigh = {};
 
     const TLRGBA& variant(TLAppearance appearance) const {
+        if (hasHighContrast && TLHighContrast())
+            return appearance == TLAppearance::Dark ? darkHigh : lightHigh;
         return appearance == TLAppearance::Dark ? dark : light;
     }
     QColor resolve(TLAppearance appearance) const {
@@ -33,6 +44,8 @@ struct TLColor {
         TLColor c = *this;
         c.light.a = a;
         c.dark.a = a;
+        c.lightHigh.a = a;
+        c.darkHigh.a = a;
         return c;
     }
     friend bool operator==(const TLColor&, const TLColor&) = default;
@@ -63,6 +76,10 @@ TLColor TLColorCached();
 // Traffic-light colour of a memory-pressure level: critical red, warning yellow, anything else
 // green.
 TLColor TLPressureColor(TLPressureLevel level);
+// The same colour for a text (the pressure chip and figure): in high contrast, a darker one in
+// the light appearance and a lighter red in the dark, which read at 4.5:1 on the panel and on the
+// chip's tinted background.
+TLColor TLPressureTextColor(TLPressureLevel level);
 
 // The background grey of the panel (device white 0.96 light, 0.17 dark).
 TLColor TLPanelBackgroundColor();

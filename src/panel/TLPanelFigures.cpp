@@ -35,7 +35,8 @@ QString TLPressureChipText(TLPressureLevel level) {
 void TLShowSystemFigures(const TLPanelView& view, const TLSystemStats& s,
                          const std::vector<double>& history) {
     const TLColor pressure = TLPressureColor(s.pressureLevel);
-    view.chip->setText(TLPressureChipText(s.pressureLevel), pressure);
+    const TLColor pressureText = TLPressureTextColor(s.pressureLevel);
+    view.chip->setText(TLPressureChipText(s.pressureLevel), pressureText);
 
     setFigure(view.bigValue, TLFormatBytes(s.used));
     setFigure(view.totalValue, QStringLiteral("共 ") + TLFormatBytes(s.total));
@@ -54,7 +55,7 @@ void TLShowSystemFigures(const TLPanelView& view, const TLSystemStats& s,
     view.spark->setTint(pressure);
     view.spark->setValues(QList<double>(history.begin(), history.end()));
     setFigure(view.pressureValue, TLFormatPercent(s.pressurePercent));
-    TLSetTextColor(view.pressureValue, pressure);
+    TLSetTextColor(view.pressureValue, pressureText);
     setFigure(view.swapValue, s.swapTotal != 0 ? TLFormatBytes(s.swapUsed) + QStringLiteral(" / ") +
                                                      TLFormatBytes(s.swapTotal)
                                                : QStringLiteral("未启用"));

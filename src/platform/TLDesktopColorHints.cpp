@@ -40,3 +40,11 @@ std::optional<bool> TLWindowsAreDarkFromHints(const TLDesktopColorHints& hints) 
     if (runs(hints, u"kde") && hints.kdeWindow.isValid()) return isDark(hints.kdeWindow);
     return applicationsDark(hints);
 }
+
+bool TLHighContrastFromHints(const TLDesktopColorHints& hints) {
+    if (hints.portalHighContrast.value_or(false) || hints.gnomeHighContrast.value_or(false))
+        return true;
+    QString scheme = hints.kdeColorScheme;
+    scheme.remove(u' ');
+    return scheme.contains(u"HighContrast", Qt::CaseInsensitive);
+}

@@ -18,6 +18,12 @@ struct TLDesktopColorHints {
     QColor kdeWindow;
     // The window colour of Qt's palette when a platform theme set it (not the style's default).
     QColor themePalette;
+    // High contrast asked for: the portal's org.freedesktop.appearance contrast (1: higher),
+    // GNOME's org.gnome.desktop.a11y.interface high-contrast (through the portal), and the name
+    // of KDE's colour scheme (kdeglobals [General] ColorScheme).
+    std::optional<bool> portalHighContrast;
+    std::optional<bool> gnomeHighContrast;
+    QString kdeColorScheme;
 };
 
 // Whether the bar that holds the tray icons is dark, from what a Linux desktop declares (where the
@@ -41,6 +47,13 @@ std::optional<bool> TLWindowsAreDarkFromHints(const TLDesktopColorHints& hints);
 // Qt's palette does not follow every desktop's switch while the program runs. Empty on macOS,
 // where the palette does.
 std::optional<bool> TLWindowsAreDark();
+
+// Whether the desktop asks for high contrast: the portal's contrast preference, GNOME's
+// high-contrast setting, or a KDE colour scheme of high contrast (its name says so, as the
+// high-contrast schemes' names do). Nothing declared: no.
+bool TLHighContrastFromHints(const TLDesktopColorHints& hints);
+// The same for this session (macOS: the Increase Contrast setting), read anew at each call.
+bool TLDesktopWantsHighContrast();
 
 // Reads the hints of this session (a D-Bus call to the portal with a short timeout, two small
 // files and the application palette).

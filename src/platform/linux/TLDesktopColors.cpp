@@ -34,14 +34,15 @@ QString configHome() {
     return xdg.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : xdg;
 }
 
-std::optional<int> portalColorScheme() {
+// A setting the desktop portal keeps (org.freedesktop.portal.Settings.Read), or an invalid value.
+QVariant portalSetting(const QString& nameSpace, const QString& key) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return {};
     QDBusMessage read = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.portal.Desktop"),
         QStringLiteral("/org/freedesktop/portal/desktop"),
         QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
-    read << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+    read << nameSpace << key;
     // No portal answers at once with an error; a portal that hangs must not hang the program.
     const QDBusMessage reply = bus.call(read, QDBus::Block, 300);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
@@ -49,6 +50,13 @@ std::optional<int> portalColorScheme() {
     QVariant value = reply.arguments().constFirst();
     while (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
         value = qvariant_cast<QDBusVariant>(value).variant();
+    return value;
+}
+
+std::optional<int> portalColorScheme() {
+    const QVariant value = portalSetting(QStringLiteral("org.freedesktop.appearance"),
+                                         QStringLiteral("color-scheme"));
+    if (!value.isValid()) return {};
     bool ok = false;
     const uint scheme = value.toUInt(&ok);
     if (!ok || (scheme != 1 && scheme != 2)) return {};
@@ -84,7 +92,30 @@ QColor kdeWindow() {
     return QColor(rgb[0], rgb[1], rgb[2]);
 }
 
+// A portal's boolean or 0/1 setting; empty where it has none.
+std::optional<bool> portalFlag(const QString& nameSpace, const QString& key) {
+    const QVariant value = portalSetting(nameSpace, key);
+    if (!value.isValid()) return {};
+    if (value.userType() == QMetaType::Bool) return value.toBool();
+    bool ok = false;
+    const uint number = value.toUInt(&ok);
+    if (!ok) return {};
+    return number == 1;
+}
+
 } // namespace
+
+bool TLDesktopWantsHighContrast() {
+    TLDesktopColorHints hints;
+    hints.portalHighContrast =
+        portalFlag(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("contrast"));
+    if (!hints.portalHighContrast.value_or(false))
+        hints.gnomeHighContrast = portalFlag(QStringLiteral("org.gnome.desktop.a11y.interface"),
+                                             QStringLiteral("high-contrast"));
+    hints.kdeColorScheme = iniValue(configHome() + QStringLiteral("/kdeglobals"),
+                                    QStringLiteral("General"), QStringLiteral("ColorScheme"));
+    return TLHighContrastFromHints(hints);
+}
 
 std::optional<bool> TLTrayBarIsDark() {
     return TLTrayBarIsDarkFromHints(TLReadDesktopColorHints());

@@ -16,6 +16,7 @@
 #include <QPalette>
 #include <QUrl>
 
+#include <CoreFoundation/CoreFoundation.h>
 #include <libproc.h>
 #include <signal.h>
 #include <sys/proc_info.h>
@@ -128,6 +129,14 @@ std::optional<bool> TLTrayBarIsDark() {
 std::optional<bool> TLWindowsAreDark() {
     // Qt's palette follows the system appearance as it changes.
     return std::nullopt;
+}
+
+bool TLDesktopWantsHighContrast() {
+    // System Settings → Accessibility → Display → Increase contrast.
+    Boolean valid = false;
+    const Boolean on = CFPreferencesGetAppBooleanValue(CFSTR("increaseContrast"),
+                                                       CFSTR("com.apple.universalaccess"), &valid);
+    return valid && on;
 }
 
 bool TLWindowSystemComposites() {
