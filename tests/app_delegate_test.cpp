@@ -212,7 +212,7 @@ TEST(AppDelegate, StatusClickStateMachine) {
     EXPECT_EQ(h.monitor.handlers.size(), 1u);
     EXPECT_EQ(h.popover.closes, 0);
 
-    // Left click toggles; a call without a click does too (the delayed auto-open).
+    // Left click toggles; a call without a click does too.
     h.statusItem.click(TLStatusItem::Button::Left);
     EXPECT_FALSE(h.popover.shown);
     EXPECT_TRUE(h.monitor.handlers.empty());
@@ -371,6 +371,111 @@ TEST(AppDelegate, DelayedRefreshAndAutoOpen) {
         h.launch();
         EXPECT_TRUE(h.popover.shown);
         EXPECT_EQ(h.scheduler.delays, (std::vector<double>{0.9, 2.5})); // no 1.2 auto-open
+    }
+}
+
+// `tide --toggle` and `tide --show`: the panel opens as a click would open it, under the item, with
+// an outside click closing it; toggle closes it again, show leaves it open.
+TEST(AppDelegate, PanelRequestsOpenAndCloseWithoutAClick) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    app.togglePanel();
+    ASSERT_TRUE(h.popover.shown);
+    EXPECT_EQ(h.popover.anchors.back(), h.statusItem.rect);
+    EXPECT_EQ(h.monitor.handlers.size(), 1u);
+    EXPECT_TRUE(h.statusItem.toolTipSuppressed);
+    EXPECT_EQ(h.queue.jobs.size(), 1u); // the process list fills in
+    app.showPanel();
+    EXPECT_TRUE(h.popover.shown);
+    EXPECT_EQ(h.popover.closes, 0);
+    EXPECT_EQ(h.popover.anchors.size(), 1u);
+    app.togglePanel();
+    EXPECT_FALSE(h.popover.shown);
+    EXPECT_TRUE(h.monitor.handlers.empty());
+    app.showPanel();
+    EXPECT_TRUE(h.popover.shown);
+
+    // Right after an outside click closed it, a request still opens it: only a tray click
+    // belongs to that gesture.
+    h.monitor.fire();
+    ASSERT_FALSE(h.popover.shown);
+    app.togglePanel();
+    EXPECT_TRUE(h.popover.shown);
+    app.togglePanel();
+
+    // The item no longer knows its place: the panel opens where it last hung.
+    const QRect known = h.statusItem.rect;
+    h.statusItem.rect = QRect();
+    app.showPanel();
+    EXPECT_EQ(h.popover.anchors.back(), known);
+    app.togglePanel();
+    // A click there meanwhile opens it at the pointer, as ever.
+    h.scheduler.advance(1.0);
+    h.statusItem.click(TLStatusItem::Button::Left);
+    ASSERT_TRUE(h.popover.shown);
+    EXPECT_TRUE(h.popover.anchors.back().isEmpty());
+    h.statusItem.click(TLStatusItem::Button::Left);
+
+    // Never placed: the popover's own choice (the pointer).
+    AppHarness fresh;
+    fresh.statusItem.rect = QRect();
+    fresh.launch().togglePanel();
+    ASSERT_TRUE(fresh.popover.shown);
+    EXPECT_TRUE(fresh.popover.anchors.back().isEmpty());
+}
+
+// Without a tray the panel is a window: a request brings it forward and never closes it (closing
+// it quits).
+TEST(AppDelegate, PanelRequestsBringTheWindowForward) {
+    AppHarness h;
+    h.statusItem.available = false;
+    TLAppDelegate& app = h.launch();
+    h.scheduler.advance(4.5);
+    ASSERT_TRUE(h.popover.isWindow());
+    const size_t shows = h.popover.contents.size();
+    app.togglePanel();
+    app.showPanel();
+    EXPECT_TRUE(h.popover.isWindow());
+    EXPECT_EQ(h.popover.contents.size(), shows + 2);
+    EXPECT_EQ(h.popover.contents.back(), app.panel()->view());
+    EXPECT_EQ(h.popover.closes, 0);
+    EXPECT_EQ(h.terminations, 0);
+}
+
+// A start by `tide --toggle` opens the panel once up, as TL_AUTO_OPEN does; a request in the
+// meantime (the key pressed again) takes over from it, and one that comes before the launch has
+// finished is kept for it.
+TEST(AppDelegate, PanelRequestsAndTheOpeningAtStart) {
+    {
+        AppHarness h;
+        h.autoOpen = true;
+        TLAppDelegate& app = h.launch();
+        h.scheduler.advance(0.3);
+        app.togglePanel();
+        EXPECT_TRUE(h.popover.shown);
+        h.scheduler.advance(0.3);
+        app.togglePanel();
+        h.scheduler.advance(2.0);
+        EXPECT_FALSE(h.popover.shown);
+    }
+    {
+        AppHarness h;
+        h.autoOpen = true;
+        TLAppDelegate& app = h.launch();
+        h.scheduler.advance(0.3);
+        app.showPanel();
+        h.scheduler.advance(2.0);
+        EXPECT_TRUE(h.popover.shown);
+        EXPECT_EQ(h.popover.anchors.size(), 1u);
+    }
+    {
+        AppHarness h;
+        h.app = std::make_unique<TLAppDelegate>(h.environment());
+        h.app->togglePanel();
+        EXPECT_FALSE(h.popover.shown);
+        h.app->applicationDidFinishLaunching();
+        h.scheduler.advance(1.2);
+        EXPECT_TRUE(h.popover.shown);
     }
 }
 

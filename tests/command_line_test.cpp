@@ -59,8 +59,9 @@ TEST(CommandLine, HelpAndVersionEndTheProgramWithStatusZero) {
         EXPECT_EQ(TLCommandLineExitStatus(c.action), 0);
         // The usage names the program as typed, not the path it was started from.
         EXPECT_TRUE(c.output.startsWith("Usage: tide [options]\n")) << c.output.toStdString();
-        for (const char* mentioned : {"--snapshot <DIR>", "--version", "TL_SNAPSHOT",
-                                      "TL_AUTO_OPEN", "dev.tide.monitor.conf", "autostart"})
+        for (const char* mentioned :
+             {"--snapshot <DIR>", "--version", "--toggle", "--show", "TL_SNAPSHOT", "TL_AUTO_OPEN",
+              "dev.tide.monitor.conf", "autostart"})
             EXPECT_TRUE(c.output.contains(mentioned)) << mentioned;
         EXPECT_FALSE(c.output.contains("/some/where"));
     }
@@ -83,6 +84,43 @@ TEST(CommandLine, BadCommandLinesGiveTheUsageAndStatusTwo) {
         EXPECT_TRUE(c.output.contains("\nUsage: tide [options]\n")) << c.output.toStdString();
     }
     EXPECT_TRUE(parse({"--bogus"}).output.contains("bogus"));
+}
+
+// --toggle and --show ask the running Tide for its panel; one request at a time, and none in a
+// snapshot run, which leaves the running Tide alone.
+TEST(CommandLine, ToggleAndShowAreRequestsForTheRunningTide) {
+    using Request = TLCommandLine::PanelRequest;
+    EXPECT_EQ(parse({}).panelRequest, Request::None);
+    EXPECT_EQ(parse({"--snapshot", "d"}).panelRequest, Request::None);
+    for (const auto& [option, request] :
+         {std::pair{"--toggle", Request::Toggle}, std::pair{"--show", Request::Show},
+          std::pair{"-toggle", Request::Toggle}}) {
+        const TLCommandLine c = parse({option});
+        EXPECT_EQ(c.action, TLCommandLine::Action::Run) << option;
+        EXPECT_EQ(c.panelRequest, request) << option;
+        EXPECT_FALSE(c.snapshotDir.has_value());
+    }
+    EXPECT_EQ(parse({"--toggle", "--toggle"}).panelRequest, Request::Toggle);
+
+    const QList<QStringList> conflicts = {{"--toggle", "--show"},
+                                          {"--show", "--toggle"},
+                                          {"--toggle", "--snapshot", "d"},
+                                          {"--snapshot=", "--show"},
+                                          {"--show", "--toggle", "--snapshot", "d"}};
+    for (const QStringList& args : conflicts) {
+        const TLCommandLine c = parse(args);
+        EXPECT_EQ(c.action, TLCommandLine::Action::Error) << args.join(' ').toStdString();
+        EXPECT_EQ(TLCommandLineExitStatus(c.action), 2);
+        EXPECT_TRUE(c.output.startsWith("tide: --")) << c.output.toStdString();
+        EXPECT_TRUE(c.output.contains("cannot be used together")) << c.output.toStdString();
+        EXPECT_TRUE(c.output.contains("\nUsage: tide [options]\n"));
+    }
+    EXPECT_TRUE(parse({"--show", "--toggle"}).output.startsWith("tide: --toggle and --show "));
+    EXPECT_EQ(parse({"--toggle=1"}).action, TLCommandLine::Action::Error); // takes no value
+    EXPECT_EQ(parse({"--toggle", "stray"}).action, TLCommandLine::Action::Error);
+    // Help and version still win.
+    EXPECT_EQ(parse({"--toggle", "--show", "--help"}).action, TLCommandLine::Action::Help);
+    EXPECT_EQ(parse({"--show", "--version"}).action, TLCommandLine::Action::Version);
 }
 
 TEST(CommandLine, NoDisplayIsOneSentenceNamingTheWayOut) {

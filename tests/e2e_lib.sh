@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Shared by the end-to-end scripts that run the real tide on a private X server: the temporary
-# directory and the programs that end with the script, waiting, screenshots, a private Xvfb, a
-# clean start of tide, and finding its windows. Source it after private_instance; it expects
+# directory and the programs that end with the script, waiting, screenshots, a private Xvfb and a
+# tray on it, a clean start of tide, and finding its windows. Source it after private_instance; it expects
 # $BIN (the tide executable) and defines fail(). A script that made its directory beforehand (for a
 # session it starts as another user) names it in $TIDE_E2E_TMP; it goes at the end all the same.
 
@@ -84,10 +84,21 @@ start_xvfb() {
     unset WAYLAND_DISPLAY
 }
 
+# A system tray along the top of the private X server (trayer); sets $trayer to its pid.
+start_trayer() {
+    $orphan_guard trayer --edge top --align right --widthtype request --height 24 \
+        --SetDockType true --transparent false >"$tmp/trayer.log" 2>&1 &
+    trayer=$!
+    pids+=("$trayer")
+    # trayer's panel window appears once it owns the tray selection.
+    wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
+        fail "trayer did not start: $(cat "$tmp/trayer.log")"
+}
+
 # tide in a clean environment: its own home and configuration, no TL_* variables, and the
 # session bus at $TIDE_BUS (none by default). TIDE_ENV adds variables, or replaces these (an
 # array of NAME=value). It runs on Qt's xcb platform; an empty TIDE_QPA=() leaves the choice to
-# tide. Sets $started to the pid; the log goes to $1.
+# tide. Sets $started to the pid; the log goes to $1, and the arguments after it go to tide.
 mkdir -p "$tmp/home" "$tmp/config" "$tmp/runtime"
 chmod 700 "$tmp/runtime"
 APP_ID=dev.tide.monitor
@@ -97,9 +108,11 @@ TIDE_BUS="unix:path=$tmp/no-bus"
 TIDE_ENV=()
 TIDE_QPA=(QT_QPA_PLATFORM=xcb)
 start_tide() {
+    local log=$1
+    shift
     $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" \
         XDG_RUNTIME_DIR="$tmp/runtime" DBUS_SESSION_BUS_ADDRESS="$TIDE_BUS" \
-        DISPLAY="${DISPLAY:-}" "${TIDE_QPA[@]}" "${TIDE_ENV[@]}" "$BIN" >"$1" 2>&1 &
+        DISPLAY="${DISPLAY:-}" "${TIDE_QPA[@]}" "${TIDE_ENV[@]}" "$BIN" "$@" >"$log" 2>&1 &
     started=$!
     pids+=("$started")
 }
@@ -130,3 +143,17 @@ windows_of() {
 # The panel (322 wide), shown as a popover or as a window.
 panel_of() { windows_of "$1" | awk '$4 == 322 { print; found = 1 } END { exit !found }'; }
 no_panel() { ! panel_of "$1" >/dev/null; }
+
+# The tray icon: a small window of the process $1 that the tray embeds (its parent is not the
+# root); "id x y w h".
+find_icon() {
+    local id x y w h parent
+    while read -r id x y w h; do
+        ((w > 1 && w <= 64 && h <= 64)) || continue
+        parent=$(xwininfo -children -id "$id" | awk '/Parent window id:/ { print $4 }')
+        [ "$parent" != "$(xwininfo -root | awk '/Window id:/ { print $4; exit }')" ] || continue
+        echo "$id $x $y $w $h"
+        return 0
+    done < <(windows_of "$1")
+    return 1
+}

@@ -85,7 +85,7 @@ item_property Title | grep -q 'string "潮汐"' || fail "the item's title is not
 item_property Menu | grep -q 'object path "/MenuBar"' || fail "the item exports no menu: $(item_property Menu)"
 
 # The icon: what the panel draws at its right end, found in the panel's pixels.
-find_icon() {
+find_drawn_icon() {
     import -window root "$tmp/screen.png" 2>/dev/null || return 1
     local geometry
     geometry=$(convert "$tmp/screen.png" -crop "${SCREEN_W}x$PANEL_H+0+$((SCREEN_H - PANEL_H))" +repage \
@@ -97,7 +97,7 @@ find_icon() {
     ICX=$((IX + IW / 2))
     ICY=$((IY + IH / 2))
 }
-wait_for 20 find_icon || fail "no icon in the panel"
+wait_for 20 find_drawn_icon || fail "no icon in the panel"
 shot 2-icon "300x60+$((SCREEN_W - 300))+$((SCREEN_H - 60))"
 echo "icon ${IW}x$IH at $IX,$IY"
 
@@ -172,7 +172,7 @@ wait_for 10 host_gone || fail "the host did not end"
 wait_for 12 titled_window >/dev/null || fail "no window titled 潮汐 appeared after the host ended"
 echo "host gone: the window titled 潮汐 is back"
 start_host
-icon_back() { registered && find_icon; }
+icon_back() { registered && find_drawn_icon; }
 wait_for 30 icon_back || fail "the icon did not come back after the host restarted: $(cat "$tmp/tide.log")"
 shot 5-icon-again "300x60+$((SCREEN_W - 300))+$((SCREEN_H - 60))"
 alive "$tide" || fail "tide ended: $(cat "$tmp/tide.log")"

@@ -23,30 +23,8 @@ done
 
 # --- the X server and the tray
 start_xvfb
-
-start_trayer() {
-    $orphan_guard trayer --edge top --align right --widthtype request --height 24 \
-        --SetDockType true --transparent false >"$tmp/trayer.log" 2>&1 &
-    trayer=$!
-    pids+=("$trayer")
-    # trayer's panel window appears once it owns the tray selection.
-    wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
-        fail "trayer did not start: $(cat "$tmp/trayer.log")"
-}
 start_trayer
 
-# The tray icon: a small window of ours that the tray embeds (its parent is not the root).
-find_icon() {
-    local id x y w h parent
-    while read -r id x y w h; do
-        ((w > 1 && w <= 64 && h <= 64)) || continue
-        parent=$(xwininfo -children -id "$id" | awk '/Parent window id:/ { print $4 }')
-        [ "$parent" != "$(xwininfo -root | awk '/Window id:/ { print $4; exit }')" ] || continue
-        echo "$id $x $y $w $h"
-        return 0
-    done < <(windows_of "$1")
-    return 1
-}
 # Menus: viewable windows of ours other than the icon and the panel.
 menus_of() {
     windows_of "$1" | awk -v icon="$ICON" '$1 != icon && $4 != 322 && $4 > 1 { print; n++ }

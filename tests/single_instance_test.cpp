@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -261,4 +262,192 @@ TEST(SingleInstance, ListeningSurvivesAFailedAccept) {
     ASSERT_EQ(::send(client, "quit\n", 5, MSG_NOSIGNAL), 5);
     EXPECT_TRUE(spinUntil([&] { return quitAsked; }));
     ::close(client);
+}
+
+namespace {
+
+// An instance listening on a thread of its own, as a running copy would, so that the test's
+// thread can block in sendRequest. Counts what it is asked.
+class RunningCopy {
+public:
+    explicit RunningCopy(const QString& id) : _instance(new TLSingleInstance(id)) {
+        _instance->moveToThread(&_thread);
+        QObject::connect(_instance, &TLSingleInstance::toggleRequested, _instance,
+                         [this](const QString& token) { record("toggle", token); });
+        QObject::connect(_instance, &TLSingleInstance::showRequested, _instance,
+                         [this](const QString& token) { record("show", token); });
+        QObject::connect(_instance, &TLSingleInstance::quitRequested, _instance,
+                         [this] { record("quit", {}); });
+        QObject::connect(&_thread, &QThread::finished, _instance, &QObject::deleteLater);
+        _thread.start();
+        QMetaObject::invokeMethod(
+            _instance,
+            [this] {
+                _instance->start();
+                _listening = _instance->isListening();
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~RunningCopy() {
+        _thread.quit();
+        _thread.wait();
+    }
+    bool listening() const { return _listening; }
+    bool stillListening() {
+        bool listening = false;
+        QMetaObject::invokeMethod(
+            _instance, [&] { listening = _instance->isListening(); }, Qt::BlockingQueuedConnection);
+        return listening;
+    }
+    // "verb token" for each request received, in order.
+    std::vector<std::string> received() {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _received;
+    }
+
+private:
+    void record(const char* verb, const QString& token) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _received.push_back(std::string(verb) + ' ' + token.toStdString());
+    }
+    QThread _thread;
+    TLSingleInstance* _instance;
+    std::atomic<bool> _listening{false};
+    std::mutex _mutex;
+    std::vector<std::string> _received;
+};
+
+// What a raw client has been sent so far.
+std::string readSoFar(int fd) {
+    std::string text;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+        text.append(buf, static_cast<size_t>(n));
+    return text;
+}
+
+} // namespace
+
+// `tide --toggle` and `tide --show` reach the running copy, which answers and keeps running; the
+// token travels with them. A plain start still replaces it afterwards.
+TEST(SingleInstance, ARunningCopyAnswersToggleAndShowAndStays) {
+    for (bool privateDir : {true, false}) {
+        RuntimeDir runtime;
+        if (!privateDir) qunsetenv("XDG_RUNTIME_DIR"); // the abstract name
+        const QString id = uniqueId();
+        RunningCopy running(id);
+        ASSERT_TRUE(running.listening());
+
+        const TLSingleInstance sender(id); // never started: it only asks
+        EXPECT_TRUE(sender.sendRequest(TLSingleInstance::Request::Toggle, "kwin-token_42"));
+        EXPECT_TRUE(sender.sendRequest(TLSingleInstance::Request::Show));
+        // A token that is none (a space, a control character) is left out, not the request.
+        EXPECT_TRUE(sender.sendRequest(TLSingleInstance::Request::Toggle, "two words"));
+        EXPECT_TRUE(sender.sendRequest(TLSingleInstance::Request::Show, "bell\a"));
+        const std::vector<std::string> expected = {"toggle kwin-token_42", "show ", "toggle ",
+                                                   "show "};
+        EXPECT_TRUE(spinUntil([&] { return running.received().size() >= expected.size(); }));
+        EXPECT_EQ(running.received(), expected) << "private dir: " << privateDir;
+        EXPECT_TRUE(running.stillListening());
+
+        TLSingleInstance fresh(id);
+        fresh.start();
+        EXPECT_TRUE(spinUntil([&] { return running.received().size() == expected.size() + 1; }));
+        EXPECT_EQ(running.received().back(), "quit ");
+        EXPECT_TRUE(fresh.isListening());
+    }
+}
+
+// A request fails when nobody listens, and when what listens does not say "ok" in time: the sender
+// then starts the monitor itself.
+TEST(SingleInstance, ARequestNobodyAcceptsFails) {
+    RuntimeDir runtime;
+    const QString id = uniqueId();
+    const TLSingleInstance sender(id);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(sender.sendRequest(TLSingleInstance::Request::Toggle));
+    EXPECT_LT(t.elapsed(), 1000);
+
+    // Something holds the name and reads the request, then answers `reply` (or nothing at all).
+    for (const char* reply : {"", "no\n", "okay\n", "ok"}) {
+        const QByteArray path = QFile::encodeName(sender.serverName());
+        ::unlink(path.constData());
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, path.constData(), static_cast<size_t>(path.size()));
+        ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+        ASSERT_EQ(::listen(listener, 4), 0);
+        std::string request;
+        std::thread impostor([&] {
+            const int peer = ::accept(listener, nullptr, nullptr);
+            if (peer < 0) return;
+            char buf[256];
+            const ssize_t n = ::read(peer, buf, sizeof buf);
+            if (n > 0) request.assign(buf, static_cast<size_t>(n));
+            if (*reply) ::send(peer, reply, std::strlen(reply), MSG_NOSIGNAL);
+            char rest;
+            while (::read(peer, &rest, 1) > 0) { // held open until the sender gives up
+            }
+            ::close(peer);
+        });
+        t.restart();
+        EXPECT_FALSE(sender.sendRequest(TLSingleInstance::Request::Show)) << reply;
+        const qint64 waited = t.elapsed();
+        impostor.join();
+        ::close(listener);
+        EXPECT_EQ(request, "show\n");
+        // A wrong answer ends the wait at once; silence (or half an answer) lasts the bound.
+        if (std::strchr(reply, '\n')) {
+            EXPECT_LT(waited, 1000) << reply;
+        } else {
+            EXPECT_GE(waited, TLSingleInstance::kAnswerWaitMs - 100) << reply;
+            EXPECT_LT(waited, TLSingleInstance::kAnswerWaitMs + 1500) << reply;
+        }
+    }
+}
+
+// The lines as they come over the socket: every request in a write is answered and acted on in
+// order, garbage in between is skipped, and a malformed token makes the line no request.
+TEST(SingleInstance, RequestLinesAreAnsweredInOrder) {
+    RuntimeDir runtime;
+    TLSingleInstance instance(uniqueId());
+    instance.start();
+    ASSERT_TRUE(instance.isListening());
+    std::vector<std::string> received;
+    QObject::connect(&instance, &TLSingleInstance::toggleRequested, [&](const QString& token) {
+        received.push_back("toggle " + token.toStdString());
+    });
+    QObject::connect(&instance, &TLSingleInstance::showRequested, [&](const QString& token) {
+        received.push_back("show " + token.toStdString());
+    });
+    bool quitAsked = false;
+    QObject::connect(&instance, &TLSingleInstance::quitRequested, [&] { quitAsked = true; });
+
+    const int fd = connectTo(instance);
+    ASSERT_GE(fd, 0);
+    const std::string tooLong(TLSingleInstance::kMaxTokenBytes + 1, 't');
+    const std::string lines = "garbage\ntoggle\nTOGGLE\nshow  x\ntoggle " + tooLong +
+                              "\nshow\x01\nshow abc=\ntoggle\r\nshow\n";
+    ASSERT_EQ(::send(fd, lines.data(), lines.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(lines.size()));
+    std::string answers;
+    EXPECT_TRUE(spinUntil([&] {
+        answers += readSoFar(fd);
+        return received.size() >= 3;
+    }));
+    EXPECT_EQ(answers, "ok\nok\nok\n");
+    EXPECT_EQ(received, (std::vector<std::string>{"toggle ", "show abc=", "show "}));
+    EXPECT_FALSE(quitAsked);
+    EXPECT_TRUE(instance.isListening());
+    ::close(fd);
+
+    // The longest token there may be still goes through.
+    const std::string longest(TLSingleInstance::kMaxTokenBytes, 'k');
+    EXPECT_TRUE(TLSingleInstance::isActivationToken(QByteArray::fromStdString(longest)));
+    EXPECT_FALSE(TLSingleInstance::isActivationToken(QByteArray::fromStdString(tooLong)));
+    EXPECT_FALSE(TLSingleInstance::isActivationToken("\xe6\xbd\xae"));
+    EXPECT_FALSE(TLSingleInstance::isActivationToken(""));
 }

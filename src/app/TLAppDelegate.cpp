@@ -43,12 +43,25 @@ void TLAppDelegate::applicationDidFinishLaunching() {
 
     if (_env.snapshotDir) {
         runSnapshotMode();
-    } else if (_env.autoOpen) {
+    } else if (_env.autoOpen || _autoOpenPending) {
+        // A moment after the start, so that the status item has its place in the tray.
+        _autoOpenPending = true;
         QPointer<TLAppDelegate> self(this);
         _env.scheduler->after(1.2, [self] {
-            if (self) self->statusClicked();
+            if (!self || !self->_autoOpenPending) return;
+            self->_autoOpenPending = false;
+            self->_popover.panelRequested(false);
         });
     }
+}
+
+void TLAppDelegate::panelRequested(bool toggle) {
+    if (!_panel) { // not launched yet: open once it is
+        _autoOpenPending = true;
+        return;
+    }
+    _autoOpenPending = false;
+    _popover.panelRequested(toggle);
 }
 
 void TLAppDelegate::applicationWillTerminate() {

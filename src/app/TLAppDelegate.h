@@ -47,6 +47,12 @@ public:
     using Click = TLPopoverFlow::Click;
     void statusClicked(std::optional<Click> click = std::nullopt) { _popover.statusClicked(click); }
     void closePopover() { _popover.closePopover(); }
+    // Another start asked for the panel (`tide --toggle`, `tide --show`): toggle opens it when it
+    // is closed and closes it when it is open, show opens it when it is closed. Either replaces
+    // the auto-open still to come, and one that comes before the launch has finished is kept
+    // for it.
+    void togglePanel() { panelRequested(true); }
+    void showPanel() { panelRequested(false); }
     void popUpSettingsFromStatusItem() { _settings.popUpFromStatusItem(); }
 
     // Without a tray: the panel as an ordinary window until a tray host appears.
@@ -90,6 +96,8 @@ public:
     const QTimer& timer() const { return _loop.timer(); }
 
 private:
+    void panelRequested(bool toggle);
+
     // Declared in the order they are made: each part refers to those above it.
     TLAppEnvironment _env;
     std::unique_ptr<TLPanelController> _panel; // made at launch
@@ -98,4 +106,5 @@ private:
     TLPopoverFlow _popover;
     TLSettingsController _settings;
     TLSnapshotMode _snapshot;
+    bool _autoOpenPending = false; // the auto-open, or a request before the launch had finished
 };

@@ -8,7 +8,8 @@ namespace {
 
 const char* const kDescription =
     "A memory and energy monitor in the system tray. Without options it starts in the tray and "
-    "replaces a Tide that is already running.";
+    "replaces a Tide that is already running. --toggle and --show leave the running Tide in "
+    "place (bind them to a key) and start one with its panel open where none runs.";
 
 const char* const kEnvironment =
     "\nEnvironment:\n"
@@ -33,9 +34,16 @@ TLCommandLine TLParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Render the panel (light, dark, energy tab) and the two gauge icons as PNG "
                        "files into the existing directory DIR and exit. Needs no display."),
         QStringLiteral("DIR"));
+    const QCommandLineOption toggle(
+        QStringLiteral("toggle"),
+        QStringLiteral("Open the running Tide's panel, or close it if it is open."));
+    const QCommandLineOption show(QStringLiteral("show"),
+                                  QStringLiteral("Open the running Tide's panel."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(snapshot);
+    parser.addOption(toggle);
+    parser.addOption(show);
 
     const QString name = QStringLiteral("tide");
     // The usage line names the program as the user types it, wherever it was started from.
@@ -71,7 +79,22 @@ TLCommandLine TLParseCommandLine(const QStringList& arguments) {
         result.output = name + u' ' + QStringLiteral(TIDE_VERSION) + u'\n';
         return result;
     }
+    // --toggle and --show talk to the monitor in the tray, which a snapshot run leaves alone.
+    QStringList modes;
+    if (parser.isSet(toggle)) modes << QStringLiteral("--toggle");
+    if (parser.isSet(show)) modes << QStringLiteral("--show");
+    if (parser.isSet(snapshot)) modes << QStringLiteral("--snapshot");
+    if (modes.size() > 1) {
+        result.action = TLCommandLine::Action::Error;
+        result.output =
+            name +
+            QStringLiteral(": %1 and %2 cannot be used together.\n").arg(modes[0], modes[1]) +
+            usage();
+        return result;
+    }
     if (parser.isSet(snapshot)) result.snapshotDir = parser.value(snapshot);
+    if (parser.isSet(toggle)) result.panelRequest = TLCommandLine::PanelRequest::Toggle;
+    if (parser.isSet(show)) result.panelRequest = TLCommandLine::PanelRequest::Show;
     return result;
 }
 

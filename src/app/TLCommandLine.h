@@ -16,6 +16,11 @@ struct TLCommandLine {
     QString output;
     // --snapshot DIR: the same as TL_SNAPSHOT=DIR (an empty DIR means the working directory).
     std::optional<QString> snapshotDir;
+    // --toggle or --show: asks the running Tide to toggle or open its panel and exits; where
+    // none runs (or it does not answer), starts the monitor and opens the panel. Neither goes
+    // with the other or with --snapshot.
+    enum class PanelRequest { None, Toggle, Show };
+    PanelRequest panelRequest = PanelRequest::None;
 };
 
 // `arguments` includes the program name first, as argv does.

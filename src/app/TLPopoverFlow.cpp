@@ -63,7 +63,25 @@ void TLPopoverFlow::statusClicked(std::optional<Click> click) {
     }
     // The press on the tray icon that closed the popover as an outside click: it stays closed.
     if (click && _env.now && _env.now() - _lastOutsideClose < kSameGestureSeconds) return;
+    openPopover(_env.statusItem->anchor());
+}
 
+void TLPopoverFlow::panelRequested(bool toggle) {
+    if (_standalone) {
+        _env.popover->showAsWindow(_panel->view(), TLDisplayName(_env.info));
+        return;
+    }
+    if (_env.popover->isShown()) {
+        if (toggle) closePopover();
+        return;
+    }
+    // No click tells where the item is: what the item knows, else where the panel last hung.
+    const QRect anchor = _env.statusItem->anchor();
+    openPopover(anchor.isEmpty() ? _lastAnchor : anchor);
+}
+
+void TLPopoverFlow::openPopover(const QRect& anchor) {
+    if (!anchor.isEmpty()) _lastAnchor = anchor;
     const TLSystemStats sample = _env.sampleSystem();
     _panel->renderSystem(sample, _loop.history());
     // The desktop may have switched between light and dark since the last opening.
@@ -73,7 +91,7 @@ void TLPopoverFlow::statusClicked(std::optional<Click> click) {
             TLSetAppearance(_panel->view(), appearance);
     }
     _env.statusItem->setToolTipSuppressed(true);
-    _env.popover->show(_panel->view(), _env.statusItem->anchor());
+    _env.popover->show(_panel->view(), anchor);
     _loop.refreshProcs();
     QPointer<TLPopoverFlow> self(this);
     _env.scheduler->after(0.9, [self] {

@@ -2,6 +2,7 @@
 #include "platform/TLDesktop.h"
 
 #include <QObject>
+#include <QRect>
 
 #include <memory>
 #include <optional>
@@ -13,7 +14,8 @@ class TLSamplingLoop;
 // How the panel opens and closes: a click on the status item toggles it as a popover under the
 // item, a click in another application closes it, and a tray click that belongs to the same
 // gesture as that outside click leaves it closed. Without a tray the panel shows as an ordinary
-// window until a tray host appears. Main thread only.
+// window until a tray host appears. Another start of the program (`tide --toggle`, `tide --show`)
+// may open and close the panel too, without a click. Main thread only.
 class TLPopoverFlow final : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +31,11 @@ public:
     };
     void statusClicked(std::optional<Click> click = std::nullopt);
     void closePopover();
+    // A request without a click (a key bound to `tide --toggle` or `tide --show`): with `toggle`
+    // the panel opens when it is closed and closes when it is open; otherwise it only opens. It
+    // opens where a click on the item would open it or, where the item's place is unknown, where
+    // it last opened. The panel shown as a window, for want of a tray, comes forward instead.
+    void panelRequested(bool toggle);
     // Stops listening for clicks in other applications.
     void removeOutsideClickMonitor();
 
@@ -45,6 +52,7 @@ signals:
     void settingsRequested();
 
 private:
+    void openPopover(const QRect& anchor);
     void outsideClickClose();
     void waitForTray();
 
@@ -54,5 +62,6 @@ private:
     int _monitorToken = 0;
     double _lastOutsideClose = -1e9;
     int _outsideGeneration = 0; // cancels a pending outside-click close
+    QRect _lastAnchor;          // the last opening's, where it was known
     bool _standalone = false;   // the panel is shown as a window, for want of a tray
 };

@@ -62,6 +62,13 @@ void quitOnSignals(QApplication& app) {
     QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 }
 
+// The token the launcher gave this start, for the running copy to activate its panel with:
+// Wayland's activation token, else an X11 startup-notification id.
+QByteArray launchToken() {
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    return token.isEmpty() ? qgetenv("DESKTOP_STARTUP_ID") : token;
+}
+
 // The panel's appearance: what the desktop declares for application windows, else Qt's palette.
 TLAppearance systemAppearance() {
     const std::optional<bool> declared = TLWindowsAreDark();
@@ -85,8 +92,21 @@ int main(int argc, char** argv) {
         return TLCommandLineExitStatus(commandLine.action);
     }
 
-    // Snapshot mode needs no display: without one, render offscreen.
-    const bool snapshot = commandLine.snapshotDir || qEnvironmentVariableIsSet("TL_SNAPSHOT");
+    // --toggle and --show are for the Tide already running, which needs no display here. Where
+    // none answers, this start becomes the monitor and opens its panel once it is up.
+    const bool panelRequest = commandLine.panelRequest != TLCommandLine::PanelRequest::None;
+    if (panelRequest) {
+        const TLSingleInstance running(QStringLiteral(TIDE_APP_ID));
+        const auto request = commandLine.panelRequest == TLCommandLine::PanelRequest::Toggle
+                                 ? TLSingleInstance::Request::Toggle
+                                 : TLSingleInstance::Request::Show;
+        if (running.sendRequest(request, launchToken())) return 0;
+    }
+
+    // Snapshot mode needs no display: without one, render offscreen. (A request for the panel
+    // is about the monitor: TL_SNAPSHOT does not turn it into a snapshot run.)
+    const bool snapshot =
+        commandLine.snapshotDir || (!panelRequest && qEnvironmentVariableIsSet("TL_SNAPSHOT"));
     const QString snapshotDir =
         commandLine.snapshotDir.value_or(qEnvironmentVariable("TL_SNAPSHOT"));
     if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
@@ -203,7 +223,7 @@ int main(int argc, char** argv) {
     env.executablePath = QCoreApplication::applicationFilePath();
     env.info = TLCurrentAppInfo();
     if (snapshot) env.snapshotDir = snapshotDir;
-    env.autoOpen = qEnvironmentVariableIsSet("TL_AUTO_OPEN");
+    env.autoOpen = panelRequest || qEnvironmentVariableIsSet("TL_AUTO_OPEN");
 
     // Start at login that names a program which is gone (a moved clone, an uninstalled copy)
     // would silently do nothing at the next login: point it at this one.
@@ -211,6 +231,27 @@ int main(int argc, char** argv) {
         TLRepairLaunchAtLogin(env.agentPath, env.executablePath, TLDisplayName(env.info));
 
     TLAppDelegate delegate(env);
+    // `tide --toggle` and `tide --show` started later. The launcher's token goes with a request
+    // that brings the panel forward: Qt's Wayland platform activates the next window with the
+    // token in XDG_ACTIVATION_TOKEN (and clears it). On X11 it names launch feedback (a busy
+    // cursor) that the sender, which shows no window, cannot end: it ends here.
+    auto takeToken = [waylandQt = QGuiApplication::platformName().startsWith(u"wayland"),
+                      popover = popover.get()](const QString& token) {
+        if (token.isEmpty()) return;
+        const bool opens = !popover->isShown() || popover->isWindow();
+        if (waylandQt && opens) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+        TLEndStartupFeedback(token);
+    };
+    QObject::connect(&instance, &TLSingleInstance::toggleRequested, &delegate,
+                     [&delegate, takeToken](const QString& token) {
+                         takeToken(token);
+                         delegate.togglePanel();
+                     });
+    QObject::connect(&instance, &TLSingleInstance::showRequested, &delegate,
+                     [&delegate, takeToken](const QString& token) {
+                         takeToken(token);
+                         delegate.showPanel();
+                     });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
         delegate.applicationWillTerminate();
         // A process sample waiting for a hanging ps must not hold up the exit.

@@ -14,11 +14,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
 constexpr char kQuitMessage[] = "quit\n";
+constexpr char kToggleVerb[] = "toggle";
+constexpr char kShowVerb[] = "show";
+constexpr char kAcceptedAnswer[] = "ok\n";
 constexpr int kConnectTimeoutMs = 500;
 constexpr int kQuitWaitMs = 2000;
 constexpr int kAcceptRetryMs = 200;
@@ -95,6 +100,41 @@ int newSocket() {
     return localSocket(true);
 }
 
+// Writes all of `data` to a blocking socket; false when the peer went or a send timed out.
+bool sendAll(int fd, const QByteArray& data) {
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::send(fd, data.constData() + sent,
+                                 static_cast<size_t>(data.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        sent += n;
+    }
+    return true;
+}
+
+// Reads the peer's first line within `timeoutMs`; empty when it hangs up or stays silent.
+QByteArray readAnswer(int fd, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    QByteArray answer;
+    while (!answer.contains('\n') && answer.size() < 64) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return {};
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return {};
+        char buf[64];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return {};
+        answer.append(buf, n);
+    }
+    return answer.left(answer.indexOf('\n') + 1);
+}
+
 } // namespace
 
 struct TLSingleInstance::Peer {
@@ -154,16 +194,26 @@ void TLSingleInstance::start() {
     timer->start();
 }
 
-void TLSingleInstance::askRunningCopyToQuit() {
+// A blocking connection to the copy holding the name, if it is this user's; -1 otherwise.
+int TLSingleInstance::connectToRunningCopy(int timeoutMs) const {
     sockaddr_un addr;
     socklen_t len = 0;
-    if (!makeAddress(encodedName(), _abstract, addr, len)) return;
+    if (!makeAddress(encodedName(), _abstract, addr, len)) return -1;
     const int fd = localSocket(false);
-    if (fd < 0) return;
-    const timeval timeout{0, kConnectTimeoutMs * 1000};
+    if (fd < 0) return -1;
+    const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0 &&
-        ::send(fd, kQuitMessage, sizeof kQuitMessage - 1, MSG_NOSIGNAL) > 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 || !samePeerUser(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void TLSingleInstance::askRunningCopyToQuit() {
+    const int fd = connectToRunningCopy(kConnectTimeoutMs);
+    if (fd < 0) return;
+    if (::send(fd, kQuitMessage, sizeof kQuitMessage - 1, MSG_NOSIGNAL) > 0) {
         // Give the old copy a moment to quit and release the name: it hangs up when it has.
         pollfd p{fd, POLLIN, 0};
         char buf[64];
@@ -171,6 +221,23 @@ void TLSingleInstance::askRunningCopyToQuit() {
         }
     }
     ::close(fd);
+}
+
+bool TLSingleInstance::isActivationToken(const QByteArray& token) {
+    return !token.isEmpty() && token.size() <= kMaxTokenBytes &&
+           std::all_of(token.cbegin(), token.cend(), [](char c) { return c > 0x20 && c < 0x7f; });
+}
+
+bool TLSingleInstance::sendRequest(Request request, const QByteArray& activationToken) const {
+    const int fd = connectToRunningCopy(kConnectTimeoutMs);
+    if (fd < 0) return false;
+    QByteArray line = request == Request::Toggle ? kToggleVerb : kShowVerb;
+    if (isActivationToken(activationToken)) line += ' ' + activationToken;
+    line += '\n';
+    const bool accepted =
+        sendAll(fd, line) && readAnswer(fd, kAnswerWaitMs) == QByteArray(kAcceptedAnswer);
+    ::close(fd);
+    return accepted;
 }
 
 QByteArray TLSingleInstance::encodedName() const {
@@ -305,9 +372,34 @@ void TLSingleInstance::readPeer(Peer* peer) {
                     dropPeer(_peers.front().get());
                 return;
             }
+            answerRequest(peer, line); // anything else is no request: ignored
         }
     }
     dropPeer(peer);
+}
+
+// "toggle" or "show", then perhaps a space and a token; `line` still ends in its line break.
+bool TLSingleInstance::answerRequest(Peer* peer, const QByteArray& line) {
+    const QByteArray body = line.chopped(1);
+    const qsizetype space = body.indexOf(' ');
+    const QByteArray verb = space < 0 ? body : body.left(space);
+    const QByteArray token = space < 0 ? QByteArray() : body.mid(space + 1);
+    const bool toggle = verb == kToggleVerb;
+    if ((!toggle && verb != kShowVerb) || (space >= 0 && !isActivationToken(token))) return false;
+    // The answer fits in any socket buffer; a sender that has gone misses it.
+    [[maybe_unused]] const ssize_t n =
+        ::send(peer->fd, kAcceptedAnswer, sizeof kAcceptedAnswer - 1, MSG_NOSIGNAL);
+    // Acted on from the event loop: what the request opens must not run inside this read.
+    QMetaObject::invokeMethod(
+        this,
+        [this, toggle, token = QString::fromLatin1(token)] {
+            if (toggle)
+                emit toggleRequested(token);
+            else
+                emit showRequested(token);
+        },
+        Qt::QueuedConnection);
+    return true;
 }
 
 // Hangs up at once; the peer's notifier, which may be the one whose signal is running, is deleted

@@ -11,13 +11,19 @@ class QSocketNotifier;
 class QTimer;
 
 // Keeps one running copy per user: a newly started copy asks the running one to quit and takes
-// its place.
+// its place. Another start may instead ask the running copy to open or close its panel
+// (`tide --toggle`, `tide --show`) and leave it running.
 //
 // The rendezvous is a local socket. Preferred: a socket file in $XDG_RUNTIME_DIR, a directory only
 // the user can reach, so no other user can take the name first. Where there is no such directory
 // (unset, not the user's own, or open to others), a socket in Linux's abstract namespace, named
 // after the application identifier and the user id, which the kernel releases when its owner
-// exits. Either way only a peer of the same user may ask an instance to quit.
+// exits. Either way only a peer of the same user may ask anything of an instance, and a request
+// goes only to an instance of the same user.
+//
+// The requests are lines: "quit", answered by hanging up once the name is released; and
+// "toggle" or "show", each optionally followed by a space and the activation token the sender's
+// launcher gave it, answered with "ok".
 //
 // The listener survives whatever happens to single connections: a failed accept (no file
 // descriptors left, say) only delays the connection waiting in the backlog. A peer may send a few
@@ -35,6 +41,18 @@ public:
     // Whether this copy now holds the name.
     bool isListening() const;
 
+    // What another start asks of the running copy's panel.
+    enum class Request { Toggle, Show };
+    // Sends `request` to a running copy and waits until it has accepted it (up to
+    // kAnswerWaitMs). `activationToken` is the token this program was started with (none when
+    // empty, or when it is not a token: see isActivationToken). False when no copy listens, when
+    // the one listening is another user's, or when it does not answer in time. Needs no event
+    // loop; this object need not be started.
+    bool sendRequest(Request request, const QByteArray& activationToken = {}) const;
+
+    // Whether `token` can be handed on: 1 to kMaxTokenBytes printable ASCII characters, no space.
+    static bool isActivationToken(const QByteArray& token);
+
     // The socket file's path, or the abstract name (without its leading NUL byte).
     QString serverName() const { return _name; }
     bool usesAbstractName() const { return _abstract; }
@@ -42,15 +60,26 @@ public:
     // Bytes a peer may send before it is cut off, and peers served at a time (the oldest goes).
     static constexpr int kMaxPeerBytes = 4096;
     static constexpr size_t kMaxPeers = 32;
+    static constexpr int kMaxTokenBytes = 1024;
+    // How long a request waits for the running copy's answer.
+    static constexpr int kAnswerWaitMs = 2000;
 
 signals:
     // A newer copy asked this one to quit.
     void quitRequested();
+    // Another start asked to open the panel if it is closed and to close it if it is open
+    // (toggle), or to open it if it is closed (show). `activationToken` is the token its
+    // launcher gave it (Wayland's XDG_ACTIVATION_TOKEN, an X11 startup id), empty when none.
+    // Both come from the event loop, after the request has been answered.
+    void toggleRequested(const QString& activationToken);
+    void showRequested(const QString& activationToken);
 
 private:
     struct Peer;
 
     void askRunningCopyToQuit();
+    int connectToRunningCopy(int timeoutMs) const;
+    bool answerRequest(Peer* peer, const QByteArray& line);
     QByteArray encodedName() const;
     bool tryListen();
     void closeListener();

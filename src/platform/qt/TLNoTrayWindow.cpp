@@ -18,6 +18,8 @@ void TLNoTrayWindow::showPanel(QWidget* content, const QString& title) {
     setWindowTitle(title);
     setContent(content);
     adjustSize();
+    // Brought forward from the keyboard (`tide --show`), a minimized window comes back too.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
         raise();
