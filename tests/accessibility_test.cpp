@@ -4,7 +4,9 @@
 #include "panel_fakes.h"
 
 #include "format/TLColor.h"
+#include "panel/TLAccessible.h"
 #include "panel/TLPanelControls.h"
+#include "platform/TLDesktopColors.h"
 #include "widgets/TLAppearance.h"
 #include "widgets/TLChip.h"
 #include "widgets/TLProcList.h"
@@ -266,4 +268,88 @@ TEST(PanelKeyboard, TheFocusRingHasThreeToOneContrast) {
     }
     EXPECT_NEAR(TLContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
     EXPECT_NEAR(TLContrastRatio(QColor(0x77, 0x77, 0x77), Qt::white), 4.48, 0.01);
+}
+
+namespace {
+// A colour with its alpha drawn over an opaque background.
+QColor over(const QColor& fg, const QColor& bg) {
+    const double a = fg.alphaF();
+    return QColor::fromRgbF(static_cast<float>(fg.redF() * a + bg.redF() * (1 - a)),
+                            static_cast<float>(fg.greenF() * a + bg.greenF() * (1 - a)),
+                            static_cast<float>(fg.blueF() * a + bg.blueF() * (1 - a)));
+}
+} // namespace
+
+// Where the desktop asks for high contrast, the faint texts, the pressure chip and figure read at
+// 4.5:1 against the panel (and the chip's text against its own tinted background); by default
+// the look stays as designed, with faint texts below that.
+TEST(PanelContrast, HighContrastTextsReadAtFourAndAHalfToOne) {
+    const TLPressureLevel levels[] = {TLPressureLevel::Normal, TLPressureLevel::Warning,
+                                      TLPressureLevel::Critical};
+    TLSetHighContrast(true);
+    for (TLAppearance appearance : {TLAppearance::Light, TLAppearance::Dark}) {
+        const QColor panel = TLPanelBackgroundColor().resolve(appearance);
+        for (const TLColor& text : {TLSecondaryLabelColor(), TLTertiaryLabelColor()})
+            EXPECT_GE(TLContrastRatio(over(text.resolve(appearance), panel), panel), 4.5)
+                << int(appearance);
+        for (TLPressureLevel level : levels) {
+            const QColor text = TLPressureTextColor(level).resolve(appearance);
+            const QColor chip =
+                over(TLPressureTextColor(level).withAlpha(0.16).resolve(appearance), panel);
+            EXPECT_GE(TLContrastRatio(text, panel), 4.5) << int(appearance) << " " << int(level);
+            EXPECT_GE(TLContrastRatio(text, chip), 4.5) << int(appearance) << " " << int(level);
+        }
+    }
+    TLSetHighContrast(false);
+    const QColor panel = TLPanelBackgroundColor().resolve(TLAppearance::Light);
+    EXPECT_LT(
+        TLContrastRatio(over(TLTertiaryLabelColor().resolve(TLAppearance::Light), panel), panel),
+        4.5);
+    EXPECT_EQ(TLPressureTextColor(TLPressureLevel::Normal).resolve(TLAppearance::Light),
+              TLPressureColor(TLPressureLevel::Normal).resolve(TLAppearance::Light));
+}
+
+// What the desktop declares: the portal's contrast, GNOME's setting, a KDE scheme of high
+// contrast by its name; nothing, or another scheme, is the default look.
+TEST(PanelContrast, TheDesktopsRequestIsFoundWhereItIsDeclared) {
+    TLDesktopColorHints hints;
+    EXPECT_FALSE(TLHighContrastFromHints(hints));
+    hints.portalHighContrast = true;
+    EXPECT_TRUE(TLHighContrastFromHints(hints));
+    hints.portalHighContrast = false;
+    hints.gnomeHighContrast = true;
+    EXPECT_TRUE(TLHighContrastFromHints(hints));
+    hints.gnomeHighContrast.reset();
+    for (const char* scheme : {"BreezeHighContrast", "Breeze High Contrast", "highcontrast"}) {
+        hints.kdeColorScheme = QString::fromLatin1(scheme);
+        EXPECT_TRUE(TLHighContrastFromHints(hints)) << scheme;
+    }
+    hints.kdeColorScheme = QStringLiteral("BreezeDark");
+    EXPECT_FALSE(TLHighContrastFromHints(hints));
+}
+
+// A change of the pressure level is said once, politely, with the new state; a refresh at the
+// same level says nothing.
+TEST(PanelAccessibility, APressureChangeIsAnnouncedOnce) {
+    ShownPanel f;
+    QStringList said;
+    TLWatchAccessibleAnnouncements([&](QWidget* widget, const QString& text) {
+        EXPECT_EQ(widget, f.panel.chip());
+        said << text;
+    });
+    const std::vector<double> history = {0.5};
+    auto render = [&](TLPressureLevel level) {
+        TLSystemStats s = stats(50);
+        s.pressureLevel = level;
+        f.panel.renderSystem(s, history);
+    };
+    render(TLPressureLevel::Normal);
+    render(TLPressureLevel::Warning);
+    render(TLPressureLevel::Warning);
+    render(TLPressureLevel::Critical);
+    render(TLPressureLevel::Critical);
+    render(TLPressureLevel::Normal);
+    TLWatchAccessibleAnnouncements(nullptr);
+    EXPECT_EQ(said, (QStringList{QStringLiteral("内存压力：警告"), QStringLiteral("内存压力：严重"),
+                                 QStringLiteral("内存压力：正常")}));
 }

@@ -283,12 +283,12 @@ TEST(PanelSystem, ChipTextAndColourByPressureLevel) {
         f.panel.renderSystem(s, {});
         EXPECT_EQ(f.panel.chip()->label()->text(), QString::fromUtf8(text));
         // The texts' colour draws as the level's colour (with a variant for high contrast).
-        const TLColor text = TLPressureTextColor(level);
-        EXPECT_EQ(text.light, TLPressureColor(level).light);
-        EXPECT_EQ(text.dark, TLPressureColor(level).dark);
-        EXPECT_EQ(f.panel.chip()->backgroundColor(), text.withAlpha(0.16));
+        const TLColor textColor = TLPressureTextColor(level);
+        EXPECT_EQ(textColor.light, TLPressureColor(level).light);
+        EXPECT_EQ(textColor.dark, TLPressureColor(level).dark);
+        EXPECT_EQ(f.panel.chip()->backgroundColor(), textColor.withAlpha(0.16));
         EXPECT_EQ(f.panel.spark()->tint(), TLPressureColor(level));
-        EXPECT_EQ(TLTextColor(f.panel.pressureValue()), text);
+        EXPECT_EQ(TLTextColor(f.panel.pressureValue()), textColor);
     }
 }
 

@@ -36,6 +36,7 @@ struct TLAppEnvironment {
     std::function<void(int)> exitNow;       // ends the process at once
     std::function<double()> now;            // seconds, monotonic
     std::function<TLAppearance()> systemAppearance; // the live popover's appearance
+    std::function<bool()> highContrast;             // whether the desktop asks for it
     // The tray the icon sits on; empty when nothing tells (the icon then reads on both).
     std::function<std::optional<TLAppearance>()> trayAppearance;
 

@@ -2,6 +2,7 @@
 
 #include "app/TLAppEnvironment.h"
 #include "app/TLSamplingLoop.h"
+#include "format/TLColor.h"
 #include "panel/TLPanelController.h"
 #include "widgets/TLAppearance.h"
 
@@ -84,12 +85,7 @@ void TLPopoverFlow::openPopover(const QRect& anchor) {
     if (!anchor.isEmpty()) _lastAnchor = anchor;
     const TLSystemStats sample = _env.sampleSystem();
     _panel->renderSystem(sample, _loop.history());
-    // The desktop may have switched between light and dark since the last opening.
-    if (_env.systemAppearance) {
-        const TLAppearance appearance = _env.systemAppearance();
-        if (appearance != TLEffectiveAppearance(_panel->view()))
-            TLSetAppearance(_panel->view(), appearance);
-    }
+    applyDesktopLook();
     _env.statusItem->setToolTipSuppressed(true);
     _env.popover->show(_panel->view(), anchor);
     _loop.refreshProcs();
@@ -114,6 +110,22 @@ void TLPopoverFlow::openPopover(const QRect& anchor) {
             });
         });
     }
+}
+
+// The desktop may have switched between light and dark, or to or from high contrast, since the
+// last opening.
+void TLPopoverFlow::applyDesktopLook() {
+    QWidget* view = _panel->view();
+    bool contrastChanged = false;
+    if (_env.highContrast) {
+        const bool high = _env.highContrast();
+        contrastChanged = high != TLHighContrast();
+        if (contrastChanged) TLSetHighContrast(high);
+    }
+    const TLAppearance appearance =
+        _env.systemAppearance ? _env.systemAppearance() : TLEffectiveAppearance(view);
+    if (contrastChanged || appearance != TLEffectiveAppearance(view))
+        TLSetAppearance(view, appearance);
 }
 
 void TLPopoverFlow::closePopover() {
@@ -168,11 +180,7 @@ void TLPopoverFlow::showWithoutTray() {
     closePopover();
     _standalone = true;
     _panel->renderSystem(_env.sampleSystem(), _loop.history());
-    if (_env.systemAppearance) {
-        const TLAppearance appearance = _env.systemAppearance();
-        if (appearance != TLEffectiveAppearance(_panel->view()))
-            TLSetAppearance(_panel->view(), appearance);
-    }
+    applyDesktopLook();
     _env.popover->showAsWindow(_panel->view(), TLDisplayName(_env.info));
     _loop.refreshProcs();
     QPointer<TLPopoverFlow> self(this);

@@ -52,6 +52,7 @@ signals:
     void settingsRequested();
 
 private:
+    void applyDesktopLook();
     void openPopover(const QRect& anchor);
     void outsideClickClose();
     void waitForTray();

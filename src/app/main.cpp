@@ -203,6 +203,7 @@ int main(int argc, char** argv) {
             .count();
     };
     env.systemAppearance = systemAppearance;
+    env.highContrast = TLDesktopWantsHighContrast;
     // The tray's appearance, read from its pixels around the icon where the desktop lets us (an
     // embedding tray on X11), otherwise from what the desktop declares (empty when it declares
     // nothing); looked at again every 30 seconds.

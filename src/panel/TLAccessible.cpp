@@ -134,6 +134,31 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description) 
         QObject::connect(widget, &QObject::destroyed, [widget] { descriptions().remove(widget); });
 }
 
+namespace {
+std::function<void(QWidget*, const QString&)>& announcementWatcher() {
+    static std::function<void(QWidget*, const QString&)> watcher;
+    return watcher;
+}
+} // namespace
+
+void TLWatchAccessibleAnnouncements(std::function<void(QWidget*, const QString&)> watcher) {
+    announcementWatcher() = std::move(watcher);
+}
+
+void TLAnnounceAccessible(QWidget* widget, const QString& text) {
+    if (!widget || text.isEmpty()) return;
+    if (announcementWatcher()) announcementWatcher()(widget, text);
+    if (!QAccessible::isActive()) return;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    QAccessibleAnnouncementEvent event(widget, text);
+    event.setPoliteness(QAccessible::AnnouncementPoliteness::Polite);
+    QAccessible::updateAccessibility(&event);
+#else
+    QAccessibleEvent event(widget, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+#endif
+}
+
 void TLAnnounceAccessibleFocus(QWidget* widget) {
     if (!widget || !QAccessible::isActive()) return;
     QAccessibleEvent event(widget, QAccessible::Focus);

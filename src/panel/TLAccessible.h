@@ -42,3 +42,9 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description);
 // Tells a reader that `widget` (a described one whose focus is drawn by another widget) now has
 // the keyboard focus.
 void TLAnnounceAccessibleFocus(QWidget* widget);
+
+// Says `text` to a screen reader politely (after what it is saying), on behalf of `widget`: an
+// announcement where Qt has them (6.8 on), else a name change of the widget, which a reader
+// watching it speaks. Tests may watch announcements with TLWatchAccessibleAnnouncements.
+void TLAnnounceAccessible(QWidget* widget, const QString& text);
+void TLWatchAccessibleAnnouncements(std::function<void(QWidget*, const QString&)> watcher);

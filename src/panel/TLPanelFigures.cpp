@@ -2,6 +2,7 @@
 
 #include "format/TLColor.h"
 #include "format/TLFormat.h"
+#include "panel/TLAccessible.h"
 #include "panel/TLPanelView.h"
 #include "widgets/TLAppearance.h"
 #include "widgets/TLChip.h"
@@ -36,7 +37,12 @@ void TLShowSystemFigures(const TLPanelView& view, const TLSystemStats& s,
                          const std::vector<double>& history) {
     const TLColor pressure = TLPressureColor(s.pressureLevel);
     const TLColor pressureText = TLPressureTextColor(s.pressureLevel);
-    view.chip->setText(TLPressureChipText(s.pressureLevel), pressureText);
+    // A new pressure level is said once (not the first one: the panel opening says it).
+    const QString chipText = TLPressureChipText(s.pressureLevel);
+    const QString before = view.chip->label()->text();
+    view.chip->setText(chipText, pressureText);
+    if (!before.isEmpty() && before != chipText)
+        TLAnnounceAccessible(view.chip, QStringLiteral("内存压力：") + chipText.mid(2));
 
     setFigure(view.bigValue, TLFormatBytes(s.used));
     setFigure(view.totalValue, QStringLiteral("共 ") + TLFormatBytes(s.total));

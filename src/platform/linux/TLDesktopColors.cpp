@@ -54,8 +54,8 @@ QVariant portalSetting(const QString& nameSpace, const QString& key) {
 }
 
 std::optional<int> portalColorScheme() {
-    const QVariant value = portalSetting(QStringLiteral("org.freedesktop.appearance"),
-                                         QStringLiteral("color-scheme"));
+    const QVariant value =
+        portalSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"));
     if (!value.isValid()) return {};
     bool ok = false;
     const uint scheme = value.toUInt(&ok);
