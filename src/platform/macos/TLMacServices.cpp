@@ -133,9 +133,14 @@ std::optional<bool> TLWindowsAreDark() {
 
 bool TLDesktopWantsHighContrast() {
     // System Settings → Accessibility → Display → Increase contrast.
+    const CFStringRef key =
+        CFStringCreateWithCString(kCFAllocatorDefault, "increaseContrast", kCFStringEncodingUTF8);
+    const CFStringRef domain = CFStringCreateWithCString(
+        kCFAllocatorDefault, "com.apple.universalaccess", kCFStringEncodingUTF8);
     Boolean valid = false;
-    const Boolean on = CFPreferencesGetAppBooleanValue(CFSTR("increaseContrast"),
-                                                       CFSTR("com.apple.universalaccess"), &valid);
+    const Boolean on = key && domain ? CFPreferencesGetAppBooleanValue(key, domain, &valid) : false;
+    if (key) CFRelease(key);
+    if (domain) CFRelease(domain);
     return valid && on;
 }
 

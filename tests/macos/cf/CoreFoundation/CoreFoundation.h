@@ -1,6 +1,6 @@
 #pragma once
 // The few CoreFoundation declarations that the macOS sources use, written from Apple's public
-// CoreFoundation reference (CFBundle, CFString, CFType), so that those sources can be compiled for
+// CoreFoundation reference (CFBundle, CFPreferences, CFString, CFType), so that those sources can be compiled for
 // the macOS target where no CoreFoundation framework headers exist (the compile check of
 // tests/macos-check). A real macOS build uses the SDK's framework and never sees this file.
 
@@ -10,6 +10,7 @@
 extern "C" {
 #endif
 
+typedef unsigned char Boolean;
 typedef const void* CFTypeRef;
 typedef unsigned long CFTypeID;
 typedef uint32_t CFStringEncoding;
@@ -28,6 +29,8 @@ CFTypeID CFStringGetTypeID(void);
 CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* cStr,
                                       CFStringEncoding encoding);
 void CFRelease(CFTypeRef cf);
+Boolean CFPreferencesGetAppBooleanValue(CFStringRef key, CFStringRef applicationID,
+                                        Boolean* keyExistsAndHasValidFormat);
 
 #ifdef __cplusplus
 }
