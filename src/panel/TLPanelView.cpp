@@ -331,8 +331,14 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
         quiet << row->nameLabel() << row->valueLabel();
     for (QLabel* label : std::as_const(quiet))
         TLDescribeAccessible(label, {.name = [label] { return label->text(); }});
-    QObject::connect(rowsStack, &TLProcList::currentRowChanged, rowsStack,
-                     [](TLProcRow* row) { TLAnnounceAccessibleFocus(row); });
+    // Qt tells of the list's own focus once its focus-in is over, where the row is chosen: the row
+    // is told of after it, so that a reader lands on the row (unless the focus moved on).
+    QObject::connect(
+        rowsStack, &TLProcList::currentRowChanged, rowsStack,
+        [list = rowsStack](TLProcRow* row) {
+            if (list->hasFocus() && list->currentRow() == row) TLAnnounceAccessibleFocus(row);
+        },
+        Qt::QueuedConnection);
     gear->setAccessibleName(QStringLiteral("设置"));
 }
 
