@@ -142,3 +142,9 @@ void TLAnnounceAccessibleFocus(QWidget* widget) {
     QAccessibleEvent event(widget, QAccessible::Focus);
     QAccessible::updateAccessibility(&event);
 }
+
+void TLAnnounceAccessibleChange(QWidget* widget, QAccessible::Event change) {
+    if (!widget || !QAccessible::isActive()) return;
+    QAccessibleEvent event(widget, change);
+    QAccessible::updateAccessibility(&event);
+}

@@ -42,3 +42,8 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description);
 // Tells a reader that `widget` (a described one whose focus is drawn by another widget) now has
 // the keyboard focus.
 void TLAnnounceAccessibleFocus(QWidget* widget);
+
+// Tells a reader that what it may have kept of `widget` changed: whether it is selected
+// (QAccessible::Selection) or its name (QAccessible::NameChanged). A reader keeps the names and
+// states it read until it hears of a change.
+void TLAnnounceAccessibleChange(QWidget* widget, QAccessible::Event change);

@@ -303,6 +303,12 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
         TLDescribeAccessible(tab, {.role = QAccessible::PageTab,
                                    .name = [tab] { return tab->text(); },
                                    .selected = [tab] { return tab->isChecked(); }});
+        // Another tab chosen: the tabs read as selected or not, and the list goes by the new
+        // tab's name.
+        QObject::connect(tab, &QAbstractButton::toggled, tab, [tab, list = rowsStack](bool on) {
+            TLAnnounceAccessibleChange(tab, QAccessible::Selection);
+            if (on) TLAnnounceAccessibleChange(list, QAccessible::NameChanged);
+        });
     }
     TLDescribeAccessible(rowsStack, {.role = QAccessible::List,
                                      .name = [s = seg] { return s->label(s->selectedSegment()); },
