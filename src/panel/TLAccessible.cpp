@@ -120,9 +120,12 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description) 
     (void)installed;
     if (!widget) return;
     // A label sends a name change with each new text unless it has a name of its own: it gets
-    // one, which the description's name stands in for.
-    if (widget->accessibleName().isEmpty() && description.name)
-        widget->setAccessibleName(description.name());
+    // one, which the description's name stands in for. A label with no text yet (a row before
+    // its first process) gets one all the same.
+    if (widget->accessibleName().isEmpty() && description.name) {
+        const QString name = description.name();
+        widget->setAccessibleName(name.isEmpty() ? QStringLiteral(" ") : name);
+    }
     const bool known = descriptions().contains(widget);
     descriptions().insert(widget, std::move(description));
     // Qt may have made the widget's interface already (a label's first text, a widget shown): it
@@ -162,5 +165,11 @@ void TLAnnounceAccessible(QWidget* widget, const QString& text) {
 void TLAnnounceAccessibleFocus(QWidget* widget) {
     if (!widget || !QAccessible::isActive()) return;
     QAccessibleEvent event(widget, QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
+}
+
+void TLAnnounceAccessibleChange(QWidget* widget, QAccessible::Event change) {
+    if (!widget || !QAccessible::isActive()) return;
+    QAccessibleEvent event(widget, change);
     QAccessible::updateAccessibility(&event);
 }

@@ -43,6 +43,11 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description);
 // the keyboard focus.
 void TLAnnounceAccessibleFocus(QWidget* widget);
 
+// Tells a reader that what it may have kept of `widget` changed: whether it is selected
+// (QAccessible::Selection) or its name (QAccessible::NameChanged). A reader keeps the names and
+// states it read until it hears of a change.
+void TLAnnounceAccessibleChange(QWidget* widget, QAccessible::Event change);
+
 // Says `text` to a screen reader politely (after what it is saying), on behalf of `widget`: an
 // announcement where Qt has them (6.8 on), else a name change of the widget, which a reader
 // watching it speaks. Tests may watch announcements with TLWatchAccessibleAnnouncements.

@@ -303,6 +303,12 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
         TLDescribeAccessible(tab, {.role = QAccessible::PageTab,
                                    .name = [tab] { return tab->text(); },
                                    .selected = [tab] { return tab->isChecked(); }});
+        // Another tab chosen: the tabs read as selected or not, and the list goes by the new
+        // tab's name.
+        QObject::connect(tab, &QAbstractButton::toggled, tab, [tab, list = rowsStack](bool on) {
+            TLAnnounceAccessibleChange(tab, QAccessible::Selection);
+            if (on) TLAnnounceAccessibleChange(list, QAccessible::NameChanged);
+        });
     }
     TLDescribeAccessible(rowsStack, {.role = QAccessible::List,
                                      .name = [s = seg] { return s->label(s->selectedSegment()); },
@@ -331,8 +337,14 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
         quiet << row->nameLabel() << row->valueLabel();
     for (QLabel* label : std::as_const(quiet))
         TLDescribeAccessible(label, {.name = [label] { return label->text(); }});
-    QObject::connect(rowsStack, &TLProcList::currentRowChanged, rowsStack,
-                     [](TLProcRow* row) { TLAnnounceAccessibleFocus(row); });
+    // Qt tells of the list's own focus once its focus-in is over, where the row is chosen: the row
+    // is told of after it, so that a reader lands on the row (unless the focus moved on).
+    QObject::connect(
+        rowsStack, &TLProcList::currentRowChanged, rowsStack,
+        [list = rowsStack](TLProcRow* row) {
+            if (list->hasFocus() && list->currentRow() == row) TLAnnounceAccessibleFocus(row);
+        },
+        Qt::QueuedConnection);
     gear->setAccessibleName(QStringLiteral("设置"));
 }
 
