@@ -291,8 +291,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
     const std::pair<QString, QLabel*> figures[] = {{QStringLiteral("内存压力"), pressureValue},
                                                    {QStringLiteral("交换空间"), swapValue},
                                                    {QStringLiteral("CPU 总占用"), cpuValue}};
-    for (const auto& [caption, label] : figures)
-        TLDescribeAccessible(label, {.name = [caption, label] {
+    for (const auto& figure : figures)
+        TLDescribeAccessible(figure.second,
+                             {.name = [caption = figure.first, label = figure.second] {
                                  return caption + QLatin1Char(' ') + label->text();
                              }});
     // The tabs, and the list whose unit they choose.
