@@ -361,7 +361,12 @@ choose_twelve_rows() {
     click "$lx" "$ly"
     # shellcheck disable=SC2317 # called through wait_for
     submenu_open() { [ "$(t "$1(\"12 个进程\")")" != none ]; }
-    wait_for 5 submenu_open "$1" || check "a click on 进程列表长度 did not open its items"
+    # (On a loaded machine the tray may still be filling the submenu when the click comes, and
+    # the click is lost: once more, later.)
+    if ! wait_for 5 submenu_open "$1"; then
+        click "$lx" "$ly"
+        wait_for 10 submenu_open "$1" || check "a click on 进程列表长度 did not open its items"
+    fi
     sleep 0.3
     read -r _ _ dot8 <<<"$(t "$1(\"8 个进程\")")"
     read -r x12 y12 dot12 <<<"$(t "$1(\"12 个进程\")")"
