@@ -168,9 +168,19 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description) 
 }
 
 namespace {
-std::function<void(QWidget*, const QString&)>& announcementWatcher() {
-    static std::function<void(QWidget*, const QString&)> watcher;
+// What tests watch in place of a reader: the announcements, and the names told of.
+using Watcher = std::function<void(QWidget*, const QString&)>;
+enum class Watched { Announcements, NameChanges };
+template <Watched>
+Watcher& watcherOf() {
+    static Watcher watcher;
     return watcher;
+}
+Watcher& announcementWatcher() {
+    return watcherOf<Watched::Announcements>();
+}
+Watcher& nameChangeWatcher() {
+    return watcherOf<Watched::NameChanges>();
 }
 } // namespace
 
@@ -203,13 +213,6 @@ void TLAnnounceAccessibleChange(QWidget* widget, QAccessible::Event change) {
     QAccessibleEvent event(widget, change);
     QAccessible::updateAccessibility(&event);
 }
-
-namespace {
-std::function<void(QWidget*, const QString&)>& nameChangeWatcher() {
-    static std::function<void(QWidget*, const QString&)> watcher;
-    return watcher;
-}
-} // namespace
 
 void TLWatchAccessibleNameChanges(std::function<void(QWidget*, const QString&)> watcher) {
     nameChangeWatcher() = std::move(watcher);
