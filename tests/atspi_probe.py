@@ -161,6 +161,29 @@ def expect_one(window, role, pattern, what):
 
 # --- the event loop: a test is a generator that yields the seconds to wait before going on
 
+def related(obj, relation):
+    """The objects obj has the AT-SPI relation with."""
+    found = []
+    for r in obj.getRelationSet():
+        if r.getRelationType() == relation:
+            found += [r.getTarget(i) for i in range(r.getNTargets())]
+    return found
+
+
+def labelled_figure(window, caption, pattern):
+    """The figure whose value reads /pattern/ and that its caption labels (both ways)."""
+    captions = find(window, pyatspi.ROLE_LABEL, re.escape(caption))
+    figures = [f for c in captions for f in related(c, pyatspi.RELATION_LABEL_FOR)]
+    if not check(len(figures) == 1, f"{caption!r} labels {len(figures)} objects, not one"):
+        return None
+    figure = figures[0]
+    check(re.fullmatch(pattern, name_of(figure)),
+          f"the figure {caption!r} labels reads {name_of(figure)!r}, not /{pattern}/")
+    check([name_of(c) for c in related(figure, pyatspi.RELATION_LABELLED_BY)] == [caption],
+          f"{describe(figure)} is not labelled by {caption!r}")
+    return figure
+
+
 def wait_for(condition, timeout, every=0.05):
     """Waits until condition() returns something true, and returns it (None at the timeout)."""
     end = time.monotonic() + timeout
@@ -204,6 +227,7 @@ class Events:
     def __init__(self, pid):
         self.pid = pid
         self.log = []  # (type, source, detail1)
+        self.times = []  # when each came
         for kind in LISTENED:
             pyatspi.Registry.registerEventListener(self.on_event, kind)
 
@@ -214,12 +238,17 @@ class Events:
         except GLib.Error:
             return
         self.log.append((event.type, event.source, event.detail1))
+        self.times.append(time.monotonic())
 
     def mark(self):
         return len(self.log)
 
     def since(self, mark, prefix):
         return [(s, d) for t, s, d in self.log[mark:] if t.startswith(prefix)]
+
+    def timed_since(self, mark, prefix):
+        return [(w, s) for w, (t, s, _) in zip(self.times[mark:], self.log[mark:])
+                if t.startswith(prefix)]
 
     def focus_since(self, mark):
         """What last took the focus after mark: the object a reader now speaks of."""
@@ -359,18 +388,20 @@ class Panel:
         bar = expect_one(w, pyatspi.ROLE_IMAGE,
                          "内存构成：" + "，".join(f"{c} {SIZE}" for c in legend),
                          "the composition bar")
-        figures = [expect_one(w, pyatspi.ROLE_LABEL, f"{c} {SIZE}", f"the legend's {c}")
-                   for c in legend]
+        figures = [labelled_figure(w, c, SIZE) for c in legend]
         if bar is not None and all(figures):
             # Both are read when asked: a refresh between two readings may part them once.
             for _ in range(2):
-                parts = "内存构成：" + "，".join(fresh_name(f) for f in figures)
+                parts = "内存构成：" + "，".join(
+                    f"{c} {fresh_name(f)}" for c, f in zip(legend, figures))
                 if fresh_name(bar) == parts:
                     break
             check(name_of(bar) == parts, f"the bar reads {name_of(bar)!r}, the legend {parts!r}")
-        expect_one(w, pyatspi.ROLE_LABEL, f"内存压力 {PERCENT}", "the pressure")
-        expect_one(w, pyatspi.ROLE_LABEL, r"交换空间 \S.*", "the swap")
-        expect_one(w, pyatspi.ROLE_LABEL, f"CPU 总占用 {PERCENT}", "the CPU load")
+        labelled_figure(w, "内存压力", PERCENT)
+        labelled_figure(w, "交换空间", r"\S.*")
+        labelled_figure(w, "CPU 总占用", PERCENT)
+        check(not find(w, pyatspi.ROLE_LABEL, f"共 {SIZE}"),
+              "the total is read on its own besides in the used figure's name")
 
         usage = expect_one(w, pyatspi.ROLE_PROGRESS_BAR, "内存使用率", "the usage")
         chart = expect_one(w, pyatspi.ROLE_CHART,
@@ -437,23 +468,35 @@ class Panel:
             expect_one(self.window, pyatspi.ROLE_PUSH_BUTTON, button, f"the {button} button")
 
     def count_name_changes(self):
-        """The panel refreshes every 2 s and tells of none of it: a reader asks for the figures
-        when it wants them. A bound of 2 in 6 s lets a one-off change through, but not a single
-        label that announced each of the three refreshes. Meanwhile a process of ours grows, so
-        that every refresh has new figures and rows to show, however quiet the machine."""
+        """The panel refreshes every 2 s. A reader keeps the names it read, so it is told of the
+        names that changed, but at most once every 5 s, and each name once: never a label's
+        every new text. Meanwhile a process of ours grows, so that every refresh has new figures
+        and rows to show, however quiet the machine."""
         seconds = self.args.quiet_seconds
         grower = subprocess.Popen([sys.executable, "-c", GROWER, str(seconds)])
         mark = self.events.mark()
         yield from pause(seconds)
         grower.wait()
-        changes = self.events.since(mark, NAME_CHANGE)
+        # (A new pressure level is announced at once, as a name change of the chip before Qt
+        # 6.8: not one of these.)
+        changes = [(when, source) for when, source in self.events.timed_since(mark, NAME_CHANGE)
+                   if not name_of(source).startswith("内存压力：")]
         say(f"name changes from tide in {seconds:g} s with the panel open (and a process "
             f"growing to {GROWER_MB * seconds:.0f} MB meanwhile): {len(changes)}")
-        for source, _ in changes[:10]:
-            say(f"  {describe(source)}")
-        check(len(changes) <= self.args.max_name_changes,
-              f"{len(changes)} name changes in {self.args.quiet_seconds:g} s (at most "
-              f"{self.args.max_name_changes}): the refreshes are announced")
+        check(changes, f"no figure was told of in {seconds:g} s: a reader keeps reading the first")
+        bursts = []
+        for when, source in changes:
+            if not bursts or when - bursts[-1][0] > 1:
+                bursts.append((when, []))
+            bursts[-1][1].append(source)
+        for (when, sources), nxt in zip(bursts, bursts[1:]):
+            check(nxt[0] - when >= 4.5, f"told again after {nxt[0] - when:.1f} s, not 5")
+        for when, sources in bursts:
+            say(f"  at {when - changes[0][0]:4.1f} s: {len(sources)} names")
+            check(len(sources) <= 30,
+                  f"{len(sources)} changes at once: {[describe(s) for s in sources]}")
+        if changes:
+            say(f"  for example {describe(changes[-1][1])}")
 
     # --- the keyboard
 
@@ -534,14 +577,14 @@ class Panel:
         say(f"  shift+F10  → {describe(menu)}: {' | '.join(entries)}")
         heading = re.fullmatch(r"(.+)  \(PID \d+\)", entries[0]) if entries else None
         check(heading and entries[1:] == MENU_ENTRIES, f"the row's menu holds {entries}")
-        item = None
-        for _ in range(len(entries)):
-            item = yield from self.press("Down", lambda obj: role_of(obj)
-                                         == pyatspi.ROLE_MENU_ITEM, "an item of the menu")
-            if item is None or name_of(item) == "复制进程名":
-                break
+        # Opened from the keyboard, the menu starts on its first command.
+        def first_item():
+            focused = self.events.focus_since(mark)
+            return focused if focused and role_of(focused) == pyatspi.ROLE_MENU_ITEM else None
+        item = yield from wait_for(first_item, 3)
+        say(f"             → the focus on {describe(item) if item else 'nothing'}")
         if not check(item is not None and name_of(item) == "复制进程名",
-                     "Down did not reach 复制进程名"):
+                     "the row's menu did not open on 复制进程名"):
             xdotool("key", "Escape")
             return
         xdotool("key", "Return")
@@ -623,7 +666,6 @@ def main():
     parser.add_argument("--rows", type=int, default=8, help="how many rows the panel shows")
     parser.add_argument("--shot", help="a screenshot of the open panel goes to this PNG")
     parser.add_argument("--quiet-seconds", type=float, default=6)
-    parser.add_argument("--max-name-changes", type=int, default=2)
     args = parser.parse_args()
     run(Panel(args).test())
     sys.exit(min(len(failures), 100))

@@ -15,7 +15,6 @@ set -euo pipefail
 BIN="$(cd "$1" && pwd)/tide"
 HERE=$(cd "$(dirname "$0")" && pwd)
 PYTHON=/usr/bin/python3 # the system's: pyatspi comes with the distribution, not from pip
-A11Y_SERVICE=/usr/share/dbus-1/services/org.a11y.Bus.service
 
 # A Tide started here must not reach the one in the user's tray.
 # shellcheck source=tests/private_instance.sh
@@ -29,42 +28,19 @@ source "$HERE/session_lib.sh"
 for tool in Xvfb trayer xdotool xwininfo dbus-daemon dbus-send; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
 done
-[ -r "$A11Y_SERVICE" ] || skip "no accessibility bus service ($A11Y_SERVICE: at-spi2-core)"
-launcher=$(sed -n 's/^Exec=//p' "$A11Y_SERVICE")
-[ -x "${launcher%% *}" ] || skip "the accessibility bus launcher ${launcher%% *} is missing"
 "$PYTHON" -c 'import pyatspi' 2>/dev/null || skip "$PYTHON has no pyatspi (python3-pyatspi)"
 [ -x "$BIN" ] || fail "$BIN is not built"
 
 start_xvfb
 
-# --- a session bus of our own, whose only service is the accessibility bus: a client asking for
-# it starts at-spi-bus-launcher, which runs the accessibility bus and its registry (all three end
-# when this bus does).
-mkdir -p "$tmp/services"
-cp "$A11Y_SERVICE" "$tmp/services/"
-open_bus_config session "unix:dir=$tmp" "$tmp/services" >"$tmp/bus.conf"
-: >"$tmp/bus-address"
-$orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/runtime" \
-    DISPLAY="$DISPLAY" dbus-daemon --config-file="$tmp/bus.conf" --nofork --print-address=3 \
-    3>"$tmp/bus-address" >"$tmp/bus.log" 2>&1 &
-pids+=($!)
-# shellcheck disable=SC2317 # called through wait_for
-bus_ready() { grep -q '^unix:' "$tmp/bus-address"; }
-wait_for 10 bus_ready || fail "the session bus did not start: $(cat "$tmp/bus.log")"
-BUS=$(head -n 1 "$tmp/bus-address")
-# Started now, the accessibility bus is there when tide starts (Qt joins it at once).
-DBUS_SESSION_BUS_ADDRESS=$BUS dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
-    org.a11y.Bus.GetAddress >"$tmp/a11y-bus" 2>&1 ||
-    fail "the accessibility bus did not start: $(cat "$tmp/a11y-bus" "$tmp/bus.log")"
+# --- a session bus of our own, whose only service is the accessibility bus, started now: it is
+# there when tide starts.
+start_accessibility_bus
 
 # --- the tray, and tide on the session bus, its accessibility on
-$orphan_guard trayer --edge top --align right --widthtype request --height 24 \
-    --SetDockType true --transparent false >"$tmp/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
-    fail "trayer did not start: $(cat "$tmp/trayer.log")"
+start_trayer
 TIDE_BUS=$BUS
-TIDE_ENV=(QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
+TIDE_ENV=() # tide joins the accessibility bus of its own accord
 start_tide "$tmp/tide.log"
 tide=$started
 # The icon: before the panel opens, tide's only small window.

@@ -73,6 +73,32 @@ ${3:+  <servicedir>$3</servicedir>
 CONF
 }
 
+# A session bus of the test's own whose only service is the accessibility bus, started at once:
+# at-spi-bus-launcher, which runs the accessibility bus and its registry (all three end when this
+# bus does). Sets BUS to its address. Needs $tmp, pids, orphan_guard and wait_for (e2e_lib.sh).
+A11Y_SERVICE=/usr/share/dbus-1/services/org.a11y.Bus.service
+start_accessibility_bus() {
+    [ -r "$A11Y_SERVICE" ] || skip "no accessibility bus service ($A11Y_SERVICE: at-spi2-core)"
+    local launcher
+    launcher=$(sed -n 's/^Exec=//p' "$A11Y_SERVICE")
+    [ -x "${launcher%% *}" ] || skip "the accessibility bus launcher ${launcher%% *} is missing"
+    mkdir -p "$tmp/services"
+    cp "$A11Y_SERVICE" "$tmp/services/"
+    open_bus_config session "unix:dir=$tmp" "$tmp/services" >"$tmp/bus.conf"
+    : >"$tmp/bus-address"
+    $orphan_guard env -i PATH="$PATH" LANG=C.UTF-8 HOME="$tmp/home" \
+        XDG_RUNTIME_DIR="$tmp/runtime" DISPLAY="$DISPLAY" dbus-daemon \
+        --config-file="$tmp/bus.conf" --nofork --print-address=3 3>"$tmp/bus-address" \
+        >"$tmp/bus.log" 2>&1 &
+    pids+=($!)
+    wait_for 10 grep -q '^unix:' "$tmp/bus-address" ||
+        fail "the session bus did not start: $(cat "$tmp/bus.log")"
+    BUS=$(head -n 1 "$tmp/bus-address")
+    DBUS_SESSION_BUS_ADDRESS=$BUS dbus-send --session --print-reply --dest=org.a11y.Bus \
+        /org/a11y/bus org.a11y.Bus.GetAddress >"$tmp/a11y-bus" 2>&1 ||
+        fail "the accessibility bus did not start: $(cat "$tmp/a11y-bus" "$tmp/bus.log")"
+}
+
 # A pointer helper (the command given) that reads commands on its standard input and answers
 # "ok" to each; `pointer COMMAND...` sends one and returns once it is answered. Needs $tmp, pids
 # and wait_for (e2e_lib.sh).

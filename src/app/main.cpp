@@ -13,6 +13,7 @@
 #include "sampling/TLMetrics.h"
 #include "widgets/TLFonts.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QPalette>
@@ -140,7 +141,22 @@ int main(int argc, char** argv) {
         qtArguments.insert(qtArguments.begin() + 1, {platformOption, platform.data()});
     qtArguments.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArguments.size()) - 1;
+#ifndef __APPLE__
+    // Qt asks once, at start, whether a screen reader runs, and never hears of one started later:
+    // Tide runs all day, so a reader turned on after login would find nothing of it. Like the
+    // GTK programs of the session, Tide joins the accessibility bus whenever there is one (only
+    // readers that listen receive anything from it). Its children do not inherit the setting.
+    const bool joinAccessibilityBus =
+        !snapshot && !qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    if (joinAccessibilityBus) qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+#endif
     QApplication app(qtArgc, qtArguments.data());
+#ifndef __APPLE__
+    if (joinAccessibilityBus) {
+        QAccessible::isActive(); // creates the bridge, which reads the setting
+        qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    }
+#endif
     // Qt's raster engine hands parts of larger fills to the global thread pool and waits for
     // them. The monitor's pictures are small: one pool thread serves them with the fewest
     // wakeups (the tray icon is drawn in bands that never reach the pool).

@@ -12,6 +12,12 @@ QHash<const QObject*, TLAccessibleDescription>& descriptions() {
     return all;
 }
 
+// The name a reader was last told of (or had from the start), for each described widget.
+QHash<const QObject*, QString>& toldNames() {
+    static QHash<const QObject*, QString> all;
+    return all;
+}
+
 const TLAccessibleDescription* descriptionOf(const QObject* object) {
     const auto it = descriptions().constFind(object);
     return it == descriptions().constEnd() ? nullptr : &*it;
@@ -42,6 +48,25 @@ public:
             }
         }
         return s;
+    }
+
+    // A figure is labelled by its caption, and the caption labels the figure.
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>>
+    relations(QAccessible::Relation match) const override {
+        QList<QPair<QAccessibleInterface*, QAccessible::Relation>> found =
+            QAccessibleWidget::relations(match);
+        const TLAccessibleDescription* d = descriptionOf(object());
+        if ((match & QAccessible::Label) && d && d->labelledBy)
+            if (QAccessibleInterface* caption =
+                    QAccessible::queryAccessibleInterface(d->labelledBy))
+                found.append({caption, QAccessible::Label});
+        if (match & QAccessible::Labelled)
+            for (auto it = descriptions().cbegin(); it != descriptions().cend(); ++it)
+                if (it->labelledBy == object())
+                    if (QAccessibleInterface* figure =
+                            QAccessible::queryAccessibleInterface(const_cast<QObject*>(it.key())))
+                        found.append({figure, QAccessible::Labelled});
+        return found;
     }
 
     void* interface_cast(QAccessible::InterfaceType type) override {
@@ -122,9 +147,11 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description) 
     // A label sends a name change with each new text unless it has a name of its own: it gets
     // one, which the description's name stands in for. A label with no text yet (a row before
     // its first process) gets one all the same.
-    if (widget->accessibleName().isEmpty() && description.name) {
+    if (description.name) {
         const QString name = description.name();
-        widget->setAccessibleName(name.isEmpty() ? QStringLiteral(" ") : name);
+        if (widget->accessibleName().isEmpty())
+            widget->setAccessibleName(name.isEmpty() ? QStringLiteral(" ") : name);
+        toldNames().insert(widget, name);
     }
     const bool known = descriptions().contains(widget);
     descriptions().insert(widget, std::move(description));
@@ -134,13 +161,26 @@ void TLDescribeAccessible(QWidget* widget, TLAccessibleDescription description) 
         made && !dynamic_cast<DescribedWidget*>(made))
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     if (!known)
-        QObject::connect(widget, &QObject::destroyed, [widget] { descriptions().remove(widget); });
+        QObject::connect(widget, &QObject::destroyed, [widget] {
+            descriptions().remove(widget);
+            toldNames().remove(widget);
+        });
 }
 
 namespace {
-std::function<void(QWidget*, const QString&)>& announcementWatcher() {
-    static std::function<void(QWidget*, const QString&)> watcher;
+// What tests watch in place of a reader: the announcements, and the names told of.
+using Watcher = std::function<void(QWidget*, const QString&)>;
+enum class Watched { Announcements, NameChanges };
+template <Watched>
+Watcher& watcherOf() {
+    static Watcher watcher;
     return watcher;
+}
+Watcher& announcementWatcher() {
+    return watcherOf<Watched::Announcements>();
+}
+Watcher& nameChangeWatcher() {
+    return watcherOf<Watched::NameChanges>();
 }
 } // namespace
 
@@ -172,4 +212,35 @@ void TLAnnounceAccessibleChange(QWidget* widget, QAccessible::Event change) {
     if (!widget || !QAccessible::isActive()) return;
     QAccessibleEvent event(widget, change);
     QAccessible::updateAccessibility(&event);
+}
+
+void TLWatchAccessibleNameChanges(std::function<void(QWidget*, const QString&)> watcher) {
+    nameChangeWatcher() = std::move(watcher);
+}
+
+int TLTellAccessibleNameChanges(std::chrono::steady_clock::time_point now,
+                                std::chrono::milliseconds interval) {
+    const bool listening = QAccessible::isActive();
+    if (!listening && !nameChangeWatcher()) return 0;
+    static std::optional<std::chrono::steady_clock::time_point> lastTold;
+    if (lastTold && now - *lastTold < interval) return 0;
+    lastTold = now;
+    int told = 0;
+    for (auto it = descriptions().cbegin(); it != descriptions().cend(); ++it) {
+        const TLAccessibleDescription& d = it.value();
+        auto* widget = static_cast<QWidget*>(const_cast<QObject*>(it.key()));
+        if (!d.name || d.partOfNeighbour || !widget->isVisible() || widget->hasFocus()) continue;
+        if (d.focused && d.focused()) continue;
+        const QString name = d.name();
+        QString& known = toldNames()[widget];
+        if (name == known) continue;
+        known = name;
+        ++told;
+        if (nameChangeWatcher()) nameChangeWatcher()(widget, name);
+        if (listening) {
+            QAccessibleEvent event(widget, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    return told;
 }

@@ -5,12 +5,13 @@
 //
 // A widget is described with a role and functions that give its name (and, where it has one, its
 // value) when a reader asks. So the figures are read as they are at that moment, and a refresh of
-// the panel sends no name change at all: a reader hears of new figures when it looks, not as a
-// stream of events at every tick.
+// the panel sends no name change of its own: a reader that keeps what it read is told of the names
+// that changed at a bounded rate (TLTellAccessibleNameChanges), not at every tick.
 
 #include <QAccessible>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -28,6 +29,11 @@ struct TLAccessibleDescription {
     // (its parts are read in its name).
     bool visibleChildrenOnly = false;
     bool leaf = false;
+    // The caption that labels it (a figure's): read beside it, not in its name.
+    QWidget* labelledBy = nullptr;
+    // Read in a neighbour's name (the total in the used figure's, a row's labels in the row's):
+    // named only to keep it quiet, and never told of on its own.
+    bool partOfNeighbour = false;
     // Whether it is the selected one of its kind (a tab); and whether it has the keyboard focus
     // in place of the widget's own (a row of a list whose focus is the list's).
     std::function<bool()> selected = {};
@@ -53,3 +59,14 @@ void TLAnnounceAccessibleChange(QWidget* widget, QAccessible::Event change);
 // watching it speaks. Tests may watch announcements with TLWatchAccessibleAnnouncements.
 void TLAnnounceAccessible(QWidget* widget, const QString& text);
 void TLWatchAccessibleAnnouncements(std::function<void(QWidget*, const QString&)> watcher);
+
+// Tells a reader which described names changed since it was last told, at most once every
+// `interval`. A reader keeps the names it has read (libatspi caches them): never told, it would
+// read the first figures for as long as the panel stays open; told at every change, it would hear
+// of a dozen every tick. The object with the keyboard focus is left out (a reader reads it afresh
+// as the focus moves, and would speak each of its changes), and so is everything hidden. Costs
+// nothing where no reader listens. Returns how many names were told of.
+int TLTellAccessibleNameChanges(std::chrono::steady_clock::time_point now,
+                                std::chrono::milliseconds interval = std::chrono::seconds(5));
+// Tests may watch what is told, as if a reader listened.
+void TLWatchAccessibleNameChanges(std::function<void(QWidget*, const QString&)> watcher);

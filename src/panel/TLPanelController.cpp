@@ -2,6 +2,7 @@
 
 #include "format/TLColor.h"
 #include "format/TLFormat.h"
+#include "panel/TLAccessible.h"
 #include "panel/TLKillConfirmation.h"
 #include "panel/TLPanelControls.h"
 #include "panel/TLProcRanking.h"
@@ -76,6 +77,7 @@ void TLPanelController::updateViewSize() {
 void TLPanelController::renderSystem(const TLSystemStats& s, const std::vector<double>& history) {
     if (!isViewLoaded()) return;
     TLShowSystemFigures(_ui, s, history);
+    TLTellAccessibleNameChanges(std::chrono::steady_clock::now());
     // New figures do not change the panel's size: on screen, the layout requests of labels that
     // changed size place them before the next paint. Off screen (snapshots, tests) nothing would.
     if (!_view->isVisible()) updateViewSize();
@@ -147,6 +149,7 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
     }
     _ui.footNote->setText(memoryTab ? TLThisPlatformTexts().footNoteMemory
                                     : TLThisPlatformTexts().footNoteEnergy);
+    TLTellAccessibleNameChanges(std::chrono::steady_clock::now());
     // Only rows shown or hidden change the panel's size (see renderSystem).
     if (rowsChanged || !_view->isVisible()) updateViewSize();
 }

@@ -8,7 +8,8 @@
 
 struct TLPanelView;
 
-// The chip text of a pressure level: "压力严重" from critical up, "压力警告" for warning, else "压力正常".
+// The chip text of a pressure level: "压力严重" from critical up, "压力警告" for warning, else
+// "压力正常".
 QString TLPressureChipText(TLPressureLevel level);
 
 // Puts a system sample and the usage history (fractions 0 … 1, oldest first) on the built views

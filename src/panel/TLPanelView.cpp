@@ -166,10 +166,10 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
     pressureValue = figure();
     swapValue = figure();
     cpuValue = figure();
-    add(makeGrid({{caption(QStringLiteral("内存压力")), pressureValue},
-                  {caption(QStringLiteral("交换空间")), swapValue},
-                  {caption(QStringLiteral("CPU 总占用")), cpuValue}}),
-        10);
+    figureCaptions = {{caption(QStringLiteral("内存压力")), pressureValue},
+                      {caption(QStringLiteral("交换空间")), swapValue},
+                      {caption(QStringLiteral("CPU 总占用")), cpuValue}};
+    add(makeGrid({figureCaptions.begin(), figureCaptions.end()}), 10);
 
     // 9. Separator.
     add(new TLSeparatorLine, 9);
@@ -243,10 +243,14 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
                                         return QStringLiteral("内存压力：") + state;
                                     },
                                 .leaf = true});
-    TLDescribeAccessible(bigValue, {.name = [used = bigValue, total = totalValue] {
-                             return QStringLiteral("已使用 ") + used->text() +
-                                    QStringLiteral("，") + total->text();
-                         }});
+    // The used figure and its total are read as one: "已使用 1.41 GB，共 23.54 GB".
+    TLDescribeAccessible(bigValue->parentWidget(),
+                         {.name =
+                              [used = bigValue, total = totalValue] {
+                                  return QStringLiteral("已使用 ") + used->text() +
+                                         QStringLiteral("，") + total->text();
+                              },
+                          .leaf = true});
     // The composition bar: its four shares, as the legend lists them.
     QStringList captions;
     for (const auto& line : legend)
@@ -261,9 +265,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
     for (qsizetype i = 0; i < legend.size() && i < legendValues.size(); ++i) {
         const QString caption = captions[i];
         TLDescribeAccessible(legend[i].first, {.name = [caption] { return caption; }});
-        TLDescribeAccessible(legendValues[i], {.name = [caption, value = legendValues[i]] {
-                                 return caption + QLatin1Char(' ') + value->text();
-                             }});
+        TLDescribeAccessible(legendValues[i],
+                             {.name = [value = legendValues[i]] { return value->text(); },
+                              .labelledBy = legend[i].first});
     }
     // The usage as a value from 0 to 100, as a progress bar.
     TLDescribeAccessible(usageNow, {.role = QAccessible::ProgressBar,
@@ -288,14 +292,12 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
                     QStringLiteral("，最低 ") + percent(*low) + QStringLiteral("，最高 ") +
                     percent(*high);
          }});
-    const std::pair<QString, QLabel*> figures[] = {{QStringLiteral("内存压力"), pressureValue},
-                                                   {QStringLiteral("交换空间"), swapValue},
-                                                   {QStringLiteral("CPU 总占用"), cpuValue}};
-    for (const auto& figure : figures)
-        TLDescribeAccessible(figure.second,
-                             {.name = [caption = figure.first, label = figure.second] {
-                                 return caption + QLatin1Char(' ') + label->text();
-                             }});
+    // Pressure, swap and CPU: each figure labelled by its caption.
+    for (const auto& [caption, value] : std::as_const(figureCaptions)) {
+        TLDescribeAccessible(caption, {.name = [c = caption] { return c->text(); }});
+        TLDescribeAccessible(value,
+                             {.name = [v = value] { return v->text(); }, .labelledBy = caption});
+    }
     // The tabs, and the list whose unit they choose.
     TLDescribeAccessible(
         seg, {.role = QAccessible::PageTabList, .name = [] { return QStringLiteral("进程排序"); }});
@@ -333,11 +335,12 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
     }
     // The labels inside the rows and the chip, and the total beside the used figure, are read in
     // their neighbours' names; named, they send no name change with each new text either.
-    QList<QLabel*> quiet{totalValue, chip->label()};
+    QList<QLabel*> quiet{bigValue, totalValue, chip->label()};
     for (TLProcRow* row : std::as_const(rows))
         quiet << row->nameLabel() << row->valueLabel();
     for (QLabel* label : std::as_const(quiet))
-        TLDescribeAccessible(label, {.name = [label] { return label->text(); }});
+        TLDescribeAccessible(label,
+                             {.name = [label] { return label->text(); }, .partOfNeighbour = true});
     // Qt tells of the list's own focus once its focus-in is over, where the row is chosen: the row
     // is told of after it, so that a reader lands on the row (unless the focus moved on).
     QObject::connect(

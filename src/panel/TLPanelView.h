@@ -55,6 +55,8 @@ struct TLPanelView {
     QLabel* pressureValue = nullptr;
     QLabel* swapValue = nullptr;
     QLabel* cpuValue = nullptr;
+    // The captions of pressure, swap and CPU, beside their figures.
+    QList<std::pair<QLabel*, QLabel*>> figureCaptions;
     TLSegmentedControl* seg = nullptr;
     TLProcList* rowsStack = nullptr;
     QList<TLProcRow*> rows;

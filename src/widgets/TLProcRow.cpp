@@ -94,6 +94,13 @@ bool TLProcRow::popUpMenuFromKeyboard() {
     connect(_menu.data(), &QMenu::aboutToHide, this, &TLProcRow::recheckHover,
             Qt::ConnectionType(Qt::UniqueConnection | Qt::QueuedConnection));
     _menu->popup(mapToGlobal(QPoint(static_cast<int>(TLProcRowLabelInset), height())));
+    // Opened from the keyboard, the menu starts on its first command (the heading above it is
+    // not one): a screen reader speaks it at once, and Return chooses it.
+    const QList<QAction*> actions = _menu->actions();
+    const auto first = std::find_if(actions.begin(), actions.end(), [](const QAction* a) {
+        return a->isEnabled() && a->isVisible() && !a->isSeparator();
+    });
+    if (first != actions.end()) _menu->setActiveAction(*first);
     return true;
 }
 
