@@ -251,6 +251,48 @@ TEST_F(StatusNotifierItemTest, SignalsOnlyRealChanges) {
               QStringLiteral("b"));
 }
 
+// The tool tip's figures change at nearly every tick, and a host fetches the tip again at each
+// NewToolTip. A change of the figures alone is told with the next new picture or title, or 30 s
+// after the tip was last told; a host asking in between reads the tip as it is.
+TEST_F(StatusNotifierItemTest, AToolTipWhoseFiguresAloneChangeIsToldAtMostEvery30Seconds) {
+    item = std::make_unique<TLStatusNotifierItem>(itemBus);
+    ASSERT_TRUE(item->isExported());
+    double now = 1000;
+    item->setClock([&now] { return now; });
+    const auto toolTip = itemSignal(QStringLiteral("NewToolTip"));
+    auto told = [&] {
+        settle();
+        return toolTip->count;
+    };
+    item->setToolTip(QStringLiteral("已使用 1.00 GB"));
+    EXPECT_EQ(told(), 1) << "the first tip";
+    for (int tick = 1; tick <= 14; ++tick) { // 28 s of ticks with new figures
+        now += 2;
+        item->setToolTip(QStringLiteral("已使用 1.%1 GB").arg(tick, 2, 10, QLatin1Char('0')));
+    }
+    EXPECT_EQ(told(), 1);
+    EXPECT_EQ(demarshalled<TLSniToolTip>(itemProperty(QStringLiteral("ToolTip"))).text,
+              QStringLiteral("已使用 1.14 GB"))
+        << "asked, the tip is the current one";
+    now += 2; // 30 s after it was told
+    item->setToolTip(QStringLiteral("已使用 1.15 GB"));
+    EXPECT_EQ(told(), 2);
+
+    // A new title (or picture) takes the tip along at once.
+    now += 2;
+    item->setTitle(QStringLiteral("43%"));
+    item->setToolTip(QStringLiteral("已使用 1.20 GB"));
+    EXPECT_EQ(told(), 3);
+    now += 2;
+    item->setIcon(solidIcon(Qt::green), 7);
+    item->setToolTip(QStringLiteral("已使用 1.21 GB"));
+    EXPECT_EQ(told(), 4);
+    // The same tip again is no change, however late.
+    now += 100;
+    item->setToolTip(QStringLiteral("已使用 1.21 GB"));
+    EXPECT_EQ(told(), 4);
+}
+
 // The host's calls: clicks with the position they happened at, the token for the next window;
 // calls the item does not know, or with the wrong arguments, change nothing.
 TEST_F(StatusNotifierItemTest, HostCallsBecomeClicksWithTheirPosition) {

@@ -222,17 +222,23 @@ int main(int argc, char** argv) {
     env.highContrast = TLDesktopWantsHighContrast;
     // The tray's appearance, read from its pixels around the icon where the desktop lets us (an
     // embedding tray on X11), otherwise from what the desktop declares (empty when it declares
-    // nothing); looked at again every 30 seconds.
+    // nothing); looked at again every 30 seconds. Until the pixels can be read (the icon not yet
+    // embedded; a StatusNotifierItem host never shows them) they are tried at each call, but the
+    // declaration (a call to the desktop portal, a few files) is read only every 30 seconds.
     env.trayAppearance = [item = statusItem.get(), now = env.now, checked = -1e9,
-                          cached = trayAppearance(), seen = false]() mutable {
+                          declaredAt = env.now(), cached = trayAppearance(),
+                          seen = false]() mutable {
         const double t = now();
         if (!seen || t - checked >= 30) {
-            checked = t;
             const QColor background = item->backgroundColor();
             seen = background.isValid();
-            cached = !seen                           ? trayAppearance()
-                     : background.lightnessF() < 0.5 ? TLAppearance::Dark
-                                                     : TLAppearance::Light;
+            if (seen) {
+                checked = t;
+                cached = background.lightnessF() < 0.5 ? TLAppearance::Dark : TLAppearance::Light;
+            } else if (t - declaredAt >= 30) {
+                declaredAt = t;
+                cached = trayAppearance();
+            }
         }
         return cached;
     };

@@ -28,6 +28,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -309,6 +310,7 @@ void TLStatusNotifierItem::setIcon(const QIcon& icon, quint64 key) {
                    });
     if (same) return;
     _pixmaps = std::move(pixmaps);
+    _seenChangedSinceTold = true;
     emit _adaptor->NewIcon();
 }
 
@@ -316,6 +318,7 @@ void TLStatusNotifierItem::setTitle(const QString& title) {
     if (title == _title) return;
     const QString before = label();
     _title = title;
+    _seenChangedSinceTold = true;
     if (label() != before) emit _adaptor->XAyatanaNewLabel(label(), label());
 }
 
@@ -333,15 +336,26 @@ TLSniToolTip TLStatusNotifierItem::toolTip() const {
 }
 
 void TLStatusNotifierItem::setToolTip(const QString& text) {
-    const QString before = toolTip().text;
     _toolTip = text;
-    if (toolTip().text != before) emit _adaptor->NewToolTip();
+    const QString shown = toolTip().text;
+    if (shown == _toldToolTip) return;
+    const double now =
+        _now ? _now()
+             : std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
+    if (!_seenChangedSinceTold && now - _toolTipToldAt < toolTipDelay) return;
+    _toldToolTip = shown;
+    _toolTipToldAt = now;
+    _seenChangedSinceTold = false;
+    emit _adaptor->NewToolTip();
 }
 
 void TLStatusNotifierItem::setToolTipSuppressed(bool suppressed) {
-    const QString before = toolTip().text;
     _toolTipSuppressed = suppressed;
-    if (toolTip().text != before) emit _adaptor->NewToolTip();
+    // Shown or hidden (the panel opened or closed): told at once.
+    if (toolTip().text == _toldToolTip) return;
+    _toldToolTip = toolTip().text;
+    emit _adaptor->NewToolTip();
 }
 
 QRect TLStatusNotifierItem::anchor() const {

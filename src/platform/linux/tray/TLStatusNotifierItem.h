@@ -51,6 +51,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -134,6 +135,13 @@ public:
     // Whether the program runs on Wayland (from Qt's platform; tests set it).
     void setWayland(bool wayland) { _wayland = wayland; }
     void hostProvidedToken(const QString& token);
+    // A host fetches the tool tip again at each NewToolTip: a round trip for the item's threads
+    // at every tick, since its figures change that often. A tool tip whose only change is its
+    // figures is therefore told of with the next change of the picture or the title, or
+    // `toolTipDelay` (30 s) after it was last told, whichever comes first; it reads as it is
+    // whenever a host asks. `now` gives the time in seconds (tests set it).
+    void setClock(std::function<double()> now) { _now = std::move(now); }
+    static constexpr double toolTipDelay = 30;
 
 signals:
     // The watcher accepted the item.
@@ -157,6 +165,10 @@ private:
     bool _labelShown = false;
     QString _toolTip;
     bool _toolTipSuppressed = false;
+    QString _toldToolTip;               // the tool tip hosts were last told of
+    double _toolTipToldAt = -1e9;       // when
+    bool _seenChangedSinceTold = false; // the picture or the title changed since
+    std::function<double()> _now;
     std::optional<QPoint> _click;
     bool _fromMenu = false;               // the last opening came from 显示面板
     std::optional<QPoint> _lastHostClick; // the last position a host told
