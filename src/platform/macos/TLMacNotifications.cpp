@@ -21,10 +21,10 @@ namespace {
 class MacPressureWatch final : public TLPressureWatch {
 public:
     MacPressureWatch() {
-        _source = dispatch_source_create(DISPATCH_SOURCE_TYPE_MEMORYPRESSURE, 0,
-                                         DISPATCH_MEMORYPRESSURE_WARN |
-                                             DISPATCH_MEMORYPRESSURE_CRITICAL,
-                                         dispatch_get_main_queue());
+        _source =
+            dispatch_source_create(DISPATCH_SOURCE_TYPE_MEMORYPRESSURE, 0,
+                                   DISPATCH_MEMORYPRESSURE_WARN | DISPATCH_MEMORYPRESSURE_CRITICAL,
+                                   dispatch_get_main_queue());
         if (!_source) return;
         dispatch_set_context(_source, this);
         // On the main queue, which Qt's event loop drains: the main thread.
@@ -94,7 +94,8 @@ public:
         send<void>(_center, "setDelegate:", delegate());
         g_center = this;
         send<void>(_center, "requestAuthorizationWithOptions:completionHandler:",
-                   kAuthorizationAlert | kAuthorizationSound, ^(bool, Id) {
+                   kAuthorizationAlert | kAuthorizationSound,
+                   ^(bool, Id){
                    });
     }
     ~MacNotifications() override { send<void>(_center, "setDelegate:", Id(nullptr)); }
@@ -106,8 +107,9 @@ public:
         Id actions = send(cls("NSMutableArray"), "array");
         for (const TLNotification::Action& a : n.actions) {
             const NSStr key(a.key), title(a.label);
-            Id action = send(cls("UNNotificationAction"), "actionWithIdentifier:title:options:",
-                             Id(key), Id(title), kActionForeground);
+            Id action =
+                send(cls("UNNotificationAction"), "actionWithIdentifier:title:options:", Id(key),
+                     Id(title), kActionForeground);
             send<void>(actions, "addObject:", action);
         }
         const NSStr category(QString::fromLatin1(kCategory));
@@ -115,7 +117,8 @@ public:
         Id cat = send(cls("UNNotificationCategory"),
                       "categoryWithIdentifier:actions:intentIdentifiers:options:", Id(category),
                       actions, none, 0UL);
-        send<void>(_center, "setNotificationCategories:", send(cls("NSSet"), "setWithObject:", cat));
+        send<void>(_center,
+                   "setNotificationCategories:", send(cls("NSSet"), "setWithObject:", cat));
 
         Id content = send(send(cls("UNMutableNotificationContent"), "alloc"), "init");
         const NSStr title(n.title), body(n.body);
@@ -124,8 +127,9 @@ public:
         send<void>(content, "setCategoryIdentifier:", Id(category));
         send<void>(content, "setInterruptionLevel:", kInterruptionTimeSensitive);
         // One identifier: a new notification replaces the one still shown.
-        Id request = send(cls("UNNotificationRequest"), "requestWithIdentifier:content:trigger:",
-                          Id(category), content, Id(nullptr));
+        Id request =
+            send(cls("UNNotificationRequest"),
+                 "requestWithIdentifier:content:trigger:", Id(category), content, Id(nullptr));
         send<void>(_center, "addNotificationRequest:withCompletionHandler:", request, Id(nullptr));
         send<void>(content, "release");
         send<void>(pool, "drain");
@@ -137,10 +141,12 @@ private:
     // An NSObject subclass made once, answering the two delegate calls.
     static Id delegate() {
         static Id instance = [] {
-            Class c = objc_allocateClassPair(objc_getClass("NSObject"), "TLNotificationDelegate", 0);
+            Class c =
+                objc_allocateClassPair(objc_getClass("NSObject"), "TLNotificationDelegate", 0);
             class_addMethod(
-                c, sel_registerName("userNotificationCenter:didReceiveNotificationResponse:"
-                                    "withCompletionHandler:"),
+                c,
+                sel_registerName("userNotificationCenter:didReceiveNotificationResponse:"
+                                 "withCompletionHandler:"),
                 reinterpret_cast<IMP>(+[](Id, SEL, Id, Id response, Id handler) {
                     QString key = qstring(send(response, "actionIdentifier"));
                     if (key == QLatin1String(kDefaultAction)) key = QStringLiteral("open-panel");
@@ -155,14 +161,15 @@ private:
                     ((void (^)())handler)();
                 }),
                 "v@:@@@?");
-            class_addMethod(
-                c, sel_registerName("userNotificationCenter:willPresentNotification:"
-                                    "withCompletionHandler:"),
-                reinterpret_cast<IMP>(+[](Id, SEL, Id, Id, Id handler) {
-                    // Shown even while the application is the active one.
-                    ((void (^)(unsigned long))handler)(kPresentationBanner | kPresentationList);
-                }),
-                "v@:@@@?");
+            class_addMethod(c,
+                            sel_registerName("userNotificationCenter:willPresentNotification:"
+                                             "withCompletionHandler:"),
+                            reinterpret_cast<IMP>(+[](Id, SEL, Id, Id, Id handler) {
+                                // Shown even while the application is the active one.
+                                ((void (^)(unsigned long))handler)(kPresentationBanner |
+                                                                   kPresentationList);
+                            }),
+                            "v@:@@@?");
             objc_registerClassPair(c);
             return send(send(reinterpret_cast<Id>(c), "alloc"), "init");
         }();
