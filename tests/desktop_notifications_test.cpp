@@ -99,12 +99,19 @@ TEST(FreedesktopNotifications, WithoutAServerNothingWaitsAndNothingIsShown) {
     ASSERT_TRUE(spin([&] { return center.pending() == 0; }));
     EXPECT_EQ(center.shownId(), 0u);
 
-    // A server that comes later is found at the next post.
+    // A server that comes later (one the bus starts on demand) is found at the next post, and
+    // its actions reach the application.
     QDBusConnection serverBus = bus.connect();
     FakeNotificationServer server(serverBus);
     ASSERT_TRUE(server.start());
     center.post(critical());
-    ASSERT_TRUE(spin([&] { return server.received.size() == 1; }));
+    ASSERT_TRUE(spin([&] { return server.received.size() == 1 && center.shownId() != 0; }));
+    QStringList chosen;
+    QObject::connect(&center, &TLNotificationCenter::actionInvoked,
+                     [&](const QString& key) { chosen << key; });
+    server.invoke(server.received[0].id, QStringLiteral("open-panel"));
+    ASSERT_TRUE(spin([&] { return !chosen.isEmpty(); }));
+    EXPECT_EQ(chosen, QStringList{"open-panel"});
 
     // No bus at all.
     TLFreedesktopNotifications offline(QDBusConnection(QStringLiteral("tide-no-such-bus")));
