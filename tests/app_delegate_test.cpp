@@ -507,6 +507,7 @@ TEST(AppDelegate, SettingsMenuActionsStoreAndRefresh) {
                                      "  [ ] 12 个进程\n"
                                      "--\n"
                                      "[ ] 开机时自动启动\n"
+                                     "[x] 内存压力严重时通知\n"
                                      "打开活动监视器\n"
                                      "--\n"
                                      "关于潮汐\n"
@@ -754,7 +755,8 @@ TEST(AppDelegate, ExportedMenuIsTheCurrentSettingsMenu) {
         EXPECT_TRUE(a->property(TLSingleChoiceProperty).toBool()) << path.join('/').toStdString();
     }
     for (const QStringList& path :
-         {QStringList{"菜单栏显示", "使用单色图标"}, QStringList{"开机时自动启动"}}) {
+         {QStringList{"菜单栏显示", "使用单色图标"}, QStringList{"开机时自动启动"},
+          QStringList{"内存压力严重时通知"}}) {
         const QAction* a = FindMenuAction(exported, path);
         ASSERT_TRUE(a);
         EXPECT_TRUE(a->isCheckable());

@@ -6,6 +6,7 @@
 #include "app/TLPreferences.h"
 #include "panel_fakes.h"
 #include "platform/TLDesktop.h"
+#include "platform/TLNotifications.h"
 #include "platform/TLServices.h"
 
 #include <QAction>
@@ -224,6 +225,18 @@ struct HeldQueue final : TLSerialQueue {
     }
 };
 
+// Records the notifications posted; the test plays the user choosing an action.
+struct FakeNotifications final : TLNotificationCenter {
+    std::vector<TLNotification> posted;
+    void post(const TLNotification& notification) override { posted.push_back(notification); }
+    void choose(const QString& key) { emit actionInvoked(key); }
+};
+
+// A pressure watch the test fires.
+struct FakePressureWatch final : TLPressureWatch {
+    void stall() { emit stalled(); }
+};
+
 // The delegate over fakes, with scripted samples and a real preference file in a temporary
 // directory. Set the fields, then launch().
 struct AppHarness {
@@ -238,6 +251,11 @@ struct AppHarness {
     VirtualScheduler scheduler;
     FakeAlerts alerts;
     FakeLauncher launcher;
+    FakeNotifications notifications;
+    TLProcessControl* processes = nullptr; // the panel's, for the process commands
+    std::optional<QString> watchRefusal;   // set: the system refuses a pressure watch
+    QPointer<FakePressureWatch> watch;     // the one armed, while it lives
+    int watchesMade = 0;
 
     TLSystemStats sample;
     int systemSamples = 0;
@@ -278,7 +296,18 @@ struct AppHarness {
         env.scheduler = &scheduler;
         env.alerts = &alerts;
         env.launcher = &launcher;
-        env.panelServices = TLPanelServices{&alerts, nullptr, nullptr, &launcher};
+        env.panelServices = TLPanelServices{&alerts, nullptr, processes, &launcher};
+        env.notifications = &notifications;
+        env.makePressureWatch = [this](QString* whyNot) -> std::unique_ptr<TLPressureWatch> {
+            ++watchesMade;
+            if (watchRefusal) {
+                if (whyNot) *whyNot = *watchRefusal;
+                return nullptr;
+            }
+            auto made = std::make_unique<FakePressureWatch>();
+            watch = made.get();
+            return made;
+        };
         env.sampleSystem = [this] {
             ++systemSamples;
             return sample;

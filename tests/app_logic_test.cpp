@@ -102,15 +102,17 @@ std::vector<QString> checkedTitles(const std::vector<TLSettingsItem>& menu) {
 
 TEST(SettingsMenu, LayoutTitlesAndTagsWithTheDefaults) {
     const auto menu = TLBuildSettingsMenu(TLSettingsState{});
-    ASSERT_EQ(menu.size(), 9u);
-    const char* top[] = {"菜单栏显示",     "刷新频率", "进程列表长度", "",    "开机时自动启动",
-                         "打开活动监视器", "",         "关于潮汐",     "退出"};
-    for (size_t i = 0; i < 9; ++i) {
+    ASSERT_EQ(menu.size(), 10u);
+    const char* top[] = {
+        "菜单栏显示",     "刷新频率", "进程列表长度", "",    "开机时自动启动", "内存压力严重时通知",
+        "打开活动监视器", "",         "关于潮汐",     "退出"};
+    for (size_t i = 0; i < 10; ++i) {
         EXPECT_EQ(menu[i].separator, QString::fromUtf8(top[i]).isEmpty()) << i;
         EXPECT_EQ(menu[i].title, QString::fromUtf8(top[i])) << i;
     }
     EXPECT_EQ(menu[0].action, TLSettingsAction::None);
-    EXPECT_EQ(menu[8].action, TLSettingsAction::Quit);
+    EXPECT_EQ(menu[5].action, TLSettingsAction::ToggleNotifyCriticalPressure);
+    EXPECT_EQ(menu[9].action, TLSettingsAction::Quit);
 
     const auto& display = menu[0].submenu;
     ASSERT_EQ(display.size(), 10u);
@@ -131,8 +133,9 @@ TEST(SettingsMenu, LayoutTitlesAndTagsWithTheDefaults) {
     EXPECT_EQ(menu[2].submenu[2].title, "12 个进程");
     EXPECT_EQ(menu[2].submenu[2].tag, 12);
 
-    EXPECT_EQ(checkedTitles(menu), (std::vector<QString>{"条形图 + 百分比", "百分比 = 内存使用率",
-                                                         "每 2 秒", "8 个进程"}));
+    EXPECT_EQ(checkedTitles(menu),
+              (std::vector<QString>{"条形图 + 百分比", "百分比 = 内存使用率", "每 2 秒", "8 个进程",
+                                    "内存压力严重时通知"}));
 }
 
 TEST(SettingsMenu, CheckMarksAtTheEdges) {
@@ -144,16 +147,19 @@ TEST(SettingsMenu, CheckMarksAtTheEdges) {
     s.showCPU = true;
     s.mono = true;
     s.launchAtLogin = true;
+    s.notifyCriticalPressure = false;
     s.displayName = QStringLiteral("Tide");
     auto menu = TLBuildSettingsMenu(s);
     EXPECT_EQ(checkedTitles(menu), (std::vector<QString>{"附带显示 CPU 占用", "使用单色图标",
                                                          "每 2 秒", "开机时自动启动"}));
-    EXPECT_EQ(menu[7].title, "关于Tide");
+    EXPECT_EQ(menu[8].title, "关于Tide");
     s.interval = 2.02;
     s.rows = 12;
+    s.notifyCriticalPressure = true;
     menu = TLBuildSettingsMenu(s);
-    EXPECT_EQ(checkedTitles(menu), (std::vector<QString>{"附带显示 CPU 占用", "使用单色图标",
-                                                         "12 个进程", "开机时自动启动"}));
+    EXPECT_EQ(checkedTitles(menu),
+              (std::vector<QString>{"附带显示 CPU 占用", "使用单色图标", "12 个进程",
+                                    "开机时自动启动", "内存压力严重时通知"}));
     EXPECT_EQ(TLIntervalTitle(0.5), "每 0.5 秒");
 }
 

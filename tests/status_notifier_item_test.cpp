@@ -1,6 +1,7 @@
 // Tide's own StatusNotifierItem and its exported menu, on a private session bus with a watcher
 // played by the test: what a host reads and the calls it makes.
 
+#include "app_fakes.h"
 #include "platform/linux/tray/TLDBusMenuExporter.h"
 #include "platform/linux/tray/TLStatusNotifierItem.h"
 #include "private_bus.h"
@@ -696,4 +697,47 @@ TEST_F(StatusNotifierItemTest, InGnomeShellTheMenuOpensThePanelAndTheTitleIsTheL
     const QRect anchor = item->anchor();
     EXPECT_EQ(anchor.width(), 1);
     EXPECT_TRUE(anchor.top() == 0 || anchor.bottom() == 599) << anchor.y();
+}
+
+// The application's own settings menu as a host reads it: the switches are check items with their
+// state, 内存压力严重时通知 among them right after 开机时自动启动, and a click on it stores the
+// choice, which the next layout shows.
+TEST_F(StatusNotifierItemTest, TheSettingsMenuExportsItsSwitchesWithTheirState) {
+    AppHarness h;
+    TLAppDelegate& app = h.launch();
+    TLDBusMenuExporter exporter(itemBus);
+    ASSERT_TRUE(exporter.isExported());
+    exporter.setMenu(app.statusMenu());
+    const auto layout = [&] {
+        const QDBusMessage reply = call(host, itemBus.baseService(), QStringLiteral("/MenuBar"),
+                                        QStringLiteral("com.canonical.dbusmenu"),
+                                        QStringLiteral("GetLayout"), {0, -1, QStringList()});
+        EXPECT_EQ(reply.arguments().size(), 2);
+        return reply.arguments().size() == 2
+                   ? viewOf(demarshalled<TLDBusMenuLayoutItem>(reply.arguments()[1]))
+                   : MenuItemView{};
+    };
+    MenuItemView root = layout();
+    QStringList top;
+    for (const MenuItemView& c : root.children)
+        top << c.properties.value(QStringLiteral("label")).toString();
+    const qsizetype login = top.indexOf(QStringLiteral("开机时自动启动"));
+    ASSERT_GE(login, 0) << top.join(u'|').toStdString();
+    EXPECT_EQ(top.value(login + 1), QStringLiteral("内存压力严重时通知"));
+    const MenuItemView* notify = findLabel(root, QStringLiteral("内存压力严重时通知"));
+    ASSERT_TRUE(notify);
+    EXPECT_EQ(notify->properties.value(QStringLiteral("toggle-type")), QStringLiteral("checkmark"));
+    EXPECT_EQ(notify->properties.value(QStringLiteral("toggle-state")), 1);
+    EXPECT_EQ(findLabel(root, QStringLiteral("开机时自动启动"))
+                  ->properties.value(QStringLiteral("toggle-state")),
+              0);
+
+    call(host, itemBus.baseService(), QStringLiteral("/MenuBar"),
+         QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"),
+         {notify->id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    ASSERT_TRUE(spin([&] { return !h.prefs->boolForKey(TLNotifyCriticalPressure); }));
+    ASSERT_TRUE(spin([&] {
+        const MenuItemView* after = findLabel(layout(), QStringLiteral("内存压力严重时通知"));
+        return after && after->properties.value(QStringLiteral("toggle-state")) == 0;
+    }));
 }

@@ -8,10 +8,17 @@
 TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
     : QObject(parent), _env(std::move(env)), _statusItem(_env), _loop(_env, _statusItem, _panel),
       _popover(_env, _loop, _panel), _settings(_env, _loop, _statusItem, _popover, _panel),
-      _snapshot(_env, _popover, _panel) {
+      _snapshot(_env, _popover, _panel),
+      _notifier(
+          _env, [this] { _loop.sampleOutOfTurn(); }, [this] { showPanel(); }) {
     // A secondary click on the status item opens the settings menu over it.
     connect(&_popover, &TLPopoverFlow::settingsRequested, this,
             [this] { popUpSettingsFromStatusItem(); });
+    connect(&_settings, &TLSettingsController::notifyCriticalPressureChanged, &_notifier,
+            &TLPressureNotifier::applySetting);
+    if (_env.notifications)
+        connect(_env.notifications, &TLNotificationCenter::actionInvoked, &_notifier,
+                &TLPressureNotifier::actionInvoked);
 }
 
 TLAppDelegate::~TLAppDelegate() {
@@ -32,6 +39,12 @@ void TLAppDelegate::applicationDidFinishLaunching() {
                     _env.systemAppearance ? _env.systemAppearance() : TLAppearance::Light);
 
     _settings.installStatusMenu();
+
+    // Critical memory pressure is announced by the monitor, not by a snapshot run.
+    if (!_env.snapshotDir) {
+        _loop.setSampleObserver([this](const TLSystemStats& sample) { _notifier.observe(sample); });
+        _notifier.applySetting();
+    }
 
     restartTimer();
     tick();

@@ -1,6 +1,7 @@
 #pragma once
 #include "app/TLAppEnvironment.h"
 #include "app/TLPopoverFlow.h"
+#include "app/TLPressureNotifier.h"
 #include "app/TLSamplingLoop.h"
 #include "app/TLSettingsController.h"
 #include "app/TLSnapshotMode.h"
@@ -79,6 +80,7 @@ public:
     void setRows(int64_t tag) { _settings.setRows(tag); }
     void quit() { _settings.quit(); }
     void toggleLaunchAtLogin() { _settings.toggleLaunchAtLogin(); }
+    void toggleNotifyCriticalPressure() { _settings.toggleNotifyCriticalPressure(); }
     bool launchAtLoginEnabled() const { return _settings.launchAtLoginEnabled(); }
     void showAbout() { _settings.showAbout(); }
     void openAM() { _settings.openAM(); }
@@ -94,6 +96,7 @@ public:
     bool sampling() const { return _loop.sampling(); }
     bool monitorInstalled() const { return _popover.monitorInstalled(); }
     const QTimer& timer() const { return _loop.timer(); }
+    TLPressureNotifier& pressureNotifier() { return _notifier; }
 
 private:
     void panelRequested(bool toggle);
@@ -106,5 +109,6 @@ private:
     TLPopoverFlow _popover;
     TLSettingsController _settings;
     TLSnapshotMode _snapshot;
+    TLPressureNotifier _notifier;
     bool _autoOpenPending = false; // the auto-open, or a request before the launch had finished
 };

@@ -3,6 +3,7 @@
 #include "panel/TLPanelController.h"
 #include "platform/TLAppInfo.h"
 #include "platform/TLDesktop.h"
+#include "platform/TLNotifications.h"
 #include "platform/TLServices.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemStats.h"
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -28,6 +30,10 @@ struct TLAppEnvironment {
     TLAlertPresenter* alerts = nullptr;
     TLAppLauncher* launcher = nullptr;
     TLPanelServices panelServices;
+    TLNotificationCenter* notifications = nullptr; // none: critical pressure goes unannounced
+    // Arms a watch on memory pressure (the reason in its argument where refused); none: the
+    // ticks alone find a critical level.
+    std::function<std::unique_ptr<TLPressureWatch>(QString*)> makePressureWatch;
 
     std::function<TLSystemStats()> sampleSystem;
     std::function<std::vector<TLProc>()> sampleProcesses; // called on the process queue

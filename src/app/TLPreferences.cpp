@@ -48,6 +48,7 @@ void TLPreferences::registerStandardDefaults() {
         {TLRows, 8},
         {TLTab, 0},
         {TLShowCPU, false},
+        {TLNotifyCriticalPressure, true},
     });
 }
 

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-// The seven user choices kept in the preference store.
+// The user choices kept in the preference store.
 inline constexpr QLatin1StringView TLInterval{"TLInterval"}; // double, seconds
 inline constexpr QLatin1StringView TLBarMode{"TLBarMode"};   // integer 0…3
 inline constexpr QLatin1StringView TLMetric{"TLMetric"};     // integer 0…1
@@ -15,6 +15,8 @@ inline constexpr QLatin1StringView TLMono{"TLMono"};         // bool
 inline constexpr QLatin1StringView TLRows{"TLRows"};         // integer 5, 8, 12
 inline constexpr QLatin1StringView TLTab{"TLTab"};           // integer 0…1
 inline constexpr QLatin1StringView TLShowCPU{"TLShowCPU"};   // bool
+// Whether critical memory pressure is announced with a desktop notification (bool, default on).
+inline constexpr QLatin1StringView TLNotifyCriticalPressure{"TLNotifyCriticalPressure"};
 
 // The user's preference store: stored values over a layer of registered defaults.
 //
@@ -50,7 +52,7 @@ public:
 
     // Adds to the registration layer; a later registration of a key replaces the earlier one.
     void registerDefaults(const QVariantMap& defaults);
-    // The defaults of the seven keys.
+    // The defaults of the keys above.
     void registerStandardDefaults();
 
     double doubleForKey(QAnyStringView key) const;

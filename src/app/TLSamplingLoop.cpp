@@ -38,11 +38,20 @@ void TLSamplingLoop::tick() {
                        _history.begin() +
                            static_cast<std::ptrdiff_t>(_history.size() - kHistoryLength + 1));
     _history.push_back(std::min(1.0, sample.usagePercent / 100.0));
+    show(sample);
+}
+
+void TLSamplingLoop::sampleOutOfTurn() {
+    show(_env.sampleSystem());
+}
+
+void TLSamplingLoop::show(const TLSystemStats& sample) {
     _statusItem.update(sample);
     if (_env.popover->isShown()) {
         _panel->renderSystem(sample, _history);
         refreshProcs();
     }
+    if (_observer) _observer(sample);
 }
 
 void TLSamplingLoop::refreshProcs() {

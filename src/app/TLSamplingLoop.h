@@ -3,12 +3,14 @@
 #include <QTimer>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
 struct TLAppEnvironment;
 class TLPanelController;
 class TLStatusItemUpdater;
+struct TLSystemStats;
 
 // The sampling loop: a timer at the chosen interval takes a system sample, keeps its usage in the
 // history and shows it on the status item and, while the panel is open, in the panel, with a
@@ -26,19 +28,30 @@ public:
     // Starts the timer again at the interval in the preferences.
     void restartTimer();
     void tick();
+    // A system sample out of turn (the kernel reports a memory stall): shown like a tick's, but
+    // not kept in the history, whose values stay one interval apart.
+    void sampleOutOfTurn();
     // A process sample for the open panel, unless one is under way.
     void refreshProcs();
     void clearHistory() { _history.clear(); }
+    // Called with every system sample, after it is shown. Must not allocate on its common path:
+    // the tick does not.
+    void setSampleObserver(std::function<void(const TLSystemStats&)> observer) {
+        _observer = std::move(observer);
+    }
 
     const std::vector<double>& history() const { return _history; }
     bool sampling() const { return _sampling; } // a process sample is under way
     const QTimer& timer() const { return _timer; }
 
 private:
+    void show(const TLSystemStats& sample);
+
     const TLAppEnvironment& _env;
     TLStatusItemUpdater& _statusItem;
     const std::unique_ptr<TLPanelController>& _panel;
     QTimer _timer;
     std::vector<double> _history;
     bool _sampling = false;
+    std::function<void(const TLSystemStats&)> _observer;
 };

@@ -53,6 +53,7 @@ TLSettingsState TLSettingsController::settingsState() const {
     state.interval = prefs.doubleForKey(TLInterval);
     state.rows = prefs.integerForKey(TLRows);
     state.launchAtLogin = launchAtLoginEnabled();
+    state.notifyCriticalPressure = prefs.boolForKey(TLNotifyCriticalPressure);
     state.displayName = _env.info.displayName;
     return state;
 }
@@ -123,6 +124,10 @@ void TLSettingsController::fillSettingsMenu(QMenu* root, const TLSettingsState& 
                     break;
                 case TLSettingsAction::ToggleLaunchAtLogin:
                     handler = run([](TLSettingsController& d) { d.toggleLaunchAtLogin(); });
+                    break;
+                case TLSettingsAction::ToggleNotifyCriticalPressure:
+                    handler =
+                        run([](TLSettingsController& d) { d.toggleNotifyCriticalPressure(); });
                     break;
                 case TLSettingsAction::OpenActivityMonitor:
                     handler = run([](TLSettingsController& d) { d.openAM(); });
@@ -240,6 +245,13 @@ bool TLSettingsController::launchAtLoginEnabled() const {
 
 void TLSettingsController::toggleLaunchAtLogin() {
     TLToggleLaunchAtLogin(_env.agentPath, _env.executablePath, TLDisplayName(_env.info));
+}
+
+void TLSettingsController::toggleNotifyCriticalPressure() {
+    _env.preferences->setBool(!_env.preferences->boolForKey(TLNotifyCriticalPressure),
+                              TLNotifyCriticalPressure);
+    warnIfUnsaved();
+    emit notifyCriticalPressureChanged();
 }
 
 void TLSettingsController::showAbout() {

@@ -49,9 +49,14 @@ public:
     void setTab(TLPanelTab tab);
     void quit();
     void toggleLaunchAtLogin();
+    void toggleNotifyCriticalPressure();
     bool launchAtLoginEnabled() const;
     void showAbout();
     void openAM();
+
+signals:
+    // "内存压力严重时通知" was switched (the preference is already stored).
+    void notifyCriticalPressureChanged();
 
 private:
     // After a settings change: tells the user, once per run, when it could not be saved.

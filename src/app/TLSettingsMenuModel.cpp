@@ -71,6 +71,8 @@ std::vector<TLSettingsItem> TLBuildSettingsMenu(const TLSettingsState& s) {
     menu.push_back(separator());
     menu.push_back(
         item(QStringLiteral("开机时自动启动"), A::ToggleLaunchAtLogin, 0, s.launchAtLogin));
+    menu.push_back(item(QStringLiteral("内存压力严重时通知"), A::ToggleNotifyCriticalPressure, 0,
+                        s.notifyCriticalPressure));
     menu.push_back(item(QStringLiteral("打开活动监视器"), A::OpenActivityMonitor, 0, false));
     menu.push_back(separator());
     const QString name = TLDisplayName(s.displayName);

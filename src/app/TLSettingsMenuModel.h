@@ -17,6 +17,7 @@ enum class TLSettingsAction {
     SetInterval,
     SetRows,
     ToggleLaunchAtLogin,
+    ToggleNotifyCriticalPressure,
     OpenActivityMonitor,
     ShowAbout,
     Quit,
@@ -41,6 +42,7 @@ struct TLSettingsState {
     double interval = 2.0;
     int64_t rows = 8;
     bool launchAtLogin = false;
+    bool notifyCriticalPressure = true;
     QString displayName; // empty: the default name
 
     bool operator==(const TLSettingsState&) const = default;

@@ -6,6 +6,7 @@
 #include "platform/TLBuildConfig.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLNotifications.h"
 #include "platform/TLPsRunner.h"
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLSingleInstance.h"
@@ -194,6 +195,9 @@ int main(int argc, char** argv) {
     auto monitor = TLMakeOutsideClickMonitor();
     auto menus = TLMakeMenuPresenter();
     auto procQueue = TLMakeSerialQueue(QStringLiteral(TIDE_APP_ID ".proc"));
+    // Only the monitor talks to the desktop's notification service.
+    std::unique_ptr<TLNotificationCenter> notifications;
+    if (!snapshot) notifications = TLMakeNotificationCenter();
 
     TLAppEnvironment env;
     env.preferences = &TLPreferences::standard();
@@ -206,6 +210,8 @@ int main(int argc, char** argv) {
     env.alerts = &TLSystemAlerts();
     env.launcher = &TLSystemAppLauncher();
     env.panelServices = TLPanelServices::system();
+    env.notifications = notifications.get();
+    env.makePressureWatch = [](QString* whyNot) { return TLMakePressureWatch(whyNot); };
     env.sampleSystem = [] { return TLMetrics::shared().sampleSystem(); };
     env.sampleProcesses = [] { return TLMetrics::shared().sampleProcesses(); };
     env.releaseProcesses = [] { TLMetrics::shared().releaseProcessFiles(); };

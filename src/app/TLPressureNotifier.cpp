@@ -1,0 +1,106 @@
+#include "app/TLPressureNotifier.h"
+
+#include "app/TLAppEnvironment.h"
+#include "app/TLPreferences.h"
+#include "format/TLFormat.h"
+#include "panel/TLKillConfirmation.h"
+#include "panel/TLProcRanking.h"
+
+#include <QPointer>
+#include <QStringList>
+
+TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
+                                           const TLSystemStats& stats) {
+    const TLProcRanking ranking = TLRankProcs(procs, true);
+    QStringList largest;
+    for (size_t i = 0; i < ranking.order.size() && i < 2; ++i)
+        largest << QStringLiteral("%1 占用 %2")
+                       .arg(QString::fromStdString(ranking.order[i]->name),
+                            TLFormatBytes(ranking.order[i]->memory));
+    QString body;
+    if (!largest.isEmpty()) body = largest.join(QStringLiteral("，")) + QStringLiteral("。");
+    body += QStringLiteral("已使用 %1 / %2。")
+                .arg(TLFormatBytes(stats.used), TLFormatBytes(stats.total));
+
+    TLPressureMessage message;
+    message.notification.title = QStringLiteral("内存压力严重");
+    message.notification.body = body;
+    message.notification.actions.append({QString(TLOpenPanelAction), QStringLiteral("打开面板")});
+    if (!ranking.order.empty()) {
+        const TLProc& top = *ranking.order.front();
+        const QString name = QString::fromStdString(top.name);
+        message.notification.actions.append(
+            {QString(TLEndProcessAction), QStringLiteral("结束 %1…").arg(name)});
+        message.largest = TLProcTarget{top.pid, name, TLEndSignal::Terminate, top.startTime};
+    }
+    return message;
+}
+
+TLPressureNotifier::TLPressureNotifier(const TLAppEnvironment& env, std::function<void()> sampleNow,
+                                       std::function<void()> showPanel)
+    : _env(env), _sampleNow(std::move(sampleNow)), _showPanel(std::move(showPanel)) {}
+
+TLPressureNotifier::~TLPressureNotifier() = default;
+
+bool TLPressureNotifier::enabled() const {
+    return _env.preferences->boolForKey(TLNotifyCriticalPressure);
+}
+
+void TLPressureNotifier::applySetting() {
+    if (!enabled() || !_env.notifications) {
+        _watch.reset();
+        return;
+    }
+    if (_watch || !_env.makePressureWatch) return;
+    _watchRefusal.clear();
+    _watch = _env.makePressureWatch(&_watchRefusal);
+    if (!_watch) return;
+    connect(_watch.get(), &TLPressureWatch::stalled, this, [this] {
+        if (_sampleNow) _sampleNow();
+    });
+}
+
+void TLPressureNotifier::observe(const TLSystemStats& sample) {
+    _latest = sample;
+    const double now = _env.now ? _env.now() : 0.0;
+    if (_episode.observe(sample.pressureLevel, now) && enabled()) notify();
+}
+
+void TLPressureNotifier::notify() {
+    if (!_env.notifications || !_env.procQueue || !_env.sampleProcesses) return;
+    // One process sample for the names, taken off the main thread as the panel's are.
+    auto procs = std::make_shared<std::vector<TLProc>>();
+    auto sample = _env.sampleProcesses;
+    QPointer<TLPressureNotifier> self(this);
+    _env.procQueue->async(
+        [procs, sample] { *procs = sample(); },
+        [self, procs] {
+            if (!self) return;
+            const TLAppEnvironment& env = self->_env;
+            TLPressureMessage message = TLComposePressureMessage(*procs, self->_latest);
+            // The identity of the process offered, for the check before the
+            // signal (a sample from ps has no start time of its own).
+            if (message.largest && message.largest->startTime == 0 && env.panelServices.processes) {
+                uint64_t start = 0;
+                if (env.panelServices.processes->startTime(message.largest->pid, start))
+                    message.largest->startTime = start;
+            }
+            self->_endTarget = message.largest;
+            if (env.notifications) env.notifications->post(message.notification);
+            // What the sample keeps open is for the panel; closed, let it go.
+            if (!env.popover->isShown() && env.releaseProcesses)
+                env.procQueue->async(env.releaseProcesses, {});
+        });
+}
+
+void TLPressureNotifier::actionInvoked(const QString& key) {
+    if (key == TLOpenPanelAction) {
+        if (_showPanel) _showPanel();
+    } else if (key == TLEndProcessAction) {
+        // The same confirmation as the row menu's "结束进程…", and the same check that the pid
+        // still belongs to the process named.
+        if (_endTarget && _env.panelServices.alerts)
+            TLConfirmAndSignal(*_env.panelServices.alerts, _env.panelServices.processes,
+                               *_endTarget);
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+#include "app/TLPressureEpisode.h"
+#include "panel/TLProcMenu.h"
+#include "platform/TLNotifications.h"
+#include "sampling/TLProc.h"
+#include "sampling/TLSystemStats.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct TLAppEnvironment;
+
+// The keys of the notification's two actions.
+inline constexpr QLatin1StringView TLOpenPanelAction{"open-panel"};
+inline constexpr QLatin1StringView TLEndProcessAction{"end-process"};
+
+// What the notification says, and whom its end action would end.
+struct TLPressureMessage {
+    TLNotification notification;
+    std::optional<TLProcTarget> largest; // none: nothing to offer ending
+};
+
+// "内存压力严重" naming the two processes that use the most memory in `procs`, with their
+// memory and the memory used of the total in the panel's format:
+// "Chrome 占用 3.20 GB，code 占用 1.90 GB。已使用 15.60 GB / 16.00 GB。" Actions: "打开面板",
+// then "结束 NAME…" for the largest process.
+TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
+                                           const TLSystemStats& stats);
+
+// Warns once per episode of critical memory pressure with a desktop notification (when the user
+// has not turned it off) and carries out its actions. It reads the level of every system sample;
+// between samples a pressure watch, armed while notifications are on, has a sample taken as soon
+// as tasks stall for memory. Main thread only.
+class TLPressureNotifier final : public QObject {
+    Q_OBJECT
+public:
+    // `sampleNow` takes a system sample out of turn (and hands it back through observe);
+    // `showPanel` opens the panel as `tide --show` does.
+    TLPressureNotifier(const TLAppEnvironment& env, std::function<void()> sampleNow,
+                       std::function<void()> showPanel);
+    ~TLPressureNotifier() override;
+
+    // Arms the pressure watch while notifications are on, lets it go while they are off.
+    void applySetting();
+    // Every system sample. Allocates nothing unless the sample starts an episode.
+    void observe(const TLSystemStats& sample);
+    // An action of the notification, by key.
+    void actionInvoked(const QString& key);
+
+    const TLPressureEpisode& episode() const { return _episode; }
+    bool watching() const { return _watch != nullptr; }
+    // Why the system refused a pressure watch, when it did.
+    const QString& watchRefusal() const { return _watchRefusal; }
+    // The process the latest notification offers to end.
+    const std::optional<TLProcTarget>& endTarget() const { return _endTarget; }
+
+private:
+    bool enabled() const;
+    void notify();
+
+    const TLAppEnvironment& _env;
+    std::function<void()> _sampleNow;
+    std::function<void()> _showPanel;
+    TLPressureEpisode _episode;
+    TLSystemStats _latest;
+    std::unique_ptr<TLPressureWatch> _watch;
+    QString _watchRefusal;
+    std::optional<TLProcTarget> _endTarget;
+};
