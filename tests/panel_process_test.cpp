@@ -413,9 +413,17 @@ TEST(PanelCommands, MenuItemsRunAfterTheMenuClosesAndSurviveAReRender) {
     f.panel.view();
     f.processes.startTimes[9] = 1;
     const std::vector<TLProc> procs = {proc(9, "app", MiB, 0, false, 1)};
+    // Refreshes make no menus (one a row would cost every refresh whose ranking moves); a menu
+    // is made when first asked for.
+    const std::vector<TLProc> others = {proc(11, "b", MiB, 0, false, 1),
+                                        proc(12, "c", MiB / 2, 0, false, 1)};
+    f.panel.renderProcesses(&others);
     f.panel.renderProcesses(&procs);
+    EXPECT_TRUE(f.panel.rows()[0]->findChildren<QMenu*>().isEmpty());
+    EXPECT_TRUE(f.panel.rows()[0]->hasMenu());
     QPointer<QMenu> menu = f.panel.rows()[0]->menu();
     ASSERT_FALSE(menu.isNull());
+    EXPECT_EQ(menu->actions()[0]->text(), "app  (PID 9)");
 
     // A refresh that shows the same process keeps the row's menu.
     f.panel.renderProcesses(&procs);

@@ -137,13 +137,13 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
         const QString value = memoryTab ? TLFormatBytes(p.memory) : TLFormatFixed(p.energy, 1);
         row->setRank(i, QString::fromStdString(p.name), value,
                      TLProcRankKey(p, memoryTab) / ranking.scale, p.approximate);
-        // The menu names the process and carries what identifies it; a process whose start
-        // time is unknown is looked up afresh each time.
+        // The menu names the process and carries what identifies it; it is made when first
+        // opened. A process whose start time is unknown is looked up afresh each time.
         if (_menuFor.size() < static_cast<size_t>(rows.size())) _menuFor.resize(rows.size());
         MenuFor& made = _menuFor[static_cast<size_t>(i)];
-        if (!row->menu() || p.startTime == 0 || made.pid != p.pid ||
+        if (!row->hasMenu() || p.startTime == 0 || made.pid != p.pid ||
             made.startTime != p.startTime || made.name != p.name) {
-            row->setMenu(menuForProc(p));
+            row->setMenuSource([this, p] { return menuForProc(p); });
             made = {p.pid, p.startTime, p.name};
         }
     }

@@ -90,7 +90,7 @@ void TLProcRow::setKeyboardCurrent(bool current) {
 }
 
 bool TLProcRow::popUpMenuFromKeyboard() {
-    if (!_menu) return false;
+    if (!menu()) return false;
     connect(_menu.data(), &QMenu::aboutToHide, this, &TLProcRow::recheckHover,
             Qt::ConnectionType(Qt::UniqueConnection | Qt::QueuedConnection));
     _menu->popup(mapToGlobal(QPoint(static_cast<int>(TLProcRowLabelInset), height())));
@@ -110,7 +110,18 @@ void TLProcRow::setTint(const TLColor& tint) {
     update();
 }
 
+QMenu* TLProcRow::menu() {
+    if (!_menu && _makeMenu) setMenu(_makeMenu());
+    return _menu;
+}
+
+void TLProcRow::setMenuSource(std::function<QMenu*()> make) {
+    setMenu(nullptr);
+    _makeMenu = std::move(make);
+}
+
 void TLProcRow::setMenu(QMenu* menu) {
+    _makeMenu = nullptr;
     if (menu == _menu) return;
     if (QMenu* old = _menu) {
         // A menu the user is looking at stays until it closes.
@@ -177,7 +188,7 @@ void TLProcRow::changeEvent(QEvent* event) {
 }
 
 void TLProcRow::contextMenuEvent(QContextMenuEvent* event) {
-    if (!_menu) {
+    if (!menu()) {
         event->ignore();
         return;
     }

@@ -3,11 +3,13 @@
 #include "widgets/TLTextLabel.h"
 
 #include <QMenu>
+
 #include <QPointer>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 // One line of the panel's process list: the process name on the left, its value on the right, a
 // translucent bar behind them whose length shows the process's share of the largest value, and a
@@ -71,8 +73,12 @@ public:
 
     // The context menu shown on a right click. The row owns it; a new menu replaces (and deletes)
     // the previous one, except that a menu still open is deleted only once it closes.
-    QMenu* menu() const { return _menu; }
+    // A row may instead be given how to make its menu: it is made when first asked for (a right
+    // click, the Menu key), not at each refresh that shows another process in the row.
+    QMenu* menu();
     void setMenu(QMenu* menu);
+    void setMenuSource(std::function<QMenu*()> make);
+    bool hasMenu() const { return _menu || _makeMenu; }
 
     // The name as given (the label may show it shortened in the middle), and the value as given
     // (without the "~" of an approximate one).
@@ -123,5 +129,6 @@ private:
     QString _laidOutName;
     QSize _laidOutFor;
     QPointer<QMenu> _menu;
+    std::function<QMenu*()> _makeMenu;
     QSize _frameSize;
 };
