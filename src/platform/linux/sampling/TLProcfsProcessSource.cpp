@@ -290,8 +290,8 @@ bool TLProcfsProcessSource::statusWakeups(long len, uint64_t& wakeups) const {
     return TLScanU64(value, wakeups);
 }
 
-bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64_t entry,
-                                                int dirfd, const char* dir, uint64_t& wakeups) {
+bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64_t entry, int dirfd,
+                                                const char* dir, uint64_t& wakeups) {
     HeldThread& thread = _heldThreads[tid];
     if (thread.process != pid || (entry != kKeepEntry && thread.entry != entry)) {
         // Another thread under this id (or the first sight of it): nothing known holds.
@@ -369,8 +369,8 @@ bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, const HeldProcess& he
         uint64_t count = mainThread;
         if (tid != pid) {
             const auto it = _heldThreads.find(tid);
-            if (it == _heldThreads.end() || it->second.process != pid ||
-                it->second.statusOnly || !it->second.file.valid())
+            if (it == _heldThreads.end() || it->second.process != pid || it->second.statusOnly ||
+                !it->second.file.valid())
                 return false;
             HeldThread& thread = it->second;
             // Through the kept file only: a file opened by name now could be another thread's
@@ -411,15 +411,14 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64
         for (int32_t tid : held.threads) {
             uint64_t count = mainThread;
             std::snprintf(dir, sizeof dir, "%d/task/%d/", pid, tid);
-            if (tid == pid ||
-                threadStatusWakeups(pid, tid, kKeepEntry, _procDir.get(), dir, count))
+            if (tid == pid || threadStatusWakeups(pid, tid, kKeepEntry, _procDir.get(), dir, count))
                 add(count);
         }
         sum = total;
         return true;
     }
     // As many threads as listed, each still behind its kept file: the same threads.
-    if (_threadGate && held.threadsListed != 0 && threadCount == held.threads.size() &&
+    if (_threadGate && !held.threads.empty() && threadCount == held.threads.size() &&
         keptThreadWakeups(pid, held, mainThread, sum))
         return true;
     ++_threadListings;

@@ -129,8 +129,8 @@ private:
     // Reads the thread's status at `path` (relative to `dirfd`; through its kept file unless
     // `gated`) and notes its count, with the schedstat figures read just before it. False when
     // the thread has ended.
-    bool threadStatus(HeldThread& thread, bool gated, int dirfd, const char* path,
-                      uint64_t runTime, uint64_t waitTime, uint64_t runs, uint64_t& wakeups);
+    bool threadStatus(HeldThread& thread, bool gated, int dirfd, const char* path, uint64_t runTime,
+                      uint64_t waitTime, uint64_t runs, uint64_t& wakeups);
     // voluntary_ctxt_switches from the status text in `_text`, `len` bytes long.
     bool statusWakeups(long len, uint64_t& wakeups) const;
     // Opens `path` relative to `dirfd` for a file to keep, at 1024 or above under a high limit.
@@ -180,5 +180,4 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups);
 // From the text of /proc/PID/task/TID/schedstat: run time (ns), time spent waiting to run (ns) and
 // the number of times the thread was run.
-bool TLParseSchedstat(std::string_view text, uint64_t& runTime, uint64_t& waitTime,
-                      uint64_t& runs);
+bool TLParseSchedstat(std::string_view text, uint64_t& runTime, uint64_t& waitTime, uint64_t& runs);
