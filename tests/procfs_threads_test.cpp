@@ -128,6 +128,19 @@ TEST(ProcfsThreadGate, StatusIsReadAgainOnlyAfterTheSchedstatChanged) {
     writeFile(root / "400/task/404/status", status(3, 3000));
     EXPECT_EQ(wakeups(source, 400), 1u + 8 + 3000);
 
+    // A thread not run yet reads all zeros too, but has no switches: gated once it has run.
+    writeFile(root / "500/stat", "500 (n) S 1 1 1 0 -1 4194560 1 0 0 0 5 5 0 0 20 0 2 0 78 1 1");
+    writeFile(root / "500/status", status(2, 1));
+    writeFile(root / "500/task/500/status", status(2, 1));
+    writeFile(root / "500/task/501/schedstat", "0 0 0\n");
+    writeFile(root / "500/task/501/status", status(2, 0));
+    EXPECT_EQ(wakeups(source, 500), 1u);
+    writeFile(root / "500/task/501/schedstat", "100 1 1\n");
+    writeFile(root / "500/task/501/status", status(2, 3));
+    EXPECT_EQ(wakeups(source, 500), 4u);
+    writeFile(root / "500/task/501/status", status(2, 9));
+    EXPECT_EQ(wakeups(source, 500), 4u);
+
     // With the gate off every status is read at every sample.
     TLProcfsProcessSource ungated(root.string());
     ungated.setThreadGate(false);

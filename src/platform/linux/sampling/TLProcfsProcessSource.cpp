@@ -309,8 +309,19 @@ bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64
         errno = 0;
         const long n = readHeld(thread.file, dirfd, path);
         if (n > 0 &&
-            TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime, waitTime, runs) &&
-            runTime > 0) {
+            TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime, waitTime, runs)) {
+            if (runTime == 0) {
+                // Not run yet, or a kernel without scheduler statistics (all zeros): the
+                // status tells which. A thread that has switched has run.
+                std::snprintf(path, sizeof path, "%sstatus", dir);
+                if (!threadStatus(thread, true, dirfd, path, 0, 0, 0, wakeups)) return false;
+                thread.known = false;
+                if (wakeups > 0) {
+                    release(thread.file);
+                    thread.statusOnly = true;
+                }
+                return true;
+            }
             if (thread.known && runTime == thread.runTime && waitTime == thread.waitTime &&
                 runs == thread.runs) {
                 wakeups = thread.wakeups;
@@ -318,9 +329,8 @@ bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64
             }
             gated = true;
         } else if (n >= 0 || errno == ENOENT) {
-            // No usable schedstat (a kernel without scheduler statistics, or none at all): the
-            // status is read every time, through a kept file. When the thread has simply ended,
-            // the status read below finds that out.
+            // No schedstat to go by: the status is read every time, through a kept file. When
+            // the thread has simply ended, the status read below finds that out.
             release(thread.file);
             thread.statusOnly = true;
         } else {
