@@ -8,16 +8,19 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -347,4 +350,56 @@ TEST(ProcfsThreadGateLive, EnergyIsTheSameAsWhenEveryStatusIsRead) {
     }
     // The tree's idle threads alone spare 12 reads a round.
     EXPECT_LE(gatedReads + 4 * ThreadTree::kIdle, everyReads);
+}
+
+// Against the real system: the kept files of threads stay out of the descriptors below 1024,
+// which code built on select() needs, wherever the limit leaves room above them.
+TEST(ProcfsThreadGateLive, KeptFilesStayAboveTheSelectRange) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit raised = saved;
+    raised.rlim_cur =
+        raised.rlim_max == RLIM_INFINITY || raised.rlim_max > 8192 ? 8192 : raised.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);
+    TLProcfsProcessSource source;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i)
+        threads.emplace_back([&] {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return done; });
+        });
+    TLProcCounters c;
+    const TLInspectResult r = source.inspect(::getpid(), c);
+    // Our own descriptors that are threads' schedstat files.
+    std::vector<int> kept;
+    DIR* d = ::opendir("/proc/self/fd");
+    ASSERT_NE(d, nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        char target[256] = {};
+        const std::string link = std::string("/proc/self/fd/") + e->d_name;
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string_view(target).ends_with("/schedstat"))
+            kept.push_back(std::atoi(e->d_name));
+    }
+    ::closedir(d);
+    {
+        std::lock_guard lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    for (std::thread& t : threads)
+        t.join();
+    ASSERT_EQ(r, TLInspectResult::Exact);
+    ASSERT_GE(kept.size(), 3u);
+    if (raised.rlim_cur <= 4096) { // no room above: the small budget of old
+        EXPECT_LE(source.heldFileCount(), 256u);
+        return;
+    }
+    for (int fd : kept)
+        EXPECT_GE(fd, 1024) << "a kept file at descriptor " << fd;
 }

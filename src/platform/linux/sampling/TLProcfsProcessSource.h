@@ -25,10 +25,11 @@
 //                 and leaving the CPU adds the time it ran to the run time, so an unchanged run
 //                 time means no switch in between (schedstat is read before status, so a switch
 //                 that falls between the two reads shows as a change next time). A thread
-//                 without that file, or where it reads all zeros (a kernel built without
-//                 scheduler statistics), has its status read every time, as does any thread
-//                 while the gate is off. The last counts are kept per thread, under the thread's
-//                 /proc entry, and forgotten with the thread.
+//                 without that file, or where it reads all zeros although the thread has
+//                 switched (a kernel built without scheduler statistics), has its status read
+//                 every time, as does any thread while the gate is off; a thread not run yet
+//                 reads zeros too, and is gated once it has run. The last counts are kept per
+//                 thread, under the thread's /proc entry, and forgotten with the thread.
 //   footprint     RssAnon + RssShmem + VmSwap of /proc/PID/status: the memory the process itself
 //                 owns, resident or swapped out, without the file pages it merely maps
 //   path, name    /proc/PID/exe (link target), /proc/PID/comm
