@@ -192,6 +192,7 @@ void sampleProcesses(benchmark::State& state, Engine& engine) {
     size_t listed = 0;
     double cpu = 0;
     const uint64_t readsBefore = engine.source->threadStatusReads();
+    const uint64_t listingsBefore = engine.source->threadListings();
     for (auto _ : state) {
         // A thread made and ended since the last sample: the sample lists /proc and every
         // thread list afresh, as on a machine where tasks come and go, instead of using the last
@@ -207,6 +208,9 @@ void sampleProcesses(benchmark::State& state, Engine& engine) {
     state.counters["cpu_ms"] = cpu / iterations;
     state.counters["status_reads"] =
         static_cast<double>(engine.source->threadStatusReads() - readsBefore) / iterations;
+    state.counters["thread_listings"] =
+        static_cast<double>(engine.source->threadListings() - listingsBefore) / iterations;
+    state.counters["kept_files"] = static_cast<double>(engine.source->heldFileCount());
     // The pids present right after the measurement, kernel threads included.
     TLProcfsProcessSource source;
     std::vector<int32_t> pids;

@@ -403,3 +403,60 @@ TEST(ProcfsThreadGateLive, KeptFilesStayAboveTheSelectRange) {
     for (int fd : kept)
         EXPECT_GE(fd, 1024) << "a kept file at descriptor " << fd;
 }
+
+// Against the real system: a thread that ends is dropped from the kept list without listing the
+// threads again, and a thread that starts makes them listed again.
+TEST(ProcfsThreadGateLive, EndedThreadsAreDroppedAndNewOnesListed) {
+    auto threadsNow = [] {
+        size_t n = 0;
+        DIR* d = ::opendir("/proc/self/task");
+        while (const dirent* e = d ? ::readdir(d) : nullptr)
+            n += e->d_name[0] != '.';
+        if (d) ::closedir(d);
+        return n;
+    };
+    std::mutex m;
+    std::condition_variable cv;
+    int release = 0; // how many of the threads may end
+    std::vector<std::thread> threads;
+    auto start = [&](int index) {
+        threads.emplace_back([&, index] {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return release > index; });
+        });
+    };
+    for (int i = 0; i < 4; ++i)
+        start(i);
+    const size_t before = threadsNow();
+    TLProcfsProcessSource gated;
+    TLProcCounters a;
+    ASSERT_EQ(gated.inspect(::getpid(), a), TLInspectResult::Exact);
+    const uint64_t listings = gated.threadListings();
+    const size_t kept = gated.heldFileCount();
+
+    // One ends, and is gone from /proc before the next sample.
+    {
+        std::lock_guard lock(m);
+        release = 1;
+    }
+    cv.notify_all();
+    threads[0].join();
+    for (int i = 0; i < 200 && threadsNow() != before - 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(threadsNow(), before - 1);
+    ASSERT_EQ(gated.inspect(::getpid(), a), TLInspectResult::Exact);
+    EXPECT_EQ(gated.threadListings(), listings);
+    EXPECT_EQ(gated.heldFileCount(), kept - 1);
+
+    // A new one: listed again.
+    start(10);
+    ASSERT_EQ(gated.inspect(::getpid(), a), TLInspectResult::Exact);
+    EXPECT_EQ(gated.threadListings(), listings + 1);
+    {
+        std::lock_guard lock(m);
+        release = 100;
+    }
+    cv.notify_all();
+    for (std::thread& t : threads)
+        if (t.joinable()) t.join();
+}

@@ -372,9 +372,11 @@ bool TLProcfsProcessSource::threadStatus(HeldThread& thread, bool gated, int dir
     return true;
 }
 
-bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, const HeldProcess& held,
-                                              uint64_t mainThread, uint64_t& sum) {
+bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
+                                              uint64_t threadCount, uint64_t& sum) {
     uint64_t total = 0;
+    size_t alive = 0;
+    bool ended = false;
     for (int32_t tid : held.threads) {
         uint64_t count = mainThread;
         if (tid != pid) {
@@ -384,12 +386,15 @@ bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, const HeldProcess& he
                 return false;
             HeldThread& thread = it->second;
             // Through the kept file only: a file opened by name now could be another thread's
-            // that took the id.
+            // that took the id. A file that cannot be read belongs to a thread that has ended.
             const long n = readText(thread.file.get());
             uint64_t runTime = 0, waitTime = 0, runs = 0;
-            if (n <= 0 ||
-                !TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime, waitTime, runs))
-                return false;
+            if (n <= 0 || !TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime,
+                                            waitTime, runs)) {
+                release(thread.file);
+                ended = true;
+                continue;
+            }
             thread.seen = _sample;
             if (runTime == 0) return false;
             if (!thread.known || runTime != thread.runTime || waitTime != thread.waitTime ||
@@ -397,14 +402,26 @@ bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, const HeldProcess& he
                 char path[48];
                 std::snprintf(path, sizeof path, "%d/task/%d/status", pid, tid);
                 if (!threadStatus(thread, true, _procDir.get(), path, runTime, waitTime, runs,
-                                  count))
-                    return false;
+                                  count)) {
+                    ended = true;
+                    continue;
+                }
             } else {
                 count = thread.wakeups;
             }
         }
+        ++alive;
         if (__builtin_add_overflow(total, count, &total)) total = UINT64_MAX;
     }
+    // As many threads alive as the status counted: the same threads, less those that ended (a
+    // thread made meanwhile would make the count larger than the threads read).
+    if (alive != threadCount) return false;
+    if (ended)
+        std::erase_if(held.threads, [&](int32_t tid) {
+            if (tid == pid) return false;
+            const auto it = _heldThreads.find(tid);
+            return it == _heldThreads.end() || !it->second.file.valid();
+        });
     sum = total;
     return true;
 }
@@ -428,8 +445,8 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64
         return true;
     }
     // As many threads as listed, each still behind its kept file: the same threads.
-    if (_threadGate && !held.threads.empty() && threadCount == held.threads.size() &&
-        keptThreadWakeups(pid, held, mainThread, sum))
+    if (_threadGate && !held.threads.empty() && threadCount <= held.threads.size() &&
+        keptThreadWakeups(pid, held, mainThread, threadCount, sum))
         return true;
     ++_threadListings;
     held.threads.clear();

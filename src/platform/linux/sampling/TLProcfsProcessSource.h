@@ -53,8 +53,9 @@
 // memory for its text until it is closed.
 //
 // Of a process whose threads' schedstat files are all kept open, the thread list is not listed
-// again while its status shows as many threads as were listed and every kept file can still be
-// read: a kept file stays bound to its thread, so these are the same threads.
+// again while its status shows as many threads as can still be read through their kept files: a
+// kept file stays bound to its thread, so these are the same threads, less those that ended (a
+// thread made since would make the count larger).
 //
 // Listing /proc and a process's threads costs a lookup for every entry. /proc/loadavg tells the
 // number of tasks and the last pid given out: while both stay the same, no process or thread has
@@ -117,10 +118,11 @@ private:
     // `held` keeps the process's thread list. False when the thread list cannot be read.
     bool threadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread, uint64_t threadCount,
                        uint64_t& sum);
-    // The sum over the threads last listed, each read through its kept schedstat file; false
-    // when one of them has no such file or has ended, and the threads must be listed again.
-    bool keptThreadWakeups(int32_t pid, const HeldProcess& held, uint64_t mainThread,
-                           uint64_t& sum);
+    // The sum over the threads last listed, each read through its kept schedstat file, of which
+    // `threadCount` must still be alive (those that ended are dropped from the list); false when
+    // one of them has no such file or the count differs, and the threads must be listed again.
+    bool keptThreadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
+                           uint64_t threadCount, uint64_t& sum);
     // voluntary_ctxt_switches of thread `tid` of `pid`, whose files are `dir` + "schedstat" and
     // `dir` + "status" relative to `dirfd`, listed under `entry` (kKeepEntry: as before). False
     // when the thread has ended.
