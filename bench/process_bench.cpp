@@ -3,11 +3,15 @@
 // waited for); run with --benchmark_enable_random_interleaving so that their repetitions alternate
 // and share whatever else the machine is doing.
 //
+// The process sample is measured twice: as the program takes it, and reading every thread's
+// status at every sample (BM_SampleProcessesEveryStatus), which the first makes needless.
+//
 // The machine can be made busier for the run: TIDE_BENCH_THREADS=N starts N extra threads in
 // this process (asleep, as most threads of a desktop are), TIDE_BENCH_PROCESSES=N starts N
 // sleeping child processes. Both end with the program.
 
 #include "platform/linux/sampling/TLFd.h"
+#include "platform/linux/sampling/TLPosixPsRunner.h"
 #include "platform/linux/sampling/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
@@ -24,6 +28,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -167,31 +172,45 @@ void BM_BarePs(benchmark::State& state) {
     state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations());
 }
 
-void BM_SampleProcesses(benchmark::State& state) {
-    TLMetrics& metrics = TLMetrics::shared();
-    // Warm-up to the steady state of an open panel: the first call resolves every name, the
-    // later ones find them in the cache.
-    static bool warmed = [&] {
+// The sampling engine as the program has it, or reading every thread's status at every sample
+// (as before the thread gate), with the source kept at hand for its counts.
+struct Engine {
+    TLProcfsProcessSource* source;
+    TLMetrics metrics;
+    explicit Engine(bool gate) : Engine(std::make_unique<TLProcfsProcessSource>(), gate) {}
+    Engine(std::unique_ptr<TLProcfsProcessSource> s, bool gate)
+        : source(s.get()), metrics(nullptr, std::move(s), TLPosixPsRunner::standard()) {
+        source->setThreadGate(gate);
+        // Warm-up to the steady state of an open panel: the first call resolves every name,
+        // the later ones find them in the cache.
         metrics.sampleProcesses();
         metrics.sampleProcesses();
-        return true;
-    }();
-    benchmark::DoNotOptimize(warmed);
+    }
+};
 
+void sampleProcesses(benchmark::State& state, Engine& engine) {
     size_t listed = 0;
     double cpu = 0;
+    const uint64_t readsBefore = engine.source->threadStatusReads();
+    const uint64_t listingsBefore = engine.source->threadListings();
     for (auto _ : state) {
         // A thread made and ended since the last sample: the sample lists /proc and every
         // thread list afresh, as on a machine where tasks come and go, instead of using the last
         // listings again.
         std::thread([] {}).join();
         const double before = cpuMs();
-        std::vector<TLProc> procs = metrics.sampleProcesses();
+        std::vector<TLProc> procs = engine.metrics.sampleProcesses();
         cpu += cpuMs() - before;
         listed = procs.size();
         benchmark::DoNotOptimize(procs.data());
     }
-    state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations());
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["cpu_ms"] = cpu / iterations;
+    state.counters["status_reads"] =
+        static_cast<double>(engine.source->threadStatusReads() - readsBefore) / iterations;
+    state.counters["thread_listings"] =
+        static_cast<double>(engine.source->threadListings() - listingsBefore) / iterations;
+    state.counters["kept_files"] = static_cast<double>(engine.source->heldFileCount());
     // The pids present right after the measurement, kernel threads included.
     TLProcfsProcessSource source;
     std::vector<int32_t> pids;
@@ -210,8 +229,23 @@ void BM_SampleProcesses(benchmark::State& state) {
     state.counters["listed"] = static_cast<double>(listed);
 }
 
+void BM_SampleProcesses(benchmark::State& state) {
+    static Engine engine(true);
+    sampleProcesses(state, engine);
+}
+
+// The same, every thread's status read at every sample: the cost the thread gate takes away.
+void BM_SampleProcessesEveryStatus(benchmark::State& state) {
+    static Engine engine(false);
+    sampleProcesses(state, engine);
+}
+
 // One call per repetition: the median over the repetitions is the median single call.
 BENCHMARK(BM_SampleProcesses)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SampleProcessesEveryStatus)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 BENCHMARK(BM_BarePs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace

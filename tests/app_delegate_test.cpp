@@ -8,13 +8,16 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -732,6 +735,45 @@ TEST(AppDelegate, DisplayChoicesAreReadOnceAndAfterAMenuChange) {
     EXPECT_EQ(h.statusItem.titles.back(), "50% · 12%");
     app.toggleShowCPU();
     EXPECT_EQ(h.statusItem.titles.back(), "50%");
+}
+
+// A display choice changed outside the program (the preference file edited while it runs) shows
+// at the next tick, as one made in the menu does; the menu's own writes are not taken for one.
+TEST(AppDelegate, AnEditedPreferenceFileShowsAtTheNextTick) {
+    AppHarness h;
+    {
+        QFile file(h.prefsPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nTLBarMode=0\n");
+    }
+    TLAppDelegate& app = h.launch();
+    EXPECT_EQ(h.statusItem.titles.back(), "50%");
+    const size_t icons = h.statusItem.iconKeys.size();
+
+    QThread::msleep(10); // well after the file was read
+    {
+        QFile file(h.prefsPath() + ".new");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nTLBarMode=2\n");
+    }
+    ASSERT_EQ(::rename(QFile::encodeName(h.prefsPath() + ".new"), QFile::encodeName(h.prefsPath())),
+              0);
+    QElapsedTimer clock;
+    clock.start();
+    while (h.prefs->integerForKey(TLBarMode) != 2 && clock.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(h.statusItem.titles.back(), "50%"); // nothing before the tick
+    app.tick();
+    EXPECT_EQ(h.statusItem.titles.back(), TLFormatBytesShort(h.sample.used)); // "8.0G"
+    EXPECT_EQ(h.statusItem.iconKeys.size(), icons + 1); // the figure, not the gauge
+
+    // Back through the menu, then a tick: the menu's choice stands.
+    app.setBarMode(TLStatusBarMode::PercentOnly);
+    EXPECT_EQ(h.statusItem.titles.back(), "50%");
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    app.tick();
+    EXPECT_EQ(h.statusItem.titles.back(), "50%");
+    EXPECT_EQ(h.prefs->integerForKey(TLBarMode), 1);
 }
 
 // The item's own menu (what a StatusNotifierItem host shows on a right click without telling us)

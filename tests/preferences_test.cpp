@@ -1,12 +1,17 @@
 #include "app/TLPreferences.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <cstdio>
 
 #include <limits>
 #include <memory>
@@ -291,4 +296,86 @@ TEST_F(PreferencesTest, AFailedWriteIsToldAndRetriedWithTheNextChange) {
     EXPECT_EQ(reopened->integerForKey(TLRows), 12);
     EXPECT_TRUE(reopened->boolForKey(TLMono));
     EXPECT_EQ(reopened->integerForKey(TLTab), 1);
+}
+
+namespace {
+
+// Runs the event loop until `done` holds or `ms` milliseconds have passed.
+template <typename F>
+bool eventually(F done, int ms = 2000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Writes `path` as another tool would: a new file renamed over the old one (in place when
+// `inPlace`).
+void writeAsAnotherTool(const QString& path, const QByteArray& content, bool inPlace = false) {
+    const QString target = inPlace ? path : path + QStringLiteral(".new");
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(content), content.size());
+    file.close();
+    if (!inPlace) {
+        ASSERT_EQ(::rename(QFile::encodeName(target), QFile::encodeName(path)), 0);
+    }
+}
+
+} // namespace
+
+// Changes made outside the program, while it watches: loaded as they happen, however the file is
+// written, and told once; its own writes and other files of the directory are not changes.
+TEST_F(PreferencesTest, ChangesMadeOutsideAreLoadedAndToldOnce) {
+    writeFile("[General]\nTLBarMode=0\nTLRows=5\n");
+    TLPreferences prefs(path());
+    prefs.registerStandardDefaults();
+    EXPECT_FALSE(prefs.takeOutsideChange()); // not watching: values read once stay
+    prefs.watchOutsideChanges();
+    EXPECT_FALSE(prefs.takeOutsideChange());
+
+    // Replaced by a rename, as editors and atomic writers save. (A file of the same length
+    // written within the millisecond of the last reading looks unchanged, as it does to
+    // QSettings: outside changes come later than that.)
+    QThread::msleep(10);
+    writeAsAnotherTool(path(), "[General]\nTLBarMode=2\nTLRows=5\n");
+    ASSERT_TRUE(eventually([&] { return prefs.integerForKey(TLBarMode) == 2; }));
+    EXPECT_TRUE(prefs.takeOutsideChange());
+    EXPECT_FALSE(prefs.takeOutsideChange());
+
+    // Written in place, in the replaced file (which is watched afresh).
+    writeAsAnotherTool(path(), "[General]\nTLBarMode=2\nTLRows=5\nTLMono=true\n", true);
+    ASSERT_TRUE(eventually([&] { return prefs.boolForKey(TLMono); }));
+    EXPECT_TRUE(prefs.takeOutsideChange());
+
+    // The program's own writes, and other files beside ours, change nothing that was read.
+    prefs.setInteger(1, TLMetric);
+    writeAsAnotherTool(_dir.filePath(QStringLiteral("other.conf")), "[General]\nTLBarMode=3\n");
+    QFile::remove(_dir.filePath(QStringLiteral("other.conf")));
+    EXPECT_FALSE(eventually([&] { return prefs.takeOutsideChange(); }, 300));
+    EXPECT_EQ(prefs.integerForKey(TLBarMode), 2);
+
+    // Damaged text costs only its own lines; the readable ones count.
+    writeAsAnotherTool(path(), QByteArray("[General]\nTLBarMode=\"3\n\x00\x01\xff garbage\n", 39) +
+                                   "TLShowCPU=true\n");
+    ASSERT_TRUE(eventually([&] { return prefs.boolForKey(TLShowCPU); }));
+    EXPECT_TRUE(prefs.takeOutsideChange());
+    EXPECT_EQ(prefs.integerForKey(TLRows), 8); // gone from the file: the default
+
+    // Removed: the defaults; made again: read again.
+    ASSERT_TRUE(QFile::remove(path()));
+    ASSERT_TRUE(eventually([&] { return !prefs.boolForKey(TLShowCPU); }));
+    EXPECT_TRUE(prefs.takeOutsideChange());
+    writeAsAnotherTool(path(), "[General]\nTLRows=12\n", true);
+    ASSERT_TRUE(eventually([&] { return prefs.integerForKey(TLRows) == 12; }));
+
+    // The program's own writes still reach the file after all this.
+    prefs.setInteger(3, TLBarMode);
+    TLPreferences reopened(path());
+    EXPECT_EQ(reopened.integerForKey(TLBarMode), 3);
+    EXPECT_EQ(reopened.integerForKey(TLRows), 12);
 }

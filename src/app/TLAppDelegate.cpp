@@ -27,6 +27,8 @@ TLAppDelegate::~TLAppDelegate() {
 
 void TLAppDelegate::applicationDidFinishLaunching() {
     _env.preferences->registerStandardDefaults();
+    // A choice made outside the program (the file edited) shows at the next tick.
+    _env.preferences->watchOutsideChanges();
     _loop.clearHistory();
 
     _panel = std::make_unique<TLPanelController>(_env.panelServices);

@@ -2,9 +2,14 @@
 
 #include "app/TLPreferenceFile.h"
 #include "app/TLPreferenceValues.h"
+#include "platform/TLFileWatch.h"
 #include "platform/TLPreferenceStore.h"
 
+#include <utility>
+
 TLPreferences::TLPreferences(const QString& path) : TLPreferences(path, TLPreferenceFileFormat()) {}
+
+TLPreferences::~TLPreferences() = default;
 
 TLPreferences::TLPreferences(const QString& path, QSettings::Format format)
     : _settings(openStore(path, format)) {}
@@ -97,4 +102,35 @@ void TLPreferences::store(QAnyStringView key, const QVariant& value) {
     // QSettings keeps a value it could not write and tries again at the next sync.
     _settings->sync();
     _writeFailed = _settings->status() == QSettings::AccessError;
+}
+
+void TLPreferences::watchOutsideChanges() {
+    if (_watching) return;
+    _watching = true;
+    if (_settings->format() == QSettings::NativeFormat) return;
+    _watch = TLWatchFile(_settings->fileName(), [this] { loadOutsideChange(); });
+    // A change made between the first reading and the watch.
+    loadOutsideChange();
+}
+
+void TLPreferences::loadOutsideChange() {
+    // QSettings reads the file again when its size or time stamp differs from what it last read
+    // or wrote, and keeps on top any value of this session that could not be written yet. The
+    // program's own writes are already in memory and change nothing here.
+    const QStringList keys = _settings->allKeys();
+    QVariantMap before;
+    for (const QString& k : keys)
+        before.insert(k, _settings->value(k));
+    _settings->sync();
+    QVariantMap after;
+    for (const QString& k : _settings->allKeys())
+        after.insert(k, _settings->value(k));
+    if (after != before) _outsideChange = true;
+}
+
+bool TLPreferences::takeOutsideChange() {
+    if (!_watching) return false;
+    if (_settings->format() == QSettings::NativeFormat) return true;
+    if (!_watch) loadOutsideChange();
+    return std::exchange(_outsideChange, false);
 }

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+class TLFileWatch;
+
 // The user choices kept in the preference store.
 inline constexpr QLatin1StringView TLInterval{"TLInterval"}; // double, seconds
 inline constexpr QLatin1StringView TLBarMode{"TLBarMode"};   // integer 0…3
@@ -39,6 +41,7 @@ class TLPreferences {
 public:
     // The store kept in the INI file at path (whose directory is created when missing).
     explicit TLPreferences(const QString& path);
+    ~TLPreferences();
     TLPreferences(const TLPreferences&) = delete;
     TLPreferences& operator=(const TLPreferences&) = delete;
 
@@ -63,6 +66,18 @@ public:
     void setInteger(qint64 value, QAnyStringView key);
     void setBool(bool value, QAnyStringView key);
 
+    // Changes made outside the program (the file edited by hand, rewritten by another tool or
+    // replaced by an editor's rename): from now on the store loads them as they happen, and
+    // takeOutsideChange() tells a reader that keeps values to read them again. Nothing runs
+    // while the file stays as it is. Where the system gives no notice of a file's changes, the
+    // file is looked at (one stat) at each takeOutsideChange() instead. The macOS domain needs
+    // no watch: the system's preferences service keeps it current for every read.
+    void watchOutsideChanges();
+    // True when values read earlier may be stale: a change made outside was loaded since the
+    // last call (the program's own writes do not count), or, in the macOS domain, always.
+    // False while outside changes are not watched.
+    bool takeOutsideChange();
+
     QString path() const { return _settings->fileName(); }
     // Whether the latest write could not reach the file (a read-only or full disk, a directory in
     // the file's place). The value is kept for this run and written with the next change.
@@ -80,7 +95,13 @@ private:
 
     static std::unique_ptr<QSettings> openStore(const QString& path, QSettings::Format format);
 
+    // Loads the file again after a change made outside; notes whether any value changed.
+    void loadOutsideChange();
+
     std::unique_ptr<QSettings> _settings;
     QVariantMap _registered;
     bool _writeFailed = false;
+    bool _watching = false;
+    bool _outsideChange = false;
+    std::unique_ptr<TLFileWatch> _watch; // null while not watching, or without file notices
 };

@@ -10,7 +10,8 @@
 #include <string_view>
 
 void TLStatusItemUpdater::update(const TLSystemStats& sample) {
-    if (!_display) {
+    // Read again after a change made in the settings menu or outside the program.
+    if (!_display || _env.preferences->takeOutsideChange()) {
         const TLPreferences& prefs = *_env.preferences;
         _display = DisplayChoices{TLStatusBarMode{prefs.integerForKey(TLBarMode)},
                                   TLPercentMetric{prefs.integerForKey(TLMetric)},

@@ -29,7 +29,8 @@ private:
     const TLAppEnvironment& _env;
     quint64 _iconKey = 0;
     bool _hasIcon = false;
-    // The four display choices, read once and again after the settings menu changed one.
+    // The four display choices, read once and again after the settings menu or a change made
+    // outside the program changed one.
     struct DisplayChoices {
         TLStatusBarMode barMode = TLStatusBarMode::GaugeAndPercent;
         TLPercentMetric metric = TLPercentMetric::Usage;

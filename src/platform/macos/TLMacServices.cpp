@@ -4,6 +4,7 @@
 #include "platform/TLBuildConfig.h"
 #include "platform/TLDesktop.h"
 #include "platform/TLDesktopColors.h"
+#include "platform/TLFileWatch.h"
 #include "platform/TLLoginItem.h"
 #include "platform/TLPlatformTexts.h"
 #include "platform/TLPreferenceStore.h"
@@ -110,6 +111,12 @@ const TLPlatformTexts& TLThisPlatformTexts() {
 TLPreferenceStore TLSystemPreferenceStore() {
     return {QDir::homePath() + QStringLiteral("/Library/Preferences/" TIDE_APP_ID ".plist"),
             QStringLiteral("tide.dev"), QStringLiteral("monitor")};
+}
+
+std::unique_ptr<TLFileWatch> TLWatchFile(const QString&, std::function<void()>) {
+    // The preferences live in the user defaults domain, which the system's preferences service
+    // keeps current for every read: there is no file of ours to watch.
+    return nullptr;
 }
 
 TLLoginItemPlace TLSystemLoginItem() {

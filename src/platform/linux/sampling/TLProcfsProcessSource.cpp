@@ -83,15 +83,43 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
     return true;
 }
 
+bool TLParseSchedstat(std::string_view text, uint64_t& runTime, uint64_t& waitTime,
+                      uint64_t& runs) {
+    uint64_t v[3];
+    for (uint64_t& f : v)
+        if (!TLScanU64(text, f)) return false;
+    runTime = v[0];
+    waitTime = v[1];
+    runs = v[2];
+    return true;
+}
+
 TLProcfsProcessSource::TLProcfsProcessSource(std::string procRoot) : _root(std::move(procRoot)) {
     _procDir.reset(::open(_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const long hz = ::sysconf(_SC_CLK_TCK);
     if (hz > 0) _nsPerTick = 1'000'000'000ULL / static_cast<uint64_t>(hz);
+    // Descriptors below 1024 are what code built on select() can wait on: under a limit that
+    // leaves room above them, the kept files go there and may be many (one a thread).
+    constexpr size_t kSelectLimit = 1024;
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
-        _heldLimit = std::min<size_t>(256, static_cast<size_t>(files.rlim_cur / 4));
-    else
-        _heldLimit = 256;
+    size_t limit = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0)
+        limit = files.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(files.rlim_cur);
+    if (limit > 4 * kSelectLimit) {
+        _heldLimit = std::min<size_t>(16384, (limit - kSelectLimit) / 2);
+        _heldFloor = static_cast<int>(kSelectLimit);
+    } else {
+        _heldLimit = std::min<size_t>(256, limit / 4);
+    }
+}
+
+int TLProcfsProcessSource::openKept(int dirfd, const char* path, int flags) {
+    const int fd = ::openat(dirfd, path, flags | O_CLOEXEC);
+    if (fd < 0 || fd >= _heldFloor || _heldCount >= _heldLimit) return fd;
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, _heldFloor);
+    if (high < 0) return fd;
+    ::close(fd);
+    return high;
 }
 
 bool TLProcfsProcessSource::tasksUnchanged() {
@@ -184,7 +212,7 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
             ++it;
             continue;
         }
-        release(it->second.status);
+        release(it->second.file);
         it = _heldThreads.erase(it);
     }
     ++_sample;
@@ -221,7 +249,7 @@ long TLProcfsProcessSource::readHeld(TLFd& held, int dirfd, const char* path) {
         // The process or thread it belonged to has ended: look the name up again.
         release(held);
     }
-    TLFd opened(::openat(dirfd, path, O_RDONLY | O_CLOEXEC));
+    TLFd opened(openKept(dirfd, path, O_RDONLY));
     if (!opened.valid()) return -1;
     const long n = readText(opened.get());
     if (n >= 0) keep(held, opened);
@@ -251,26 +279,156 @@ long TLProcfsProcessSource::readText(int fd) {
     return static_cast<long>(got);
 }
 
-uint64_t TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, int dirfd,
-                                                    const char* path) {
-    HeldThread& thread = _heldThreads[tid];
-    thread.seen = _sample;
-    thread.process = pid;
-    const long len = readHeld(thread.status, dirfd, path);
-    if (len <= 0) return 0; // the thread ended meanwhile
+bool TLProcfsProcessSource::statusWakeups(long len, uint64_t& wakeups) const {
+    if (len <= 0) return false;
     // The count is on the second line from the end of the file: looked for from the end.
     const std::string_view text(_text.data(), static_cast<size_t>(len));
     constexpr std::string_view key = "\nvoluntary_ctxt_switches:";
     const size_t at = text.rfind(key);
-    uint64_t vol = 0;
-    if (at == std::string_view::npos) return 0;
+    if (at == std::string_view::npos) return false;
     std::string_view value = text.substr(at + key.size());
-    return TLScanU64(value, vol) ? vol : 0;
+    return TLScanU64(value, wakeups);
+}
+
+bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64_t entry, int dirfd,
+                                                const char* dir, uint64_t& wakeups) {
+    HeldThread& thread = _heldThreads[tid];
+    if (thread.process != pid || (entry != kKeepEntry && thread.entry != entry)) {
+        // Another thread under this id (or the first sight of it): nothing known holds.
+        release(thread.file);
+        thread = HeldThread{};
+        thread.process = pid;
+        thread.entry = entry == kKeepEntry ? 0 : entry;
+    }
+    thread.seen = _sample;
+    char path[64];
+    uint64_t runTime = 0, waitTime = 0, runs = 0;
+    bool gated = false;
+    if (!thread.statusOnly && _threadGate) {
+        std::snprintf(path, sizeof path, "%sschedstat", dir);
+        errno = 0;
+        const long n = readHeld(thread.file, dirfd, path);
+        if (n > 0 &&
+            TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime, waitTime, runs)) {
+            if (runTime == 0) {
+                // Not run yet, or a kernel without scheduler statistics (all zeros): the
+                // status tells which. A thread that has switched has run.
+                std::snprintf(path, sizeof path, "%sstatus", dir);
+                if (!threadStatus(thread, true, dirfd, path, 0, 0, 0, wakeups)) return false;
+                thread.known = false;
+                if (wakeups > 0) {
+                    release(thread.file);
+                    thread.statusOnly = true;
+                }
+                return true;
+            }
+            if (thread.known && runTime == thread.runTime && waitTime == thread.waitTime &&
+                runs == thread.runs) {
+                wakeups = thread.wakeups;
+                return true;
+            }
+            gated = true;
+        } else if (n >= 0 || errno == ENOENT) {
+            // No schedstat to go by: the status is read every time, through a kept file. When
+            // the thread has simply ended, the status read below finds that out.
+            release(thread.file);
+            thread.statusOnly = true;
+        } else {
+            return false; // the thread has ended
+        }
+    }
+    std::snprintf(path, sizeof path, "%sstatus", dir);
+    if (!gated) {
+        // The status file is the one kept (the gate is off, or there is no schedstat).
+        if (!thread.statusOnly) release(thread.file);
+        thread.statusOnly = true;
+    }
+    return threadStatus(thread, gated, dirfd, path, runTime, waitTime, runs, wakeups);
+}
+
+bool TLProcfsProcessSource::threadStatus(HeldThread& thread, bool gated, int dirfd,
+                                         const char* path, uint64_t runTime, uint64_t waitTime,
+                                         uint64_t runs, uint64_t& wakeups) {
+    ++_threadStatusReads;
+    long len = -1;
+    if (gated) {
+        // Read only when something changed: not worth a kept file.
+        TLFd status(::openat(dirfd, path, O_RDONLY | O_CLOEXEC));
+        if (status.valid()) len = readText(status.get());
+    } else {
+        len = readHeld(thread.file, dirfd, path);
+    }
+    uint64_t count = 0;
+    if (!statusWakeups(len, count)) {
+        thread.known = false;
+        return false; // the thread ended meanwhile
+    }
+    thread.known = gated;
+    thread.runTime = runTime;
+    thread.waitTime = waitTime;
+    thread.runs = runs;
+    thread.wakeups = count;
+    wakeups = count;
+    return true;
+}
+
+bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
+                                              uint64_t threadCount, uint64_t& sum) {
+    uint64_t total = 0;
+    size_t alive = 0;
+    bool ended = false;
+    for (int32_t tid : held.threads) {
+        uint64_t count = mainThread;
+        if (tid != pid) {
+            const auto it = _heldThreads.find(tid);
+            if (it == _heldThreads.end() || it->second.process != pid || it->second.statusOnly ||
+                !it->second.file.valid())
+                return false;
+            HeldThread& thread = it->second;
+            // Through the kept file only: a file opened by name now could be another thread's
+            // that took the id. A file that cannot be read belongs to a thread that has ended.
+            const long n = readText(thread.file.get());
+            uint64_t runTime = 0, waitTime = 0, runs = 0;
+            if (n <= 0 || !TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime,
+                                            waitTime, runs)) {
+                release(thread.file);
+                ended = true;
+                continue;
+            }
+            thread.seen = _sample;
+            if (runTime == 0) return false;
+            if (!thread.known || runTime != thread.runTime || waitTime != thread.waitTime ||
+                runs != thread.runs) {
+                char path[48];
+                std::snprintf(path, sizeof path, "%d/task/%d/status", pid, tid);
+                if (!threadStatus(thread, true, _procDir.get(), path, runTime, waitTime, runs,
+                                  count)) {
+                    ended = true;
+                    continue;
+                }
+            } else {
+                count = thread.wakeups;
+            }
+        }
+        ++alive;
+        if (__builtin_add_overflow(total, count, &total)) total = UINT64_MAX;
+    }
+    // As many threads alive as the status counted: the same threads, less those that ended (a
+    // thread made meanwhile would make the count larger than the threads read).
+    if (alive != threadCount) return false;
+    if (ended)
+        std::erase_if(held.threads, [&](int32_t tid) {
+            if (tid == pid) return false;
+            const auto it = _heldThreads.find(tid);
+            return it == _heldThreads.end() || !it->second.file.valid();
+        });
+    sum = total;
+    return true;
 }
 
 bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
-                                          uint64_t& sum) {
-    char path[48];
+                                          uint64_t threadCount, uint64_t& sum) {
+    char dir[48];
     uint64_t total = 0;
     auto add = [&total](uint64_t count) {
         if (__builtin_add_overflow(total, count, &total)) total = UINT64_MAX;
@@ -278,16 +436,19 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64
     // Threads listed since the last listing of /proc, with no task made since: the same threads.
     if (_reusedListing && held.threadsListed >= _listingSample) {
         for (int32_t tid : held.threads) {
-            if (tid == pid) {
-                add(mainThread);
-                continue;
-            }
-            std::snprintf(path, sizeof path, "%d/task/%d/status", pid, tid);
-            add(threadStatusWakeups(pid, tid, _procDir.get(), path));
+            uint64_t count = mainThread;
+            std::snprintf(dir, sizeof dir, "%d/task/%d/", pid, tid);
+            if (tid == pid || threadStatusWakeups(pid, tid, kKeepEntry, _procDir.get(), dir, count))
+                add(count);
         }
         sum = total;
         return true;
     }
+    // As many threads as listed, each still behind its kept file: the same threads.
+    if (_threadGate && !held.threads.empty() && threadCount <= held.threads.size() &&
+        keptThreadWakeups(pid, held, mainThread, threadCount, sum))
+        return true;
+    ++_threadListings;
     held.threads.clear();
     held.threadsListed = 0;
     TLFd& heldTask = held.task;
@@ -295,8 +456,8 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64
     if (heldTask.valid() && ::lseek(heldTask.get(), 0, SEEK_SET) != 0) release(heldTask);
     TLFd opened;
     if (!heldTask.valid()) {
-        std::snprintf(path, sizeof path, "%d/task", pid);
-        opened.reset(::openat(_procDir.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        std::snprintf(dir, sizeof dir, "%d/task", pid);
+        opened.reset(openKept(_procDir.get(), dir, O_RDONLY | O_DIRECTORY));
         if (!opened.valid()) return false;
         keep(heldTask, opened);
     }
@@ -331,8 +492,10 @@ bool TLProcfsProcessSource::threadWakeups(int32_t pid, HeldProcess& held, uint64
                 add(mainThread);
                 continue;
             }
-            std::snprintf(path, sizeof path, "%s/status", name);
-            add(threadStatusWakeups(pid, static_cast<int32_t>(tid), task, path));
+            std::snprintf(dir, sizeof dir, "%s/", name);
+            uint64_t count = 0;
+            if (threadStatusWakeups(pid, static_cast<int32_t>(tid), e->ino, task, dir, count))
+                add(count);
         }
     }
     held.threadsListed = _sample;
@@ -391,7 +554,7 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         return TLInspectResult::Failed;
     // Every thread's wakeups: the status file above counted the main thread's only. A thread
     // list that cannot be read (the process ended) leaves the main thread's count.
-    if (threads > 1) threadWakeups(pid, held, wakeups, wakeups);
+    if (threads > 1) threadWakeups(pid, held, wakeups, threads, wakeups);
     if (__builtin_mul_overflow(ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
     out.idleWakeups = wakeups;
     out.footprint = footprint;

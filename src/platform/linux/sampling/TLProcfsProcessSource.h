@@ -17,6 +17,19 @@
 //                 well. Threads that have ended take their count with them: a process whose
 //                 threads come and go can show a sum lower than last time, which gives no wakeup
 //                 term for that interval rather than a wrong one.
+//                 A thread's status file is read only when the thread may have given up the CPU
+//                 since it was last read: its /proc/PID/task/TID/schedstat (run time in ns, time
+//                 spent waiting for a CPU, times run) is read first, a text the kernel makes far
+//                 more cheaply, and while it reads the same as at the last status read the count
+//                 read then still holds. A voluntary switch happens only while the thread runs,
+//                 and leaving the CPU adds the time it ran to the run time, so an unchanged run
+//                 time means no switch in between (schedstat is read before status, so a switch
+//                 that falls between the two reads shows as a change next time). A thread
+//                 without that file, or where it reads all zeros although the thread has
+//                 switched (a kernel built without scheduler statistics), has its status read
+//                 every time, as does any thread while the gate is off; a thread not run yet
+//                 reads zeros too, and is gated once it has run. The last counts are kept per
+//                 thread, under the thread's /proc entry, and forgotten with the thread.
 //   footprint     RssAnon + RssShmem + VmSwap of /proc/PID/status: the memory the process itself
 //                 owns, resident or swapped out, without the file pages it merely maps
 //   path, name    /proc/PID/exe (link target), /proc/PID/comm
@@ -32,9 +45,17 @@
 // stays bound to its process: once that process has ended, reading it fails even when a new
 // process has taken the pid, and the file is then opened afresh by name. Files of processes no
 // longer listed, or listed under a new entry, and of threads not seen in the last sample are
-// closed, and all of them when the sampling pauses (the panel closed). At most a quarter of the
-// descriptor limit, and no more than 256, are kept; beyond that, files are opened and closed on
-// every read as before.
+// closed, and all of them when the sampling pauses (the panel closed). Under a descriptor limit of
+// 4096 or less at most a quarter of the limit, and no more than 256, are kept; under a higher limit
+// up to half of what lies above 1024, and no more than 16384, all placed at 1024 or above so that
+// code that can only wait on low descriptors (select) keeps them. Beyond that, files are opened
+// and closed on every read as before. Each file kept open after a read holds a page of kernel
+// memory for its text until it is closed.
+//
+// Of a process whose threads' schedstat files are all kept open, the thread list is not listed
+// again while its status shows as many threads as can still be read through their kept files: a
+// kept file stays bound to its thread, so these are the same threads, less those that ended (a
+// thread made since would make the count larger).
 //
 // Listing /proc and a process's threads costs a lookup for every entry. /proc/loadavg tells the
 // number of tasks and the last pid given out: while both stay the same, no process or thread has
@@ -52,6 +73,12 @@ public:
 
     // How many /proc files are kept open between samples now.
     size_t heldFileCount() const { return _heldCount; }
+    // Reading every thread's status at every sample (off) or only after a change of its
+    // schedstat (on, the default). Both give the same counts; off is the reference.
+    void setThreadGate(bool on) { _threadGate = on; }
+    // How many thread status files and thread lists have been read so far.
+    uint64_t threadStatusReads() const { return _threadStatusReads; }
+    uint64_t threadListings() const { return _threadListings; }
 
 private:
     // The files kept open, by process (under the entry it was listed with, with its threads as
@@ -63,10 +90,17 @@ private:
         std::vector<int32_t> threads;
         uint64_t threadsListed = 0; // 0: never
     };
+    // A thread's kept file is its schedstat, or its status where there is no usable schedstat;
+    // with the schedstat as last read before its status, and the count that status gave.
     struct HeldThread {
         int32_t process = 0;
+        uint64_t entry = 0; // the thread's entry in the last thread listing
         uint64_t seen = 0;
-        TLFd status;
+        TLFd file;
+        bool statusOnly = false;
+        bool known = false;
+        uint64_t runTime = 0, waitTime = 0, runs = 0;
+        uint64_t wakeups = 0;
     };
     // The text of the open file `fd`, from its start, in `_text`, however long; the buffer grows
     // to the longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
@@ -80,12 +114,30 @@ private:
     // Moves `opened` into `held` when the budget has a place for it; otherwise leaves it.
     void keep(TLFd& held, TLFd& opened);
     // voluntary_ctxt_switches summed over the threads of `pid`, with `mainThread` standing for
-    // the thread whose id is the pid; `held` keeps the process's thread list. False when the
-    // thread list cannot be read.
-    bool threadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread, uint64_t& sum);
-    // voluntary_ctxt_switches of one thread of `pid`, from `path` relative to `dirfd`; 0 when
+    // the thread whose id is the pid, of which the process's status counted `threadCount`;
+    // `held` keeps the process's thread list. False when the thread list cannot be read.
+    bool threadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread, uint64_t threadCount,
+                       uint64_t& sum);
+    // The sum over the threads last listed, each read through its kept schedstat file, of which
+    // `threadCount` must still be alive (those that ended are dropped from the list); false when
+    // one of them has no such file or the count differs, and the threads must be listed again.
+    bool keptThreadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
+                           uint64_t threadCount, uint64_t& sum);
+    // voluntary_ctxt_switches of thread `tid` of `pid`, whose files are `dir` + "schedstat" and
+    // `dir` + "status" relative to `dirfd`, listed under `entry` (kKeepEntry: as before). False
+    // when the thread has ended.
+    static constexpr uint64_t kKeepEntry = UINT64_MAX;
+    bool threadStatusWakeups(int32_t pid, int32_t tid, uint64_t entry, int dirfd, const char* dir,
+                             uint64_t& wakeups);
+    // Reads the thread's status at `path` (relative to `dirfd`; through its kept file unless
+    // `gated`) and notes its count, with the schedstat figures read just before it. False when
     // the thread has ended.
-    uint64_t threadStatusWakeups(int32_t pid, int32_t tid, int dirfd, const char* path);
+    bool threadStatus(HeldThread& thread, bool gated, int dirfd, const char* path, uint64_t runTime,
+                      uint64_t waitTime, uint64_t runs, uint64_t& wakeups);
+    // voluntary_ctxt_switches from the status text in `_text`, `len` bytes long.
+    bool statusWakeups(long len, uint64_t& wakeups) const;
+    // Opens `path` relative to `dirfd` for a file to keep, at 1024 or above under a high limit.
+    int openKept(int dirfd, const char* path, int flags);
     // True when /proc/loadavg shows the same number of tasks and the same last pid given out as
     // at the previous call: no task has been made or has ended in between.
     bool tasksUnchanged();
@@ -104,6 +156,10 @@ private:
     std::unordered_map<int32_t, HeldThread> _heldThreads;
     size_t _heldCount = 0;
     size_t _heldLimit = 0;
+    int _heldFloor = 0; // lowest descriptor number for kept files
+    bool _threadGate = true;
+    uint64_t _threadStatusReads = 0;
+    uint64_t _threadListings = 0;
     uint64_t _sample = 0;        // counts the listings, reused or not
     uint64_t _listingSample = 0; // the sample of the last listing of /proc
     // The last listing of /proc, and whether this sample reuses it.
@@ -125,3 +181,6 @@ bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread)
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
                        uint64_t& threads);
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups);
+// From the text of /proc/PID/task/TID/schedstat: run time (ns), time spent waiting to run (ns) and
+// the number of times the thread was run.
+bool TLParseSchedstat(std::string_view text, uint64_t& runTime, uint64_t& waitTime, uint64_t& runs);
