@@ -252,7 +252,9 @@ TEST(PanelAccessibility, ChangedNamesAreToldAtABoundedRate) {
         EXPECT_NE(n, f.panel.totalValue()->text()) << "the total is told in the used figure's name";
     const int rowsTold =
         static_cast<int>(std::count_if(told.begin(), told.end(), [&](const auto& t) {
-            return f.panel.rows().contains(static_cast<TLProcRow*>(t.first));
+            const QList<TLProcRow*>& rows = f.panel.rows();
+            return std::any_of(rows.begin(), rows.end(),
+                               [w = t.first](const TLProcRow* row) { return row == w; });
         }));
     EXPECT_EQ(rowsTold, 2) << "the two shown rows without the focus";
 

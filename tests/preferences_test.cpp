@@ -360,8 +360,8 @@ TEST_F(PreferencesTest, ChangesMadeOutsideAreLoadedAndToldOnce) {
     EXPECT_EQ(prefs.integerForKey(TLBarMode), 2);
 
     // Damaged text costs only its own lines; the readable ones count.
-    writeAsAnotherTool(path(), QByteArray("[General]\nTLBarMode=\"3\n\x00\x01\xff garbage\n", 39) +
-                                   "TLShowCPU=true\n");
+    static const char damaged[] = "[General]\nTLBarMode=\"3\n\x00\x01\xff garbage\n";
+    writeAsAnotherTool(path(), QByteArray(damaged, sizeof damaged - 1) + "TLShowCPU=true\n");
     ASSERT_TRUE(eventually([&] { return prefs.boolForKey(TLShowCPU); }));
     EXPECT_TRUE(prefs.takeOutsideChange());
     EXPECT_EQ(prefs.integerForKey(TLRows), 8); // gone from the file: the default

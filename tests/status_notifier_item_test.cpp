@@ -737,7 +737,8 @@ TEST_F(StatusNotifierItemTest, TheSettingsMenuExportsItsSwitchesWithTheirState) 
          {notify->id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
     ASSERT_TRUE(spin([&] { return !h.prefs->boolForKey(TLNotifyCriticalPressure); }));
     ASSERT_TRUE(spin([&] {
-        const MenuItemView* after = findLabel(layout(), QStringLiteral("内存压力严重时通知"));
+        const auto tree = layout(); // the item found lives in it
+        const MenuItemView* after = findLabel(tree, QStringLiteral("内存压力严重时通知"));
         return after && after->properties.value(QStringLiteral("toggle-state")) == 0;
     }));
 }
