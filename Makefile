@@ -45,7 +45,7 @@ run: build
 	else echo "No display: rendering the panel into ./snapshot/ instead."; $(MAKE) --no-print-directory snapshot-only; fi
 
 test: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE desktops
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE desktops $(CTEST_ARGS)
 
 # Tide in the big desktops, end to end: KDE Plasma and GNOME Shell, each on X11 and on Wayland,
 # headless. Installs those desktops first (about 500 packages), then runs one at a time.
