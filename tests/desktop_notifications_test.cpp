@@ -135,7 +135,7 @@ TEST(PsiTrigger, ArmsOnTheRealKernelAndClosesItsFile) {
     QString why;
     const int before = openDescriptors();
     auto trigger = TLPsiTrigger::arm(QStringLiteral("/proc/pressure/memory"),
-                                     QByteArray(TLPsiTrigger::kMemorySpec), &why);
+                                     QByteArray(TLPsiTrigger::kMemoryTrigger), &why);
     if (!trigger)
         GTEST_SKIP() << "this kernel refuses a memory pressure trigger: " << why.toStdString();
     EXPECT_TRUE(why.isEmpty());
@@ -170,10 +170,10 @@ TEST(PsiTrigger, RefusalsComeBackWithTheReasonAndLeaveNothingOpen) {
     }
     // No PSI at all (an older kernel, or one built without it).
     EXPECT_FALSE(TLPsiTrigger::arm(QStringLiteral("/proc/pressure/no-such-resource"),
-                                   TLPsiTrigger::kMemorySpec, &why));
+                                   TLPsiTrigger::kMemoryTrigger, &why));
     EXPECT_TRUE(why.contains(QStringLiteral("cannot open"))) << why.toStdString();
     QTemporaryDir dir;
-    EXPECT_FALSE(TLPsiTrigger::arm(dir.path(), TLPsiTrigger::kMemorySpec, &why));
-    EXPECT_FALSE(TLPsiTrigger::arm(dir.path(), TLPsiTrigger::kMemorySpec)); // no reason wanted
+    EXPECT_FALSE(TLPsiTrigger::arm(dir.path(), TLPsiTrigger::kMemoryTrigger, &why));
+    EXPECT_FALSE(TLPsiTrigger::arm(dir.path(), TLPsiTrigger::kMemoryTrigger)); // no reason wanted
     EXPECT_EQ(openDescriptors(), before);
 }

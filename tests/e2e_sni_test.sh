@@ -17,10 +17,7 @@ BIN="$(cd "$1" && pwd)/tide"
 source "$(dirname "$0")/private_instance.sh"
 private_instance "$0" "$@"
 # ... nor the user's session bus and desktop: a bus of its own.
-if [ -z "${TIDE_E2E_PRIVATE_BUS:-}" ]; then
-    export TIDE_E2E_PRIVATE_BUS=1
-    exec dbus-run-session -- bash "$0" "$@" 2> >(grep -v 'Failed to set fd limit' >&2)
-fi
+private_session_bus "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh
 source "$(dirname "$0")/e2e_lib.sh"
 

@@ -27,3 +27,14 @@ private_instance() {
         exit 77
     fi
 }
+
+# Re-runs the calling script ($1, with the arguments after it) on a session bus of its own, so that
+# the Tide it starts reaches neither the user's session bus nor desktop. Call it after
+# private_instance.
+private_session_bus() {
+    local script=$1
+    shift
+    [ -z "${TIDE_E2E_PRIVATE_BUS:-}" ] || return 0
+    export TIDE_E2E_PRIVATE_BUS=1
+    exec dbus-run-session -- bash "$script" "$@" 2> >(grep -v 'Failed to set fd limit' >&2)
+}

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-std::unique_ptr<TLPsiTrigger> TLPsiTrigger::arm(const QString& path, const QByteArray& spec,
+std::unique_ptr<TLPsiTrigger> TLPsiTrigger::arm(const QString& path, const QByteArray& trigger,
                                                 QString* whyNot) {
     auto refuse = [&](const char* what, int error) -> std::unique_ptr<TLPsiTrigger> {
         if (whyNot)
@@ -17,8 +17,9 @@ std::unique_ptr<TLPsiTrigger> TLPsiTrigger::arm(const QString& path, const QByte
     const QByteArray file = path.toLocal8Bit();
     TLFd fd(::open(file.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) return refuse("cannot open", errno);
-    // The kernel takes the specification with its terminating NUL.
-    const ssize_t n = ::write(fd.get(), spec.constData(), static_cast<size_t>(spec.size()) + 1);
+    // The kernel takes the trigger line with its terminating NUL.
+    const ssize_t n =
+        ::write(fd.get(), trigger.constData(), static_cast<size_t>(trigger.size()) + 1);
     if (n < 0) return refuse("the kernel refused a trigger on", errno);
     return std::unique_ptr<TLPsiTrigger>(new TLPsiTrigger(std::move(fd)));
 }
@@ -50,5 +51,5 @@ void TLPsiTrigger::fired() {
 
 std::unique_ptr<TLPressureWatch> TLMakePressureWatch(QString* whyNot) {
     return TLPsiTrigger::arm(QStringLiteral("/proc/pressure/memory"),
-                             QByteArray(TLPsiTrigger::kMemorySpec), whyNot);
+                             QByteArray(TLPsiTrigger::kMemoryTrigger), whyNot);
 }

@@ -23,11 +23,11 @@ public:
     // stalls go on, the kernel reports every 2 s, so the level is read again as it crosses the
     // line. (With a higher threshold, 0.5 s, a stall that turns the level critical may not report
     // at all: measured, one report in 14 s while the average rose to 7.6 %.)
-    static constexpr const char* kMemorySpec = "full 100000 2000000";
+    static constexpr const char* kMemoryTrigger = "full 100000 2000000";
 
-    // Arms `spec` on the pressure file at `path`; null, with the kernel's reason in `whyNot` when
-    // given, where it is refused.
-    static std::unique_ptr<TLPsiTrigger> arm(const QString& path, const QByteArray& spec,
+    // Arms the trigger line `trigger` on the pressure file at `path`; null, with the kernel's
+    // reason in `whyNot` when given, where it is refused.
+    static std::unique_ptr<TLPsiTrigger> arm(const QString& path, const QByteArray& trigger,
                                              QString* whyNot = nullptr);
     ~TLPsiTrigger() override;
 
