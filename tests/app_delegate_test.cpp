@@ -191,6 +191,48 @@ TEST(AppDelegate, ProcessSamplesOnlyWhileOpenAndOneAtATime) {
     EXPECT_EQ(h.queue.jobs.size(), 1u);
 }
 
+// With the panel open, a tick's figures are shown together with the process sample it starts (one
+// paint a tick), never later than the wait allows, and never over newer figures.
+TEST(AppDelegate, ATicksFiguresWaitForItsProcessSampleButNotLong) {
+    AppHarness h;
+    h.procs = {{1, "first", 100}};
+    TLAppDelegate& app = h.launch();
+    QLabel* used = app.panel()->bigValue();
+    h.statusItem.click(TLStatusItem::Button::Left);
+    h.queue.runOne();
+
+    h.sample.used = 3ULL << 30;
+    h.procs = {{2, "second", 100}};
+    app.tick();
+    EXPECT_NE(used->text(), TLFormatBytes(3ULL << 30));
+    h.queue.runOne();
+    EXPECT_EQ(used->text(), TLFormatBytes(3ULL << 30));
+    EXPECT_EQ(names(app.panel()->lastProcs()), std::vector<std::string>{"second"});
+
+    // A process sample that takes long: the figures come without it once the wait is over.
+    h.sample.used = 4ULL << 30;
+    app.tick();
+    QElapsedTimer waited;
+    waited.start();
+    while (used->text() != TLFormatBytes(4ULL << 30) && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(used->text(), TLFormatBytes(4ULL << 30));
+    EXPECT_GE(waited.elapsed(), 200);
+    EXPECT_TRUE(app.sampling());
+
+    // A tick while that sample is still under way shows its figures at once; the late sample
+    // then brings its rows and leaves the newer figures alone.
+    h.queue.runOne();
+    h.sample.used = 5ULL << 30;
+    app.tick();
+    h.sample.used = 6ULL << 30;
+    app.tick();
+    EXPECT_EQ(used->text(), TLFormatBytes(6ULL << 30));
+    h.queue.runOne();
+    EXPECT_EQ(used->text(), TLFormatBytes(6ULL << 30));
+    EXPECT_FALSE(app.sampling());
+}
+
 TEST(AppDelegate, StatusClickStateMachine) {
     AppHarness h;
     TLAppDelegate& app = h.launch();

@@ -1,5 +1,6 @@
 #include "widgets/TLAppearance.h"
 #include "widgets/TLChip.h"
+#include "widgets/TLFonts.h"
 #include "widgets/TLProcRow.h"
 #include "widgets/TLSparkView.h"
 #include "widgets/TLStackedBarView.h"
@@ -10,6 +11,7 @@
 #include <QCursor>
 #include <QEnterEvent>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -345,6 +347,40 @@ TEST(TextLabel, SizeHintsAreQLabelsAndFollowTheText) {
     reference.setText("49.5 MB");
     EXPECT_EQ(label.sizeHint(), reference.sizeHint());
     EXPECT_NEAR(label.textWidth(), QFontMetricsF(label.font()).horizontalAdvance("49.5 MB"), 0.5);
+}
+
+TEST(TextLabel, FiguresSetWithoutShapingKeepTheirShapedWidths) {
+    // Figures are laid out on every refresh without OpenType shaping, which cost most of a
+    // refresh's layout. Their boxes, and so the panel's layout, must stay those of the shaped
+    // text, and each figure drawn alone in a box of that size must show its ink.
+    const QString texts[] = {"2.02 GB",  "~49.5 MB", "100.0%",  "53.5%", "共 7.76 GB", "未启用",
+                             "1.23 GB / 2.00 GB", "910.8 MB", "0 B", "1,024 KB", "47%"};
+    for (qreal size : {9.5, 11.5, 27.0}) {
+        for (QFont::Weight weight : {QFont::Normal, QFont::Medium, QFont::Bold}) {
+            const QFont figures = TLMonospacedDigitSystemFont(size, weight);
+            ASSERT_TRUE(figures.styleStrategy() & QFont::PreferNoShaping);
+            QFont shaped = figures;
+            shaped.setStyleStrategy(QFont::PreferDefault);
+            for (const QString& text : texts) {
+                TLTextLabel unshapedLabel, shapedLabel;
+                unshapedLabel.setFont(figures);
+                shapedLabel.setFont(shaped);
+                unshapedLabel.setText(text);
+                shapedLabel.setText(text);
+                EXPECT_EQ(unshapedLabel.sizeHint(), shapedLabel.sizeHint())
+                    << text.toStdString() << " at " << size << ", weight " << weight;
+                unshapedLabel.resize(unshapedLabel.sizeHint());
+                QImage image(unshapedLabel.size(), QImage::Format_ARGB32_Premultiplied);
+                image.fill(Qt::white);
+                unshapedLabel.render(&image);
+                int ink = 0;
+                for (int y = 0; y < image.height(); ++y)
+                    for (int x = 0; x < image.width(); ++x)
+                        ink += qGray(image.pixel(x, y)) < 128;
+                EXPECT_GT(ink, text.size()) << text.toStdString() << " at " << size;
+            }
+        }
+    }
 }
 
 TEST(ProcRow, LongNamesAreShortenedInTheMiddle) {

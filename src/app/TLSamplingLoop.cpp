@@ -17,6 +17,9 @@ TLSamplingLoop::TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater&
     _history.reserve(kHistoryLength);
     _timer.setTimerType(Qt::CoarseTimer);
     connect(&_timer, &QTimer::timeout, this, [this] { tick(); });
+    _systemWait.setSingleShot(true);
+    _systemWait.setInterval(kSystemWait);
+    connect(&_systemWait, &QTimer::timeout, this, [this] { showWaitingSystem(); });
 }
 
 void TLSamplingLoop::restartTimer() {
@@ -48,10 +51,27 @@ void TLSamplingLoop::sampleOutOfTurn() {
 void TLSamplingLoop::show(const TLSystemStats& sample) {
     _statusItem.update(sample);
     if (_env.popover->isShown()) {
-        _panel->renderSystem(sample, _history);
-        refreshProcs();
+        if (_sampling) {
+            // The process sample under way was started earlier: these figures do not wait for it.
+            _systemWaiting = false;
+            _systemWait.stop();
+            _panel->renderSystem(sample, _history);
+        } else {
+            _waitingSystem = sample;
+            _systemWaiting = true;
+            refreshProcs();
+            // A queue that finished at once has shown them already.
+            if (_systemWaiting) _systemWait.start();
+        }
     }
     if (_observer) _observer(sample);
+}
+
+void TLSamplingLoop::showWaitingSystem() {
+    if (!_systemWaiting) return;
+    _systemWaiting = false;
+    _systemWait.stop();
+    if (_env.popover->isShown()) _panel->renderSystem(_waitingSystem, _history);
 }
 
 void TLSamplingLoop::refreshProcs() {
@@ -64,6 +84,7 @@ void TLSamplingLoop::refreshProcs() {
                           [self, result] {
                               if (!self) return;
                               self->_sampling = false;
+                              self->showWaitingSystem();
                               if (self->_env.popover->isShown())
                                   self->_panel->renderProcesses(result.get());
                           });

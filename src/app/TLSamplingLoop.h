@@ -2,6 +2,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include "sampling/TLSystemStats.h"
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -10,16 +12,22 @@
 struct TLAppEnvironment;
 class TLPanelController;
 class TLStatusItemUpdater;
-struct TLSystemStats;
 
 // The sampling loop: a timer at the chosen interval takes a system sample, keeps its usage in the
 // history and shows it on the status item and, while the panel is open, in the panel, with a
 // process sample taken on the process queue, one at a time. Main thread only.
+//
+// With the panel open, a tick's system figures wait for the process sample it starts and both are
+// shown together, so that the panel is painted and sent to the display once a tick rather than
+// twice; should the process sample take longer than kSystemWait, the figures are shown without
+// it.
 class TLSamplingLoop final : public QObject {
     Q_OBJECT
 public:
     // How many usage values the history keeps.
     static constexpr size_t kHistoryLength = 90;
+    // The longest a tick's system figures wait for its process sample, in milliseconds.
+    static constexpr int kSystemWait = 250;
 
     // `panel` is the delegate's, made at launch.
     TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater& statusItem,
@@ -42,10 +50,14 @@ public:
 
     const std::vector<double>& history() const { return _history; }
     bool sampling() const { return _sampling; } // a process sample is under way
+    // A system sample waits to be shown with the process sample under way.
+    bool systemWaiting() const { return _systemWaiting; }
     const QTimer& timer() const { return _timer; }
 
 private:
     void show(const TLSystemStats& sample);
+    // Shows the system sample that waits, if one does and the panel is still open.
+    void showWaitingSystem();
 
     const TLAppEnvironment& _env;
     TLStatusItemUpdater& _statusItem;
@@ -53,5 +65,8 @@ private:
     QTimer _timer;
     std::vector<double> _history;
     bool _sampling = false;
+    TLSystemStats _waitingSystem;
+    bool _systemWaiting = false;
+    QTimer _systemWait;
     std::function<void(const TLSystemStats&)> _observer;
 };

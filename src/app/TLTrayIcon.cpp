@@ -18,7 +18,7 @@ const QString kCPUSeparator = QStringLiteral(" · ");
 
 // The largest bold font (pixel size, at most `maxPx`) whose rendering of `text` fits `width`.
 QFont fittedFont(const QString& text, qreal width, int maxPx) {
-    QFont font = TLSystemFont(maxPx, QFont::Bold);
+    QFont font = TLFigureFont(TLSystemFont(maxPx, QFont::Bold));
     for (int px = maxPx; px >= 6; --px) {
         font.setPixelSize(px);
         if (QFontMetricsF(font).horizontalAdvance(text) <= width) return font;
@@ -30,7 +30,7 @@ QFont fittedFont(const QString& text, qreal width, int maxPx) {
 // The largest bold font whose glyphs of `text` stand at most `height` pixels tall (figures have
 // no descenders, so a line of them may fill its band) and whose rendering fits `width`.
 QFont fittedFontByGlyphs(const QString& text, qreal width, qreal height) {
-    QFont font = TLSystemFont(6, QFont::Bold);
+    QFont font = TLFigureFont(TLSystemFont(6, QFont::Bold));
     for (int px = static_cast<int>(std::ceil(height * 2)); px > 6; --px) {
         font.setPixelSize(px);
         const QFontMetricsF fm(font);

@@ -24,5 +24,10 @@ QFont TLSystemFont(qreal points, QFont::Weight weight) {
 }
 
 QFont TLMonospacedDigitSystemFont(qreal points, QFont::Weight weight) {
-    return TLSystemFont(points, weight);
+    return TLFigureFont(TLSystemFont(points, weight));
+}
+
+QFont TLFigureFont(QFont font) {
+    font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::PreferNoShaping));
+    return font;
 }

@@ -33,3 +33,9 @@ QFont TLSystemFont(qreal points, QFont::Weight weight = QFont::Normal);
 // face; it is kept as its own function so that a face with proportional default digits could be
 // given tabular figures here.
 QFont TLMonospacedDigitSystemFont(qreal points, QFont::Weight weight = QFont::Normal);
+
+// `font` for texts laid out again on every refresh (figures, the gauge's percentage): set without
+// OpenType shaping wherever the script does not need it. Figures, units and Han characters are
+// drawn the same with the font's own glyphs and advances (and its kerning table), and a shaped
+// layout was the largest cost of a refresh; scripts that need shaping are still shaped.
+QFont TLFigureFont(QFont font);
