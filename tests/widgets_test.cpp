@@ -353,8 +353,9 @@ TEST(TextLabel, FiguresSetWithoutShapingKeepTheirShapedWidths) {
     // Figures are laid out on every refresh without OpenType shaping, which cost most of a
     // refresh's layout. Their boxes, and so the panel's layout, must stay those of the shaped
     // text, and each figure drawn alone in a box of that size must show its ink.
-    const QString texts[] = {"2.02 GB",  "~49.5 MB", "100.0%",  "53.5%", "共 7.76 GB", "未启用",
-                             "1.23 GB / 2.00 GB", "910.8 MB", "0 B", "1,024 KB", "47%"};
+    const QString texts[] = {"2.02 GB", "~49.5 MB",          "100.0%",   "53.5%", "共 7.76 GB",
+                             "未启用",  "1.23 GB / 2.00 GB", "910.8 MB", "0 B",   "1,024 KB",
+                             "47%"};
     for (qreal size : {9.5, 11.5, 27.0}) {
         for (QFont::Weight weight : {QFont::Normal, QFont::Medium, QFont::Bold}) {
             const QFont figures = TLMonospacedDigitSystemFont(size, weight);
