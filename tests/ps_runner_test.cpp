@@ -1,3 +1,4 @@
+#include "platform/linux/sampling/TLDescriptorLimit.h"
 #include "platform/linux/sampling/TLPosixPsRunner.h"
 #include "platform/linux/sampling/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
@@ -6,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -150,4 +153,37 @@ TEST(PsRunner, StoppingEndsRunningToolsAtOnce) {
     EXPECT_EQ(out, "7 1 0.0 hung\n");
     EXPECT_FALSE(alive(readPid(pidFile)));
     EXPECT_EQ(runner.start(), nullptr);
+}
+
+// Tide raises its own limit on open files for the process sample's kept files; the programs it
+// starts get the limit it was started with. Run in a child process, whose limits are its own.
+TEST(DescriptorLimit, RaisedForTideAndAsFoundForTheProgramsItStarts) {
+    QTemporaryDir dir;
+    const std::string tool = fakePs(dir, "ulimit -Sn\n");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Exit codes name the step that failed.
+        rlimit files{1024, 8192};
+        if (::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(10);
+        if (TLRaiseDescriptorLimit(4096) != 4096) ::_exit(11);
+        if (TLRaiseDescriptorLimit(100000) != 8192) ::_exit(12); // up to the hard limit only
+        if (TLRaiseDescriptorLimit(2048) != 8192) ::_exit(13);   // never lowered
+        TLPosixPsRunner runner(tool, {}, std::chrono::seconds(20));
+        auto run = runner.start();
+        if (!run) ::_exit(14);
+        if (run->finish() != "1024\n") ::_exit(15);
+        if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur != 8192) ::_exit(16);
+        {
+            const TLChildDescriptorLimit outer;
+            const TLChildDescriptorLimit inner; // another thread starting a program meanwhile
+            if (TLRaiseDescriptorLimit(8192) != 1024) ::_exit(17); // not while one starts
+        }
+        if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur != 8192) ::_exit(18);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

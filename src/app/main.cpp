@@ -11,6 +11,9 @@
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLSingleInstance.h"
 #include "platform/TLWindowSystem.h"
+#ifndef __APPLE__
+#include "platform/linux/sampling/TLDescriptorLimit.h"
+#endif
 #include "sampling/TLMetrics.h"
 #include "widgets/TLFonts.h"
 
@@ -150,6 +153,11 @@ int main(int argc, char** argv) {
     const bool joinAccessibilityBus =
         !snapshot && !qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
     if (joinAccessibilityBus) qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+#endif
+#ifndef __APPLE__
+    // Room for the files the process sample keeps open on a machine with many threads; the
+    // programs Tide starts get the limit it found.
+    if (!snapshot) TLRaiseDescriptorLimit();
 #endif
     QApplication app(qtArgc, qtArguments.data());
 #ifndef __APPLE__

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "platform/linux/sampling/TLDescriptorLimit.h"
 #include "platform/linux/sampling/TLFd.h"
 #include "platform/linux/sampling/TLProcfsProcessSource.h"
 
@@ -88,6 +89,7 @@ public:
             QProcess process;
             process.setProgram(path);
             process.setProcessEnvironment(env);
+            const TLChildDescriptorLimit childLimit;
             if (process.startDetached()) return true;
         }
         return false;

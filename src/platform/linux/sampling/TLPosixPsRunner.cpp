@@ -1,5 +1,6 @@
 #include "TLPosixPsRunner.h"
 
+#include "TLDescriptorLimit.h"
 #include "TLFd.h"
 
 #include <fcntl.h>
@@ -237,6 +238,7 @@ std::unique_ptr<TLPsRun> TLPosixPsRunner::start() {
         // Listed before anyone else can see it; nothing is started once quitting has begun.
         std::lock_guard lock(running().mutex);
         if (running().stopped) return nullptr;
+        const TLChildDescriptorLimit childLimit;
         if (posix_spawn(&pid, _program.c_str(), &setup.actions, &setup.attr, argv.data(),
                         envp.data()) != 0)
             return nullptr;
