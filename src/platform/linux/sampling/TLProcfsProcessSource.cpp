@@ -401,9 +401,8 @@ bool TLProcfsProcessSource::keptSchedstat(HeldThread& thread, Schedstat& out) {
         return !thread.readFailed;
     }
     const long n = readText(thread.file.get());
-    return n > 0 &&
-           TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, out.runTime, out.waitTime,
-                            out.runs);
+    return n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, out.runTime,
+                                     out.waitTime, out.runs);
 }
 
 bool TLProcfsProcessSource::threadsAtRest(int32_t pid, HeldProcess& held) {
@@ -614,8 +613,8 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
             n = readHeld(held.sched, _procDir.get(), path);
             missing = n < 0 && errno == ENOENT;
         }
-        schedstat = n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)},
-                                              main.runTime, main.waitTime, main.runs);
+        schedstat = n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, main.runTime,
+                                              main.waitTime, main.runs);
         bool rest = schedstat && bound && held.armed && main.runTime != 0 && main == held.main &&
                     (_sample + static_cast<uint64_t>(pid)) % 5 != 0;
         if (schedstat && held.threadCount > 1) rest = threadsAtRest(pid, held) && rest;
@@ -644,8 +643,8 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         errno = 0;
         n = readHeld(held.status, _procDir.get(), path);
         if (n < 0) return failure();
-        if (n == 0 || !TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, footprint,
-                                         wakeups, threads, hasMemory))
+        if (n == 0 || !TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, footprint, wakeups,
+                                         threads, hasMemory))
             return TLInspectResult::Failed;
         return TLInspectResult::Exact;
     };
@@ -654,8 +653,8 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         errno = 0;
         n = readHeld(held.stat, _procDir.get(), path);
         if (n < 0) return failure();
-        if (n == 0 || !TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread,
-                                       start))
+        if (n == 0 ||
+            !TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
             return TLInspectResult::Failed;
         if (kthread) {
             for (TLFd* fd : {&held.stat, &held.status, &held.task, &held.sched})
