@@ -37,16 +37,19 @@
 // were last read, by the same reasoning as for a thread's status: its /proc/PID/schedstat (the
 // main thread's run time, wait time and times run) is read first, through a kept file, and so are
 // the kept schedstat files of its other threads as last listed. The CPU time of stat is the sum of
-// the threads' run times, a voluntary switch or a thread made or ended takes a thread that runs,
-// so while every one of these reads the same as before the last full reading, and they are as
-// many as the threads that reading's status counted, the figures of that reading still hold and
-// are given again. The full reading reads the schedstat files first, then status, then stat: a
-// thread that was not among them and ended in between has left the status count short of them,
-// and nothing of the process has run after that count. A process is read in full whatever its
-// schedstat says when the reading cannot be tied to it: the schedstat file was opened by name
-// rather than read through the file kept since the last reading (a new process may have the pid),
-// it reads all zeros (a kernel without scheduler statistics, or a main thread not run yet), or the
-// status has no memory lines (a zombie, or a main thread that has ended before the others).
+// the threads' run times, and a voluntary switch, a thread made or a thread ending each take a
+// thread that runs: while all of these read as they did just before the last full reading, and
+// they are as many as the threads that reading's status counted, the figures of that reading
+// still hold and are given again. The full reading reads the schedstat files first, then status,
+// then stat. A thread not among those read that was alive at their reading, yet missing from the
+// status count, has ended before the status was read; nothing of the process that could change
+// its figures has run after that. (The first reading under a new /proc entry reads stat first,
+// which tells a kernel thread without more, and is not gated on.) A process is read in full
+// whatever its schedstat says when that cannot vouch for it: the file was opened by name rather
+// than read through the one kept since the last reading (a new process may have the pid), it
+// reads all zeros (a kernel without scheduler statistics, or a main thread not run yet), a thread
+// has no schedstat of its own kept, or the status has no memory lines (a zombie, or a main thread
+// that has ended before the others).
 // The footprint can change while no thread of the process runs: the kernel reclaims pages of
 // shared memory (RssShmem falls, and no swap entry is counted for them), and another process
 // can write into this one's memory (process_vm_writev, userfaultfd) or page it out
@@ -112,20 +115,20 @@ private:
     // The files kept open, by process (under the entry it was listed with, with its threads as
     // last listed and the sample they were listed in) and by thread (with its process and the
     // sample it was last seen in).
-    // With the schedstat figures of its main thread read before the last full reading, the
-    // reading they belong to (`snapshot`, a number from `_inspections`), the threads its status
-    // counted, and its figures; `armed` when the next reading may be gated on them.
     struct Schedstat {
         uint64_t runTime = 0, waitTime = 0, runs = 0;
         bool operator==(const Schedstat&) const = default;
     };
+    // With the schedstat figures of its main thread read before the last full reading, the
+    // reading they belong to (`snapshot`, a number from `_inspections`; 0: none yet), the threads
+    // its status counted, and its figures; `armed` when the next reading may be gated on them.
     struct HeldProcess {
         uint64_t entry = 0;
         TLFd stat, status, task, sched;
         std::vector<int32_t> threads;
         uint64_t threadsListed = 0; // 0: never
         bool armed = false;
-        bool noSchedstat = false; // reads zeros although it has switched: not asked again
+        bool noSchedstat = false; // none, or zeros although it has switched: not asked again
         Schedstat main;
         uint64_t snapshot = 0;
         uint64_t threadCount = 0;
