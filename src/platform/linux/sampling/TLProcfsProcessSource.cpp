@@ -340,6 +340,14 @@ bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64
                 if (!threadStatus(thread, true, dirfd, path, 0, 0, 0, wakeups)) return false;
                 thread.known = false;
                 if (wakeups > 0) {
+                    // It has run; zeros still mean a kernel without scheduler statistics, figures
+                    // now a thread that first ran between the two reads, gated from now on.
+                    uint64_t r = 0, w = 0, c = 0;
+                    const long again = thread.file.valid() ? readText(thread.file.get()) : -1;
+                    if (again > 0 &&
+                        TLParseSchedstat({_text.data(), static_cast<size_t>(again)}, r, w, c) &&
+                        r != 0)
+                        return true;
                     release(thread.file);
                     thread.statusOnly = true;
                 }
