@@ -625,7 +625,10 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
                                               main.waitTime, main.runs);
         bool rest = schedstat && bound && held.armed && main.runTime != 0 && main == held.main &&
                     (_sample + static_cast<uint64_t>(pid)) % 5 != 0;
-        if (schedstat && held.threadCount > 1) rest = threadsAtRest(pid, held) && rest;
+        // The other threads are read first only where the main thread has not run: a process
+        // whose main thread runs is read in full anyway, and every sample where it keeps running.
+        if (schedstat && held.threadCount > 1 && main == held.main)
+            rest = threadsAtRest(pid, held) && rest;
         if (rest) {
             // Files turned away in the last sample: this process's stat and status, read only
             // once in five samples now, give their places to others.
