@@ -3,8 +3,9 @@
 // waited for); run with --benchmark_enable_random_interleaving so that their repetitions alternate
 // and share whatever else the machine is doing.
 //
-// The process sample is measured twice: as the program takes it, and reading every thread's
-// status at every sample (BM_SampleProcessesEveryStatus), which the first makes needless.
+// The process sample is measured three times: as the program takes it, reading every thread's
+// status at every sample (BM_SampleProcessesEveryStatus), and reading every process's stat and
+// status at every sample (BM_SampleProcessesUngated), both of which the first makes needless.
 //
 // The machine can be made busier for the run: TIDE_BENCH_THREADS=N starts N extra threads in
 // this process (asleep, as most threads of a desktop are), TIDE_BENCH_PROCESSES=N starts N
@@ -172,15 +173,18 @@ void BM_BarePs(benchmark::State& state) {
     state.counters["cpu_ms"] = cpu / static_cast<double>(state.iterations());
 }
 
-// The sampling engine as the program has it, or reading every thread's status at every sample
-// (as before the thread gate), with the source kept at hand for its counts.
+// The sampling engine as the program has it, or reading every thread's status or every
+// process's stat and status at every sample (as before the thread gate or the process gate),
+// with the source kept at hand for its counts.
 struct Engine {
     TLProcfsProcessSource* source;
     TLMetrics metrics;
-    explicit Engine(bool gate) : Engine(std::make_unique<TLProcfsProcessSource>(), gate) {}
-    Engine(std::unique_ptr<TLProcfsProcessSource> s, bool gate)
+    Engine(bool threadGate, bool processGate)
+        : Engine(std::make_unique<TLProcfsProcessSource>(), threadGate, processGate) {}
+    Engine(std::unique_ptr<TLProcfsProcessSource> s, bool threadGate, bool processGate)
         : source(s.get()), metrics(nullptr, std::move(s), TLPosixPsRunner::standard()) {
-        source->setThreadGate(gate);
+        source->setThreadGate(threadGate);
+        source->setProcessGate(processGate);
         // Warm-up to the steady state of an open panel: the first call resolves every name,
         // the later ones find them in the cache.
         metrics.sampleProcesses();
@@ -193,6 +197,7 @@ void sampleProcesses(benchmark::State& state, Engine& engine) {
     double cpu = 0;
     const uint64_t readsBefore = engine.source->threadStatusReads();
     const uint64_t listingsBefore = engine.source->threadListings();
+    const uint64_t processReadsBefore = engine.source->processReads();
     for (auto _ : state) {
         // A thread made and ended since the last sample: the sample lists /proc and every
         // thread list afresh, as on a machine where tasks come and go, instead of using the last
@@ -210,6 +215,8 @@ void sampleProcesses(benchmark::State& state, Engine& engine) {
         static_cast<double>(engine.source->threadStatusReads() - readsBefore) / iterations;
     state.counters["thread_listings"] =
         static_cast<double>(engine.source->threadListings() - listingsBefore) / iterations;
+    state.counters["process_reads"] =
+        static_cast<double>(engine.source->processReads() - processReadsBefore) / iterations;
     state.counters["kept_files"] = static_cast<double>(engine.source->heldFileCount());
     // The pids present right after the measurement, kernel threads included.
     TLProcfsProcessSource source;
@@ -230,13 +237,20 @@ void sampleProcesses(benchmark::State& state, Engine& engine) {
 }
 
 void BM_SampleProcesses(benchmark::State& state) {
-    static Engine engine(true);
+    static Engine engine(true, true);
     sampleProcesses(state, engine);
 }
 
 // The same, every thread's status read at every sample: the cost the thread gate takes away.
 void BM_SampleProcessesEveryStatus(benchmark::State& state) {
-    static Engine engine(false);
+    static Engine engine(false, true);
+    sampleProcesses(state, engine);
+}
+
+// The same, every process's stat and status read at every sample: the cost the process gate
+// takes away.
+void BM_SampleProcessesUngated(benchmark::State& state) {
+    static Engine engine(true, false);
     sampleProcesses(state, engine);
 }
 
@@ -246,6 +260,7 @@ BENCHMARK(BM_SampleProcessesEveryStatus)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);
+BENCHMARK(BM_SampleProcessesUngated)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_BarePs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace

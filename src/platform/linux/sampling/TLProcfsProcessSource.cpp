@@ -66,6 +66,12 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
 
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
                        uint64_t& threads) {
+    bool hasMemory = false;
+    return TLParseProcStatus(text, footprint, wakeups, threads, hasMemory);
+}
+
+bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
+                       uint64_t& threads, bool& hasMemory) {
     // A process without a memory map (a zombie) has none of the three memory lines: 0 bytes.
     TLKeyValue fields[] = {
         {"Threads", 1}, {"RssAnon"}, {"RssShmem"}, {"VmSwap"}, {"voluntary_ctxt_switches"}};
@@ -80,6 +86,7 @@ bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wak
     footprint = bytes;
     wakeups = fields[4].value;
     threads = fields[0].value;
+    hasMemory = fields[1].found;
     return true;
 }
 
@@ -159,6 +166,8 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
     // Every fifth sample lists all the same, should loadavg not tell the truth (some container
     // file systems make it up).
     constexpr uint64_t kMostReuses = 4;
+    _budgetShort = _budgetRefused;
+    _budgetRefused = false;
     if (tasksUnchanged() && _listingValid && _sample - _listingSample < kMostReuses) {
         out.insert(out.end(), _listing.begin(), _listing.end());
         _reusedListing = true;
@@ -203,7 +212,7 @@ bool TLProcfsProcessSource::listPids(std::vector<int32_t>& out) {
             ++it;
             continue;
         }
-        for (TLFd* fd : {&it->second.stat, &it->second.status, &it->second.task})
+        for (TLFd* fd : {&it->second.stat, &it->second.status, &it->second.task, &it->second.sched})
             release(*fd);
         it = _held.erase(it);
     }
@@ -237,7 +246,10 @@ void TLProcfsProcessSource::release(TLFd& held) {
 }
 
 void TLProcfsProcessSource::keep(TLFd& held, TLFd& opened) {
-    if (_heldCount >= _heldLimit) return;
+    if (_heldCount >= _heldLimit) {
+        _budgetRefused = true;
+        return;
+    }
     held = std::move(opened);
     ++_heldCount;
 }
@@ -307,9 +319,20 @@ bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64
     if (!thread.statusOnly && _threadGate) {
         std::snprintf(path, sizeof path, "%sschedstat", dir);
         errno = 0;
-        const long n = readHeld(thread.file, dirfd, path);
-        if (n > 0 &&
-            TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime, waitTime, runs)) {
+        long n = 0;
+        bool figures = false;
+        if (thread.readIn == _inspections && !thread.readFailed && thread.file.valid()) {
+            // Read through the kept file at the start of this reading of the process.
+            runTime = thread.early.runTime;
+            waitTime = thread.early.waitTime;
+            runs = thread.early.runs;
+            figures = true;
+        } else {
+            n = readHeld(thread.file, dirfd, path);
+            figures = n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime,
+                                                waitTime, runs);
+        }
+        if (figures) {
             if (runTime == 0) {
                 // Not run yet, or a kernel without scheduler statistics (all zeros): the
                 // status tells which. A thread that has switched has run.
@@ -317,6 +340,14 @@ bool TLProcfsProcessSource::threadStatusWakeups(int32_t pid, int32_t tid, uint64
                 if (!threadStatus(thread, true, dirfd, path, 0, 0, 0, wakeups)) return false;
                 thread.known = false;
                 if (wakeups > 0) {
+                    // It has run; zeros still mean a kernel without scheduler statistics, figures
+                    // now a thread that first ran between the two reads, gated from now on.
+                    uint64_t r = 0, w = 0, c = 0;
+                    const long again = thread.file.valid() ? readText(thread.file.get()) : -1;
+                    if (again > 0 &&
+                        TLParseSchedstat({_text.data(), static_cast<size_t>(again)}, r, w, c) &&
+                        r != 0)
+                        return true;
                     release(thread.file);
                     thread.statusOnly = true;
                 }
@@ -372,6 +403,47 @@ bool TLProcfsProcessSource::threadStatus(HeldThread& thread, bool gated, int dir
     return true;
 }
 
+bool TLProcfsProcessSource::keptSchedstat(HeldThread& thread, Schedstat& out) {
+    if (thread.readIn == _inspections) {
+        out = thread.early;
+        return !thread.readFailed;
+    }
+    const long n = readText(thread.file.get());
+    return n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, out.runTime,
+                                     out.waitTime, out.runs);
+}
+
+bool TLProcfsProcessSource::threadsAtRest(int32_t pid, HeldProcess& held) {
+    size_t alike = 0;
+    bool rest = true;
+    for (int32_t tid : held.threads) {
+        if (tid == pid) continue;
+        const auto it = _heldThreads.find(tid);
+        if (it == _heldThreads.end() || it->second.process != pid || it->second.statusOnly ||
+            !it->second.file.valid()) {
+            rest = false;
+            continue;
+        }
+        HeldThread& thread = it->second;
+        // Read once for this reading: the thread wakeups below go by the same figures.
+        thread.readIn = 0;
+        thread.readFailed = !keptSchedstat(thread, thread.early);
+        thread.readIn = _inspections;
+        if (thread.readFailed) {
+            rest = false; // ended: let go of where the thread wakeups find out
+            continue;
+        }
+        thread.seen = _sample;
+        if (thread.early.runTime == 0 || thread.snapshot != held.snapshot ||
+            thread.early != thread.before) {
+            rest = false;
+            continue;
+        }
+        ++alike;
+    }
+    return rest && alike + 1 == held.threadCount;
+}
+
 bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, HeldProcess& held, uint64_t mainThread,
                                               uint64_t threadCount, uint64_t& sum) {
     uint64_t total = 0;
@@ -387,14 +459,13 @@ bool TLProcfsProcessSource::keptThreadWakeups(int32_t pid, HeldProcess& held, ui
             HeldThread& thread = it->second;
             // Through the kept file only: a file opened by name now could be another thread's
             // that took the id. A file that cannot be read belongs to a thread that has ended.
-            const long n = readText(thread.file.get());
-            uint64_t runTime = 0, waitTime = 0, runs = 0;
-            if (n <= 0 || !TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, runTime,
-                                            waitTime, runs)) {
+            Schedstat now;
+            if (!keptSchedstat(thread, now)) {
                 release(thread.file);
                 ended = true;
                 continue;
             }
+            const uint64_t runTime = now.runTime, waitTime = now.waitTime, runs = now.runs;
             thread.seen = _sample;
             if (runTime == 0) return false;
             if (!thread.known || runTime != thread.runTime || waitTime != thread.waitTime ||
@@ -521,44 +592,126 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
     }
     HeldProcess& held = _held[pid];
     if (held.entry != entry) {
-        for (TLFd* fd : {&held.stat, &held.status, &held.task})
+        for (TLFd* fd : {&held.stat, &held.status, &held.task, &held.sched})
             release(*fd);
         held.entry = entry;
         held.threads.clear();
         held.threadsListed = 0;
+        held.armed = false;
+        held.noSchedstat = false;
+        held.snapshot = 0;
     }
+    const uint64_t reading = ++_inspections;
     char path[32];
-    std::snprintf(path, sizeof path, "%d/stat", pid);
-    errno = 0;
-    long n = readHeld(held.stat, _procDir.get(), path);
-    if (n < 0) return failure();
-    if (n == 0) return TLInspectResult::Failed;
-    uint64_t ticks = 0, start = 0;
-    bool kthread = false;
-    if (!TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
-        return TLInspectResult::Failed;
-    if (kthread) {
-        release(held.stat);
-        _held.erase(pid);
-        if (entry != 0) _kernelThreads[pid] = entry;
-        return TLInspectResult::Skipped;
+    long n = 0;
+
+    // The main thread's schedstat, and the other threads' through their kept files, before
+    // anything else: what runs after these reads shows as a change next time.
+    Schedstat main;
+    bool schedstat = false, bound = false, missing = false;
+    if (_processGate && !held.noSchedstat && (held.sched.valid() || _heldCount < _heldLimit)) {
+        std::snprintf(path, sizeof path, "%d/schedstat", pid);
+        if (held.sched.valid()) {
+            n = readText(held.sched.get());
+            bound = n >= 0;
+            if (!bound) release(held.sched); // the process has ended: by name below
+        }
+        if (!bound) {
+            errno = 0;
+            n = readHeld(held.sched, _procDir.get(), path);
+            missing = n < 0 && errno == ENOENT;
+        }
+        schedstat = n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, main.runTime,
+                                              main.waitTime, main.runs);
+        bool rest = schedstat && bound && held.armed && main.runTime != 0 && main == held.main &&
+                    (_sample + static_cast<uint64_t>(pid)) % 5 != 0;
+        // The other threads are read first only where the main thread has not run: a process
+        // whose main thread runs is read in full anyway, and every sample where it keeps running.
+        if (schedstat && held.threadCount > 1 && main == held.main)
+            rest = threadsAtRest(pid, held) && rest;
+        if (rest) {
+            // Files turned away in the last sample: this process's stat and status, read only
+            // once in five samples now, give their places to others.
+            if (_budgetShort) {
+                release(held.stat);
+                release(held.status);
+            }
+            out = held.last;
+            return TLInspectResult::Exact;
+        }
     }
 
-    std::snprintf(path, sizeof path, "%d/status", pid);
-    errno = 0;
-    n = readHeld(held.status, _procDir.get(), path);
-    if (n < 0) return failure();
-    if (n == 0) return TLInspectResult::Failed;
-    uint64_t footprint = 0, wakeups = 0, threads = 1;
-    if (!TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, footprint, wakeups, threads))
-        return TLInspectResult::Failed;
+    ++_processReads;
+    held.armed = false;
+    // The first reading under this entry reads stat first, which tells a kernel thread without
+    // reading more, and arms nothing. Later ones read status first: a thread that ended between
+    // the schedstat reads and the status has done all its running before the count it left.
+    const bool first = held.snapshot == 0;
+    uint64_t footprint = 0, wakeups = 0, threads = 1, ticks = 0, start = 0;
+    bool hasMemory = false, kthread = false;
+    auto readStatus = [&] {
+        std::snprintf(path, sizeof path, "%d/status", pid);
+        errno = 0;
+        n = readHeld(held.status, _procDir.get(), path);
+        if (n < 0) return failure();
+        if (n == 0 || !TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, footprint, wakeups,
+                                         threads, hasMemory))
+            return TLInspectResult::Failed;
+        return TLInspectResult::Exact;
+    };
+    auto readStat = [&] {
+        std::snprintf(path, sizeof path, "%d/stat", pid);
+        errno = 0;
+        n = readHeld(held.stat, _procDir.get(), path);
+        if (n < 0) return failure();
+        if (n == 0 ||
+            !TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
+            return TLInspectResult::Failed;
+        if (kthread) {
+            for (TLFd* fd : {&held.stat, &held.status, &held.task, &held.sched})
+                release(*fd);
+            _held.erase(pid);
+            if (entry != 0) _kernelThreads[pid] = entry;
+            return TLInspectResult::Skipped;
+        }
+        return TLInspectResult::Exact;
+    };
+    for (int step = 0; step < 2; ++step) {
+        const TLInspectResult r = (step == 0) == first ? readStat() : readStatus();
+        if (r != TLInspectResult::Exact) return r;
+    }
+
+    // A schedstat of zeros from a main thread that has switched, or none at all: the kernel
+    // keeps no scheduler statistics, and the file is not asked again.
+    if (missing || (schedstat && main.runTime == 0 && wakeups > 0)) {
+        release(held.sched);
+        held.noSchedstat = true;
+    }
     // Every thread's wakeups: the status file above counted the main thread's only. A thread
     // list that cannot be read (the process ended) leaves the main thread's count.
-    if (threads > 1) threadWakeups(pid, held, wakeups, threads, wakeups);
+    bool threadsRead = true;
+    if (threads > 1) threadsRead = threadWakeups(pid, held, wakeups, threads, wakeups);
     if (__builtin_mul_overflow(ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
     out.idleWakeups = wakeups;
     out.footprint = footprint;
     out.startTime = start;
+
+    // What the next reading is gated on: the schedstat figures read before this one.
+    held.last = out;
+    held.threadCount = threads;
+    held.main = main;
+    held.snapshot = reading;
+    held.armed = !first && schedstat && main.runTime != 0 && hasMemory && threadsRead;
+    if (threads > 1)
+        for (int32_t tid : held.threads) {
+            const auto it = _heldThreads.find(tid);
+            if (tid == pid || it == _heldThreads.end() || it->second.process != pid) continue;
+            HeldThread& thread = it->second;
+            if (thread.readIn == reading && !thread.readFailed) {
+                thread.before = thread.early;
+                thread.snapshot = reading;
+            }
+        }
     return TLInspectResult::Exact;
 }
 

@@ -33,6 +33,32 @@
 //   footprint     RssAnon + RssShmem + VmSwap of /proc/PID/status: the memory the process itself
 //                 owns, resident or swapped out, without the file pages it merely maps
 //   path, name    /proc/PID/exe (link target), /proc/PID/comm
+// A process's own stat and status are read only when one of its threads may have run since they
+// were last read, by the same reasoning as for a thread's status: its /proc/PID/schedstat (the
+// main thread's run time, wait time and times run) is read first, through a kept file, and so are
+// the kept schedstat files of its other threads as last listed. The CPU time of stat is the sum of
+// the threads' run times, and a voluntary switch, a thread made or a thread ending each take a
+// thread that runs: while all of these read as they did just before the last full reading, and
+// they are as many as the threads that reading's status counted, the figures of that reading
+// still hold and are given again. The full reading reads the schedstat files first, then status,
+// then stat. A thread not among those read that was alive at their reading, yet missing from the
+// status count, has ended before the status was read; nothing of the process that could change
+// its figures has run after that. (The first reading under a new /proc entry reads stat first,
+// which tells a kernel thread without more, and is not gated on.) A process is read in full
+// whatever its schedstat says when that cannot vouch for it: the file was opened by name rather
+// than read through the one kept since the last reading (a new process may have the pid), it
+// reads all zeros (a kernel without scheduler statistics, or a main thread not run yet), a thread
+// has no schedstat of its own kept, or the status has no memory lines (a zombie, or a main thread
+// that has ended before the others).
+// The footprint can change while no thread of the process runs: the kernel reclaims pages of
+// shared memory (RssShmem falls, and no swap entry is counted for them), and another process
+// can write into this one's memory (process_vm_writev, userfaultfd) or page it out
+// (process_madvise). To bound how long such a change goes unseen, every process is read in full
+// at least every fifth sample, in turn by pid, so that each sample reads a fifth of the sleeping
+// processes in full rather than all of them together. While the budget of kept files below has
+// turned files away in the last sample, a process found unchanged lets go of its stat and status
+// files, which it reads only every fifth sample, to leave the places to schedstat files.
+//
 // Kernel threads (PF_KTHREAD in the stat flags) have no memory and cannot be ended by the user:
 // they are skipped, and so is a pid that ended since it was listed (its files are gone). A pid
 // found to be a kernel thread is not read again while its /proc entry stays the same one (the
@@ -76,19 +102,37 @@ public:
     // Reading every thread's status at every sample (off) or only after a change of its
     // schedstat (on, the default). Both give the same counts; off is the reference.
     void setThreadGate(bool on) { _threadGate = on; }
+    // Reading every process's stat and status at every sample (off) or only after one of its
+    // threads ran, and at least every fifth sample (on, the default). Off is the reference.
+    void setProcessGate(bool on) { _processGate = on; }
     // How many thread status files and thread lists have been read so far.
     uint64_t threadStatusReads() const { return _threadStatusReads; }
+    // How many times a process's stat and status have been read so far.
+    uint64_t processReads() const { return _processReads; }
     uint64_t threadListings() const { return _threadListings; }
 
 private:
     // The files kept open, by process (under the entry it was listed with, with its threads as
     // last listed and the sample they were listed in) and by thread (with its process and the
     // sample it was last seen in).
+    struct Schedstat {
+        uint64_t runTime = 0, waitTime = 0, runs = 0;
+        bool operator==(const Schedstat&) const = default;
+    };
+    // With the schedstat figures of its main thread read before the last full reading, the
+    // reading they belong to (`snapshot`, a number from `_inspections`; 0: none yet), the threads
+    // its status counted, and its figures; `armed` when the next reading may be gated on them.
     struct HeldProcess {
         uint64_t entry = 0;
-        TLFd stat, status, task;
+        TLFd stat, status, task, sched;
         std::vector<int32_t> threads;
         uint64_t threadsListed = 0; // 0: never
+        bool armed = false;
+        bool noSchedstat = false; // none, or zeros although it has switched: not asked again
+        Schedstat main;
+        uint64_t snapshot = 0;
+        uint64_t threadCount = 0;
+        TLProcCounters last;
     };
     // A thread's kept file is its schedstat, or its status where there is no usable schedstat;
     // with the schedstat as last read before its status, and the count that status gave.
@@ -101,6 +145,14 @@ private:
         bool known = false;
         uint64_t runTime = 0, waitTime = 0, runs = 0;
         uint64_t wakeups = 0;
+        // The schedstat as read at the start of the process's reading numbered `readIn` (or
+        // found unreadable there), and as read before the process's last full reading, numbered
+        // `snapshot`.
+        uint64_t readIn = 0;
+        bool readFailed = false;
+        Schedstat early;
+        uint64_t snapshot = 0;
+        Schedstat before;
     };
     // The text of the open file `fd`, from its start, in `_text`, however long; the buffer grows
     // to the longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
@@ -134,6 +186,13 @@ private:
     // the thread has ended.
     bool threadStatus(HeldThread& thread, bool gated, int dirfd, const char* path, uint64_t runTime,
                       uint64_t waitTime, uint64_t runs, uint64_t& wakeups);
+    // Reads the kept schedstat file of every thread of `held` but the main one, at the start of
+    // the process's reading, into their `early` figures. True when each of them reads as before
+    // the last full reading and, with the main thread, they are as many as it counted.
+    bool threadsAtRest(int32_t pid, HeldProcess& held);
+    // A thread's schedstat through its kept file, or as read at the start of this reading of its
+    // process. False when the file cannot be read (the thread has ended) or holds no figures.
+    bool keptSchedstat(HeldThread& thread, Schedstat& out);
     // voluntary_ctxt_switches from the status text in `_text`, `len` bytes long.
     bool statusWakeups(long len, uint64_t& wakeups) const;
     // Opens `path` relative to `dirfd` for a file to keep, at 1024 or above under a high limit.
@@ -158,6 +217,11 @@ private:
     size_t _heldLimit = 0;
     int _heldFloor = 0; // lowest descriptor number for kept files
     bool _threadGate = true;
+    bool _processGate = true;
+    bool _budgetRefused = false; // a file was turned away since the last listing
+    bool _budgetShort = false;   // and in the sample before this one
+    uint64_t _inspections = 0;
+    uint64_t _processReads = 0;
     uint64_t _threadStatusReads = 0;
     uint64_t _threadListings = 0;
     uint64_t _sample = 0;        // counts the listings, reused or not
@@ -180,6 +244,9 @@ bool TLParseProcStat(std::string_view text, uint64_t& ticks, bool& kernelThread)
 // number of threads (1 when the line is missing).
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
                        uint64_t& threads);
+// The same, and whether the status has memory lines at all (a zombie's has none).
+bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups,
+                       uint64_t& threads, bool& hasMemory);
 bool TLParseProcStatus(std::string_view text, uint64_t& footprint, uint64_t& wakeups);
 // From the text of /proc/PID/task/TID/schedstat: run time (ns), time spent waiting to run (ns) and
 // the number of times the thread was run.
