@@ -1,4 +1,4 @@
-#include "platform/linux/sampling/TLDescriptorLimit.h"
+#include "platform/TLDescriptorLimit.h"
 #include "platform/linux/sampling/TLPosixPsRunner.h"
 #include "platform/linux/sampling/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
@@ -8,8 +8,8 @@
 
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <fstream>

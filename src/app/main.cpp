@@ -4,6 +4,7 @@
 #include "app/TLPreferences.h"
 #include "format/TLStatusBarImage.h"
 #include "platform/TLBuildConfig.h"
+#include "platform/TLDescriptorLimit.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLNotifications.h"
@@ -11,9 +12,6 @@
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLSingleInstance.h"
 #include "platform/TLWindowSystem.h"
-#ifndef __APPLE__
-#include "platform/linux/sampling/TLDescriptorLimit.h"
-#endif
 #include "sampling/TLMetrics.h"
 #include "widgets/TLFonts.h"
 

@@ -11,7 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "platform/linux/sampling/TLDescriptorLimit.h"
+#include "platform/TLDescriptorLimit.h"
 #include "platform/linux/sampling/TLFd.h"
 #include "platform/linux/sampling/TLProcfsProcessSource.h"
 

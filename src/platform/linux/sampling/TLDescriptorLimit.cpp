@@ -1,4 +1,4 @@
-#include "TLDescriptorLimit.h"
+#include "platform/TLDescriptorLimit.h"
 
 #include <sys/resource.h>
 
@@ -9,9 +9,9 @@ namespace {
 
 struct State {
     std::mutex mutex;
-    rlim_t startSoft = 0;   // the soft limit found, before it was raised
-    rlim_t raisedSoft = 0;  // the soft limit set; 0 while nothing was raised
-    int children = 0;       // scopes open now
+    rlim_t startSoft = 0;  // the soft limit found, before it was raised
+    rlim_t raisedSoft = 0; // the soft limit set; 0 while nothing was raised
+    int children = 0;      // scopes open now
 };
 
 State& state() {

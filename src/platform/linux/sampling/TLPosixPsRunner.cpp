@@ -1,7 +1,7 @@
 #include "TLPosixPsRunner.h"
 
-#include "TLDescriptorLimit.h"
 #include "TLFd.h"
+#include "platform/TLDescriptorLimit.h"
 
 #include <fcntl.h>
 #include <poll.h>
