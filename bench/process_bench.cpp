@@ -9,8 +9,10 @@
 //
 // The machine can be made busier for the run: TIDE_BENCH_THREADS=N starts N extra threads in
 // this process (asleep, as most threads of a desktop are), TIDE_BENCH_PROCESSES=N starts N
-// sleeping child processes. Both end with the program.
+// sleeping child processes. Both end with the program. Like the program, the benchmark first
+// raises its soft limit on open files toward the hard one.
 
+#include "platform/TLDescriptorLimit.h"
 #include "platform/linux/sampling/TLFd.h"
 #include "platform/linux/sampling/TLPosixPsRunner.h"
 #include "platform/linux/sampling/TLProcfsProcessSource.h"
@@ -266,6 +268,8 @@ BENCHMARK(BM_BarePs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1
 } // namespace
 
 int main(int argc, char** argv) {
+    // The limit on open files the program itself runs with: it raises the session's soft limit.
+    TLRaiseDescriptorLimit();
     Crowd crowd;
     crowd.startProcesses(envCount("TIDE_BENCH_PROCESSES"));
     crowd.startThreads(envCount("TIDE_BENCH_THREADS"));
