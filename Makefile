@@ -56,7 +56,9 @@ test-desktops: build
 	@cmake -S . -B $(BUILD) >/dev/null && cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -L desktops
 
+# The peers the desktop figures are measured beside are installed first.
 bench: build
+	@scripts/install-deps --bench
 	@scripts/run-bench $(BUILD)
 
 # The panel in light and dark, the energy tab and the two gauge icons, as PNG files in ./snapshot/.

@@ -157,8 +157,18 @@ int main(int argc, char** argv) {
     // programs Tide starts get the limit it found.
     if (!snapshot) TLRaiseDescriptorLimit();
 #endif
+#ifndef __APPLE__
+    // On X11 Qt hands each painted picture to the X server through shared memory, and before it
+    // paints the same place again it waits for the server to be done with it: a round trip to
+    // the server, and two more wakeups, every time the tray icon or an open panel changes. Tide's
+    // pictures are small (a tray icon, the changed parts of the panel): sent over the connection
+    // instead, they cost less than that wait. Its children do not inherit the setting.
+    const bool sendPicturesOverTheConnection = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (sendPicturesOverTheConnection) qputenv("QT_XCB_NO_MITSHM", "1");
+#endif
     QApplication app(qtArgc, qtArguments.data());
 #ifndef __APPLE__
+    if (sendPicturesOverTheConnection) qunsetenv("QT_XCB_NO_MITSHM");
     if (joinAccessibilityBus) {
         QAccessible::isActive(); // creates the bridge, which reads the setting
         qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
