@@ -2,6 +2,7 @@
 #include "app/TLCommandLine.h"
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
+#include "app/TLTrayAppearanceCheck.h"
 #include "format/TLStatusBarImage.h"
 #include "platform/TLBuildConfig.h"
 #include "platform/TLDescriptorLimit.h"
@@ -247,23 +248,12 @@ int main(int argc, char** argv) {
     // nothing); looked at again every 30 seconds. Until the pixels can be read (the icon not yet
     // embedded; a StatusNotifierItem host never shows them) they are tried at each call, but the
     // declaration (a call to the desktop portal, a few files) is read only every 30 seconds.
-    env.trayAppearance = [item = statusItem.get(), now = env.now, checked = -1e9,
-                          declaredAt = env.now(), cached = trayAppearance(),
-                          seen = false]() mutable {
-        const double t = now();
-        if (!seen || t - checked >= 30) {
-            const QColor background = item->backgroundColor();
-            seen = background.isValid();
-            if (seen) {
-                checked = t;
-                cached = background.lightnessF() < 0.5 ? TLAppearance::Dark : TLAppearance::Light;
-            } else if (t - declaredAt >= 30) {
-                declaredAt = t;
-                cached = trayAppearance();
-            }
-        }
-        return cached;
-    };
+    // The tray bar's colours: looked for again every few minutes, and at once when the desktop
+    // tells of new colours (its portal, or a new palette handed to Qt).
+    auto trayCheck = std::make_shared<TLTrayAppearanceCheck>(
+        [item = statusItem.get()] { return item->backgroundColor(); }, trayAppearance, env.now);
+    TLWatchDesktopColors(&app, [trayCheck] { trayCheck->recheck(); });
+    env.trayAppearance = [trayCheck] { return (*trayCheck)(); };
     env.agentPath = TLAgentPath();
     env.executablePath = QCoreApplication::applicationFilePath();
     env.info = TLCurrentAppInfo();

@@ -1,8 +1,10 @@
 #pragma once
 #include <QColor>
+#include <QObject>
 #include <QRect>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // What a Linux desktop declares about its colours, read where it keeps them. Each field is empty
@@ -54,6 +56,13 @@ std::optional<bool> TLWindowsAreDark();
 bool TLHighContrastFromHints(const TLDesktopColorHints& hints);
 // The same for this session (macOS: the Increase Contrast setting), read anew at each call.
 bool TLDesktopWantsHighContrast();
+
+// Calls `changed` whenever the desktop tells of a change of the settings its colours come from:
+// the desktop portal's SettingChanged signal (colour scheme, contrast, the GNOME and KDE settings
+// it relays), on the session bus or on the connection named `connectionName`. The watch lasts as
+// long as `context`. macOS: nothing is watched (the palette follows the system there).
+void TLWatchDesktopColors(QObject* context, std::function<void()> changed,
+                          const QString& connectionName = {});
 
 // Reads the hints of this session (a D-Bus call to the portal with a short timeout, two small
 // files and the application palette).

@@ -138,3 +138,45 @@ TLDesktopColorHints TLReadDesktopColorHints() {
     }
     return hints;
 }
+
+namespace {
+
+// The portal's SettingChanged signal, handed on.
+class PortalSettingsWatch final : public QObject {
+    Q_OBJECT
+public:
+    PortalSettingsWatch(const QDBusConnection& bus, std::function<void()> changed, QObject* parent)
+        : QObject(parent), _bus(bus), _changed(std::move(changed)) {
+        // The slot's argument types are looked up by name: QDBusVariant must be known by then.
+        qRegisterMetaType<QDBusVariant>();
+        _bus.connect(service(), path(), interface(), QStringLiteral("SettingChanged"), this,
+                     SLOT(settingChanged(QString, QString, QDBusVariant)));
+    }
+    ~PortalSettingsWatch() override {
+        _bus.disconnect(service(), path(), interface(), QStringLiteral("SettingChanged"), this,
+                        SLOT(settingChanged(QString, QString, QDBusVariant)));
+    }
+
+private slots:
+    void settingChanged(const QString&, const QString&, const QDBusVariant&) { _changed(); }
+
+private:
+    static QString service() { return QStringLiteral("org.freedesktop.portal.Desktop"); }
+    static QString path() { return QStringLiteral("/org/freedesktop/portal/desktop"); }
+    static QString interface() { return QStringLiteral("org.freedesktop.portal.Settings"); }
+
+    QDBusConnection _bus;
+    std::function<void()> _changed;
+};
+
+} // namespace
+
+void TLWatchDesktopColors(QObject* context, std::function<void()> changed,
+                          const QString& connectionName) {
+    const QDBusConnection bus =
+        connectionName.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName);
+    if (!bus.isConnected() || !context) return;
+    new PortalSettingsWatch(bus, std::move(changed), context);
+}
+
+#include "TLDesktopColors.moc"

@@ -128,6 +128,10 @@ std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
     return std::make_unique<MacOutsideClickMonitor>();
 }
 
+void TLWatchDesktopColors(QObject*, std::function<void()>, const QString&) {
+    // The menu bar's appearance comes with the palette, which Qt keeps up to date.
+}
+
 std::optional<bool> TLTrayBarIsDark() {
     // The menu bar follows the system appearance, which Qt hands over as the palette.
     return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
