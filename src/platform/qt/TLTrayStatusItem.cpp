@@ -24,9 +24,11 @@ namespace {
 // How often the item looks for a tray host: often while there is none (a desktop that starts
 // its panel after us). Once one shows the item, the hosts' own announcements tell when to look
 // again (the tray ending, a watcher or host leaving the bus); the rare look after that is only
-// for a host that leaves without a word.
+// for a host that leaves without a word. Each look asks the hosts (a round trip to the X server
+// or the bus, and wakeups in a program that is otherwise asleep between ticks), so it is made
+// every five minutes.
 constexpr int kHostCheckWithoutTrayMs = 1000;
-constexpr int kHostCheckWithTrayMs = 30000;
+constexpr int kHostCheckWithTrayMs = 300000;
 
 // The item in the tray. Qt decides once per process, when the first tray icon is made, whether
 // it talks to a StatusNotifierItem host over D-Bus or to an embedding tray; made before any host
