@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_proc_root.h"
+
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -23,11 +25,6 @@
 
 namespace {
 
-void writeFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
-
 std::string stat(int pid, int ticks, int start = 50) {
     return std::to_string(pid) + " (p) S 1 1 1 0 -1 4194560 1 0 0 0 " + std::to_string(ticks) +
            " 0 0 0 20 0 1 0 " + std::to_string(start) + " 1000 10";
@@ -39,17 +36,6 @@ std::string status(int threads, int voluntary, int anonKib = 1000) {
            "\nvoluntary_ctxt_switches:\t" + std::to_string(voluntary) +
            "\nnonvoluntary_ctxt_switches:\t5\n";
 }
-
-struct FakeProcRoot {
-    std::filesystem::path path;
-    explicit FakeProcRoot(const std::string& name)
-        : path(std::filesystem::temp_directory_path() /
-               ("tide-gate-" + name + "-" + std::to_string(::getpid()))) {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~FakeProcRoot() { std::filesystem::remove_all(path); }
-};
 
 // One sample: the listing, then every listed pid; the figures by pid.
 std::map<int32_t, TLProcCounters> sample(TLProcfsProcessSource& source) {
@@ -90,7 +76,7 @@ TEST(ProcStatusParsing, TellsWhetherTheMemoryLinesAreThere) {
 // A fake /proc, where texts can say what the kernel never would: stat and status that change
 // while the schedstat stays the same show whether they were read.
 TEST(ProcfsProcessGate, OneThreadIsReadAgainOnlyAfterItRanOrEveryFifthSample) {
-    const FakeProcRoot fake("one");
+    const FakeProcRoot fake("gate-one");
     const std::filesystem::path& root = fake.path;
     writeFile(root / "100/stat", stat(100, 10));
     writeFile(root / "100/status", status(1, 7));
@@ -143,7 +129,7 @@ TEST(ProcfsProcessGate, OneThreadIsReadAgainOnlyAfterItRanOrEveryFifthSample) {
 
 // Every sample reads a fifth of the unchanged processes in full, not all of them in one sample.
 TEST(ProcfsProcessGate, FullReadingsAreSpreadOverTheSamples) {
-    const FakeProcRoot fake("spread");
+    const FakeProcRoot fake("gate-spread");
     const std::filesystem::path& root = fake.path;
     for (int pid = 200; pid < 220; ++pid) {
         const std::filesystem::path dir = root / std::to_string(pid);
@@ -165,7 +151,7 @@ TEST(ProcfsProcessGate, FullReadingsAreSpreadOverTheSamples) {
 // No gate where the schedstat cannot vouch for the process: all zeros, a zombie, a new process
 // under the pid, a process with no schedstat file.
 TEST(ProcfsProcessGate, ReadInFullWhereTheSchedstatCannotTell) {
-    const FakeProcRoot fake("nogate");
+    const FakeProcRoot fake("gate-nogate");
     const std::filesystem::path& root = fake.path;
     // A kernel without scheduler statistics: zeros, although the process has switched.
     writeFile(root / "300/stat", stat(300, 1));
@@ -232,7 +218,7 @@ TEST(ProcfsProcessGate, ReadInFullWhereTheSchedstatCannotTell) {
 // A process of several threads: gated while its main thread and every thread read as before the
 // last full reading, and read when any of them changed.
 TEST(ProcfsProcessGate, ThreadsOfTheProcessVouchForIt) {
-    const FakeProcRoot fake("threads");
+    const FakeProcRoot fake("gate-threads");
     const std::filesystem::path& root = fake.path;
     writeFile(root / "400/stat", stat(400, 10));
     writeFile(root / "400/status", status(3, 1));
@@ -301,7 +287,7 @@ TEST(ProcfsProcessGate, ThreadsOfTheProcessVouchForIt) {
 // Under a small budget of kept files, the schedstat files count against it like the others, no
 // more are kept than it allows, and gated processes give back their stat and status files.
 TEST(ProcfsProcessGate, KeptSchedstatFilesStayWithinTheBudget) {
-    const FakeProcRoot fake("budget");
+    const FakeProcRoot fake("gate-budget");
     const std::filesystem::path& root = fake.path;
     for (int pid = 500; pid < 530; ++pid) {
         const std::filesystem::path dir = root / std::to_string(pid);

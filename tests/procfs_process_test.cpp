@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_proc_root.h"
+
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -60,11 +62,6 @@ TEST(ProcStatusParsing, FootprintIsAnonShmemAndSwap) {
 
 namespace {
 
-void writeFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
-
 std::string statusText(const std::string& groups, int threads, int voluntary) {
     return "Name:\tworker\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t123\nPid:\t123\n"
            "Groups:\t" +
@@ -74,18 +71,6 @@ std::string statusText(const std::string& groups, int threads, int voluntary) {
            std::to_string(threads) + "\nvoluntary_ctxt_switches:\t" + std::to_string(voluntary) +
            "\nnonvoluntary_ctxt_switches:\t5\n";
 }
-
-// A fake /proc in a directory of its own, empty at the start and removed at the end (also when
-// an assertion ends the test early).
-struct FakeProcRoot {
-    std::filesystem::path path;
-    explicit FakeProcRoot(const std::string& name)
-        : path(std::filesystem::temp_directory_path() /
-               ("tide-" + name + "-" + std::to_string(::getpid()))) {
-        std::filesystem::remove_all(path);
-    }
-    ~FakeProcRoot() { std::filesystem::remove_all(path); }
-};
 
 } // namespace
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_proc_root.h"
+
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -26,26 +28,11 @@
 
 namespace {
 
-void writeFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
-
 std::string status(int threads, int voluntary) {
     return "Name:\tworker\nState:\tS (sleeping)\nRssAnon:\t  1000 kB\nThreads:\t" +
            std::to_string(threads) + "\nvoluntary_ctxt_switches:\t" + std::to_string(voluntary) +
            "\nnonvoluntary_ctxt_switches:\t5\n";
 }
-
-struct FakeProcRoot {
-    std::filesystem::path path;
-    FakeProcRoot()
-        : path(std::filesystem::temp_directory_path() /
-               ("tide-threads-" + std::to_string(::getpid()))) {
-        std::filesystem::remove_all(path);
-    }
-    ~FakeProcRoot() { std::filesystem::remove_all(path); }
-};
 
 uint64_t wakeups(TLProcfsProcessSource& source, int32_t pid) {
     TLProcCounters c;
@@ -69,7 +56,7 @@ TEST(SchedstatParsing, ThreeCounts) {
 // A fake /proc, where texts can say what the kernel never would: a status that changes while the
 // schedstat stays the same shows whether the status was read.
 TEST(ProcfsThreadGate, StatusIsReadAgainOnlyAfterTheSchedstatChanged) {
-    const FakeProcRoot fake;
+    const FakeProcRoot fake("threads");
     const std::filesystem::path& root = fake.path;
     writeFile(root / "400/stat", "400 (w) S 1 1 1 0 -1 4194560 1 0 0 0 5 5 0 0 20 0 3 0 77 1 1");
     writeFile(root / "400/status", status(3, 1));
