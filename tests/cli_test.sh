@@ -26,8 +26,9 @@ SOCKET="$XDG_RUNTIME_DIR/$APP_ID.socket"
 
 # Runs tide with no window system at all; sets $status, $out, $err.
 run_bare() {
+    echo "tide $*" # where the test was, should it end by its time limit
     status=0
-    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 "$BIN" "$@" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout -k 5 20 "$BIN" "$@" \
         >"$tmp/out" 2>"$tmp/err" || status=$?
     out=$(cat "$tmp/out")
     err=$(cat "$tmp/err")
@@ -80,7 +81,7 @@ grep -q -- "--snapshot DIR" <<<"$err" || fail "without a display, no way out nam
 n=4000
 while [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
 status=0
-env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=":$n" timeout 20 "$BIN" >"$tmp/out" 2>"$tmp/err" ||
+env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=":$n" timeout -k 5 20 "$BIN" >"$tmp/out" 2>"$tmp/err" ||
     status=$?
 [ "$status" -eq 1 ] || fail "with an unreachable display: status $status, $(cat "$tmp/err")"
 grep -q "cannot connect to the X11 display \":$n\"" "$tmp/err" || fail "unreachable: $(cat "$tmp/err")"
@@ -109,6 +110,7 @@ sleep 0.5
 alive "$running" || fail "--toggle or --show ended the running Tide"
 
 # --- in a tray: a plain start replaces the offscreen Tide, as ever
+echo "in a tray"
 start_xvfb
 start_trayer
 start_tide "$tmp/tide.log"
@@ -144,6 +146,7 @@ wait_for 10 no_panel "$tide" || fail "--toggle did not close the panel"
 alive "$tide" || fail "--toggle ended the Tide in the tray"
 
 # --- no Tide running: --toggle starts one and opens its panel once it is up.
+echo "no Tide running: --toggle"
 kill "$tide"
 # shellcheck disable=SC2317 # called through wait_for
 tide_gone() { ! alive "$tide"; }

@@ -121,7 +121,7 @@ start_tide() {
 # panel shown as an ordinary window when no tray runs.
 titled_window_of() {
     local id
-    for id in $(xdotool search --pid "$1" --name '^潮汐$' 2>/dev/null); do
+    for id in $(timeout 10 xdotool search --pid "$1" --name '^潮汐$' 2>/dev/null); do
         windows_of "$1" | awk -v id="$id" '$1 == id && $4 == 322 { print; found = 1 }
             END { exit !found }' && return 0
     done
@@ -131,8 +131,8 @@ titled_window_of() {
 # The windows of a process: "id x y width height" for each viewable one.
 windows_of() {
     local id info
-    for id in $(xdotool search --pid "$1" 2>/dev/null); do
-        info=$(xwininfo -id "$id" 2>/dev/null) || continue
+    for id in $(timeout 10 xdotool search --pid "$1" 2>/dev/null); do
+        info=$(timeout 10 xwininfo -id "$id" 2>/dev/null) || continue
         grep -q "Map State: IsViewable" <<<"$info" || continue
         awk -v id="$id" '
             /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
