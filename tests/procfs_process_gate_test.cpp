@@ -296,13 +296,9 @@ TEST(ProcfsProcessGate, KeptSchedstatFilesStayWithinTheBudget) {
         writeFile(dir / "schedstat", "100 1 1\n");
     }
     // A descriptor limit of 200 leaves a budget of 50 files: not three for every process.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 200;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    TLProcfsProcessSource source(root.string());
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    const auto made = sourceUnderLimit<TLProcfsProcessSource>(root.string(), 200);
+    ASSERT_NE(made, nullptr);
+    TLProcfsProcessSource& source = *made;
 
     std::vector<uint64_t> reads;
     for (int s = 0; s < 20; ++s) {

@@ -171,13 +171,9 @@ TEST(ProcfsProcessSourceTree, KeptFilesAreReadAfreshAndLetGo) {
     writeFile(root / "300/task/302/status", statusText("", 3, 100));
 
     // A descriptor limit of 200 leaves a budget of 50 files.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 200;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    TLProcfsProcessSource source(root.string());
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    const auto made = sourceUnderLimit<TLProcfsProcessSource>(root.string(), 200);
+    ASSERT_NE(made, nullptr);
+    TLProcfsProcessSource& source = *made;
 
     auto sample = [&](std::map<int32_t, TLProcCounters>& out) {
         std::vector<int32_t> pids;

@@ -50,8 +50,6 @@ public:
 
     const std::vector<double>& history() const { return _history; }
     bool sampling() const { return _sampling; } // a process sample is under way
-    // A system sample waits to be shown with the process sample under way.
-    bool systemWaiting() const { return _systemWaiting; }
     const QTimer& timer() const { return _timer; }
 
 private:

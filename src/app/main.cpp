@@ -152,13 +152,9 @@ int main(int argc, char** argv) {
     const bool joinAccessibilityBus =
         !snapshot && !qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
     if (joinAccessibilityBus) qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-#endif
-#ifndef __APPLE__
     // Room for the files the process sample keeps open on a machine with many threads; the
     // programs Tide starts get the limit it found.
     if (!snapshot) TLRaiseDescriptorLimit();
-#endif
-#ifndef __APPLE__
     // On X11 Qt hands each painted picture to the X server through shared memory, and before it
     // paints the same place again it waits for the server to be done with it: a round trip to
     // the server, and two more wakeups, every time the tray icon or an open panel changes. Tide's
@@ -245,11 +241,8 @@ int main(int argc, char** argv) {
     env.highContrast = TLDesktopWantsHighContrast;
     // The tray's appearance, read from its pixels around the icon where the desktop lets us (an
     // embedding tray on X11), otherwise from what the desktop declares (empty when it declares
-    // nothing); looked at again every 30 seconds. Until the pixels can be read (the icon not yet
-    // embedded; a StatusNotifierItem host never shows them) they are tried at each call, but the
-    // declaration (a call to the desktop portal, a few files) is read only every 30 seconds.
-    // The tray bar's colours: looked for again every few minutes, and at once when the desktop
-    // tells of new colours (its portal, or a new palette handed to Qt).
+    // nothing); looked for again every few minutes, and at once when the desktop portal tells of
+    // new settings.
     auto trayCheck = std::make_shared<TLTrayAppearanceCheck>(
         [item = statusItem.get()] { return item->backgroundColor(); }, trayAppearance, env.now);
     TLWatchDesktopColors(&app, [trayCheck] { trayCheck->recheck(); });
