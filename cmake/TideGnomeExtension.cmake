@@ -31,23 +31,19 @@ foreach(form legacy module)
 ")
 endforeach()
 
-# What `make install` puts in share/gnome-shell/extensions: the form of the GNOME Shell found when
-# configuring (the module form where none is found, for GNOME as current releases ship it).
+# What `make install` puts in share/gnome-shell/extensions: the form of the GNOME Shell installed
+# when installing (found then, so that a build configured before GNOME was installed still gives
+# it the form it loads), or nothing where there is none. The Debian package takes the form of its
+# release's GNOME Shell instead (TidePackageGnome.cmake). legacy, module or none impose a form.
 set(TIDE_GNOME_SHELL_FORM auto CACHE STRING
-    "The form of the GNOME Shell extension to install: auto, legacy (GNOME 43, 44) or module (45+)")
-set(form ${TIDE_GNOME_SHELL_FORM})
-if(form STREQUAL auto)
-  set(form module)
-  find_program(TIDE_GNOME_SHELL gnome-shell)
-  if(TIDE_GNOME_SHELL)
-    execute_process(COMMAND ${TIDE_GNOME_SHELL} --version OUTPUT_VARIABLE version
-                    ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(version MATCHES "([0-9]+)\\.")
-      if(CMAKE_MATCH_1 LESS 45)
-        set(form legacy)
-      endif()
-    endif()
-  endif()
+    "The form of the GNOME Shell extension to install: auto (the installed GNOME Shell's), legacy (GNOME 43, 44), module (45+) or none")
+set_property(CACHE TIDE_GNOME_SHELL_FORM PROPERTY STRINGS auto legacy module none)
+if(NOT TIDE_GNOME_SHELL_FORM MATCHES "^(auto|legacy|module|none)$")
+  message(FATAL_ERROR
+    "TIDE_GNOME_SHELL_FORM is '${TIDE_GNOME_SHELL_FORM}': auto, legacy, module or none")
 endif()
-install(DIRECTORY ${PROJECT_BINARY_DIR}/gnome-shell/${form}/${TIDE_GNOME_EXTENSION_UUID}
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)
+install(CODE "set(TIDE_GNOME_SHELL_FORM \"${TIDE_GNOME_SHELL_FORM}\")
+set(TIDE_GNOME_EXTENSION_UUID \"${TIDE_GNOME_EXTENSION_UUID}\")
+set(TIDE_GNOME_EXTENSION_FORMS \"${PROJECT_BINARY_DIR}/gnome-shell\")
+set(TIDE_GNOME_EXTENSION_DESTINATION \"${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions\")
+include(\"${CMAKE_CURRENT_LIST_DIR}/TideGnomeExtensionInstall.cmake\")")

@@ -74,4 +74,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# The GNOME Shell extension in the form of the package's release, read by cpack.
+set(CPACK_TIDE_GNOME_SHELL_FORM ${TIDE_GNOME_SHELL_FORM})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/TidePackageGnome.cmake)
 include(CPack)

@@ -762,21 +762,21 @@ TEST(AppDelegate, WhereTheHostShowsTheTitleThePictureIsTheGauge) {
     EXPECT_GT(inked, 10);
 }
 
-// The display choices are read once, and again after the settings menu changed one; a value
-// written behind the program's back is not read at every tick.
-TEST(AppDelegate, DisplayChoicesAreReadOnceAndAfterAMenuChange) {
+// A display choice written through the store, by the settings menu or any other part of the
+// program, shows at the very next tick.
+TEST(AppDelegate, DisplayChoicesStoredAnywhereShowAtTheNextTick) {
     AppHarness h;
     TLAppDelegate& app = h.launch();
     EXPECT_EQ(h.statusItem.titles.back(), "50%");
     h.prefs->setBool(true, TLShowCPU);
     h.sample.cpuPercent = 12.5;
     app.tick();
-    EXPECT_EQ(h.statusItem.titles.back(), "50%");
-    app.setBarMode(
-        TLStatusBarMode::PercentOnly); // through the menu: read again, the CPU choice with it
     EXPECT_EQ(h.statusItem.titles.back(), "50% · 12%");
-    app.toggleShowCPU();
+    app.toggleShowCPU(); // through the menu: the menu ticks at once
     EXPECT_EQ(h.statusItem.titles.back(), "50%");
+    h.prefs->setInteger(2, TLBarMode);
+    app.tick();
+    EXPECT_EQ(h.statusItem.titles.back(), TLFormatBytesShort(h.sample.used));
 }
 
 // A display choice changed outside the program (the preference file edited while it runs) shows
@@ -880,7 +880,8 @@ TEST(AppDelegate, ExportedMenuIsTheCurrentSettingsMenu) {
 
 // No tray host: after a few seconds the panel shows as a window titled 潮汐 and stays when
 // the panel asks to close (its system monitor button, About); a host appearing puts it back into
-// the tray; closing the window quits.
+// the tray; a host that went with the session bus brings the window at once; closing the window
+// quits.
 TEST(AppDelegate, WithoutATrayThePanelIsAWindow) {
     AppHarness h;
     h.statusItem.available = false;
@@ -919,6 +920,10 @@ TEST(AppDelegate, WithoutATrayThePanelIsAWindow) {
     EXPECT_FALSE(h.popover.shown);
     h.statusItem.setAvailable(false);
     h.scheduler.advance(5.0);
+    ASSERT_TRUE(h.popover.isWindow());
+    h.statusItem.setAvailable(true);
+    h.statusItem.mayReturnSoon = false;
+    h.statusItem.setAvailable(false);
     ASSERT_TRUE(h.popover.isWindow());
     h.popover.userClosesWindow();
     EXPECT_EQ(h.terminations, 1);
@@ -1013,6 +1018,24 @@ TEST(AppDelegate, SettingsThatCannotBeSavedAreToldOncePerRun) {
     EXPECT_EQ(reopened.integerForKey(TLBarMode), 2);
     EXPECT_EQ(reopened.integerForKey(TLTab), 1);
     EXPECT_TRUE(reopened.boolForKey(TLMono));
+}
+
+// Without a place for the file (no home) the user is told once, a moment after the start, and
+// the choices of the run hold without any alert more.
+TEST(AppDelegate, SettingsWithoutAPlaceAreToldOnceAtTheStart) {
+    AppHarness h;
+    h.prefs = std::make_unique<TLPreferences>(QString());
+    TLAppDelegate& app = h.launch();
+    EXPECT_TRUE(h.alerts.shown.empty());
+    while (h.alerts.shown.empty() && h.scheduler.clock < 2 && h.scheduler.runNext()) {
+    }
+    ASSERT_EQ(h.alerts.shown.size(), 1u);
+    EXPECT_EQ(h.alerts.shown[0].informativeText,
+              "没有可以保存设置的位置（未设置 "
+              "HOME）。更改在本次运行中有效，但下次启动时会恢复为默认设置。");
+    app.setBarMode(TLStatusBarMode::PercentOnly);
+    EXPECT_EQ(h.alerts.shown.size(), 1u);
+    EXPECT_EQ(h.prefs->integerForKey(TLBarMode), 1);
 }
 
 } // namespace

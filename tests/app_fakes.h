@@ -122,6 +122,8 @@ struct FakeStatusItem final : TLStatusItem {
     void setToolTipSuppressed(bool suppressed) override { toolTipSuppressed = suppressed; }
     void setContextMenu(QMenu* menu) override { contextMenu = menu; }
     bool trayAvailable() const override { return available; }
+    bool mayReturnSoon = true;
+    bool trayMayReturnSoon() const override { return mayReturnSoon; }
     void setAvailable(bool a) {
         available = a;
         emit trayAvailabilityChanged(a);
@@ -153,7 +155,8 @@ struct FakePopover final : TLPopover {
         shown = asWindow = false;
         emit windowClosedByUser();
     }
-    void show(QWidget* content, const QRect& anchor) override {
+    void show(QWidget* content, const QRect& anchor, std::optional<QPoint> hint) override {
+        (void)hint;
         shown = true;
         asWindow = false;
         anchors.push_back(anchor);

@@ -18,7 +18,7 @@ source "$(dirname "$0")/e2e_lib.sh"
 
 [ -x "$BIN" ] || fail "$BIN is not built"
 for tool in Xvfb trayer xdotool xwininfo; do
-    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps)"
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps --test)"
 done
 export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp/runtime"
 for var in $(compgen -e | grep '^TL_' || true); do unset "$var"; done

@@ -26,7 +26,7 @@ source "$HERE/e2e_lib.sh"
 source "$HERE/session_lib.sh"
 
 for tool in Xvfb trayer xdotool xwininfo dbus-daemon dbus-send; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
+    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps --test)"
 done
 "$PYTHON" -c 'import pyatspi' 2>/dev/null || skip "$PYTHON has no pyatspi (python3-pyatspi)"
 [ -x "$BIN" ] || fail "$BIN is not built"

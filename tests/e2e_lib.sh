@@ -91,7 +91,7 @@ start_trayer() {
     trayer=$!
     pids+=("$trayer")
     # trayer's panel window appears once it owns the tray selection.
-    wait_for 10 bash -c 'xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
+    wait_for 10 bash -c 'timeout 5 xwininfo -root -tree | grep -q "(\"panel\" \"trayer\")"' ||
         fail "trayer did not start: $(cat "$tmp/trayer.log")"
 }
 
@@ -150,8 +150,9 @@ find_icon() {
     local id x y w h parent
     while read -r id x y w h; do
         ((w > 1 && w <= 64 && h <= 64)) || continue
-        parent=$(xwininfo -children -id "$id" | awk '/Parent window id:/ { print $4 }')
-        [ "$parent" != "$(xwininfo -root | awk '/Window id:/ { print $4; exit }')" ] || continue
+        parent=$(timeout 10 xwininfo -children -id "$id" | awk '/Parent window id:/ { print $4 }')
+        [ -n "$parent" ] || continue
+        [ "$parent" != "$(timeout 10 xwininfo -root | awk '/Window id:/ { print $4; exit }')" ] || continue
         echo "$id $x $y $w $h"
         return 0
     done < <(windows_of "$1")

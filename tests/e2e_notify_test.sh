@@ -36,7 +36,7 @@ private_session_bus "$0" "$@"
 source "$(dirname "$0")/e2e_lib.sh"
 
 for tool in Xvfb trayer dbus-send xdotool xwininfo python3; do
-    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps)"
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps --test)"
 done
 for program in "$BIN" "$BUILD/tide-test-notification-server" "$BUILD/tide-test-hog"; do
     [ -x "$program" ] || fail "$program is not built"

@@ -5,7 +5,9 @@
 # into the tray when the host starts. Then, the way a user does: the icon in the panel, a left
 # click opens the panel next to it, a click elsewhere closes it, a right click shows Tide's
 # settings menu (the same items, order and check marks) and "12 个进程" reaches the preference
-# file, and the icon comes back after the host restarts. Screenshots go to $TIDE_E2E_SHOTS.
+# file, and the icon comes back after the host restarts. Last the session bus ends, once cleanly
+# and once killed: the window is back within 5 s, and the icon once a new bus and host come at the
+# same address. Screenshots go to $TIDE_E2E_SHOTS.
 #
 # Needs Xvfb, lxqt-panel, dbus-run-session, dbus-send, xdotool, xwininfo, xprop and ImageMagick
 # (scripts/install-deps installs them).
@@ -16,16 +18,28 @@ BIN="$(cd "$1" && pwd)/tide"
 # shellcheck source=tests/private_instance.sh
 source "$(dirname "$0")/private_instance.sh"
 private_instance "$0" "$@"
-# ... nor the user's session bus and desktop: a bus of its own.
-private_session_bus "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh
 source "$(dirname "$0")/e2e_lib.sh"
 
-for tool in Xvfb lxqt-panel dbus-send xdotool xwininfo xprop import convert; do
-    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps)"
+for tool in Xvfb lxqt-panel dbus-daemon dbus-send xdotool xwininfo xprop import convert; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps --test)"
 done
 [ -x "$BIN" ] || fail "$BIN is not built"
 
+# ... nor the user's session bus and desktop: a bus of its own, which the test can end and start
+# again at the same address.
+start_session_bus() {
+    : >"$tmp/bus-address"
+    $orphan_guard dbus-daemon --session --nofork --nopidfile --address="unix:path=$tmp/bus" \
+        --print-address=3 3>"$tmp/bus-address" 2>>"$tmp/bus.log" &
+    bus_daemon=$!
+    pids+=("$bus_daemon")
+    # shellcheck disable=SC2317 # called through wait_for
+    bus_ready() { [ -s "$tmp/bus-address" ]; }
+    wait_for 10 bus_ready || fail "the session bus did not start: $(cat "$tmp/bus.log")"
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/bus"
+}
+start_session_bus
 start_xvfb
 TIDE_BUS=$DBUS_SESSION_BUS_ADDRESS
 
@@ -176,4 +190,31 @@ alive "$tide" || fail "tide ended: $(cat "$tmp/tide.log")"
 sleep 0.5
 xdotool mousemove "$ICX" "$ICY" click 1
 wait_for 10 panel_of "$tide" >/dev/null || fail "after the host restart a left click opened no panel"
-echo "e2e (StatusNotifierItem): no-tray window, icon, panel, outside click, settings menu, preference, host end and restart all passed"
+sleep 0.5
+xdotool mousemove 200 300 click 1
+wait_for 10 no_panel "$tide" || fail "a click outside did not close the panel"
+
+# --- the session bus ends under the icon: the window is back as when the host ends, whichever of
+# Tide and the host the daemon lets go of first (a clean end tells the names' going in the order
+# the connections came, the newest last; a killed daemon tells nothing). A new bus at the same
+# address with a host on it takes the icon back.
+seconds_since() { awk -v d=$(($(date +%s%N) - $1)) 'BEGIN { printf "%.2f", d / 1e9 }'; }
+for signal in TERM KILL; do
+    start=$(date +%s%N)
+    kill -"$signal" "$bus_daemon"
+    wait "$bus_daemon" 2>/dev/null || true
+    wait_for 30 titled_window >/dev/null || fail "no window titled 潮汐 after the bus's end (SIG$signal)"
+    took=$(seconds_since "$start")
+    echo "bus ended (SIG$signal): the window titled 潮汐 after $took s"
+    awk -v t="$took" 'BEGIN { exit !(t <= 5) }' || fail "the window came $took s after the bus's end (SIG$signal), not within 5 s"
+    alive "$tide" || fail "tide ended with the bus: $(cat "$tmp/tide.log")"
+    kill "$host" 2>/dev/null || true
+    wait_for 10 host_gone || fail "the host did not end"
+    start_session_bus
+    start_host
+    wait_for 60 icon_back || fail "the icon did not come back on a new bus (SIG$signal): $(cat "$tmp/tide.log")"
+    wait_for 15 window_gone || fail "the window stayed after the icon came back on a new bus"
+    echo "a new bus and host: the icon is back after $(seconds_since "$start") s"
+done
+shot 6-icon-new-bus "300x60+$((SCREEN_W - 300))+$((SCREEN_H - 60))"
+echo "e2e (StatusNotifierItem): no-tray window, icon, panel, outside click, settings menu, preference, host end and restart, bus end and return all passed"

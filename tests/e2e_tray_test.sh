@@ -17,7 +17,7 @@ private_instance "$0" "$@"
 source "$(dirname "$0")/e2e_lib.sh"
 
 for tool in Xvfb trayer xdotool xwininfo import convert identify; do
-    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps)"
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps --test)"
 done
 [ -x "$BIN" ] || fail "$BIN is not built"
 

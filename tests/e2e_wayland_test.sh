@@ -9,11 +9,17 @@
 # tide-e2e (scripts/install-deps creates it; so does this test when it is missing).
 # Skips (status 77, with the reason) where the machine cannot run sway.
 #
+# With a second argument, the first screen's scale (1.5: 150 %), only the placement is checked
+# there: that screen has as many more pixels (1920 × 1080), so that the desktop is as large in
+# logical pixels as at 100 %, the second stays at 100 %, and the pictures are taken at one pixel
+# per logical pixel.
+#
 # For looking into a failure: TIDE_E2E_SHOTS=DIR also gets the logs; TIDE_E2E_DEBUG=1 adds the raw
 # pictures; TIDE_E2E_TIDE_ENV / TIDE_E2E_POINTER_ENV add variables to tide's / the pointer's
 # environment (e.g. WAYLAND_DEBUG=1).
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
+SCALE=${2:-${TIDE_E2E_SCALE:-1}}
 HERE=$(cd "$(dirname "$0")" && pwd)
 TEST_USER=tide-e2e
 # shellcheck source=tests/session_lib.sh
@@ -27,7 +33,7 @@ stage=${TIDE_E2E_STAGE:-outer}
 if [ "$stage" = outer ]; then
     enter_private_namespace "$0" "$@"
     for tool in sway waybar grim dbus-run-session python3 setpriv; do
-        command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
+        command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps --test)"
     done
     [ -x "$BUILD/tide" ] || fail "$BUILD/tide is not built"
     [ -x "$BUILD/tide-test-pointer" ] ||
@@ -65,7 +71,7 @@ if [ "$stage" = outer ]; then
     chmod 700 "$tmp"
     status=0
     "${run_as[@]}" env TIDE_E2E_STAGE=session TIDE_E2E_TMP="$tmp" \
-        TIDE_E2E_NO_SKIP="${TIDE_E2E_NO_SKIP:-}" \
+        TIDE_E2E_NO_SKIP="${TIDE_E2E_NO_SKIP:-}" TIDE_E2E_SCALE="$SCALE" \
         HOME="$tmp" XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp" \
         dbus-run-session -- bash "${script:-$0}" "$BUILD" || status=$?
     exit "$status"
@@ -107,6 +113,8 @@ wait_for() { # seconds command...: waits for the command to succeed
 }
 shots=${TIDE_E2E_SHOTS:-}
 screen() { python3 "$HERE/wayland/screen.py" "$@"; }
+# Every picture at one pixel per logical pixel, whatever the screens' scale.
+grim() { command grim -s 1 "$@"; }
 grab() { grim -t ppm "$tmp/$1.ppm"; }
 keep() { # name: the last grab, as PNG for people
     [ -n "$shots" ] || return 0
@@ -115,9 +123,15 @@ keep() { # name: the last grab, as PNG for people
 
 # --- the compositor
 mkdir -p "$tmp/config"
+case $SCALE in
+1) MODE=1280x720 ;;
+1.5) MODE=1920x1080 ;;
+2) MODE=2560x1440 ;;
+*) fail "no screen size for the scale $SCALE" ;;
+esac
 cat >"$tmp/sway.conf" <<CONF
 xwayland disable
-output HEADLESS-1 resolution 1280x720 position 0 0 bg #4a6d8c solid_color
+output HEADLESS-1 resolution $MODE position 0 0 scale $SCALE bg #4a6d8c solid_color
 output HEADLESS-2 resolution 1280x720 position 1280 0 bg #4a6d8c solid_color
 default_border none
 CONF
@@ -193,6 +207,8 @@ sleep 1 # the icon settles (its first figures)
 icon_shown
 keep tray
 read -r IX IY IW IH _ <<<"$icon_box"
+# Where the icon and the bar are in the tray's picture, for scripts/readme-bar-shots.
+[ -z "$shots" ] || echo "$IX $IY $IW $IH 0 0 1280 30" >"$shots/wayland-tray.txt"
 ICX=$((IX + IW / 2))
 ICY=$((IY + IH / 2))
 echo "tray icon: ${IW}x$IH at $IX,$IY"
@@ -254,6 +270,11 @@ dy=$((PY - (IY + IH)))
 ((dy >= 0)) || fail "the panel (top $PY) covers the bar"
 ((dx * dx + dy * dy <= 150 * 150)) || fail "the panel is $dx px beside and $dy px below the icon"
 ((PX >= 0 && PX + PW <= 1280)) || fail "the panel leaves the first screen"
+if [ "$SCALE" != 1 ]; then
+    echo "at $SCALE: the panel opened $dx px beside and $dy px below the icon"
+    echo PASS
+    exit 0
+fi
 
 # A click inside the panel (its header) leaves it open.
 pointer click $((PX + PW / 2)) $((PY + 10)) left

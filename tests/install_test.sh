@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # `make install` into a temporary DESTDIR with PREFIX=/usr: the exact file list, the desktop entry
 # and the metainfo validated, the installed tide and tide-sample run, start at login from the
-# installed prefix, then `make uninstall` back to an empty tree.
+# installed prefix, then `make uninstall` back to an empty tree. The GNOME Shell extension is
+# installed in the form of the GNOME Shell on the PATH when installing (a fake one here: 43, 48,
+# none).
 set -euo pipefail
 BUILD="$(cd "$1" && pwd)"
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,11 +25,38 @@ cleanup() {
 }
 trap cleanup EXIT
 root="$tmp/root"
-record="$tmp/installed-files.txt"
-mk() { make --no-print-directory -C "$SRC" BUILD="$BUILD" PREFIX=/usr DESTDIR="$root" \
-    INSTALL_RECORD="$record" "$@"; }
+record="$root.files"
+mk() { make --no-print-directory -C "$SRC" BUILD="$BUILD" PREFIX=/usr DESTDIR="$1" \
+    INSTALL_RECORD="$1.files" "${@:2}"; }
+for version in 43.9 48.0; do
+    mkdir -p "$tmp/gnome-$version"
+    printf '#!/bin/sh\necho "GNOME Shell %s"\n' "$version" >"$tmp/gnome-$version/gnome-shell"
+    chmod +x "$tmp/gnome-$version/gnome-shell"
+done
+form_of() { # DESTDIR: the installed extension's shell-version list and the form of its extension.js
+    local dir=$1/usr/share/gnome-shell/extensions/monitor@tide.dev versions form="no extension.js"
+    versions=$(python3 -c 'import json,sys; print(",".join(json.load(open(sys.argv[1]))["shell-version"]))' \
+        "$dir/metadata.json" 2>/dev/null) || versions="no metadata"
+    if grep -q '^export default class' "$dir/extension.js" 2>/dev/null; then form=module
+    elif grep -q '^function init()' "$dir/extension.js" 2>/dev/null; then form=legacy; fi
+    echo "$versions $form"
+}
 
-mk install-only >"$tmp/install.log" 2>&1 || fail "make install: $(cat "$tmp/install.log")"
+PATH="$tmp/gnome-43.9:$PATH" mk "$root" install-only >"$tmp/install.log" 2>&1 ||
+    fail "make install: $(cat "$tmp/install.log")"
+[ "$(form_of "$root")" = "43,44 legacy" ] || fail "for GNOME 43.9 the extension is: $(form_of "$root")"
+PATH="$tmp/gnome-48.0:$PATH" mk "$tmp/root-48" install-only >"$tmp/install-48.log" 2>&1 ||
+    fail "make install: $(cat "$tmp/install-48.log")"
+[ "$(form_of "$tmp/root-48")" = "45,46,47,48 module" ] ||
+    fail "for GNOME 48.0 the extension is: $(form_of "$tmp/root-48")"
+# No GNOME Shell on the PATH: no extension, and the line that says so.
+mkdir -p "$tmp/tools"
+for tool in make cmake awk uname; do ln -s "$(command -v "$tool")" "$tmp/tools/"; done
+PATH="$tmp/tools" mk "$tmp/root-none" install-only >"$tmp/install-none.log" 2>&1 ||
+    fail "make install: $(cat "$tmp/install-none.log")"
+[ ! -e "$tmp/root-none/usr/share/gnome-shell" ] || fail "an extension was installed without GNOME Shell"
+grep -q "^-- Skipped Tide's GNOME Shell extension (monitor@tide.dev): no GNOME Shell found.*after installing GNOME Shell adds it$" \
+    "$tmp/install-none.log" || fail "without GNOME Shell: $(cat "$tmp/install-none.log")"
 
 expected="usr/bin/tide
 usr/bin/tide-sample
@@ -108,7 +137,7 @@ wait "$started" 2>/dev/null || true
 started=
 
 # Uninstall: nothing left but the prefix directory itself.
-mk uninstall >"$tmp/uninstall.log" 2>&1 || fail "make uninstall: $(cat "$tmp/uninstall.log")"
+mk "$root" uninstall >"$tmp/uninstall.log" 2>&1 || fail "make uninstall: $(cat "$tmp/uninstall.log")"
 left=$(cd "$root" && find . -mindepth 1 | sed 's|^\./||')
 [ "$left" = "usr" ] || fail "left after uninstall: $left"
 [ ! -e "$record" ] || fail "the install record outlived the uninstall"

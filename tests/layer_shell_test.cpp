@@ -83,6 +83,45 @@ TEST(LayerPlacement, APanelFromAClickOnABarOpensBeyondTheBar) {
     // Far from both edges (no bar is that thick), or off the screen: the click alone.
     EXPECT_EQ(TLBarAroundClick(QPoint(600, 300), screen), QRect(600, 300, 1, 1));
     EXPECT_EQ(TLBarAroundClick(QPoint(-5, 10), screen), QRect(-5, 10, 1, 1));
+    // A compositor that keeps the bar's reserved area clear of layer surfaces (KWin 6) moves the
+    // window off it itself: the bar is not counted a second time. A 44 px bar on the edge, then
+    // Plasma 6's floating one, 40 px and 8 px off the edge (its far side at 800 - 48): the window
+    // ends 4 px and 3 px short of the bar.
+    bar = TLBarAroundClick(QPoint(1000, 778), screen);
+    p = TLLayerPlacementFromAnchor(kPanel, screen, bar, 4, 4, /*reserved=*/44);
+    EXPECT_EQ(p.edge, Edge::Bottom);
+    EXPECT_EQ(44 + p.gap, 44 + 4);
+    EXPECT_EQ(*p.left, 1000 - 161);
+    bar = TLBarAroundClick(QPoint(1000, 772), screen);
+    p = TLLayerPlacementFromAnchor(kPanel, screen, bar, 4, 4, /*reserved=*/40);
+    EXPECT_EQ(40 + p.gap, 48 + 3);
+}
+
+// A host's click in the screen's pixels, in Qt's coordinates: by each screen's own real scale,
+// whatever Qt's integer screen ratio is.
+TEST(LayerPlacement, AHostsPixelsAreScaledByTheScreensRealScale) {
+    // The icon's centre, 22 px above the bottom of a 1280 × 800 screen, at 100 % to 200 %.
+    for (const double scale : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+        SCOPED_TRACE(scale);
+        const QSize pixels(qRound(1280 * scale), qRound(800 * scale));
+        const QPoint click(qRound(1250 * scale), qRound(778 * scale));
+        const QPoint at =
+            TLFromScreenPixels({{QRect(0, 0, 1280, 800), QRect(QPoint(), pixels)}}, click);
+        EXPECT_NEAR(at.x(), 1250, 1);
+        EXPECT_NEAR(at.y(), 778, 1);
+        // The bar's band from it lies along the bottom, 43 to 45 px deep.
+        const QRect bar = TLBarAroundClick(at, QRect(0, 0, 1280, 800));
+        EXPECT_EQ(bar.bottom(), 799);
+        EXPECT_NEAR(bar.height(), 44, 1);
+    }
+    // Two screens side by side, 100 % and 150 %: each by its own.
+    const std::vector<TLScreenPixels> two = {
+        {QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800)},
+        {QRect(1280, 0, 1280, 800), QRect(1280, 0, 1920, 1200)}};
+    EXPECT_EQ(TLFromScreenPixels(two, QPoint(1270, 790)), QPoint(1270, 790));
+    EXPECT_EQ(TLFromScreenPixels(two, QPoint(1280 + 1875, 1167)), QPoint(1280 + 1250, 778));
+    // On none of them: as told.
+    EXPECT_EQ(TLFromScreenPixels(two, QPoint(-3, 5000)), QPoint(-3, 5000));
 }
 
 TEST(LayerCatchers, TheColumnIsLeftOutAndFilledAroundThePanel) {

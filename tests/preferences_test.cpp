@@ -244,7 +244,35 @@ TEST(PreferencesPath, FollowsXdgConfigHome) {
     EXPECT_EQ(TLPreferences::standardPath(), fallback);
     qputenv("XDG_CONFIG_HOME", "");
     EXPECT_EQ(TLPreferences::standardPath(), fallback);
+    // Without a home (and no absolute XDG_CONFIG_HOME) there is no place, not "/.config".
+    const QByteArray home = qgetenv("HOME");
+    qunsetenv("HOME");
+    EXPECT_EQ(TLPreferences::standardPath(), QString());
+    qputenv("HOME", "relative");
+    EXPECT_EQ(TLPreferences::standardPath(), QString());
+    qputenv("HOME", home);
     qputenv("XDG_CONFIG_HOME", saved);
+}
+
+// No place for the file: the session's values are kept in memory, the defaults answer the rest,
+// nothing is written anywhere (the working directory included), and the trouble is told.
+TEST_F(PreferencesTest, WithoutAPlaceValuesLiveInMemoryOnly) {
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(_dir.path()));
+    {
+        TLPreferences prefs{QString()};
+        prefs.registerStandardDefaults();
+        prefs.watchOutsideChanges();
+        EXPECT_EQ(prefs.trouble(), TLPreferenceTrouble::NoPlace);
+        const quint64 before = prefs.generation();
+        prefs.setInteger(12, TLRows);
+        EXPECT_NE(prefs.generation(), before);
+        EXPECT_EQ(prefs.integerForKey(TLRows), 12);
+        EXPECT_EQ(prefs.doubleForKey(TLInterval), 2.0);
+        EXPECT_FALSE(prefs.takeOutsideChange());
+    }
+    EXPECT_TRUE(QDir(_dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    QDir::setCurrent(cwd);
 }
 
 // A large file of garbage: only its head is read, lines that are not "key = value" with a
@@ -284,14 +312,14 @@ TEST_F(PreferencesTest, AFailedWriteIsToldAndRetriedWithTheNextChange) {
     ASSERT_TRUE(QDir().mkpath(path()));
     TLPreferences prefs(path());
     prefs.setInteger(12, TLRows);
-    EXPECT_TRUE(prefs.lastWriteFailed());
+    EXPECT_EQ(prefs.trouble(), TLPreferenceTrouble::WriteFailed);
     EXPECT_EQ(prefs.integerForKey(TLRows), 12);
     prefs.setBool(true, TLMono);
-    EXPECT_TRUE(prefs.lastWriteFailed());
+    EXPECT_EQ(prefs.trouble(), TLPreferenceTrouble::WriteFailed);
 
     ASSERT_TRUE(QDir(path()).removeRecursively());
     prefs.setInteger(1, TLTab);
-    EXPECT_FALSE(prefs.lastWriteFailed());
+    EXPECT_EQ(prefs.trouble(), TLPreferenceTrouble::None);
     const auto reopened = reopenFromDisk();
     EXPECT_EQ(reopened->integerForKey(TLRows), 12);
     EXPECT_TRUE(reopened->boolForKey(TLMono));

@@ -3,6 +3,8 @@
 #include "app_fakes.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -210,6 +212,36 @@ TEST(PressureNotifier, AStallBetweenTicksSamplesAtOnceWithoutAHistoryValue) {
     while (h.queue.runOne()) {
     }
     EXPECT_EQ(h.notifications.posted.size(), 1u);
+}
+
+TEST(PressureNotifier, AStallReadBelowCriticalIsReadAgainUntilTheAverageHasCaughtUp) {
+    // The kernel reports a stall before its average crosses the line, then not for 2 s.
+    NotifierHarness h;
+    h.launch();
+    ASSERT_TRUE(h.watch);
+    h.sample.pressureLevel = Warning;
+    const int samples = h.systemSamples;
+    h.watch->stall();
+    auto waitForSamples = [&](int n) {
+        QElapsedTimer clock;
+        clock.start();
+        while (h.systemSamples < n && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return h.systemSamples >= n;
+    };
+    ASSERT_TRUE(waitForSamples(samples + 2)) << "no read after the report";
+    EXPECT_TRUE(h.notifications.posted.empty());
+    h.sample.pressureLevel = Critical;
+    ASSERT_TRUE(waitForSamples(samples + 3));
+    h.queue.runOne();
+    EXPECT_EQ(h.notifications.posted.size(), 1u) << "the crossing is heard without a new report";
+    // Critical, the reads stop: the ticks (every 5 s here) and the next report are enough.
+    const int after = h.systemSamples;
+    QElapsedTimer idle;
+    idle.start();
+    while (idle.elapsed() < 3 * TLPressureNotifier::kFollowUpMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_LE(h.systemSamples, after + 1);
 }
 
 TEST(PressureNotifier, WhereTheSystemRefusesAWatchTheTicksStillWarn) {

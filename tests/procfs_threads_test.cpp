@@ -405,15 +405,22 @@ TEST(ProcfsThreadGateLive, EndedThreadsAreDroppedAndNewOnesListed) {
     std::mutex m;
     std::condition_variable cv;
     int release = 0; // how many of the threads may end
+    int running = 0; // how many have run: a thread not yet run has no run time to compare
     std::vector<std::thread> threads;
     auto start = [&](int index) {
         threads.emplace_back([&, index] {
             std::unique_lock lock(m);
+            ++running;
+            cv.notify_all();
             cv.wait(lock, [&] { return release > index; });
         });
     };
     for (int i = 0; i < 4; ++i)
         start(i);
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return running == 4; });
+    }
     const size_t before = threadsNow();
     TLProcfsProcessSource gated;
     TLProcCounters a;

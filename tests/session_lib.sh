@@ -104,6 +104,9 @@ start_accessibility_bus() {
 # and wait_for (e2e_lib.sh).
 start_pointer() {
     mkfifo "$tmp/pointer.in"
+    # The helper's output file exists before the first command: the shell opens it only once the
+    # fifo has a writer, and a command sent before then would count answers in no file.
+    : >"$tmp/pointer.out"
     $orphan_guard "$@" <"$tmp/pointer.in" >"$tmp/pointer.out" 2>&1 &
     pids+=($!)
     exec 5>"$tmp/pointer.in"
@@ -111,6 +114,7 @@ start_pointer() {
 pointer() {
     local before
     before=$(grep -c ok "$tmp/pointer.out" || true)
+    before=${before:-0}
     echo "$*" >&5
     # shellcheck disable=SC2317 # called through wait_for
     answered() { [ "$(grep -c ok "$tmp/pointer.out" || true)" -gt "$before" ]; }

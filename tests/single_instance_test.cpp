@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -31,47 +30,6 @@ QString uniqueId() {
         .arg(QDateTime::currentMSecsSinceEpoch());
 }
 } // namespace
-
-// A running copy on its own thread is asked to quit by a new one, which then holds the name.
-TEST(SingleInstance, ANewCopyReplacesTheRunningOne) {
-    const QString id = uniqueId();
-    QThread oldThread;
-    auto* old = new TLSingleInstance(id);
-    std::atomic<bool> oldListening{false};
-    std::atomic<bool> quitAsked{false};
-    old->moveToThread(&oldThread);
-    QObject::connect(old, &TLSingleInstance::quitRequested, old, [&] { quitAsked = true; });
-    QObject::connect(&oldThread, &QThread::finished, old, &QObject::deleteLater);
-    oldThread.start();
-    QMetaObject::invokeMethod(
-        old,
-        [&] {
-            old->start();
-            oldListening = old->isListening();
-        },
-        Qt::BlockingQueuedConnection);
-    ASSERT_TRUE(oldListening);
-
-    TLSingleInstance fresh(id);
-    fresh.start();
-    EXPECT_TRUE(quitAsked);
-    EXPECT_TRUE(fresh.isListening());
-    oldThread.quit();
-    oldThread.wait();
-}
-
-// Nothing running, and nothing left over from a copy that died: the first start listens at once.
-TEST(SingleInstance, FirstStartListensAtOnce) {
-    const QString id = uniqueId();
-    {
-        TLSingleInstance crashed(id);
-        crashed.start();
-        ASSERT_TRUE(crashed.isListening());
-    } // gone without any goodbye, as after a crash
-    TLSingleInstance next(id);
-    next.start();
-    EXPECT_TRUE(next.isListening());
-}
 
 namespace {
 
@@ -103,13 +61,11 @@ private:
 int connectTo(const TLSingleInstance& instance) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    const QByteArray name = instance.serverName().toUtf8();
-    const size_t offset = instance.usesAbstractName() ? 1 : 0;
-    std::memcpy(addr.sun_path + offset, name.constData(), static_cast<size_t>(name.size()));
-    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
-                                            static_cast<size_t>(name.size()) + (offset ? 0 : 1));
+    const QByteArray name = QFile::encodeName(instance.serverName());
+    std::memcpy(addr.sun_path, name.constData(), static_cast<size_t>(name.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0) return fd;
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0)
+        return fd;
     if (fd >= 0) ::close(fd);
     return -1;
 }
@@ -128,45 +84,73 @@ bool spinUntil(Done done, int ms = 3000) {
 
 } // namespace
 
-// The socket is a file in the user's private runtime directory, which no other user can take
-// first; the abstract name is only the fallback where that directory is missing or open to others.
-TEST(SingleInstance, PrefersASocketInThePrivateRuntimeDirectory) {
+// A running copy on its own thread is asked to quit by a new one, which then holds the name.
+TEST(SingleInstance, ANewCopyReplacesTheRunningOne) {
+    RuntimeDir runtime;
+    const QString id = uniqueId();
+    QThread oldThread;
+    auto* old = new TLSingleInstance(id);
+    std::atomic<bool> oldListening{false};
+    std::atomic<bool> quitAsked{false};
+    old->moveToThread(&oldThread);
+    QObject::connect(old, &TLSingleInstance::quitRequested, old, [&] { quitAsked = true; });
+    QObject::connect(&oldThread, &QThread::finished, old, &QObject::deleteLater);
+    oldThread.start();
+    QMetaObject::invokeMethod(
+        old,
+        [&] {
+            old->start();
+            oldListening = old->isListening();
+        },
+        Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(oldListening);
+
+    TLSingleInstance fresh(id);
+    fresh.start();
+    EXPECT_TRUE(quitAsked);
+    EXPECT_TRUE(fresh.isListening());
+    oldThread.quit();
+    oldThread.wait();
+}
+
+// Nothing running, and nothing left over from a copy that died: the first start listens at once.
+TEST(SingleInstance, FirstStartListensAtOnce) {
+    RuntimeDir runtime;
     const QString id = uniqueId();
     {
-        RuntimeDir runtime;
-        TLSingleInstance instance(id);
-        EXPECT_FALSE(instance.usesAbstractName());
-        EXPECT_EQ(instance.serverName(), runtime.path() + "/" + id + ".socket");
-        instance.start();
-        ASSERT_TRUE(instance.isListening());
-        struct stat st {};
-        ASSERT_EQ(::stat(QFile::encodeName(instance.serverName()).constData(), &st), 0);
-        EXPECT_TRUE(S_ISSOCK(st.st_mode));
+        TLSingleInstance crashed(id);
+        crashed.start();
+        ASSERT_TRUE(crashed.isListening());
+    } // gone without any goodbye, as after a crash
+    TLSingleInstance next(id);
+    next.start();
+    EXPECT_TRUE(next.isListening());
+}
 
-        // A second copy finds the first through the same file and takes over.
-        bool quitAsked = false;
-        QObject::connect(&instance, &TLSingleInstance::quitRequested, [&] { quitAsked = true; });
-        const int fd = connectTo(instance);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::send(fd, "quit\n", 5, MSG_NOSIGNAL), 5);
-        EXPECT_TRUE(spinUntil([&] { return quitAsked; }));
-        EXPECT_FALSE(instance.isListening());
-        ::close(fd);
-        // The file went with the name.
-        EXPECT_NE(::stat(QFile::encodeName(instance.serverName()).constData(), &st), 0);
-    }
-    {
-        RuntimeDir open(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
-                        QFile::WriteOther | QFile::ExeOther);
-        EXPECT_TRUE(TLSingleInstance(id).usesAbstractName());
-    }
-    {
-        RuntimeDir runtime;
-        qunsetenv("XDG_RUNTIME_DIR");
-        TLSingleInstance instance(id);
-        EXPECT_TRUE(instance.usesAbstractName());
-        EXPECT_EQ(instance.serverName(), QStringLiteral("%1.%2").arg(id).arg(::getuid()));
-    }
+// The socket is a file in the user's private runtime directory, which no other user can take
+// first.
+TEST(SingleInstance, PrefersASocketInThePrivateRuntimeDirectory) {
+    const QString id = uniqueId();
+    RuntimeDir runtime;
+    TLSingleInstance instance(id);
+    instance.start();
+    EXPECT_EQ(instance.serverName(), runtime.path() + "/" + id + ".socket");
+    ASSERT_TRUE(instance.isListening());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(instance.serverName()).constData(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+
+    // A second copy finds the first through the same file and takes over.
+    bool quitAsked = false;
+    QObject::connect(&instance, &TLSingleInstance::quitRequested, [&] { quitAsked = true; });
+    const int fd = connectTo(instance);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::send(fd, "quit\n", 5, MSG_NOSIGNAL), 5);
+    EXPECT_TRUE(spinUntil([&] { return quitAsked; }));
+    EXPECT_FALSE(instance.isListening());
+    ::close(fd);
+    // The file went with the name.
+    EXPECT_NE(::stat(QFile::encodeName(instance.serverName()).constData(), &st), 0);
 }
 
 // A socket file left behind by a copy that crashed does not stand in the way of the next start.
@@ -270,7 +254,8 @@ namespace {
 // thread can block in sendRequest. Counts what it is asked.
 class RunningCopy {
 public:
-    explicit RunningCopy(const QString& id) : _instance(new TLSingleInstance(id)) {
+    explicit RunningCopy(const QString& id, std::vector<TLRendezvousDir> dirs)
+        : _instance(new TLSingleInstance(id, std::move(dirs))) {
         _instance->moveToThread(&_thread);
         QObject::connect(_instance, &TLSingleInstance::toggleRequested, _instance,
                          [this](const QString& token) { record("toggle", token); });
@@ -330,16 +315,26 @@ std::string readSoFar(int fd) {
 } // namespace
 
 // `tide --toggle` and `tide --show` reach the running copy, which answers and keeps running; the
-// token travels with them. A plain start still replaces it afterwards.
+// token travels with them. A plain start still replaces it afterwards. Also where the running
+// copy listens in a later directory than the one the others would choose (it started while the
+// first was missing): they look there too.
 TEST(SingleInstance, ARunningCopyAnswersToggleAndShowAndStays) {
-    for (bool privateDir : {true, false}) {
+    for (bool later : {false, true}) {
         RuntimeDir runtime;
-        if (!privateDir) qunsetenv("XDG_RUNTIME_DIR"); // the abstract name
         const QString id = uniqueId();
-        RunningCopy running(id);
+        const QString first = runtime.path() + "/first";
+        const QString second = runtime.path() + "/second";
+        ASSERT_EQ(::mkdir(QFile::encodeName(second).constData(), 0700), 0);
+        const std::vector<TLRendezvousDir> dirs =
+            later ? std::vector<TLRendezvousDir>{{first, false}, {second, false}}
+                  : TLRendezvousDirs();
+        RunningCopy running(id, dirs);
         ASSERT_TRUE(running.listening());
+        if (later) {
+            ASSERT_EQ(::mkdir(QFile::encodeName(first).constData(), 0700), 0);
+        }
 
-        const TLSingleInstance sender(id); // never started: it only asks
+        const TLSingleInstance sender(id, dirs); // never started: it only asks
         EXPECT_TRUE(sender.sendRequest(TLSingleInstance::Request::Toggle, "kwin-token_42"));
         EXPECT_TRUE(sender.sendRequest(TLSingleInstance::Request::Show));
         // A token that is none (a space, a control character) is left out, not the request.
@@ -348,14 +343,15 @@ TEST(SingleInstance, ARunningCopyAnswersToggleAndShowAndStays) {
         const std::vector<std::string> expected = {"toggle kwin-token_42", "show ", "toggle ",
                                                    "show "};
         EXPECT_TRUE(spinUntil([&] { return running.received().size() >= expected.size(); }));
-        EXPECT_EQ(running.received(), expected) << "private dir: " << privateDir;
+        EXPECT_EQ(running.received(), expected) << "later: " << later;
         EXPECT_TRUE(running.stillListening());
 
-        TLSingleInstance fresh(id);
+        TLSingleInstance fresh(id, dirs);
         fresh.start();
         EXPECT_TRUE(spinUntil([&] { return running.received().size() == expected.size() + 1; }));
         EXPECT_EQ(running.received().back(), "quit ");
         EXPECT_TRUE(fresh.isListening());
+        EXPECT_EQ(fresh.serverName(), (later ? first : runtime.path()) + "/" + id + ".socket");
     }
 }
 
@@ -365,6 +361,7 @@ TEST(SingleInstance, ARequestNobodyAcceptsFails) {
     RuntimeDir runtime;
     const QString id = uniqueId();
     const TLSingleInstance sender(id);
+    const QByteArray path = QFile::encodeName(runtime.path() + "/" + id + ".socket");
     QElapsedTimer t;
     t.start();
     EXPECT_FALSE(sender.sendRequest(TLSingleInstance::Request::Toggle));
@@ -372,7 +369,6 @@ TEST(SingleInstance, ARequestNobodyAcceptsFails) {
 
     // Something holds the name and reads the request, then answers `reply` (or nothing at all).
     for (const char* reply : {"", "no\n", "okay\n", "ok"}) {
-        const QByteArray path = QFile::encodeName(sender.serverName());
         ::unlink(path.constData());
         const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};

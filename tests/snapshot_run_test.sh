@@ -2,47 +2,53 @@
 # Runs the real tide in snapshot mode without a display, the way a newcomer or CI does:
 # `TL_SNAPSHOT=dir tide` with no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM. Checks the five
 # files, their order and timing, the panel pictures' pixels and the two icons; then a missing
-# directory (nothing written, status 0) and an empty value (the working directory).
+# directory (nothing written, status 0) and an empty value (the working directory). Beside the
+# first run, one inside a desktop session (an X server, a session bus with a tray host, the
+# session naming Qt's X11 platform): the same pictures, and nothing shown or said to the desktop.
+# Then the README's pictures from their fixed sample (tide-render-panel): the same bytes on a
+# second run, panels of the snapshots' size, and a damaged sample refused with nothing written.
+#
+# Needs Python 3, and Xvfb, lxqt-panel, dbus-run-session, dbus-monitor, dbus-send and xwininfo
+# for the session (scripts/install-deps --test installs them).
 set -euo pipefail
 BIN="$(cd "$1" && pwd)/tide"
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+RENDER="$(cd "$1" && pwd)/tide-render-panel"
+SAMPLE="$(cd "$(dirname "$0")/.." && pwd)/docs/readme-sample.json"
 
-# A Tide started here must not reach the one in the user's tray.
+# A Tide started here must not reach the one in the user's tray, nor the user's session bus.
 # shellcheck source=tests/private_instance.sh
 source "$(dirname "$0")/private_instance.sh"
 private_instance "$0" "$@"
+private_session_bus "$0" "$@"
+# shellcheck source=tests/e2e_lib.sh
+source "$(dirname "$0")/e2e_lib.sh"
 
+for tool in python3 Xvfb lxqt-panel dbus-monitor dbus-send xwininfo; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps)"
+done
 [ -x "$BIN" ] || fail "$BIN is not built"
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-mkdir -p "$tmp/home" "$tmp/runtime"
-chmod 700 "$tmp/runtime"
 
-# Runs tide in snapshot mode in the working directory $1 with TL_SNAPSHOT=$2; at most 30 s.
+# Runs tide in snapshot mode in the working directory $1 with TL_SNAPSHOT=$2, without a display
+# (the variables after it add to the environment); at most 30 s. The output goes to $1.log.
 snapshot() {
-    local unset_tl=() var
+    local dir=$1 out=$2 unset_tl=() var
+    shift 2
     for var in $(compgen -e | grep '^TL_' || true); do unset_tl+=(-u "$var"); done
-    (cd "$1" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${unset_tl[@]}" \
+    (cd "$dir" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${unset_tl[@]}" \
         HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config" XDG_RUNTIME_DIR="$tmp/runtime" \
-        TL_SNAPSHOT="$2" \
-        timeout 30 "$BIN" >"$tmp/log" 2>&1)
+        TL_SNAPSHOT="$out" "$@" \
+        timeout 30 "$BIN" >"$dir.log" 2>&1)
 }
 files=(panel-light.png panel-dark.png panel-energy.png icon-normal.png icon-critical.png)
 
-# --- a directory given by its path
-mkdir "$tmp/out" "$tmp/cwd"
-start=$(date +%s.%N)
-snapshot "$tmp/cwd" "$tmp/out" || fail "tide exited with status $?: $(cat "$tmp/log")"
-end=$(date +%s.%N)
-[ -z "$(ls -A "$tmp/cwd")" ] || fail "snapshot mode wrote into the working directory: $(ls -A "$tmp/cwd")"
-
-python3 - "$tmp/out" "$start" "$end" "${files[@]}" <<'PY'
+# Checks the pictures in $1 written by a run from $2 to $3 (seconds since the epoch); with $4, the
+# directory of an earlier run whose pictures these must match in size.
+check_pictures() {
+    python3 - "$1" "$2" "$3" "${4:-}" "${files[@]}" <<'PY'
 import os, struct, sys, zlib
 
-out, start, end, names = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), sys.argv[4:]
+out, start, end, reference = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
+names = sys.argv[5:]
 
 def fail(message):
     sys.exit("FAIL: " + message)
@@ -163,9 +169,93 @@ mem = {l.split(":")[0]: int(l.split()[1]) for l in open("/proc/meminfo")}
 nearly_empty = mem["MemTotal"] - mem["MemAvailable"] < 0.015 * mem["MemTotal"]
 if coloured == 0 and not nearly_empty:
     fail("the two icons have the same colours")
+sizes["icons"] = (w1, h1)
+if reference:
+    ref = {name: read_png(os.path.join(reference, name))[:2] for name in names[:4]}
+    ref["icons"] = ref.pop("icon-normal.png")
+    if ref != sizes:
+        fail(f"pictures of {sizes}, unlike the earlier run's {ref}")
 print(f"snapshot: five files in {end - start:.2f} s, panels {sizes['panel-light.png']}, "
       f"icons {w1}x{h1} with {coloured} coloured pixels")
 PY
+}
+
+# --- inside a desktop session, beside the first run without one: an X server, and on the session
+# bus a tray host and watcher (lxqt-panel); the session names Qt's X11 platform, an input method
+# and the accessibility bus, each of which would reach the desktop, and a scale for Qt, which
+# would draw the icons larger. The run writes the same pictures, puts no window on the X server,
+# and neither registers a tray item nor connects to the session bus at all.
+start_xvfb
+mkdir -p "$tmp/panel-config/lxqt"
+printf '%s\n' '[General]' '__userfile__=true' 'panels=panel1' '[panel1]' 'plugins=statusnotifier' \
+    '[statusnotifier]' 'type=statusnotifier' >"$tmp/panel-config/lxqt/panel.conf"
+$orphan_guard env HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/panel-config" QT_QPA_PLATFORM=xcb \
+    lxqt-panel >"$tmp/panel.log" 2>&1 &
+pids+=($!)
+watcher_up() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher 2>/dev/null |
+        grep -q 'boolean true'
+}
+wait_for 30 watcher_up || fail "lxqt-panel started no StatusNotifierWatcher: $(cat "$tmp/panel.log")"
+$orphan_guard dbus-monitor --session >"$tmp/bus.log" 2>&1 &
+monitor=$!
+pids+=("$monitor")
+monitoring() { grep -q NameLost "$tmp/bus.log"; }
+wait_for 10 monitoring || fail "dbus-monitor did not start: $(cat "$tmp/bus.log")"
+# The X clients that have windows, as the bases of their window ids (the server gives each client
+# a range of its own: Xvfb's and lxqt-panel's are there before the run).
+x_clients() {
+    local id
+    for id in $(xwininfo -root -tree | grep -oE '^ +0x[0-9a-f]+'); do
+        printf '0x%x\n' $((id & ~0x1fffff))
+    done | sort -u
+}
+x_clients >"$tmp/clients.before"
+bus_seen=$(wc -l <"$tmp/bus.log")
+
+mkdir "$tmp/session" "$tmp/cwd-session"
+session_start=$(date +%s.%N)
+snapshot "$tmp/cwd-session" "$tmp/session" DISPLAY="$DISPLAY" \
+    DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" XDG_CURRENT_DESKTOP=LXQt \
+    QT_QPA_PLATFORM=xcb QT_IM_MODULE=ibus QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_SCALE_FACTOR=2 \
+    QT_FONT_DPI=144 &
+run=$!
+(
+    : >"$tmp/clients.new"
+    while alive "$run"; do
+        x_clients | comm -13 "$tmp/clients.before" - >>"$tmp/clients.new"
+        sleep 0.2
+    done
+    date +%s.%N >"$tmp/session.end"
+) &
+watch=$!
+
+# --- a directory given by its path
+mkdir "$tmp/out" "$tmp/cwd"
+start=$(date +%s.%N)
+snapshot "$tmp/cwd" "$tmp/out" || fail "tide exited with status $?: $(cat "$tmp/cwd.log")"
+end=$(date +%s.%N)
+[ -z "$(ls -A "$tmp/cwd")" ] || fail "snapshot mode wrote into the working directory: $(ls -A "$tmp/cwd")"
+check_pictures "$tmp/out" "$start" "$end"
+
+# --- inside the session (continued)
+wait "$run" || fail "inside a session tide exited with status $?: $(cat "$tmp/cwd-session.log")"
+wait "$watch"
+sleep 0.2 # the monitor's last lines
+tail -n +"$((bus_seen + 1))" "$tmp/bus.log" >"$tmp/bus.run"
+[ ! -s "$tmp/clients.new" ] ||
+    fail "inside a session the run made X windows (ids from $(sort -u "$tmp/clients.new" | xargs))"
+! grep -qE 'RegisterStatusNotifierItem|StatusNotifierItem-' "$tmp/bus.run" ||
+    fail "inside a session the run put up a tray item: $(grep -E 'StatusNotifierItem' "$tmp/bus.run")"
+# A connection to the bus is announced as a unique name's owner changing from none to itself.
+joined=$(awk '/member=NameOwnerChanged/ { getline name; getline old
+    if (name ~ /":1\./ && old ~ /string ""$/) print name }' "$tmp/bus.run")
+[ -z "$joined" ] ||
+    fail "inside a session the run connected to the session bus: $(head -c 3000 "$tmp/bus.run")"
+[ -z "$(ls -A "$tmp/cwd-session")" ] || fail "inside a session files went elsewhere"
+check_pictures "$tmp/session" "$session_start" "$(cat "$tmp/session.end")" "$tmp/out"
+echo "snapshot: inside a session no window, no tray item and no session-bus connection"
 
 # --- a directory that does not exist: nothing written anywhere, status 0
 snapshot "$tmp/cwd" "$tmp/missing" || fail "with a missing directory tide exited with status $?"
@@ -178,3 +268,31 @@ for f in "${files[@]}"; do
     [ -s "$tmp/cwd/$f" ] || fail "with TL_SNAPSHOT empty, $f is not in the working directory"
 done
 echo "snapshot: a missing directory and the working directory behave"
+
+# --- the README's pictures: the same bytes twice, the panels as large as the snapshots
+readme=(panel-light.png panel-dark.png panel-energy.png tray-icon@1x.png tray-icon@2x.png)
+render() { QT_QPA_PLATFORM=offscreen timeout 30 "$RENDER" "$@" >"$tmp/render.log" 2>&1; }
+for run in 1 2; do
+    render "$SAMPLE" "$tmp/readme-$run" || fail "tide-render-panel exited with status $?: $(cat "$tmp/render.log")"
+done
+written=("$tmp/readme-1"/*)
+[ "${#written[@]}" = "${#readme[@]}" ] || fail "tide-render-panel wrote ${written[*]##*/}"
+for f in "${readme[@]}"; do
+    [ -s "$tmp/readme-1/$f" ] || fail "tide-render-panel did not write $f"
+    cmp -s "$tmp/readme-1/$f" "$tmp/readme-2/$f" || fail "$f differs between two runs"
+done
+size() { python3 -c 'import struct, sys; print(*struct.unpack(">II", open(sys.argv[1], "rb").read()[16:24]))' "$1"; }
+for f in panel-light.png panel-dark.png panel-energy.png; do
+    [ "$(size "$tmp/readme-1/$f")" = "$(size "$tmp/out/$f")" ] ||
+        fail "the README's $f is $(size "$tmp/readme-1/$f"), the snapshot's $(size "$tmp/out/$f")"
+done
+[ "$(size "$tmp/readme-1/tray-icon@2x.png")" = "152 60" ] ||
+    fail "the 2x tray icons are $(size "$tmp/readme-1/tray-icon@2x.png"), not two 38 x 30 tiles"
+# A history value out of range: refused, and nothing written.
+sed 's/0\.585,/1.585,/' "$SAMPLE" >"$tmp/damaged.json"
+status=0
+render "$tmp/damaged.json" "$tmp/readme-damaged" || status=$?
+[ "$status" = 1 ] || fail "a damaged sample gave status $status: $(cat "$tmp/render.log")"
+grep -q 'history' "$tmp/render.log" || fail "the damaged sample's message: $(cat "$tmp/render.log")"
+[ -z "$(ls -A "$tmp/readme-damaged" 2>/dev/null)" ] || fail "a damaged sample wrote files"
+echo "snapshot: the README's pictures are the same on a second run"

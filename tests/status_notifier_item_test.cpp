@@ -187,7 +187,12 @@ TEST_F(StatusNotifierItemTest, RegistersAndShowsWhatAHostDraws) {
         ASSERT_EQ(p.bytes.size(), p.width * p.height * 4);
         EXPECT_EQ(p.bytes.left(4), QByteArray("\xff\x12\x34\x56", 4)) << p.width;
     }
-    EXPECT_EQ(sizes, (QList<int>{16, 22, 24, 32, 44, 48, 64, 96}));
+    EXPECT_EQ(sizes, (QList<int>{16, 22, 24, 32, 44, 48, 64}));
+    // A screen at 150 % or 175 % beside one at 100 %: the tray's sizes at each scale too.
+    EXPECT_EQ(TLSniIconSizesFor({1.0, 1.5}),
+              (std::vector<int>{16, 22, 24, 32, 33, 36, 44, 48, 64}));
+    EXPECT_EQ(TLSniIconSizesFor({1.75, 2.0}),
+              (std::vector<int>{16, 22, 24, 28, 32, 39, 42, 44, 48, 56, 64}));
 
     // The panel restarts: its new watcher gets the item without the item being made again.
     watcher.reset();

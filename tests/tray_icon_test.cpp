@@ -327,3 +327,48 @@ TEST(TrayIcon, IsPaintedWithoutWakingOtherThreads) {
         }
     }
 }
+
+// Trays ask for the picture at every change: an XEmbed tray paints it into its slot, and the
+// StatusNotifierItem sends it at each of its sizes. The icon hands out what an icon Qt makes of
+// the same pictures would, and once it is replaced nothing keeps its pictures alive (Qt's own
+// icon leaves each picture it hands out in the application's pixmap cache).
+TEST(TrayIcon, HandsOutQtsPicturesAndKeepsNoneOnceReplaced) {
+    const TLTrayIconContent c = TLTrayIconContentFor(presentation(0, true));
+    TLTrayIcon made = TLMakeTrayIcon(c, TLAppearance::Dark);
+    QIcon qts;
+    for (int size : {16, 22, 24, 32, 48, 64})
+        qts.addPixmap(QPixmap::fromImage(TLRenderTrayIcon(c, size, 1.0, TLAppearance::Dark)));
+    EXPECT_EQ(made.icon.availableSizes(), qts.availableSizes());
+    const auto image = [](const QIcon& icon, int size) {
+        return icon.pixmap(QSize(size, size), 1.0)
+            .toImage()
+            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    for (int size : {16, 22, 24, 32, 48, 64}) {
+        EXPECT_EQ(made.icon.actualSize(QSize(size, size)), qts.actualSize(QSize(size, size)));
+        EXPECT_EQ(image(made.icon, size), image(qts, size)) << size;
+    }
+    // Any other size, a fractional scale's (33 at 150 %) among them, is drawn at that size
+    // rather than scaled from a neighbour; a slot that is not square gets its inner square.
+    for (int size : {12, 27, 30, 33, 36, 44, 96}) {
+        const QImage drawn = TLRenderTrayIcon(c, size, 1.0, TLAppearance::Dark)
+                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        EXPECT_EQ(made.icon.actualSize(QSize(size, size)), QSize(size, size));
+        EXPECT_EQ(image(made.icon, size), drawn) << size;
+        EXPECT_NE(image(made.icon, size), image(qts, size)) << size;
+    }
+    EXPECT_EQ(made.icon.pixmap(QSize(40, 33), 1.0).size(), QSize(33, 33));
+    QImage slot(24, 24, QImage::Format_ARGB32_Premultiplied);
+    slot.fill(Qt::transparent);
+    {
+        QPainter p(&slot);
+        made.icon.paint(&p, slot.rect());
+    }
+    EXPECT_EQ(slot, image(qts, 24));
+
+    const QPixmap exact = made.icon.pixmap(QSize(24, 24), 1.0);
+    const QPixmap scaled = made.icon.pixmap(QSize(44, 44), 1.0);
+    made = TLTrayIcon{};
+    EXPECT_TRUE(exact.isDetached());
+    EXPECT_TRUE(scaled.isDetached());
+}

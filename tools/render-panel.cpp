@@ -1,195 +1,268 @@
-// Renders the panel with a realistic sample, history and process list into PNGs, in both
-// appearances, on both tabs, at 1x and 2x, for looking at it during development:
-//   tide-render-panel [output directory, default /tmp/panel]
-// The panel is drawn over its background grey, as the popover and the snapshots show it. Some
-// parts are also written enlarged (nearest neighbour), and a process row's context menu is
-// rendered on its own.
+// Renders the README's pictures from a fixed sample, the same on every run:
+//   tide-render-panel SAMPLE.json OUTPUT_DIRECTORY
+// The sample holds the system figures and the processes with the fields `tide-sample --processes`
+// prints ("used" and "usagePercent" are worked out from the parts, as a live sample does), and a
+// "history" of up to 90 usage fractions, oldest first. Written into the directory:
+//   panel-light.png, panel-dark.png, panel-energy.png   the panel as snapshot mode writes it, with
+//                                                       its widgets, at one pixel per point over
+//                                                       the popover's grey
+//   tray-icon@1x.png, tray-icon@2x.png                  the tray's square for that sample, in a
+//                                                       dark bar and in a light one
+// A sample that cannot be read is reported with the reason, and nothing is written.
+#include "app/TLSnapshotMode.h"
+#include "app/TLStatusPresentation.h"
+#include "app/TLTrayIcon.h"
 #include "format/TLColor.h"
 #include "panel/TLPanelController.h"
+#include "platform/TLPlatformTexts.h"
 #include "widgets/TLAppearance.h"
-#include "widgets/TLProcRow.h"
+#include "widgets/TLFonts.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QMenu>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
 #include <QPainter>
+#include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 namespace {
 
-constexpr uint64_t GiB = 1ull << 30;
-constexpr uint64_t MiB = 1ull << 20;
+struct Sample {
+    TLSystemStats stats;
+    std::vector<double> history;
+    std::vector<TLProc> processes;
+};
 
-TLSystemStats sample(int32_t level) {
+// Reads the sample's values; the first value that does not do is kept as the error, and the
+// values read after it are not used.
+struct Reader {
+    QString error;
+
+    void fail(const QString& why) {
+        if (error.isEmpty()) error = why;
+    }
+    // A whole number of at least 0 that a double holds exactly.
+    uint64_t count(const QJsonObject& o, const char* key) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        const double d = v.toDouble(-1);
+        if (v.isDouble() && d >= 0 && d <= 9007199254740992.0 && d == std::floor(d))
+            return static_cast<uint64_t>(d);
+        fail(QStringLiteral("\"%1\" is not a whole number of at least 0").arg(key));
+        return 0;
+    }
+    double number(const QJsonObject& o, const char* key, double low, double high) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        const double d = v.toDouble(std::nan(""));
+        if (v.isDouble() && d >= low && d <= high) return d;
+        fail(QStringLiteral("\"%1\" is not a number from %2 to %3")
+                 .arg(key)
+                 .arg(low, 0, 'f', 0)
+                 .arg(high, 0, 'f', 0));
+        return low;
+    }
+
+    TLSystemStats systemFigures(const QJsonObject& o);
+    std::vector<double> history(const QJsonArray& values);
+    std::vector<TLProc> processes(const QJsonArray& list);
+};
+
+TLSystemStats Reader::systemFigures(const QJsonObject& o) {
     TLSystemStats s;
-    s.total = 16 * GiB;
-    s.app = 6 * GiB + 310 * MiB;
-    s.wired = 2 * GiB + 140 * MiB;
-    s.compressed = 412 * MiB;
-    s.cached = 4 * GiB + 700 * MiB;
-    s.used = s.app + s.wired + s.compressed;
-    s.swapUsed = 1 * GiB + 230 * MiB;
-    s.swapTotal = 4 * GiB;
+    s.total = count(o, "total");
+    s.app = count(o, "app");
+    s.wired = count(o, "wired");
+    s.compressed = count(o, "compressed");
+    s.cached = count(o, "cached");
+    s.swapUsed = count(o, "swapUsed");
+    s.swapTotal = count(o, "swapTotal");
+    if (s.total == 0) fail(QStringLiteral("\"total\" is 0"));
+    // Each part is at most the whole (so that their sum cannot overflow).
+    for (uint64_t part : {s.app, s.wired, s.compressed, s.cached})
+        if (part > s.total) fail(QStringLiteral("a part of memory exceeds \"total\""));
+    if (s.swapUsed > s.swapTotal) fail(QStringLiteral("\"swapUsed\" exceeds \"swapTotal\""));
+    const auto level = static_cast<int32_t>(number(o, "pressureLevel", 1, 4));
+    if (level != 1 && level != 2 && level != 4)
+        fail(QStringLiteral("\"pressureLevel\" is not 1, 2 or 4"));
     s.pressureLevel = TLPressureLevel{level};
-    s.pressurePercent = level == 4 ? 71 : level == 2 ? 46 : 17.6;
+    s.pressurePercent = number(o, "pressurePercent", 0, 100);
+    s.cpuPercent = number(o, "cpuPercent", 0, 100);
+    if (!error.isEmpty()) return s;
+    s.used = std::min(s.app + s.wired + s.compressed, s.total);
     s.usagePercent = 100.0 * static_cast<double>(s.used) / static_cast<double>(s.total);
-    s.cpuPercent = 12.34;
     return s;
 }
 
-std::vector<double> history() {
-    std::vector<double> values;
-    for (int i = 0; i < 90; ++i)
-        values.push_back(0.50 + 0.06 * std::sin(i / 8.0) + 0.02 * std::sin(i * 1.3) +
-                         (i > 72 ? (i - 72) * 0.004 : 0));
-    return values;
-}
-
-std::vector<TLProc> processes() {
-    struct P {
-        const char* name;
-        double mib;
-        double cpu;
-        double wakeups;
-        bool approximate;
-    };
-    const P list[] = {
-        {"firefox-esr", 1310, 6.2, 140, false},
-        {"Web Content", 612.4, 3.1, 60, false},
-        {"gnome-shell", 388, 2.4, 210, false},
-        {"code", 702.8, 1.2, 20, false},
-        {"微信", 455.3, 0.8, 35, false},
-        {"org.gnome.Nautilus.SearchProvider-with-a-rather-long-name", 121.7, 0.1, 2, false},
-        {"Xwayland", 96.5, 1.9, 40, false},
-        {"systemd-journald", 164.2, 0.3, 12, true},
-        {"网易云音乐 Helper (Renderer)", 288.0, 4.4, 90, false},
-        {"pipewire", 18.4, 0.9, 160, false},
-        {"tide", 42.0, 0.4, 2, false},
-        {"evolution-data-server", 51.5, 0.0, 1, false},
-        {"tracker-miner-fs-3", 36.9, 0.2, 6, false},
-        {"kworker", 0.6, 0.0, 0, true},
-    };
-    std::vector<TLProc> procs;
-    int32_t pid = 1200;
-    for (const P& p : list) {
-        TLProc proc;
-        proc.pid = pid;
-        pid += 37;
-        proc.name = p.name;
-        proc.memory = static_cast<uint64_t>(p.mib * static_cast<double>(MiB));
-        proc.cpu = p.cpu;
-        proc.energy = p.cpu + 0.35 * p.wakeups / 10.0;
-        proc.approximate = p.approximate;
-        proc.startTime = 1000 + static_cast<uint64_t>(pid);
-        procs.push_back(proc);
+std::vector<double> Reader::history(const QJsonArray& values) {
+    if (values.size() < 2 || values.size() > 90)
+        fail(QStringLiteral("\"history\" does not hold 2 to 90 values"));
+    std::vector<double> out;
+    for (const QJsonValue& v : values) {
+        const double d = v.toDouble(-1);
+        if (!v.isDouble() || !(d >= 0 && d <= 1))
+            fail(QStringLiteral("a value of \"history\" is not a fraction from 0 to 1"));
+        out.push_back(d);
     }
-    return procs;
+    return out;
 }
 
-bool save(const QImage& image, const QString& path) {
-    const bool ok = image.save(path);
-    std::printf("%s %s (%dx%d)\n", ok ? "wrote" : "FAILED", qPrintable(path), image.width(),
-                image.height());
+std::vector<TLProc> Reader::processes(const QJsonArray& list) {
+    if (list.isEmpty()) fail(QStringLiteral("\"processes\" is empty"));
+    std::vector<TLProc> out;
+    for (const QJsonValue& v : list) {
+        if (!v.isObject()) fail(QStringLiteral("an entry of \"processes\" is not an object"));
+        const QJsonObject o = v.toObject();
+        TLProc p;
+        const double pid = number(o, "pid", 1, 4194304);
+        if (pid != std::floor(pid)) fail(QStringLiteral("a \"pid\" is not a whole number"));
+        p.pid = static_cast<int32_t>(pid);
+        p.name = o.value(QLatin1String("name")).toString().toStdString();
+        if (p.name.empty()) fail(QStringLiteral("process %1 has no \"name\"").arg(p.pid));
+        p.memory = count(o, "memory");
+        p.cpu = number(o, "cpu", 0, 100000);
+        p.energy = number(o, "energy", 0, 1000000);
+        p.approximate = o.value(QLatin1String("approximate")).toBool(false);
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+std::optional<Sample> readSample(const QString& path, QString& error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parse);
+    if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
+        error = parse.error != QJsonParseError::NoError
+                    ? QStringLiteral("%1 at byte %2").arg(parse.errorString()).arg(parse.offset)
+                    : QStringLiteral("not a JSON object");
+        return std::nullopt;
+    }
+    const QJsonObject o = doc.object();
+    Reader read;
+    Sample sample{read.systemFigures(o), read.history(o.value(QLatin1String("history")).toArray()),
+                  read.processes(o.value(QLatin1String("processes")).toArray())};
+    error = read.error;
+    if (!error.isEmpty()) return std::nullopt;
+    return sample;
+}
+
+// The pictures of the panel. A view the panel gains (the applications with their processes merged
+// into one row each, say) is one more line here, with the state it needs set in renderPanel.
+struct PanelPicture {
+    const char* file;
+    TLAppearance appearance;
+    TLPanelTab tab;
+};
+constexpr PanelPicture kPanelPictures[] = {
+    {"panel-light.png", TLAppearance::Light, TLPanelTab::Memory},
+    {"panel-dark.png", TLAppearance::Dark, TLPanelTab::Memory},
+    {"panel-energy.png", TLAppearance::Light, TLPanelTab::Energy},
+};
+
+bool report(bool ok, const QString& path) {
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED to write", qPrintable(path));
     return ok;
 }
 
-QImage renderView(QWidget* view, qreal dpr, TLAppearance appearance) {
-    QImage image(view->size() * dpr, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(TLPanelBackgroundColor().resolve(appearance));
-    QPainter painter(&image);
-    view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image;
+bool renderPanel(const Sample& sample, const QString& dir) {
+    TLPanelController panel;
+    QWidget* view = panel.view();
+    view->show();
+    panel.setRowCount(8);
+    panel.setSecondsPerSample(2);
+    panel.renderSystem(sample.stats, sample.history);
+    panel.renderProcesses(&sample.processes);
+    bool ok = true;
+    for (const PanelPicture& picture : kPanelPictures) {
+        panel.setTab(picture.tab);
+        TLSetAppearance(view, picture.appearance);
+        QApplication::processEvents();
+        // The notes under the list are the Linux ones whatever system this runs on.
+        const TLPlatformTexts& texts = TLLinuxTexts();
+        const QString& note =
+            picture.tab == TLPanelTab::Memory ? texts.footNoteMemory : texts.footNoteEnergy;
+        if (panel.footNote()->text() != note) {
+            std::fprintf(stderr, "tide-render-panel: the panel's note is not the Linux one\n");
+            return false;
+        }
+        const QString path = QDir(dir).filePath(QLatin1String(picture.file));
+        // The snapshot writer says nothing of a failure: no file afterwards is one.
+        QFile::remove(path);
+        TLWriteSnapshot(view, path, picture.appearance == TLAppearance::Dark);
+        ok &= report(QFile::exists(path), path);
+    }
+    return ok;
 }
 
-QImage zoomed(const QImage& image, const QRect& pixels, int factor) {
-    QImage part = image.copy(pixels);
-    part.setDevicePixelRatio(1);
-    return part.scaled(part.size() * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+// The tray's 22-point square for the sample with the standard display choices (the gauge and the
+// usage), in a stretch of a dark bar and of a light one, side by side.
+QImage trayIcons(const TLSystemStats& stats, qreal dpr) {
+    TLStatusPresentation p = TLComputeStatusPresentation(stats, TLStatusBarMode::GaugeAndPercent,
+                                                         TLPercentMetric::Usage, false, false);
+    // The gauge moves in whole percent, as in the tray.
+    p.gaugeFraction = std::round(std::clamp(stats.usagePercent, 0.0, 100.0)) / 100.0;
+    const TLTrayIconContent content = TLTrayIconContentFor(p);
+    constexpr int kSlot = 22, kTileW = 38, kTileH = 30;
+    QImage out(QSize(2 * kTileW, kTileH) * dpr, QImage::Format_ARGB32);
+    out.setDevicePixelRatio(dpr);
+    QPainter painter(&out);
+    const TLAppearance bars[] = {TLAppearance::Dark, TLAppearance::Light};
+    for (int i = 0; i < 2; ++i) {
+        const QRect tile(i * kTileW, 0, kTileW, kTileH);
+        painter.fillRect(tile, TLPanelBackgroundColor().resolve(bars[i]));
+        const QImage icon = TLRenderTrayIcon(content, kSlot, dpr, bars[i]);
+        painter.drawImage(tile.topLeft() + QPoint(kTileW - kSlot, kTileH - kSlot) / 2, icon);
+    }
+    return out;
 }
 
-struct Variant {
-    const char* name;
-    TLAppearance appearance;
-    TLPanelTab tab;
-    int64_t rows;
-    int32_t level;
-    bool swap;
-};
+bool writeImage(const QImage& image, const QString& path) {
+    QSaveFile file(path);
+    const bool ok = file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit();
+    return report(ok, path);
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/panel");
-    QDir().mkpath(dir);
-
-    TLPanelController panel;
-    QWidget* view = panel.view();
-    view->show();
-    QApplication::processEvents();
-    const std::vector<TLProc> procs = processes();
-    const std::vector<double> values = history();
-
-    const Variant variants[] = {
-        {"memory-light", TLAppearance::Light, TLPanelTab::Memory, 8, 1, true},
-        {"memory-dark", TLAppearance::Dark, TLPanelTab::Memory, 8, 1, true},
-        {"energy-light", TLAppearance::Light, TLPanelTab::Energy, 8, 1, true},
-        {"energy-dark", TLAppearance::Dark, TLPanelTab::Energy, 8, 1, true},
-        {"warning-12-light", TLAppearance::Light, TLPanelTab::Memory, 12, 2, true},
-        {"critical-5-dark", TLAppearance::Dark, TLPanelTab::Energy, 5, 4, false},
-    };
-    bool ok = true;
-    for (const Variant& v : variants) {
-        TLSystemStats stats = sample(v.level);
-        if (!v.swap) stats.swapTotal = 0;
-        panel.setTab(v.tab);
-        panel.setRowCount(v.rows);
-        panel.renderSystem(stats, values);
-        panel.renderProcesses(&procs);
-        TLSetAppearance(view, v.appearance);
-        QApplication::processEvents();
-        for (qreal dpr : {1.0, 2.0}) {
-            const QImage image = renderView(view, dpr, v.appearance);
-            ok &= save(image, QStringLiteral("%1/panel-%2@%3x.png").arg(dir).arg(v.name).arg(dpr));
-            if (dpr == 1.0 && v.rows == 8 && v.tab == TLPanelTab::Memory) {
-                const QString base = QStringLiteral("%1/zoom-%2-").arg(dir).arg(v.name);
-                ok &= save(zoomed(image, QRect(0, 0, 322, 150), 3), base + "top.png");
-                ok &= save(zoomed(image, QRect(0, 150, 322, 150), 3), base + "middle.png");
-                ok &= save(zoomed(image, QRect(0, 300, 322, 130), 3), base + "tabs.png");
-                ok &= save(zoomed(image, QRect(0, image.height() - 130, 322, 130), 3),
-                           base + "bottom.png");
-            }
-        }
+    if (argc != 3) {
+        std::fputs("usage: tide-render-panel SAMPLE.json OUTPUT_DIRECTORY\n", stderr);
+        return 2;
     }
+    // Menus and labels in the program's faces, as the program sets them at its start.
+    QFont font = QApplication::font();
+    font.setFamilies(TLFontFamilies());
+    QApplication::setFont(font);
 
-    // The column's geometry, for checking the spacings.
-    panel.setRowCount(8);
-    int previousBottom = 0;
-    for (QWidget* item : panel.columnItems()) {
-        const QRect r(item->mapTo(view, QPoint(0, 0)), item->size());
-        std::printf("item y %3d h %3d (gap %2d) x %d w %d %s\n", r.y(), r.height(),
-                    r.y() - previousBottom, r.x(), r.width(), item->metaObject()->className());
-        previousBottom = r.bottom() + 1;
+    QString error;
+    const QString samplePath = QString::fromLocal8Bit(argv[1]);
+    const std::optional<Sample> sample = readSample(samplePath, error);
+    if (!sample) {
+        std::fprintf(stderr, "tide-render-panel: %s: %s\n", qPrintable(samplePath),
+                     qPrintable(error));
+        return 1;
     }
-    std::printf("view %dx%d\n", view->width(), view->height());
-
-    // The context menu of the top row.
-    panel.setTab(TLPanelTab::Memory);
-    panel.setRowCount(8);
-    panel.renderProcesses(&procs);
-    if (QMenu* menu = panel.rows().front()->menu()) {
-        menu->ensurePolished();
-        menu->adjustSize();
-        QImage image(menu->size() * 2, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(2);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        menu->render(&painter);
-        painter.end();
-        ok &= save(image, dir + "/menu@2x.png");
+    const QString dir = QString::fromLocal8Bit(argv[2]);
+    if (!QDir().mkpath(dir)) {
+        std::fprintf(stderr, "tide-render-panel: cannot make %s\n", qPrintable(dir));
+        return 1;
     }
+    bool ok = renderPanel(*sample, dir);
+    for (int scale : {1, 2})
+        ok &= writeImage(trayIcons(sample->stats, scale),
+                         QDir(dir).filePath(QStringLiteral("tray-icon@%1x.png").arg(scale)));
     return ok ? 0 : 1;
 }

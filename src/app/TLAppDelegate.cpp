@@ -7,7 +7,7 @@
 
 TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
     : QObject(parent), _env(std::move(env)), _statusItem(_env), _loop(_env, _statusItem, _panel),
-      _popover(_env, _loop, _panel), _settings(_env, _loop, _statusItem, _popover, _panel),
+      _popover(_env, _loop, _panel), _settings(_env, _loop, _popover, _panel),
       _snapshot(_env, _popover, _panel),
       _notifier(
           _env, [this] { _loop.sampleOutOfTurn(); }, [this] { showPanel(); }) {
@@ -54,6 +54,14 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     if (!_env.snapshotDir) {
         connect(_env.popover, &TLPopover::windowClosedByUser, this, [this] { quit(); });
         _popover.watchTray();
+    }
+
+    // Settings that were not read are told a moment after the start, once the icon is up.
+    if (!_env.snapshotDir && _env.preferences->trouble() != TLPreferenceTrouble::None) {
+        QPointer<TLAppDelegate> self(this);
+        _env.scheduler->after(1.0, [self] {
+            if (self) self->_settings.warnIfUnsaved();
+        });
     }
 
     if (_env.snapshotDir) {

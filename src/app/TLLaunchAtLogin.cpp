@@ -107,6 +107,7 @@ bool writeAgentFile(const QString& agentPath, const QString& executable,
 
 bool TLLaunchAtLoginEnabled(const QString& agentPath) {
     // Any file there counts, whatever its content.
+    if (agentPath.isEmpty()) return false;
     return QFileInfo::exists(agentPath) || QFileInfo(agentPath).isSymLink();
 }
 
@@ -116,7 +117,8 @@ void TLToggleLaunchAtLogin(const QString& agentPath, const QString& executable,
         QFile::remove(agentPath);
         return;
     }
-    if (executable.isEmpty()) return;
+    // Without a place for the entry (no home) nothing is written anywhere.
+    if (executable.isEmpty() || agentPath.isEmpty()) return;
     writeAgentFile(agentPath, executable, displayName);
 }
 
@@ -185,7 +187,7 @@ QString TLAgentFileProgram(const QByteArray& content) {
 
 bool TLRepairLaunchAtLogin(const QString& agentPath, const QString& executable,
                            const QString& displayName) {
-    if (executable.isEmpty()) return false;
+    if (executable.isEmpty() || agentPath.isEmpty()) return false;
     QFile file(agentPath);
     if (file.size() > kMaxAgentFileSize || !file.open(QIODevice::ReadOnly)) return false;
     const QString program = TLAgentFileProgram(file.read(kMaxAgentFileSize));

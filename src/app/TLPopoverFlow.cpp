@@ -87,7 +87,7 @@ void TLPopoverFlow::openPopover(const QRect& anchor) {
     _panel->renderSystem(sample, _loop.history());
     applyDesktopLook();
     _env.statusItem->setToolTipSuppressed(true);
-    _env.popover->show(_panel->view(), anchor);
+    _env.popover->show(_panel->view(), anchor, _env.statusItem->clickHint());
     _loop.refreshProcs();
     QPointer<TLPopoverFlow> self(this);
     _env.scheduler->after(0.9, [self] {
@@ -165,7 +165,10 @@ void TLPopoverFlow::waitForTray() {
 
 void TLPopoverFlow::trayAvailabilityChanged(bool available) {
     if (!available) {
-        waitForTray();
+        if (_env.statusItem->trayMayReturnSoon())
+            waitForTray();
+        else
+            showWithoutTray();
         return;
     }
     // The icon is back in a tray: the panel returns to it.

@@ -5,6 +5,11 @@
 #include "platform/TLFileWatch.h"
 #include "platform/TLPreferenceStore.h"
 
+#include <QFile>
+
+#include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 
 TLPreferences::TLPreferences(const QString& path) : TLPreferences(path, TLPreferenceFileFormat()) {}
@@ -12,7 +17,20 @@ TLPreferences::TLPreferences(const QString& path) : TLPreferences(path, TLPrefer
 TLPreferences::~TLPreferences() = default;
 
 TLPreferences::TLPreferences(const QString& path, QSettings::Format format)
-    : _settings(openStore(path, format)) {}
+    : _settings(path.isEmpty() ? nullptr : openStore(path, format)),
+      _memoryOnly(path.isEmpty() || unreadable(path)) {}
+
+bool TLPreferences::unreadable(const QString& path) {
+    // The file, or the way to it, is closed to this user (EACCES); a missing file is no trouble.
+    // (Access by the real user: the program is never installed set-user-ID.)
+    return ::access(QFile::encodeName(path).constData(), R_OK) != 0 && errno == EACCES;
+}
+
+TLPreferenceTrouble TLPreferences::trouble() const {
+    if (!_settings) return TLPreferenceTrouble::NoPlace;
+    if (_memoryOnly) return TLPreferenceTrouble::Unreadable;
+    return _writeFailed ? TLPreferenceTrouble::WriteFailed : TLPreferenceTrouble::None;
+}
 
 std::unique_ptr<QSettings> TLPreferences::openStore(const QString& path, QSettings::Format format) {
     auto settings = std::make_unique<QSettings>(path, format);
@@ -58,8 +76,13 @@ void TLPreferences::registerStandardDefaults() {
 }
 
 QVariant TLPreferences::objectForKey(QAnyStringView key) const {
-    QVariant stored = _settings->value(key);
-    if (stored.isValid()) return stored;
+    if (_memoryOnly) {
+        const auto it = _session.constFind(key.toString());
+        if (it != _session.constEnd()) return *it;
+    } else {
+        QVariant stored = _settings->value(key);
+        if (stored.isValid()) return stored;
+    }
     return _registered.value(key.toString());
 }
 
@@ -88,6 +111,11 @@ void TLPreferences::setBool(bool value, QAnyStringView key) {
 }
 
 void TLPreferences::store(QAnyStringView key, const QVariant& value) {
+    ++_generation;
+    if (_memoryOnly) {
+        _session.insert(key.toString(), value);
+        return;
+    }
     if (_writeFailed) {
         // QSettings keeps reporting its first error for good: a fresh store, holding every value
         // of this session that did not reach the file, tells whether this write gets through.
@@ -102,18 +130,56 @@ void TLPreferences::store(QAnyStringView key, const QVariant& value) {
     // QSettings keeps a value it could not write and tries again at the next sync.
     _settings->sync();
     _writeFailed = _settings->status() == QSettings::AccessError;
+    if (_watch) noteContent();
+}
+
+void TLPreferences::noteContent() {
+    _seenContent = fileContent();
+    _seen = true;
+}
+
+std::optional<QByteArray> TLPreferences::fileContent() const {
+    QFile file(_settings->fileName());
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    return file.readAll();
 }
 
 void TLPreferences::watchOutsideChanges() {
     if (_watching) return;
     _watching = true;
-    if (_settings->format() == QSettings::NativeFormat) return;
-    _watch = TLWatchFile(_settings->fileName(), [this] { loadOutsideChange(); });
+    if (!_settings || _settings->format() == QSettings::NativeFormat) return;
+    _watch = TLWatchFile(_settings->fileName(), [this] { loadOnNotice(); });
     // A change made between the first reading and the watch.
     loadOutsideChange();
 }
 
+void TLPreferences::loadOnNotice() {
+    if (_seen && fileContent() == _seenContent) return;
+    loadOutsideChange();
+}
+
+void TLPreferences::reopenReadable() {
+    _settings = openStore(_settings->fileName(), _settings->format());
+    _memoryOnly = false;
+    const QVariantMap session = std::exchange(_session, {});
+    for (auto it = session.begin(); it != session.end(); ++it)
+        _settings->setValue(it.key(), it.value());
+    if (!session.isEmpty()) {
+        _settings->sync();
+        _writeFailed = _settings->status() == QSettings::AccessError;
+    }
+    ++_generation;
+    _outsideChange = true;
+}
+
 void TLPreferences::loadOutsideChange() {
+    if (!_settings) return;
+    if (_memoryOnly) {
+        // Nothing is read or written while the file stays closed to this user.
+        if (!unreadable(_settings->fileName())) reopenReadable();
+        if (_watch) noteContent();
+        return;
+    }
     // QSettings reads the file again when its size or time stamp differs from what it last read
     // or wrote, and keeps on top any value of this session that could not be written yet. The
     // program's own writes are already in memory and change nothing here.
@@ -125,11 +191,15 @@ void TLPreferences::loadOutsideChange() {
     QVariantMap after;
     for (const QString& k : _settings->allKeys())
         after.insert(k, _settings->value(k));
-    if (after != before) _outsideChange = true;
+    if (after != before) {
+        _outsideChange = true;
+        ++_generation;
+    }
+    if (_watch) noteContent();
 }
 
 bool TLPreferences::takeOutsideChange() {
-    if (!_watching) return false;
+    if (!_watching || !_settings) return false;
     if (_settings->format() == QSettings::NativeFormat) return true;
     if (!_watch) loadOutsideChange();
     return std::exchange(_outsideChange, false);

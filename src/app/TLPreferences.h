@@ -6,6 +6,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 class TLFileWatch;
 
@@ -20,12 +21,22 @@ inline constexpr QLatin1StringView TLShowCPU{"TLShowCPU"};   // bool
 // Whether critical memory pressure is announced with a desktop notification (bool, default on).
 inline constexpr QLatin1StringView TLNotifyCriticalPressure{"TLNotifyCriticalPressure"};
 
+// Why the choices of this run may not be kept.
+enum class TLPreferenceTrouble {
+    None,
+    WriteFailed, // the latest write could not reach the file; it is tried again with the next
+    Unreadable,  // the file is there but this user cannot read it: it is left as it is
+    NoPlace,     // there is nowhere to keep settings (no home directory)
+};
+
 // The user's preference store: stored values over a layer of registered defaults.
 //
 // Registered defaults live in memory only and are never written. Every write goes to disk at once,
 // atomically (a new file renamed over the old one), so a crash never leaves a truncated file. When
 // the file cannot be written the value is kept in memory for the session and the write is retried
-// with the next one.
+// with the next one. A file that is there but cannot be read is never written over (the user's
+// settings would be lost): the session's values stay in memory, and are written once the file can
+// be read again. Without a place for the file (an empty path) nothing is written anywhere.
 //
 // The typed readers convert like a user-defaults store: a stored value wins over a registered
 // default; a key with neither reads 0, 0.0 or false; text reads as the number it begins with
@@ -39,7 +50,8 @@ inline constexpr QLatin1StringView TLNotifyCriticalPressure{"TLNotifyCriticalPre
 // and only the first 256 KiB of a file are read.
 class TLPreferences {
 public:
-    // The store kept in the INI file at path (whose directory is created when missing).
+    // The store kept in the INI file at path (whose directory is created when missing); with an
+    // empty path, a store in memory only.
     explicit TLPreferences(const QString& path);
     ~TLPreferences();
     TLPreferences(const TLPreferences&) = delete;
@@ -78,10 +90,14 @@ public:
     // False while outside changes are not watched.
     bool takeOutsideChange();
 
-    QString path() const { return _settings->fileName(); }
-    // Whether the latest write could not reach the file (a read-only or full disk, a directory in
-    // the file's place). The value is kept for this run and written with the next change.
-    bool lastWriteFailed() const { return _writeFailed; }
+    QString path() const { return _settings ? _settings->fileName() : QString(); }
+    // Why this run's choices may not be kept: the latest write could not reach the file (a
+    // read-only or full disk, a directory in the file's place), the file cannot be read, or there
+    // is no place for it. The values are kept for this run either way.
+    TLPreferenceTrouble trouble() const;
+    // Counts every change of a stored value, made here or loaded from outside: a reader that
+    // keeps values reads them again when it differs from what it saw.
+    quint64 generation() const { return _generation; }
 
 private:
     TLPreferences(const QString& path, QSettings::Format format);
@@ -97,11 +113,32 @@ private:
 
     // Loads the file again after a change made outside; notes whether any value changed.
     void loadOutsideChange();
+    // A notice of the watch: loads the file again unless it is as this store last saw it.
+    void loadOnNotice();
+    // The file's bytes as they are now; empty where it cannot be read.
+    std::optional<QByteArray> fileContent() const;
+    void noteContent();
 
-    std::unique_ptr<QSettings> _settings;
+    // Whether the file is there but cannot be read by this user.
+    static bool unreadable(const QString& path);
+    // Leaves the memory-only state once the file can be read: the file's values, with this
+    // session's choices written over them.
+    void reopenReadable();
+
+    std::unique_ptr<QSettings> _settings; // null without a place for the file
     QVariantMap _registered;
+    // While the file cannot be read (or has no place), the session's values live here only.
+    bool _memoryOnly = false;
+    QVariantMap _session;
+    quint64 _generation = 0;
     bool _writeFailed = false;
     bool _watching = false;
     bool _outsideChange = false;
+    // The file's bytes when this store last wrote or read it, while it is watched (read on
+    // notices and writes only, never at a tick). A notice of the watch with the file
+    // as it was (this program's own write, or a write that failed after opening the file) is no
+    // change: reading it again would retry the failed write, whose notice would come back at once.
+    std::optional<QByteArray> _seenContent;
+    bool _seen = false;
     std::unique_ptr<TLFileWatch> _watch; // null while not watching, or without file notices
 };

@@ -38,7 +38,13 @@ TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
 
 TLPressureNotifier::TLPressureNotifier(const TLAppEnvironment& env, std::function<void()> sampleNow,
                                        std::function<void()> showPanel)
-    : _env(env), _sampleNow(std::move(sampleNow)), _showPanel(std::move(showPanel)) {}
+    : _env(env), _sampleNow(std::move(sampleNow)), _showPanel(std::move(showPanel)) {
+    _followUp.setInterval(kFollowUpMs);
+    connect(&_followUp, &QTimer::timeout, this, [this] {
+        if (--_followUpsLeft <= 0) _followUp.stop();
+        if (_sampleNow) _sampleNow();
+    });
+}
 
 TLPressureNotifier::~TLPressureNotifier() = default;
 
@@ -49,19 +55,34 @@ bool TLPressureNotifier::enabled() const {
 void TLPressureNotifier::applySetting() {
     if (!enabled() || !_env.notifications) {
         _watch.reset();
+        _followUp.stop();
         return;
     }
     if (_watch || !_env.makePressureWatch) return;
     _watchRefusal.clear();
     _watch = _env.makePressureWatch(&_watchRefusal);
     if (!_watch) return;
-    connect(_watch.get(), &TLPressureWatch::stalled, this, [this] {
-        if (_sampleNow) _sampleNow();
-    });
+    connect(_watch.get(), &TLPressureWatch::stalled, this, [this] { stalled(); });
+}
+
+void TLPressureNotifier::stalled() {
+    // The kernel reports a stall as soon as it passes the trigger's threshold, which is often
+    // before the 10-second average it updates every 2 s has crossed the critical line, and then
+    // at most once per 2-s window (its windows are not the average's: a stall that turns the
+    // average critical may be split between two of them). So while the level read on a report
+    // is not critical yet, it is read again every half second for the next two windows.
+    if (_sampleNow) _sampleNow();
+    if (TLPressureIsCritical(_latest.pressureLevel)) {
+        _followUp.stop();
+        return;
+    }
+    _followUpsLeft = kFollowUps;
+    _followUp.start();
 }
 
 void TLPressureNotifier::observe(const TLSystemStats& sample) {
     _latest = sample;
+    if (TLPressureIsCritical(sample.pressureLevel)) _followUp.stop();
     const double now = _env.now ? _env.now() : 0.0;
     if (_episode.observe(sample.pressureLevel, now) && enabled()) notify();
 }

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -39,6 +40,11 @@ TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
 class TLPressureNotifier final : public QObject {
     Q_OBJECT
 public:
+    // After a stall report that finds the level below critical: this many more reads, this far
+    // apart, covering the kernel's 2-s window, the next one, and an average update after them.
+    static constexpr int kFollowUpMs = 500;
+    static constexpr int kFollowUps = 9;
+
     // `sampleNow` takes a system sample out of turn (and hands it back through observe);
     // `showPanel` opens the panel as `tide --show` does.
     TLPressureNotifier(const TLAppEnvironment& env, std::function<void()> sampleNow,
@@ -62,6 +68,7 @@ public:
 private:
     bool enabled() const;
     void notify();
+    void stalled();
 
     const TLAppEnvironment& _env;
     std::function<void()> _sampleNow;
@@ -69,6 +76,9 @@ private:
     TLPressureEpisode _episode;
     TLSystemStats _latest;
     std::unique_ptr<TLPressureWatch> _watch;
+    // Reads after a stall report while the level is not yet critical (see stalled()).
+    QTimer _followUp;
+    int _followUpsLeft = 0;
     QString _watchRefusal;
     std::optional<TLProcTarget> _endTarget;
 };

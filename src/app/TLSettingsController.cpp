@@ -6,7 +6,6 @@
 #include "app/TLPopoverFlow.h"
 #include "app/TLPreferences.h"
 #include "app/TLSamplingLoop.h"
-#include "app/TLStatusItemUpdater.h"
 #include "panel/TLPanelController.h"
 
 #include <QAction>
@@ -14,6 +13,7 @@
 #include <QMenu>
 #include <QPointer>
 
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -27,10 +27,38 @@ QString menuText(const QString& title) {
 
 } // namespace
 
+TLAlert TLPreferenceTroubleAlert(TLPreferenceTrouble trouble, const QString& path) {
+    TLAlert alert;
+    alert.style = TLAlert::Style::Warning;
+    const QString file = QDir::toNativeSeparators(path);
+    switch (trouble) {
+    case TLPreferenceTrouble::Unreadable:
+        alert.messageText = QStringLiteral("无法读取设置");
+        alert.informativeText = QStringLiteral("设置文件 %1 无法读取，现按默认设置运行。"
+                                               "更改在本次运行中有效，但不会写入该文件。")
+                                    .arg(file);
+        break;
+    case TLPreferenceTrouble::NoPlace:
+        alert.messageText = QStringLiteral("无法保存设置");
+        alert.informativeText =
+            QStringLiteral("没有可以保存设置的位置（未设置 HOME）。"
+                           "更改在本次运行中有效，但下次启动时会恢复为默认设置。");
+        break;
+    default:
+        alert.messageText = QStringLiteral("无法保存设置");
+        alert.informativeText =
+            QStringLiteral(
+                "设置无法写入 %1。更改在本次运行中有效，但下次启动时会恢复为原来的设置。")
+                .arg(file);
+        break;
+    }
+    return alert;
+}
+
 TLSettingsController::TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop,
-                                           TLStatusItemUpdater& statusItem, TLPopoverFlow& popover,
+                                           TLPopoverFlow& popover,
                                            const std::unique_ptr<TLPanelController>& panel)
-    : _env(env), _loop(loop), _statusItem(statusItem), _popover(popover), _panel(panel) {}
+    : _env(env), _loop(loop), _popover(popover), _panel(panel) {}
 
 TLSettingsController::~TLSettingsController() {
     if (_statusMenu && _env.statusItem) _env.statusItem->setContextMenu(nullptr);
@@ -176,28 +204,24 @@ void TLSettingsController::popUpUnderGear(QWidget* gear) {
 
 void TLSettingsController::setBarMode(TLStatusBarMode mode) {
     _env.preferences->setInteger(static_cast<int64_t>(mode), TLBarMode);
-    _statusItem.displayChoicesChanged();
     warnIfUnsaved();
     _loop.tick();
 }
 
 void TLSettingsController::setMetric(TLPercentMetric metric) {
     _env.preferences->setInteger(static_cast<int64_t>(metric), TLMetric);
-    _statusItem.displayChoicesChanged();
     warnIfUnsaved();
     _loop.tick();
 }
 
 void TLSettingsController::toggleShowCPU() {
     _env.preferences->setBool(!_env.preferences->boolForKey(TLShowCPU), TLShowCPU);
-    _statusItem.displayChoicesChanged();
     warnIfUnsaved();
     _loop.tick();
 }
 
 void TLSettingsController::toggleMono() {
     _env.preferences->setBool(!_env.preferences->boolForKey(TLMono), TLMono);
-    _statusItem.displayChoicesChanged();
     warnIfUnsaved();
     _loop.tick();
 }
@@ -220,16 +244,15 @@ void TLSettingsController::setTab(TLPanelTab tab) {
 }
 
 void TLSettingsController::warnIfUnsaved() {
-    // Once per run: the value holds until quitting and each later change tries the file again.
-    if (!_env.preferences->lastWriteFailed() || _warnedUnsaved || !_env.alerts) return;
+    // Once per run: the values hold until quitting and each later change tries the file again.
+    const TLPreferenceTrouble trouble = _env.preferences->trouble();
+    if (trouble == TLPreferenceTrouble::None || _warnedUnsaved || !_env.alerts) return;
     _warnedUnsaved = true;
     _popover.closePopover();
-    TLAlert alert;
-    alert.style = TLAlert::Style::Warning;
-    alert.messageText = QStringLiteral("无法保存设置");
-    alert.informativeText =
-        QStringLiteral("设置无法写入 %1。更改在本次运行中有效，但下次启动时会恢复为原来的设置。")
-            .arg(QDir::toNativeSeparators(_env.preferences->path()));
+    const TLAlert alert = TLPreferenceTroubleAlert(trouble, _env.preferences->path());
+    // Also for the session's log: an alert started at login may be dismissed unread.
+    std::fprintf(stderr, "tide: %s: %s\n", alert.messageText.toLocal8Bit().constData(),
+                 alert.informativeText.toLocal8Bit().constData());
     _env.alerts->run(alert);
 }
 

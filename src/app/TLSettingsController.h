@@ -14,7 +14,12 @@ struct TLAppEnvironment;
 class TLPanelController;
 class TLPopoverFlow;
 class TLSamplingLoop;
-class TLStatusItemUpdater;
+struct TLAlert;
+enum class TLPreferenceTrouble;
+
+// What the user is told when this run's settings may not be kept (the store's trouble, the
+// preference file's path).
+TLAlert TLPreferenceTroubleAlert(TLPreferenceTrouble trouble, const QString& path);
 
 // The settings menu and what its items do: the menu built from the preferences, the one the status
 // item exports (kept current), the setters that store a choice and apply it at once, telling the
@@ -24,8 +29,7 @@ class TLSettingsController final : public QObject {
     Q_OBJECT
 public:
     // `panel` is the delegate's, made at launch.
-    TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop,
-                         TLStatusItemUpdater& statusItem, TLPopoverFlow& popover,
+    TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop, TLPopoverFlow& popover,
                          const std::unique_ptr<TLPanelController>& panel);
     ~TLSettingsController() override;
 
@@ -53,20 +57,20 @@ public:
     bool launchAtLoginEnabled() const;
     void showAbout();
     void openAM();
+    // Tells the user, once per run, that this run's settings may not be kept: at the start when
+    // the file cannot be read or has no place, after a change when it could not be saved.
+    void warnIfUnsaved();
 
 signals:
     // "内存压力严重时通知" was switched (the preference is already stored).
     void notifyCriticalPressureChanged();
 
 private:
-    // After a settings change: tells the user, once per run, when it could not be saved.
-    void warnIfUnsaved();
     TLSettingsState settingsState() const;
     void fillSettingsMenu(QMenu* menu, const TLSettingsState& state);
 
     const TLAppEnvironment& _env;
     TLSamplingLoop& _loop;
-    TLStatusItemUpdater& _statusItem;
     TLPopoverFlow& _popover;
     const std::unique_ptr<TLPanelController>& _panel;
     bool _warnedUnsaved = false; // told this run that settings cannot be saved

@@ -5,6 +5,7 @@
 #include "format/TLColor.h"
 #include "format/TLStatusBarImage.h"
 #include "panel/TLPanelController.h"
+#include "platform/TLDesktop.h"
 #include "widgets/TLAppearance.h"
 
 #include <QDir>
@@ -99,4 +100,22 @@ void TLSnapshotMode::runStep(int step, const QString& dir) {
         if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG")) file.commit();
     }
     _env.exitNow(0);
+}
+
+namespace {
+
+class SnapshotStatusItem final : public TLStatusItem {
+public:
+    void setIcon(const QIcon&, quint64) override {}
+    void setTitle(const QString&) override {}
+    void setToolTip(const QString&) override {}
+    QRect geometry() const override { return {}; }
+    bool trayAvailable() const override { return false; }
+    void popUpMenu(QMenu*) override {}
+};
+
+} // namespace
+
+std::unique_ptr<TLStatusItem> TLMakeSnapshotStatusItem() {
+    return std::make_unique<SnapshotStatusItem>();
 }

@@ -6,6 +6,7 @@
 
 class QWidget;
 struct TLAppEnvironment;
+class TLStatusItem;
 class TLPanelController;
 class TLPopoverFlow;
 
@@ -35,3 +36,6 @@ private:
 void TLWriteSnapshot(QWidget* view, const QString& path, bool dark);
 // The path of a snapshot file in the output directory (the working directory when empty).
 QString TLSnapshotPath(const QString& dir, const QString& name);
+
+// The status item of a snapshot run: it shows nothing, and no tray or desktop service hears of it.
+std::unique_ptr<TLStatusItem> TLMakeSnapshotStatusItem();

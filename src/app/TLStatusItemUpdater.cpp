@@ -10,9 +10,10 @@
 #include <string_view>
 
 void TLStatusItemUpdater::update(const TLSystemStats& sample) {
-    // Read again after a change made in the settings menu or outside the program.
-    if (!_display || _env.preferences->takeOutsideChange()) {
-        const TLPreferences& prefs = *_env.preferences;
+    TLPreferences& prefs = *_env.preferences;
+    // takeOutsideChange first: where the system gives no notices it looks at the file.
+    if (prefs.takeOutsideChange() || !_display || prefs.generation() != _displayGeneration) {
+        _displayGeneration = prefs.generation();
         _display = DisplayChoices{TLStatusBarMode{prefs.integerForKey(TLBarMode)},
                                   TLPercentMetric{prefs.integerForKey(TLMetric)},
                                   prefs.boolForKey(TLMono), prefs.boolForKey(TLShowCPU)};

@@ -22,15 +22,14 @@ public:
     TLStatusItemUpdater& operator=(const TLStatusItemUpdater&) = delete;
 
     void update(const TLSystemStats& sample);
-    // A display choice changed in the preferences: they are read again at the next update.
-    void displayChoicesChanged() { _display.reset(); }
 
 private:
     const TLAppEnvironment& _env;
     quint64 _iconKey = 0;
     bool _hasIcon = false;
-    // The four display choices, read once and again after the settings menu or a change made
-    // outside the program changed one.
+    // The four display choices as the store held them at its generation _displayGeneration: read
+    // again at the first update after any value was stored (by anyone in the program) or loaded
+    // from a change made outside it.
     struct DisplayChoices {
         TLStatusBarMode barMode = TLStatusBarMode::GaugeAndPercent;
         TLPercentMetric metric = TLPercentMetric::Usage;
@@ -38,6 +37,7 @@ private:
         bool showCPU = false;
     };
     std::optional<DisplayChoices> _display;
+    quint64 _displayGeneration = 0;
     // Everything the status item shows, written out without allocating: a tick that would show
     // the same does nothing more.
     struct ShownKey {

@@ -1,5 +1,6 @@
 #include "app/TLTrayIcon.h"
 
+#include "format/TLPictureIcon.h"
 #include "format/TLStatusBarImage.h"
 #include "widgets/TLFonts.h"
 
@@ -255,8 +256,13 @@ quint64 TLTrayIconKey(const TLTrayIconContent& c, std::optional<TLAppearance> tr
 
 TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& c, std::optional<TLAppearance> trayAppearance) {
     TLTrayIcon out;
+    QList<QPixmap> pictures;
     for (int size : {16, 22, 24, 32, 48, 64})
-        out.icon.addPixmap(QPixmap::fromImage(TLRenderTrayIcon(c, size, 1.0, trayAppearance)));
+        pictures.append(QPixmap::fromImage(TLRenderTrayIcon(c, size, 1.0, trayAppearance)));
+    // Any other size a tray asks for (33 px at 150 %) is drawn at that size, not scaled.
+    out.icon = TLPictureIcon(std::move(pictures), [c, trayAppearance](int side) {
+        return QPixmap::fromImage(TLRenderTrayIcon(c, side, 1.0, trayAppearance));
+    });
     out.key = TLTrayIconKey(c, trayAppearance);
     return out;
 }

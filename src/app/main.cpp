@@ -2,6 +2,7 @@
 #include "app/TLCommandLine.h"
 #include "app/TLLaunchAtLogin.h"
 #include "app/TLPreferences.h"
+#include "app/TLSnapshotMode.h"
 #include "app/TLTrayAppearanceCheck.h"
 #include "format/TLStatusBarImage.h"
 #include "platform/TLBuildConfig.h"
@@ -81,6 +82,46 @@ TLAppearance systemAppearance() {
     return dark ? TLAppearance::Dark : TLAppearance::Light;
 }
 
+// Qt's platform for this start, as options for its command line, which beats the environment
+// and which the programs Tide starts do not inherit. A snapshot run renders offscreen with the
+// offscreen platform's own theme, on a display or not: it then shows no window and no tray icon,
+// and neither the platform nor a theme the session names (QT_QPA_PLATFORMTHEME) reaches the
+// desktop's services or changes the pictures. Where a Wayland session cannot place the panel
+// (GNOME), XWayland can.
+std::vector<QByteArray> qtPlatformOptions(bool snapshot) {
+    if (snapshot) return {"-platform", "offscreen", "-platformtheme", "offscreen"};
+    QByteArray platform = TLPreferredPlatform(TLSessionEnvironment::current()).toLatin1();
+#ifndef __APPLE__
+    if (platform == "xcb" && !TLX11DisplayReachable(qEnvironmentVariable("DISPLAY")))
+        platform.clear(); // XWayland cannot be reached: Wayland it is
+#endif
+    if (platform.isEmpty()) return {};
+    return {"-platform", platform};
+}
+char programName[] = "tide"; // for Qt, where the program was started without argv[0]
+
+// A snapshot run draws at one pixel per point whatever scale the session asks of Qt, which would
+// draw the icons larger.
+void ignoreSessionScale() {
+    for (const char* name :
+         {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_FONT_DPI", "QT_USE_PHYSICAL_DPI"})
+        qunsetenv(name);
+}
+
+// The panel and the tray icon follow the desktop's look: the panel's appearance and high
+// contrast, read at each opening, and the tray's appearance, read from its pixels around the icon
+// where the desktop lets us (an embedding tray on X11), otherwise from what the desktop declares
+// (empty when it declares nothing); looked for again every few minutes, and at once when the
+// desktop portal tells of new settings.
+void followDesktopLook(TLAppEnvironment& env, QObject* context, TLStatusItem* item) {
+    env.systemAppearance = systemAppearance;
+    env.highContrast = TLDesktopWantsHighContrast;
+    auto trayCheck = std::make_shared<TLTrayAppearanceCheck>(
+        [item] { return item->backgroundColor(); }, trayAppearance, env.now);
+    TLWatchDesktopColors(context, [trayCheck] { trayCheck->recheck(); });
+    env.trayAppearance = [trayCheck] { return (*trayCheck)(); };
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -107,17 +148,15 @@ int main(int argc, char** argv) {
         if (running.sendRequest(request, launchToken())) return 0;
     }
 
-    // Snapshot mode needs no display: without one, render offscreen. (A request for the panel
-    // is about the monitor: TL_SNAPSHOT does not turn it into a snapshot run.)
+    // A request for the panel is about the monitor: TL_SNAPSHOT does not turn it into a snapshot
+    // run.
     const bool snapshot =
         commandLine.snapshotDir || (!panelRequest && qEnvironmentVariableIsSet("TL_SNAPSHOT"));
     const QString snapshotDir =
         commandLine.snapshotDir.value_or(qEnvironmentVariable("TL_SNAPSHOT"));
-    if (snapshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
 #ifndef __APPLE__
-    // Without a display Qt would abort with advice that does not apply; say what is wrong.
+    // Without a display Qt would abort with advice that does not apply; say what is wrong. (A
+    // snapshot run renders offscreen and needs none.)
     if (!snapshot) {
         const QString problem =
             TLNoDisplayMessage(QProcessEnvironment::systemEnvironment(), TLX11DisplayReachable);
@@ -129,19 +168,15 @@ int main(int argc, char** argv) {
 #endif
 
     // On Wayland the panel may go on the layer shell, which Qt must allow before it starts.
-    if (!snapshot) TLLayerShell::prepareEnvironment();
-    // Where a Wayland session cannot place the panel (GNOME), XWayland can: told to Qt on its
-    // command line rather than in the environment, which the programs Tide starts inherit.
-    std::vector<char*> qtArguments(argv, argv + argc);
-    static char platformOption[] = "-platform";
-    QByteArray platform;
-    if (!snapshot) platform = TLPreferredPlatform(TLSessionEnvironment::current()).toLatin1();
-#ifndef __APPLE__
-    if (platform == "xcb" && !TLX11DisplayReachable(qEnvironmentVariable("DISPLAY")))
-        platform.clear(); // XWayland cannot be reached: Wayland it is
-#endif
-    if (!platform.isEmpty())
-        qtArguments.insert(qtArguments.begin() + 1, {platformOption, platform.data()});
+    if (snapshot)
+        ignoreSessionScale();
+    else
+        TLLayerShell::prepareEnvironment();
+    std::vector<QByteArray> platformOptions = qtPlatformOptions(snapshot);
+    std::vector<char*> qtArguments{argc > 0 ? argv[0] : programName};
+    for (QByteArray& option : platformOptions)
+        qtArguments.push_back(option.data());
+    if (argc > 1) qtArguments.insert(qtArguments.end(), argv + 1, argv + argc);
     qtArguments.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArguments.size()) - 1;
 #ifndef __APPLE__
@@ -203,7 +238,8 @@ int main(int argc, char** argv) {
     if (!snapshot) instance.start();
     quitOnSignals(app);
 
-    auto statusItem = TLMakeStatusItem();
+    // A snapshot run's item shows nothing: no tray hears of it.
+    auto statusItem = snapshot ? TLMakeSnapshotStatusItem() : TLMakeStatusItem();
     auto popover = TLMakePopover();
     auto monitor = TLMakeOutsideClickMonitor();
     auto menus = TLMakeMenuPresenter();
@@ -237,16 +273,8 @@ int main(int argc, char** argv) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
     };
-    env.systemAppearance = systemAppearance;
-    env.highContrast = TLDesktopWantsHighContrast;
-    // The tray's appearance, read from its pixels around the icon where the desktop lets us (an
-    // embedding tray on X11), otherwise from what the desktop declares (empty when it declares
-    // nothing); looked for again every few minutes, and at once when the desktop portal tells of
-    // new settings.
-    auto trayCheck = std::make_shared<TLTrayAppearanceCheck>(
-        [item = statusItem.get()] { return item->backgroundColor(); }, trayAppearance, env.now);
-    TLWatchDesktopColors(&app, [trayCheck] { trayCheck->recheck(); });
-    env.trayAppearance = [trayCheck] { return (*trayCheck)(); };
+    // A snapshot run draws in the looks its pictures always have, and asks the desktop nothing.
+    if (!snapshot) followDesktopLook(env, &app, statusItem.get());
     env.agentPath = TLAgentPath();
     env.executablePath = QCoreApplication::applicationFilePath();
     env.info = TLCurrentAppInfo();

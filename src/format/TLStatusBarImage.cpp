@@ -1,5 +1,6 @@
 #include "format/TLStatusBarImage.h"
 
+#include "format/TLPictureIcon.h"
 #include "format/TLYUp.h"
 
 #include <QIconEngine>
@@ -31,34 +32,6 @@ void drawFitted(const TLGaugeImage& gauge, QPainter& painter, const QRectF& targ
     painter.restore();
 }
 
-// QIcon::pixmap(size, scale) hands an engine's scaledPixmap the size in device pixels up to Qt
-// 6.7 (48 × 22 for 24 × 11 at 2x) and in device-independent pixels from Qt 6.8 on (24 × 11).
-// Asked once of the Qt the program runs on, rather than of the one it was built against.
-class TLSizeProbeEngine final : public QIconEngine {
-public:
-    explicit TLSizeProbeEngine(QSize* seen) : _seen(seen) {}
-    void paint(QPainter*, const QRect&, QIcon::Mode, QIcon::State) override {}
-    QPixmap pixmap(const QSize&, QIcon::Mode, QIcon::State) override { return {}; }
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal) override {
-        *_seen = size;
-        return {};
-    }
-    QString key() const override { return QStringLiteral("TLSizeProbeEngine"); }
-    QIconEngine* clone() const override { return new TLSizeProbeEngine(_seen); }
-
-private:
-    QSize* _seen;
-};
-
-bool scaledPixmapSizeIsInDevicePixels() {
-    static const bool devicePixels = [] {
-        QSize seen;
-        QIcon(new TLSizeProbeEngine(&seen)).pixmap(QSize(8, 4), 2.0);
-        return seen == QSize(16, 8);
-    }();
-    return devicePixels;
-}
-
 // Runs the gauge's drawing for every pixmap an icon user asks for.
 class TLGaugeIconEngine final : public QIconEngine {
 public:
@@ -72,12 +45,12 @@ public:
         return scaledPixmap(size, mode, state, 1.0);
     }
     // `scale` is the device pixel ratio; `size` is in device pixels or in points, as the running
-    // Qt gives it (see above).
+    // Qt gives it (TLScaledPixmapSizeIsInDevicePixels).
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode, QIcon::State, qreal scale) override {
         if (size.isEmpty()) return {};
         if (!(scale > 0)) scale = 1;
         const QSize pixels =
-            scaledPixmapSizeIsInDevicePixels() ? size : (QSizeF(size) * scale).toSize();
+            TLScaledPixmapSizeIsInDevicePixels() ? size : (QSizeF(size) * scale).toSize();
         QPixmap pixmap(pixels);
         pixmap.setDevicePixelRatio(scale);
         pixmap.fill(Qt::transparent);

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QMenu;
 class QWidget;
@@ -52,9 +53,21 @@ public:
     // and tells no position, the point of the last click on it (1 × 1); empty when neither is
     // known.
     virtual QRect anchor() const { return geometry(); }
+    // Where the host said the last click on the item was, where anchor() cannot take it for a
+    // screen position (a Wayland bar knows positions in its own surface only, which on a bar
+    // along the edge of the first screen are the screen's): a guess for when the pointer cannot
+    // be found. None when the host told nothing.
+    virtual std::optional<QPoint> clickHint() const { return std::nullopt; }
     // Whether a tray shows the item: a tray host is running. A host may appear at any time; the
     // item shows itself there at once and reports the change.
     virtual bool trayAvailable() const { return true; }
+    // Whether the item has lost the place it was made for for good (the bus it was on is gone):
+    // whoever shows it makes another.
+    virtual bool isDetached() const { return false; }
+    // Whether a tray that went may be back in a moment (a panel restarting): the program then
+    // waits a little before it shows the panel as a window. Not when the trays went with the
+    // session bus: a new bus comes with a new session, if at all.
+    virtual bool trayMayReturnSoon() const { return true; }
     // While the popover is open the tool tip stays away: a tip over the panel hides its top.
     virtual void setToolTipSuppressed(bool suppressed) { (void)suppressed; }
     // Opens `menu` under the item and returns when it has closed.
@@ -80,8 +93,10 @@ class TLPopover : public QObject {
 public:
     using QObject::QObject;
     virtual bool isShown() const = 0;
-    // Shows `content` attached under `anchor` (screen coordinates; empty: at the pointer).
-    virtual void show(QWidget* content, const QRect& anchor) = 0;
+    // Shows `content` attached under `anchor` (screen coordinates; empty: at the pointer, or at
+    // `hint` where the pointer cannot be found).
+    virtual void show(QWidget* content, const QRect& anchor,
+                      std::optional<QPoint> hint = std::nullopt) = 0;
     virtual void close() = 0;
     // The window, while it exists (for positioning menus and for tests).
     virtual QWidget* window() const = 0;

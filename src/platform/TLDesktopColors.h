@@ -59,8 +59,9 @@ bool TLDesktopWantsHighContrast();
 
 // Calls `changed` whenever the desktop tells of a change of the settings its colours come from:
 // the desktop portal's SettingChanged signal (colour scheme, contrast, the GNOME and KDE settings
-// it relays), on the session bus or on the connection named `connectionName`. The watch lasts as
-// long as `context`. macOS: nothing is watched (the palette follows the system there).
+// it relays), on the session bus or on the connection named `connectionName`; and on the session
+// bus's loss and the coming of a new one, which is followed. The watch lasts as long as
+// `context`. macOS: nothing is watched (the palette follows the system there).
 void TLWatchDesktopColors(QObject* context, std::function<void()> changed,
                           const QString& connectionName = {});
 

@@ -27,14 +27,33 @@ QRect TLBarAroundClick(const QPoint& click, const QRect& screen, int deepest) {
 }
 
 TLLayerPlacement TLLayerPlacementFromAnchor(const QSize& size, const QRect& screen,
-                                            const QRect& anchor, int margin, int gap) {
+                                            const QRect& anchor, int margin, int gap,
+                                            int reserved) {
     const QPoint centre = anchor.center() - screen.topLeft();
     TLLayerPlacement p = TLLayerPlacementAtPointer(size, screen.size(), centre, margin);
-    if (p.edge == TLLayerPlacement::Edge::Top)
-        p.gap = std::max(0, anchor.bottom() + 1 - screen.top()) + gap;
-    else
-        p.gap = std::max(0, screen.bottom() + 1 - anchor.top()) + gap;
+    const int depth = p.edge == TLLayerPlacement::Edge::Top
+                          ? std::max(0, anchor.bottom() + 1 - screen.top())
+                          : std::max(0, screen.bottom() + 1 - anchor.top());
+    // Where the compositor keeps a reserved area, the margin counts from its end. A bar reserves
+    // its thickness T; one that floats (Plasma 6) stands m off the edge besides, its icons m + T/2
+    // from the edge, so the anchor's band is 2m + T deep and the bar's far side, m + T out, lies
+    // (band - T) / 2 beyond the reserved area (none for a bar on the edge).
+    p.gap = (reserved > 0 ? std::max(0, (depth - reserved) / 2) : depth) + gap;
     return p;
+}
+
+QPoint TLFromScreenPixels(const std::vector<TLScreenPixels>& screens, const QPoint& position) {
+    for (const TLScreenPixels& s : screens) {
+        if (!s.pixels.contains(position) || s.logical.isEmpty()) continue;
+        const QPoint in = position - s.pixels.topLeft();
+        // Rounded down: the pixel's logical position is the one it lies in.
+        const auto scaled = [](int v, int logical, int pixels) {
+            return static_cast<int>(static_cast<long long>(v) * logical / pixels);
+        };
+        return s.logical.topLeft() + QPoint(scaled(in.x(), s.logical.width(), s.pixels.width()),
+                                            scaled(in.y(), s.logical.height(), s.pixels.height()));
+    }
+    return position;
 }
 
 TLLayerCatchers TLLayerCatchersAround(const QSize& screenSize, const QSize& window,

@@ -56,8 +56,26 @@ QRect TLBarAroundClick(const QPoint& click, const QRect& screen, int deepest = 1
 // The placement of a window of `size` hung from `anchor` (a rectangle on the screen whose
 // geometry is `screen`, such as TLBarAroundClick's band): on the edge of the screen's half the
 // anchor is in, `gap` beyond the anchor, centred on it and kept `margin` away from the sides.
+// `reserved` is how much of the screen's height the compositor already keeps clear for bars when
+// it lays out a layer surface (KWin 6, whose bars are layer surfaces; none on KWin 5.27, whose
+// bars are not): where it keeps any, it moves the window off that area itself, and the margin
+// reaches only as far again as a floating bar stands off the edge (half the anchor's depth beyond
+// the reserved area), then `gap`.
 TLLayerPlacement TLLayerPlacementFromAnchor(const QSize& size, const QRect& screen,
-                                            const QRect& anchor, int margin = 4, int gap = 4);
+                                            const QRect& anchor, int margin = 4, int gap = 4,
+                                            int reserved = 0);
+
+// A screen as Qt has it (`logical`, in Qt's coordinates) and as a host that tells positions in
+// the window system's pixels has it (`pixels`): on X11 the screen's rectangle there, on Wayland
+// its current mode. The ratio of the two sizes is the screen's real scale (1.5 at 150 %), which
+// Qt's devicePixelRatio is not on Wayland (the integer output scale, 2 at 150 %).
+struct TLScreenPixels {
+    QRect logical;
+    QRect pixels;
+};
+// A position in those pixels, in Qt's coordinates: on the screen whose pixels hold it, scaled by
+// that screen's own ratio from its corner; unchanged when on none.
+QPoint TLFromScreenPixels(const std::vector<TLScreenPixels>& screens, const QPoint& position);
 
 // What takes the presses outside a placed window without ever lying over it, whatever order the
 // compositor stacks the surfaces of one layer in (sway 1.7 puts the newest lowest, sway 1.10 and
@@ -92,10 +110,16 @@ public:
 
     ~TLLayerShell() override;
 
+    // The longest wait for the covers to appear and the compositor to say where the pointer is.
+    static constexpr int kMaxCoverWaitMs = 4000;
+    // ... and the wait once they are drawn, the first time in a run.
+    static constexpr int kFirstCoverWaitMs = 2500;
+
     // Covers every screen with a transparent layer (above windows, below the panel) and calls
     // `done` once with the spot where the pointer is, or with no screen when the compositor has
-    // not said within `timeoutMs`. The covers stay until `endCapture()`: a press on them is a
-    // press outside the program's windows (`outsidePressed`).
+    // not said within `timeoutMs` of the covers' appearing (kMaxCoverWaitMs at most). The covers
+    // stay until `endCapture()`: a press on them is a press outside the program's windows
+    // (`outsidePressed`).
     void capture(std::function<void(TLPointerSpot)> done, int timeoutMs = 1000);
     void endCapture();
     bool capturing() const { return _capturing; }
@@ -107,6 +131,13 @@ public:
 
     // The version of the compositor's layer shell.
     int version() const { return _version; }
+
+    // The size in pixels of `screen`'s output (its current mode, as the output is turned), where
+    // the compositor tells it.
+    std::optional<QSize> pixelSize(const QScreen* screen) const;
+    // How much of `screen`'s height the compositor keeps for the bars' reserved areas when it
+    // lays out a layer surface (asked anew each time; 0 when it keeps none or does not say).
+    int reservedHeight(QScreen* screen);
 
 signals:
     // A mouse-down (left or right) on the covers: anywhere but the program's layer windows.
@@ -135,6 +166,7 @@ private:
     std::function<void(TLPointerSpot)> _pendingCapture;
     int _captureGeneration = 0;
     bool _capturing = false;
+    bool _coversShownBefore = false;
     // The program's other windows (alerts) shown while the covers are up: the covers step aside.
     std::vector<QPointer<QWidget>> _others;
 };

@@ -25,6 +25,12 @@ void TLLayerShell::showPlaced(QWidget* window, QScreen*, const TLLayerPlacement&
     window->show();
 }
 void TLLayerShell::showAtGeometry(QWidget*) {}
+std::optional<QSize> TLLayerShell::pixelSize(const QScreen*) const {
+    return std::nullopt;
+}
+int TLLayerShell::reservedHeight(QScreen*) {
+    return 0;
+}
 void TLLayerShell::setCatchersVisible(bool) {}
 void TLLayerShell::applyHole() {}
 void TLLayerShell::catchAround(QScreen*, const QSize&, const TLLayerPlacement&) {}

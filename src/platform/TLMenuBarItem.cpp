@@ -1,5 +1,6 @@
 #include "platform/TLMenuBarItem.h"
 
+#include "format/TLPictureIcon.h"
 #include "format/TLStatusBarImage.h"
 #include "widgets/TLFonts.h"
 
@@ -51,12 +52,14 @@ qreal TLMenuBarGaugeTop(qreal dpr) {
 
 TLStatusPicture TLMakeMenuBarIcon(const TLMenuBarContent& c, std::optional<TLAppearance> bar) {
     TLStatusPicture out;
+    QList<QPixmap> pictures;
     for (qreal dpr : {1.0, 2.0}) {
         const QImage image = TLRenderMenuBarIcon(c, bar.value_or(TLAppearance::Light), dpr);
-        out.icon.addPixmap(QPixmap::fromImage(image));
+        pictures.append(QPixmap::fromImage(image));
         if (dpr == 2.0)
             out.key = qHashBits(image.constBits(), static_cast<size_t>(image.sizeInBytes()), 7);
     }
+    out.icon = TLPictureIcon(std::move(pictures));
     out.icon.setIsMask(c.gaugeTemplate);
     return out;
 }

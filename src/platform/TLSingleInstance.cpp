@@ -1,7 +1,8 @@
 #include "platform/TLSingleInstance.h"
 
+#include "platform/linux/sampling/TLFd.h"
+
 #include <QByteArray>
-#include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -42,27 +44,19 @@ bool samePeerUser(int fd) {
 #endif
 }
 
-// $XDG_RUNTIME_DIR when it is a directory of this user that nobody else may enter; else empty.
-QString privateRuntimeDir() {
-    const QByteArray dir = qgetenv("XDG_RUNTIME_DIR");
-    if (dir.isEmpty() || dir.front() != '/') return {};
-    struct stat st {};
-    if (::stat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-        (st.st_mode & 077) != 0)
-        return {};
-    return QString::fromLocal8Bit(dir);
-}
-
-// The address of a name: a path, or an abstract name (a leading NUL byte). False when too long.
-bool makeAddress(const QByteArray& name, bool abstract, sockaddr_un& addr, socklen_t& len) {
+// The address of a socket file. False when there is no path or it is too long.
+bool makeAddress(const QByteArray& path, sockaddr_un& addr, socklen_t& len) {
     addr = {};
     addr.sun_family = AF_UNIX;
-    const size_t offset = abstract ? 1 : 0;
-    if (static_cast<size_t>(name.size()) + offset + 1 > sizeof addr.sun_path) return false;
-    std::memcpy(addr.sun_path + offset, name.constData(), static_cast<size_t>(name.size()));
-    len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
-                                 static_cast<size_t>(name.size()) + (abstract ? 0 : 1));
+    const auto size = static_cast<size_t>(path.size());
+    if (size == 0 || size + 1 > sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path, path.constData(), size);
+    len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size + 1);
     return true;
+}
+
+void warn(const QString& text) {
+    std::fputs((text + u'\n').toLocal8Bit().constData(), stderr);
 }
 
 #ifndef SOCK_CLOEXEC
@@ -135,6 +129,22 @@ QByteArray readAnswer(int fd, int timeoutMs) {
     return answer.left(answer.indexOf('\n') + 1);
 }
 
+// A blocking connection to a copy listening at `path`, if it is this user's; none otherwise. A
+// listener of another user is no copy of this one, whatever it answers.
+TLFd connectToRunningCopy(const QString& path, int timeoutMs) {
+    sockaddr_un addr;
+    socklen_t len = 0;
+    if (!makeAddress(QFile::encodeName(path), addr, len)) return {};
+    TLFd fd(localSocket(false));
+    if (!fd.valid()) return {};
+    const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), len) != 0 ||
+        !samePeerUser(fd.get()))
+        return {};
+    return fd;
+}
+
 } // namespace
 
 struct TLSingleInstance::Peer {
@@ -153,24 +163,12 @@ struct TLSingleInstance::Peer {
     }
 };
 
-TLSingleInstance::TLSingleInstance(const QString& appId, QObject* parent) : QObject(parent) {
-    const QString dir = privateRuntimeDir();
-    if (!dir.isEmpty()) {
-        _name = dir + u'/' + appId + QStringLiteral(".socket");
-        sockaddr_un addr;
-        socklen_t len = 0;
-        _abstract = !makeAddress(QFile::encodeName(_name), false, addr, len);
-    }
-#ifdef __linux__
-    if (_abstract) _name = QStringLiteral("%1.%2").arg(appId).arg(::getuid());
-#else
-    // No abstract names here: the per-user temporary directory.
-    if (_abstract) {
-        _name = QDir::tempPath() + QStringLiteral("/%1.%2.socket").arg(appId).arg(::getuid());
-        _abstract = false;
-    }
-#endif
-}
+TLSingleInstance::TLSingleInstance(const QString& appId, QObject* parent)
+    : TLSingleInstance(appId, TLRendezvousDirs(), parent) {}
+
+TLSingleInstance::TLSingleInstance(const QString& appId, std::vector<TLRendezvousDir> dirs,
+                                   QObject* parent)
+    : QObject(parent), _socketName(appId + QStringLiteral(".socket")), _dirs(std::move(dirs)) {}
 
 TLSingleInstance::~TLSingleInstance() {
     _peers.clear();
@@ -183,7 +181,19 @@ bool TLSingleInstance::isListening() const {
 }
 
 void TLSingleInstance::start() {
+    const TLRendezvous rendezvous = TLFindRendezvous(_socketName, _dirs, true);
+    _name = rendezvous.listenPath;
+    _lookPaths = rendezvous.lookPaths;
+    for (const QString& refused : rendezvous.refused)
+        warn(QStringLiteral("tide: the socket by which later starts find this one is not put in ") +
+             refused);
     askRunningCopyToQuit();
+    if (_name.isEmpty()) {
+        warn(QStringLiteral("tide: no directory of this user alone to put the socket in by which "
+                            "later starts find this one; this copy runs on its own: a later start "
+                            "does not replace it, and `tide --toggle` does not reach it"));
+        return;
+    }
     if (tryListen()) return;
     // The old copy is still shutting down (or hung): keep trying for a while.
     auto* timer = new QTimer(this);
@@ -194,33 +204,19 @@ void TLSingleInstance::start() {
     timer->start();
 }
 
-// A blocking connection to the copy holding the name, if it is this user's; -1 otherwise.
-int TLSingleInstance::connectToRunningCopy(int timeoutMs) const {
-    sockaddr_un addr;
-    socklen_t len = 0;
-    if (!makeAddress(encodedName(), _abstract, addr, len)) return -1;
-    const int fd = localSocket(false);
-    if (fd < 0) return -1;
-    const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 || !samePeerUser(fd)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
+// Every copy found is asked, wherever it listens.
 void TLSingleInstance::askRunningCopyToQuit() {
-    const int fd = connectToRunningCopy(kConnectTimeoutMs);
-    if (fd < 0) return;
-    if (::send(fd, kQuitMessage, sizeof kQuitMessage - 1, MSG_NOSIGNAL) > 0) {
+    for (const QString& path : _lookPaths) {
+        const TLFd fd = connectToRunningCopy(path, kConnectTimeoutMs);
+        if (!fd.valid() ||
+            ::send(fd.get(), kQuitMessage, sizeof kQuitMessage - 1, MSG_NOSIGNAL) <= 0)
+            continue;
         // Give the old copy a moment to quit and release the name: it hangs up when it has.
-        pollfd p{fd, POLLIN, 0};
+        pollfd p{fd.get(), POLLIN, 0};
         char buf[64];
-        while (::poll(&p, 1, kQuitWaitMs) > 0 && ::read(fd, buf, sizeof buf) > 0) {
+        while (::poll(&p, 1, kQuitWaitMs) > 0 && ::read(fd.get(), buf, sizeof buf) > 0) {
         }
     }
-    ::close(fd);
 }
 
 bool TLSingleInstance::isActivationToken(const QByteArray& token) {
@@ -228,39 +224,43 @@ bool TLSingleInstance::isActivationToken(const QByteArray& token) {
            std::all_of(token.cbegin(), token.cend(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
+// The first copy found gets the request; nothing is made or changed to look for it.
 bool TLSingleInstance::sendRequest(Request request, const QByteArray& activationToken) const {
-    const int fd = connectToRunningCopy(kConnectTimeoutMs);
-    if (fd < 0) return false;
     QByteArray line = request == Request::Toggle ? kToggleVerb : kShowVerb;
     if (isActivationToken(activationToken)) line += ' ' + activationToken;
     line += '\n';
-    const bool accepted =
-        sendAll(fd, line) && readAnswer(fd, kAnswerWaitMs) == QByteArray(kAcceptedAnswer);
-    ::close(fd);
-    return accepted;
-}
-
-QByteArray TLSingleInstance::encodedName() const {
-    return _abstract ? _name.toUtf8() : QFile::encodeName(_name);
+    for (const QString& path : TLFindRendezvous(_socketName, _dirs, false).lookPaths) {
+        const TLFd fd = connectToRunningCopy(path, kConnectTimeoutMs);
+        if (fd.valid())
+            return sendAll(fd.get(), line) &&
+                   readAnswer(fd.get(), kAnswerWaitMs) == QByteArray(kAcceptedAnswer);
+    }
+    return false;
 }
 
 bool TLSingleInstance::tryListen() {
     if (_listenFd >= 0) return true;
-    const QByteArray name = encodedName();
+    const QByteArray name = QFile::encodeName(_name);
     sockaddr_un addr;
     socklen_t len = 0;
-    if (!makeAddress(name, _abstract, addr, len)) return false;
+    if (!makeAddress(name, addr, len)) return false;
+    // The directory is this user's alone, but it may have been open to others before: anything
+    // at the name that is not this user's socket is no copy of this program, and goes.
+    struct stat st {};
+    if (::lstat(name.constData(), &st) == 0 && (!S_ISSOCK(st.st_mode) || st.st_uid != ::getuid()))
+        ::unlink(name.constData());
     int fd = newSocket();
     if (fd < 0) return false;
     int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len);
-    if (bound != 0 && errno == EADDRINUSE && !_abstract) {
+    if (bound != 0 && errno == EADDRINUSE) {
         // A socket file is there: a running copy, or one left by a copy that crashed. Only a
-        // file nobody listens on is removed.
-        const int probe = localSocket(false);
-        const bool stale = probe >= 0 &&
-                           ::connect(probe, reinterpret_cast<const sockaddr*>(&addr), len) != 0 &&
-                           errno == ECONNREFUSED;
-        if (probe >= 0) ::close(probe);
+        // file nobody listens on, or another user, is removed.
+        const TLFd probe(localSocket(false));
+        const bool stale =
+            probe.valid() &&
+            (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&addr), len) != 0
+                 ? errno == ECONNREFUSED
+                 : !samePeerUser(probe.get()));
         if (stale && ::unlink(name.constData()) == 0)
             bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len);
     }
@@ -269,10 +269,7 @@ bool TLSingleInstance::tryListen() {
         return false;
     }
     _listenFd = fd;
-    if (!_abstract) {
-        struct stat st {};
-        if (::stat(name.constData(), &st) == 0) _socketInode = st.st_ino;
-    }
+    if (::lstat(name.constData(), &st) == 0) _socketInode = st.st_ino;
     _notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(_notifier, &QSocketNotifier::activated, this, &TLSingleInstance::acceptPending);
     return true;
@@ -286,11 +283,11 @@ void TLSingleInstance::closeListener() {
     if (_listenFd < 0) return;
     ::close(_listenFd);
     _listenFd = -1;
-    if (!_abstract && _socketInode != 0) {
+    if (_socketInode != 0) {
         // Remove the file only if it is still ours, not one a newer copy has put there.
         const QByteArray path = QFile::encodeName(_name);
         struct stat st {};
-        if (::stat(path.constData(), &st) == 0 && st.st_ino == _socketInode)
+        if (::lstat(path.constData(), &st) == 0 && st.st_ino == _socketInode)
             ::unlink(path.constData());
         _socketInode = 0;
     }

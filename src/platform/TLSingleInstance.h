@@ -1,7 +1,10 @@
 #pragma once
+#include "platform/TLRendezvous.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <list>
 #include <memory>
@@ -14,12 +17,12 @@ class QTimer;
 // its place. Another start may instead ask the running copy to open or close its panel
 // (`tide --toggle`, `tide --show`) and leave it running.
 //
-// The rendezvous is a local socket. Preferred: a socket file in $XDG_RUNTIME_DIR, a directory only
-// the user can reach, so no other user can take the name first. Where there is no such directory
-// (unset, not the user's own, or open to others), a socket in Linux's abstract namespace, named
-// after the application identifier and the user id, which the kernel releases when its owner
-// exits. Either way only a peer of the same user may ask anything of an instance, and a request
-// goes only to an instance of the same user.
+// The rendezvous is a socket file, named after the application identifier, in a directory only
+// the user can reach, so that no other user can take the name first (TLRendezvous.h says which).
+// A start asks the copies it finds in any of the directories it may look in, since one started in
+// another environment may have chosen a later one. Besides, only a peer of the same user may ask
+// anything of an instance, and a request goes only to an instance of the same user. Where no
+// directory serves, a start says so on stderr and runs on its own, without the rendezvous.
 //
 // The requests are lines: "quit", answered by hanging up once the name is released; and
 // "toggle" or "show", each optionally followed by a space and the activation token the sender's
@@ -32,10 +35,14 @@ class TLSingleInstance : public QObject {
     Q_OBJECT
 public:
     explicit TLSingleInstance(const QString& appId, QObject* parent = nullptr);
+    // With the directories to try given, in place of TLRendezvousDirs().
+    TLSingleInstance(const QString& appId, std::vector<TLRendezvousDir> dirs,
+                     QObject* parent = nullptr);
     ~TLSingleInstance() override;
 
-    // Asks a running copy to quit (the request is not confirmed), then listens for later copies.
-    // While the old copy has not yet released the name, listening is retried in the background.
+    // Chooses the rendezvous (making Tide's own directory if needed), asks every running copy to
+    // quit (the request is not confirmed), then listens for later copies. While an old copy has
+    // not yet released the name, listening is retried in the background.
     void start();
 
     // Whether this copy now holds the name.
@@ -53,9 +60,8 @@ public:
     // Whether `token` can be handed on: 1 to kMaxTokenBytes printable ASCII characters, no space.
     static bool isActivationToken(const QByteArray& token);
 
-    // The socket file's path, or the abstract name (without its leading NUL byte).
+    // The path of the socket file this copy listens on, once started; empty when none serves.
     QString serverName() const { return _name; }
-    bool usesAbstractName() const { return _abstract; }
 
     // Bytes a peer may send before it is cut off, and peers served at a time (the oldest goes).
     static constexpr int kMaxPeerBytes = 4096;
@@ -78,9 +84,7 @@ private:
     struct Peer;
 
     void askRunningCopyToQuit();
-    int connectToRunningCopy(int timeoutMs) const;
     bool answerRequest(Peer* peer, const QByteArray& line);
-    QByteArray encodedName() const;
     bool tryListen();
     void closeListener();
     void acceptPending();
@@ -88,8 +92,10 @@ private:
     void readPeer(Peer* peer);
     void dropPeer(Peer* peer);
 
+    QString _socketName;
+    std::vector<TLRendezvousDir> _dirs;
     QString _name;
-    bool _abstract = true;
+    QStringList _lookPaths;
     int _listenFd = -1;
     unsigned long long _socketInode = 0; // of the socket file this copy created
     QSocketNotifier* _notifier = nullptr;

@@ -45,6 +45,11 @@ echo "button: ${BW}x$BH at $BX,$BY, picture ${IW:-none}x${IH:-} at ${IX:-},${IY:
 no_indicator || check "Tide shows a second icon beside its button: $(t 'indicatorCount()') AppIndicator item(s)"
 titled && check "tide shows its window beside the button (windows: $(windows))"
 shot 1-button "$((BW + 160))x$BAR_H+$((BX - 80))+0"
+# The whole screen too, with where the button and the bar are, for scripts/readme-bar-shots.
+if [ -n "$shots" ]; then
+    cp "$tmp/pictures/1-button.png" "$shots/$GNOME_TEST-$SESSION-1-screen.png"
+    echo "$BX $BY $BW $BH 0 0 $SCREEN_W $BAR_H" >"$shots/$GNOME_TEST-$SESSION-1-screen.txt"
+fi
 if [ -n "${IH:-}" ]; then
     colours=$(convert "$tmp/pictures/1-button.png" -crop "${IW}x$IH+$IX+$IY" +repage -unique-colors \
         -format '%w' info:)

@@ -56,22 +56,30 @@ if [ "$stage" = outer ]; then
     fi
 
     tmp=$(mktemp -d "/tmp/tide-$GNOME_TEST.XXXXXX")
-    trap 'rm -rf "$tmp"' EXIT
+    # The session's pictures and logs go to a folder of its own, copied to $TIDE_E2E_SHOTS at the
+    # end: the user the session runs as may not reach that (a folder of root's, say).
+    shots_out=${TIDE_E2E_SHOTS:-}
+    session_shots=
+    [ -z "$shots_out" ] || session_shots=$(mktemp -d "/tmp/tide-$GNOME_TEST-shots.XXXXXX")
+    trap 'rm -rf "$tmp" ${session_shots:+"$session_shots"}' EXIT
     script=$0
     session_user "GNOME warns about a root session over the top bar" "$tmp"
+    [ -z "$session_shots" ] || [ "${#run_as[@]}" -eq 0 ] || chown "$uid:$gid" "$session_shots"
     if [ "${#run_as[@]}" -ne 0 ]; then
         # A build under a private home (/root is 0700) is out of that user's reach: the session
         # then runs on a copy of what it needs, made in its own directory.
         if ! "${run_as[@]}" test -x "$BUILD/tide" -a -r "$HERE/gnome_shell.js" -a -r "$0" \
             -a -r "$HERE/gnome_session.sh" -a -r "$BUILD/gnome-shell/module/$TIDE_EXTENSION/tide.js" \
             -a -r "$HERE/../e2e_lib.sh" -a -r "$HERE/../session_lib.sh" \
-            -a -r "$HERE/../../data/dev.tide.monitor.desktop"; then
-            mkdir -p "$tmp/copy/build" "$tmp/copy/tests/desktops" "$tmp/copy/data"
+            -a -r "$HERE/../../data/dev.tide.monitor.desktop" \
+            -a -r "$HERE/../../data/icons/dev.tide.monitor.svg"; then
+            mkdir -p "$tmp/copy/build" "$tmp/copy/tests/desktops" "$tmp/copy/data/icons"
             cp -r "$BUILD/tide" "$BUILD/gnome-shell" "$tmp/copy/build/"
             cp "$HERE"/*.sh "$HERE"/*.js "$tmp/copy/tests/desktops/"
             cp "$HERE/../e2e_lib.sh" "$HERE/../session_lib.sh" "$HERE/../private_instance.sh" \
                 "$tmp/copy/tests/"
             cp "$HERE/../../data/dev.tide.monitor.desktop" "$tmp/copy/data/"
+            cp "$HERE/../../data/icons/dev.tide.monitor.svg" "$tmp/copy/data/icons/"
             chown -R "$uid:$gid" "$tmp/copy"
             BUILD="$tmp/copy/build"
             script="$tmp/copy/tests/desktops/$(basename "$0")"
@@ -92,11 +100,14 @@ if [ "$stage" = outer ]; then
     [ "${#run_as[@]}" -eq 0 ] || chown -R "$uid:$gid" "$tmp"
     status=0
     "${run_as[@]}" env TIDE_E2E_STAGE=session TIDE_E2E_TMP="$tmp" \
-        TIDE_E2E_NO_SKIP="${TIDE_E2E_NO_SKIP:-}" TIDE_E2E_SHOTS="${TIDE_E2E_SHOTS:-}" \
+        TIDE_E2E_NO_SKIP="${TIDE_E2E_NO_SKIP:-}" TIDE_E2E_SHOTS="$session_shots" \
         HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data" \
         XDG_CACHE_HOME="$tmp/cache" XDG_RUNTIME_DIR="$tmp/runtime" \
         dbus-run-session --config-file="$tmp/session.conf" -- \
         bash "$script" "$BUILD" "$SESSION" 2> >(grep --line-buffered -v 'Failed to set fd limit' >&2) || status=$?
+    if [ -n "$session_shots" ] && ! { mkdir -p "$shots_out" && cp -r "$session_shots/." "$shots_out/"; }; then
+        echo "NOTE: the pictures could not be copied to $shots_out (TIDE_E2E_SHOTS)" >&2
+    fi
     exit "$status"
 fi
 
@@ -145,8 +156,10 @@ gsettings set org.gnome.desktop.interface enable-animations false
 gsettings set org.gnome.desktop.notifications show-banners false
 gsettings set org.gnome.desktop.session idle-delay 0
 gsettings set org.gnome.desktop.screensaver lock-enabled false
-# The test's extension opens org.gnome.Shell.Eval and the screenshot interface (unsafe mode).
-# GNOME 43 and 44 load extensions as scripts, 45 and later as modules.
+# The test's extension opens org.gnome.Shell.Eval and the screenshot interface (unsafe mode), and
+# hands what gnome_shell.js uses of the shell to the code Eval runs (globalThis.tideShell): GNOME 43
+# and 44 load extensions as scripts, where the shell's modules are imports.ui, 45 and later as ES
+# modules, which only an import reaches.
 SHELL_MAJOR=$(gnome-shell --version | grep -o '[0-9][0-9]*' | head -n 1)
 ext="$tmp/data/gnome-shell/extensions/$TEST_EXTENSION"
 mkdir -p "$ext"
@@ -154,19 +167,34 @@ cat >"$ext/metadata.json" <<JSON
 { "uuid": "$TEST_EXTENSION", "name": "Tide end-to-end test",
   "description": "Lets the test ask the shell", "shell-version": ["$SHELL_MAJOR"] }
 JSON
+open_eval='globalThis.tideShell = {Clutter, GLib, Meta, Shell, Main, PopupMenu}; global.context.unsafe_mode = true;'
 if ((SHELL_MAJOR < 45)); then
-    echo 'function init() { return { enable() { global.context.unsafe_mode = true; }, disable() {} }; }'
+    cat <<JS
+const {Clutter, GLib, Meta, Shell} = imports.gi;
+const {main: Main, popupMenu: PopupMenu} = imports.ui;
+function init() { return { enable() { $open_eval }, disable() {} }; }
+JS
 else
-    echo 'export default class { enable() { global.context.unsafe_mode = true; } disable() {} }'
+    cat <<JS
+import Clutter from 'gi://Clutter';
+import GLib from 'gi://GLib';
+import Meta from 'gi://Meta';
+import Shell from 'gi://Shell';
+import * as Main from 'resource:///org/gnome/shell/ui/main.js';
+import * as PopupMenu from 'resource:///org/gnome/shell/ui/popupMenu.js';
+export default class { enable() { $open_eval } disable() {} }
+JS
 fi >"$ext/extension.js"
 # Tide's extension, from the build, in the form this shell loads
 TIDE_EXTENSION_FORM=$( ((SHELL_MAJOR < 45)) && echo legacy || echo module)
 cp -r "$BUILD/gnome-shell/$TIDE_EXTENSION_FORM/$TIDE_EXTENSION" "$tmp/data/gnome-shell/extensions/"
-# Tide's desktop entry, as installed: the top bar names the app from it. GLib takes an entry
-# only where its program is on the PATH, as an installed tide is.
+# Tide's desktop entry and icon, as installed: the shell names and shows the app from them. GLib
+# takes an entry only where its program is on the PATH, as an installed tide is.
 desktop_entry=$HERE/../../data/dev.tide.monitor.desktop
 [ -r "$desktop_entry" ] || desktop_entry=$HERE/../../../data/dev.tide.monitor.desktop
 cp "$desktop_entry" "$tmp/data/applications/"
+mkdir -p "$tmp/data/icons/hicolor/scalable/apps"
+cp "$(dirname "$desktop_entry")/icons/dev.tide.monitor.svg" "$tmp/data/icons/hicolor/scalable/apps/"
 mkdir -p "$tmp/bin"
 ln -s "$BIN" "$tmp/bin/tide"
 
@@ -196,7 +224,7 @@ shell_eval() { # JavaScript run in the shell: prints its result (a string withou
 }
 t() { shell_eval "tideTest.$1"; } # a call of the test's helpers in the shell
 # shellcheck disable=SC2317 # called through wait_for
-eval_open() { [ "$(shell_eval 'global.context.unsafe_mode' 2>/dev/null)" = true ]; }
+eval_open() { [ "$(shell_eval 'global.context.unsafe_mode && typeof tideShell' 2>/dev/null)" = object ]; }
 if ! wait_for 90 eval_open; then
     alive "$shell" || skip "gnome-shell cannot run on this machine: $(tail -n 5 "$tmp/gnome-shell.log")"
     fail "the shell did not open Eval (the test's extension): $(tail -n 5 "$tmp/gnome-shell.log")"
@@ -243,10 +271,10 @@ click() { # x y [button [count]]
         t "click($1, $2, $button, $count)" >/dev/null
     fi
 }
-park() { # the pointer out of the way, over the empty desktop
-    if [ "$SESSION" = x11 ]; then xdotool mousemove 640 700; else shell_eval \
-        'tideTest.click(640, 700, 1, 0)' >/dev/null; fi
+point() { # x y: the pointer there, without a click
+    if [ "$SESSION" = x11 ]; then xdotool mousemove "$1" "$2"; else t "click($1, $2, 1, 0)" >/dev/null; fi
 }
+park() { point 640 700; } # the pointer out of the way, over the empty desktop
 
 # --- tide, as a GNOME session starts a program
 TIDE_BUS=$DBUS_SESSION_BUS_ADDRESS
@@ -382,4 +410,30 @@ choose_twelve_rows() {
     # shellcheck disable=SC2317 # called through wait_for
     closed() { [ "$(t "$1")" = closed ]; }
     wait_for 5 closed "$2" || check "the menu stayed open after the choice"
+}
+
+# The overview's dash shows the app $1 (a desktop id): its icon, and under the pointer its name,
+# which must read $2; a magnified picture of both goes to $3. The desktop again at the end.
+dash_check() {
+    local dx dy dw dh name
+    # shellcheck disable=SC2317 # called through wait_for
+    overview_shown() { [ "$(t 'showOverview()')" = shown ]; }
+    # shellcheck disable=SC2317 # called through wait_for
+    dash_icon() { t "dashItem(\"$1\")" | grep -v '^none$'; }
+    if ! wait_for 5 overview_shown; then
+        check "the overview did not show"
+    elif ! wait_for 10 dash_icon "$1" >"$tmp/dash"; then
+        shot "$3"
+        check "the overview's dash shows no icon of $1"
+    else
+        read -r dx dy dw dh _ <"$tmp/dash"
+        point $((dx + dw / 2)) $((dy + dh / 2))
+        # shellcheck disable=SC2317 # called through wait_for
+        dash_named() { name=$(t "dashItem(\"$1\")" | cut -d ' ' -f 5-) && [ "$name" = "$2" ]; }
+        wait_for 5 dash_named "$1" "$2" || check "under the pointer the dash names $1 '$name', not $2"
+        shot "$3" "$((dw + 240))x$((dh + 80))+$((dx - 120))+$((dy - 60))"
+        echo "the overview's dash shows the icon of $1 (${dw}x$dh at $dx,$dy), named $name under the pointer"
+    fi
+    park
+    wait_for 5 overview_hidden || check "the overview stays shown"
 }

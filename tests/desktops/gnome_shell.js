@@ -2,13 +2,15 @@
 // the scene as the shell has it (the top bar, the indicator the AppIndicator extension made for
 // Tide's item and its menu, the windows, the focused app, startup sequences), and a virtual
 // pointer for the Wayland session, where no X server takes synthetic input. Every answer is one
-// line of text; numbers are whole pixels on the screen.
+// line of text; numbers are whole pixels on the screen. What it uses of the shell comes from the
+// test's extension (gnome_session.sh), which reaches it as scripts on GNOME 43 and 44 and as ES
+// modules on 45 and later.
+const {Clutter, GLib, Main, Meta, PopupMenu, Shell} = globalThis.tideShell;
 globalThis.tideTest = {
     pointer: null,
     keyboard: null,
     // A press and release of `button` at (x, y), `count` times in a row (2: a double click).
     click(x, y, button, count) {
-        const Clutter = imports.gi.Clutter;
         if (!this.pointer) {
             const seat = Clutter.get_default_backend().get_default_seat();
             this.pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
@@ -89,7 +91,6 @@ globalThis.tideTest = {
     menuTop(n) {
         const button = this.indicator();
         if (!button) return '';
-        const PopupMenu = imports.ui.popupMenu;
         return button.menu._getMenuItems().slice(0, n).map(item =>
             item instanceof PopupMenu.PopupSeparatorMenuItem ? '-' : item.label.text).join('|');
     },
@@ -122,22 +123,37 @@ globalThis.tideTest = {
     },
     // How process `pid` shows its windows: "x11" (through Xwayland, or on X11) or "wayland".
     clientType(pid) {
-        const Meta = imports.gi.Meta;
         const w = global.get_window_actors().map(a => a.meta_window)
             .find(w => w.get_pid() === pid);
         if (!w) return '';
         return w.get_client_type() === Meta.WindowClientType.X11 ? 'x11' : 'wayland';
     },
-    // "name|desktop id|label shown in the top bar" of the focused app.
+    // "name|desktop id" of the focused app, as the shell's window tracker has it.
     focusApp() {
-        const app = imports.gi.Shell.WindowTracker.get_default().focus_app;
+        const app = Shell.WindowTracker.get_default().focus_app;
+        return app ? `${app.get_name()}|${app.get_id()}` : 'none|';
+    },
+    // The name the top bar's app menu shows (GNOME 44 and before), or "none" where it shows none.
+    appMenuLabel() {
         const button = Main.panel.statusArea.appMenu;
-        const shown = button && button.visible && button.container.visible ? button._label.text : '';
-        return app ? `${app.get_name()}|${app.get_id()}|${shown}` : `none||${shown}`;
+        return button && button.visible && button.container.visible ? button._label.text : 'none';
+    },
+    showOverview() {
+        Main.overview.show();
+        return Main.overview.visible ? 'shown' : 'hidden';
+    },
+    // The overview's dash: "x y w h" of the icon of the app `id` there, then the name it shows
+    // beside it under the pointer (or "-" while that is not shown); "none" while it shows no icon.
+    dashItem(id) {
+        const item = Main.overview.dash._box.get_children()
+            .find(c => c.child && c.child.app && c.child.app.get_id() === id);
+        if (!item || !item.child.mapped) return 'none';
+        const label = item.label;
+        return `${this.box(item.child)} ${label && label.mapped && label.text ? label.text : '-'}`;
     },
     // The startup sequences not yet completed (each keeps the pointer busy): their ids.
     startupSequences() {
-        const tracker = imports.gi.Shell.WindowTracker.get_default();
+        const tracker = Shell.WindowTracker.get_default();
         return tracker.get_startup_sequences().filter(s => !s.get_completed())
             .map(s => s.get_id()).join(' ');
     },
@@ -181,7 +197,6 @@ globalThis.tideTest = {
     },
     // A key pressed and released (its X keysym name, as "Down") on a virtual keyboard.
     key(name) {
-        const Clutter = imports.gi.Clutter;
         if (!this.keyboard) {
             const seat = Clutter.get_default_backend().get_default_seat();
             this.keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
@@ -195,8 +210,7 @@ globalThis.tideTest = {
 };
 // The virtual devices are made now: a device's first events are lost while the seat is still
 // adding it.
-if (imports.gi.Meta.is_wayland_compositor()) {
-    const Clutter = imports.gi.Clutter;
+if (Meta.is_wayland_compositor()) {
     const seat = Clutter.get_default_backend().get_default_seat();
     tideTest.pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
     tideTest.keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);

@@ -24,7 +24,7 @@ source "$HERE/e2e_lib.sh"
 source "$HERE/session_lib.sh"
 
 for tool in Xvfb trayer xdotool xwininfo dbus-daemon dbus-send; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
+    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps --test)"
 done
 [ -x "$ORCA" ] || skip "Orca is not installed (scripts/install-deps --desktops)"
 [ -x "$BIN" ] || fail "$BIN is not built"
@@ -69,6 +69,7 @@ said=0
 press() {
     local before settled=0 last=-1 now
     before=$(spoken | wc -l)
+    pressed_at=$before
     xdotool key --clearmodifiers "$@"
     for _ in $(seq 60); do
         sleep 0.1
@@ -160,6 +161,11 @@ walk=$tmp/walk
 : >"$walk"
 step() { # keys, the pattern one of Orca's utterances must read, and what it is
     press "$1"
+    # (On a busy machine Orca may pause for longer than press waits between the key's echo and
+    # what the key brought: up to 3 s more for it.)
+    # shellcheck disable=SC2317 # called through wait_for
+    heard() { spoken | tail -n +"$((pressed_at + 1))" >"$tmp/said" && grep -Eqx "$1" "$tmp/said"; }
+    wait_for 3 heard "$2" || true
     printf '  %-10s → %s\n' "$1" "$(paste -sd '|' "$tmp/said" | sed 's/|/ | /g')" >>"$walk"
     if ! grep -Eqx "$2" "$tmp/said"; then
         echo "FAIL: after $1, $3 was not spoken as /$2/" >&2

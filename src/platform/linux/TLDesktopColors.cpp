@@ -1,5 +1,7 @@
 #include "platform/TLDesktopColors.h"
 
+#include "platform/linux/TLSessionBus.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -36,7 +38,7 @@ QString configHome() {
 
 // A setting the desktop portal keeps (org.freedesktop.portal.Settings.Read), or an invalid value.
 QVariant portalSetting(const QString& nameSpace, const QString& key) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = TLSessionBus();
     if (!bus.isConnected()) return {};
     QDBusMessage read = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.portal.Desktop"),
@@ -173,9 +175,19 @@ private:
 
 void TLWatchDesktopColors(QObject* context, std::function<void()> changed,
                           const QString& connectionName) {
-    const QDBusConnection bus =
-        connectionName.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName);
-    if (!bus.isConnected() || !context) return;
+    if (!context) return;
+    if (connectionName.isEmpty()) {
+        // The session's bus, followed to a new one: a new bus is a new desktop, asked again.
+        TLOnSessionBus(
+            context,
+            [changed](QDBusConnection bus, QObject* owner) {
+                new PortalSettingsWatch(bus, changed, owner);
+            },
+            changed);
+        return;
+    }
+    const QDBusConnection bus(connectionName);
+    if (!bus.isConnected()) return;
     new PortalSettingsWatch(bus, std::move(changed), context);
 }
 

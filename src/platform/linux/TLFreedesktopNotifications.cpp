@@ -1,6 +1,7 @@
 #include "platform/linux/TLFreedesktopNotifications.h"
 
 #include "platform/TLBuildConfig.h"
+#include "platform/linux/TLSessionBus.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -88,6 +89,30 @@ void TLFreedesktopNotifications::onClosed(uint id, uint reason) {
     if (id == _shownId) _shownId = 0;
 }
 
+namespace {
+
+// The notification server of the session bus now: a new bus has a server of its own, which knows
+// nothing of the notifications shown before.
+class SessionNotifications final : public TLNotificationCenter {
+public:
+    SessionNotifications() {
+        follow();
+        TLFollowSessionBus(this, [this] { follow(); });
+    }
+    void post(const TLNotification& notification) override { _server->post(notification); }
+
+private:
+    void follow() {
+        _server = std::make_unique<TLFreedesktopNotifications>(TLSessionBus());
+        connect(_server.get(), &TLNotificationCenter::actionInvoked, this,
+                &TLNotificationCenter::actionInvoked);
+    }
+
+    std::unique_ptr<TLFreedesktopNotifications> _server;
+};
+
+} // namespace
+
 std::unique_ptr<TLNotificationCenter> TLMakeNotificationCenter() {
-    return std::make_unique<TLFreedesktopNotifications>(QDBusConnection::sessionBus());
+    return std::make_unique<SessionNotifications>();
 }

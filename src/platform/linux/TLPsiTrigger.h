@@ -18,12 +18,15 @@
 class TLPsiTrigger final : public TLPressureWatch {
     Q_OBJECT
 public:
-    // "full 100000 2000000": every task that could run waited for memory for 0.1 s of a 2-second
-    // window, 5 %, the share at which the 10-second average turns the level critical. While such
-    // stalls go on, the kernel reports every 2 s, so the level is read again as it crosses the
-    // line. (With a higher threshold, 0.5 s, a stall that turns the level critical may not report
-    // at all: measured, one report in 14 s while the average rose to 7.6 %.)
-    static constexpr const char* kMemoryTrigger = "full 100000 2000000";
+    // "full 50000 2000000": every task that could run waited for memory for 0.05 s of a 2-second
+    // window, half the share (5 %) at which the 10-second average turns the level critical: the
+    // kernel's windows are not the average's, and a stall of 5 % in one of the average's periods
+    // may be split between two of them, neither reaching 5 % (measured: a report only 2 s after
+    // the level had turned critical). While such stalls go on, the kernel reports every 2 s, so
+    // the level is read again as it crosses the line. (With a higher threshold, 0.5 s, a stall
+    // that turns the level critical may not report at all: one report in 14 s while the average
+    // rose to 7.6 %.)
+    static constexpr const char* kMemoryTrigger = "full 50000 2000000";
 
     // Arms the trigger line `trigger` on the pressure file at `path`; null, with the kernel's
     // reason in `whyNot` when given, where it is refused.

@@ -2,6 +2,8 @@
 
 #include "platform/linux/TLStatusNotifierHost.h"
 
+#include "platform/linux/TLSessionBus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
@@ -11,13 +13,12 @@ namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 
+// The watcher's and the hosts' announcements on one bus.
 class StatusNotifierHostWatch final : public QObject {
     Q_OBJECT
 public:
-    StatusNotifierHostWatch(std::function<void()> changed, QObject* parent)
+    StatusNotifierHostWatch(QDBusConnection bus, std::function<void()> changed, QObject* parent)
         : QObject(parent), _changed(std::move(changed)) {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) return;
         // The watcher starting, ending or changing hands...
         auto* service = new QDBusServiceWatcher(kWatcherService, bus,
                                                 QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -40,7 +41,7 @@ private:
 } // namespace
 
 bool TLStatusNotifierHostPresent() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = TLSessionBus();
     if (!bus.isConnected()) return false;
     QDBusMessage get = QDBusMessage::createMethodCall(
         kWatcherService, QStringLiteral("/StatusNotifierWatcher"),
@@ -53,7 +54,13 @@ bool TLStatusNotifierHostPresent() {
 }
 
 QObject* TLWatchStatusNotifierHosts(std::function<void()> changed, QObject* parent) {
-    return new StatusNotifierHostWatch(std::move(changed), parent);
+    // A bus lost takes its hosts along, and a new one may bring some.
+    return TLOnSessionBus(
+        parent,
+        [changed](QDBusConnection bus, QObject* owner) {
+            new StatusNotifierHostWatch(std::move(bus), changed, owner);
+        },
+        changed);
 }
 
 #include "TLStatusNotifierHost.moc"

@@ -7,10 +7,10 @@
 
 #include <functional>
 
-// Whether a host runs: the watcher is on the session bus and a host has registered with it. A
-// watcher that does not answer within half a second counts as none.
+// Whether a host runs: the watcher is on the session bus (TLSessionBus) and a host has registered
+// with it. A watcher that does not answer within half a second counts as none.
 bool TLStatusNotifierHostPresent();
 
-// Calls `changed` when the watcher starts, ends or changes hands, and when a host registers or
-// unregisters with it. Owned by `parent`; it does nothing without a session bus.
+// Calls `changed` when the watcher starts, ends or changes hands, when a host registers or
+// unregisters with it, and when the session bus is lost or a new one comes. Owned by `parent`.
 QObject* TLWatchStatusNotifierHosts(std::function<void()> changed, QObject* parent);

@@ -3,9 +3,11 @@
 // StatusNotifierItem host:
 // where one runs, Tide's own item shows there, with the click positions and activation tokens
 // the host tells (an X11 desktop may run an embedding tray beside it, or one that hands embedded
-// icons on to the host). The embedding tray is for desktops without one.
+// icons on to the host). The embedding tray is for desktops without one. The first two are on the
+// session bus, and follow it to a new one when it is lost (TLSessionBus).
 
 #include "platform/TLStatusHost.h"
+#include "platform/linux/TLSessionBus.h"
 #include "platform/linux/TLStatusNotifierHost.h"
 #include "platform/linux/TLXEmbedTray.h"
 #include "platform/linux/tray/TLShellExtensionItem.h"
@@ -15,7 +17,12 @@ const std::vector<TLStatusHostProbe>& TLSystemStatusHosts() {
     static const std::vector<TLStatusHostProbe> hosts{
         {TLStatusHost::ShellExtension, [] { return TLShellExtensionPresent(); },
          [](std::function<void()> changed, QObject* parent) {
-             return TLWatchShellExtension(std::move(changed), parent);
+             return TLOnSessionBus(
+                 parent,
+                 [changed](QDBusConnection bus, QObject* owner) {
+                     TLWatchShellExtension(changed, owner, std::move(bus));
+                 },
+                 changed);
          },
          []() -> std::unique_ptr<TLStatusItem> {
              auto item = std::make_unique<TLShellExtensionItem>();

@@ -147,7 +147,7 @@ public:
     }
     bool isWindow() const override { return _panelWindow && _panelWindow->isVisible(); }
 
-    void show(QWidget* content, const QRect& anchor) override {
+    void show(QWidget* content, const QRect& anchor, std::optional<QPoint> hint) override {
         if (_panelWindow) _panelWindow->hide();
         if (!_window) {
             _window = new PopoverWindow;
@@ -156,7 +156,7 @@ public:
         _window->setContent(content);
         _window->adjustSize();
         if (_layer) {
-            showOnLayer(anchor);
+            showOnLayer(anchor, hint);
             return;
         }
         _window->move(placement(_window->size(), anchor));
@@ -207,8 +207,10 @@ private:
     // Wayland with the layer shell. Covers over the screens take a press anywhere else. Where the
     // host told where its icon was clicked, the panel opens there at once, beyond the bar; where
     // it did not, the pointer is still on the icon: the covers learn where it is, and the panel
-    // opens there on the bar's edge.
-    void showOnLayer(const QRect& anchor) {
+    // opens there on the bar's edge. A compositor may not tell a cover that the pointer is over
+    // it until the pointer moves (sway, when the covers appear after the click ended): then the
+    // host's own idea of the click (a bar's position in its own surface) places the panel.
+    void showOnLayer(const QRect& anchor, std::optional<QPoint> hint) {
         _open = true;
         _placing = true;
         QPointer<PopoverWindow> window(_window);
@@ -217,14 +219,25 @@ private:
                                     : nullptr;
         QPointer<QScreen> known(anchorScreen);
         _layer->capture(
-            [this, window, anchor, known](TLPointerSpot spot) {
+            [this, window, anchor, known, hint](TLPointerSpot spot) {
                 if (!_placing || !window) return;
                 _placing = false;
                 TLLayerPlacement where;
-                if (known) {
+                QScreen* hinted =
+                    !known && !spot.screen && hint ? QGuiApplication::screenAt(*hint) : nullptr;
+                // Hung from the bar: where the compositor keeps the bars' reserved areas clear
+                // of layer surfaces, beside the area it keeps, else beyond the bar's estimate.
+                if (hinted) {
+                    spot.screen = hinted;
+                    where =
+                        TLLayerPlacementFromAnchor(window->size(), hinted->geometry(),
+                                                   TLBarAroundClick(*hint, hinted->geometry()),
+                                                   kMargin, kGap, _layer->reservedHeight(hinted));
+                } else if (known) {
                     spot.screen = known;
-                    where = TLLayerPlacementFromAnchor(window->size(), known->geometry(), anchor,
-                                                       kMargin, kGap);
+                    where =
+                        TLLayerPlacementFromAnchor(window->size(), known->geometry(), anchor,
+                                                   kMargin, kGap, _layer->reservedHeight(known));
                 } else if (spot.screen) {
                     where = TLLayerPlacementAtPointer(window->size(), spot.screen->size(),
                                                       spot.position, kMargin);

@@ -23,10 +23,10 @@ namespace {
 
 // How often the item looks for a tray host: often while there is none (a desktop that starts
 // its panel after us). Once one shows the item, the hosts' own announcements tell when to look
-// again (the tray ending, a watcher or host leaving the bus); the rare look after that is only
-// for a host that leaves without a word. Each look asks the hosts (a round trip to the X server
-// or the bus, and wakeups in a program that is otherwise asleep between ticks), so it is made
-// every five minutes.
+// again (the tray ending, a watcher or host leaving the bus, the bus itself ending or coming
+// back); the rare look after that is only for a host that leaves without a word. Each look asks the
+// hosts (a round trip to the X server or the bus, and wakeups in a program that is otherwise asleep
+// between ticks), so it is made every five minutes.
 constexpr int kHostCheckWithoutTrayMs = 1000;
 constexpr int kHostCheckWithTrayMs = 300000;
 
@@ -48,6 +48,7 @@ public:
     }
 
     bool trayAvailable() const override { return _trayAvailable; }
+    bool trayMayReturnSoon() const override { return _trayMayReturnSoon; }
 
     void setIcon(const QIcon& icon, quint64 key) override {
         if (_hasIcon && key == _key) return;
@@ -94,6 +95,9 @@ public:
         if (_own && !_ownAnchor.isEmpty()) return _ownAnchor;
         return QRect(*_lastClick, QSize(1, 1));
     }
+    std::optional<QPoint> clickHint() const override {
+        return _own ? _own->clickHint() : std::nullopt;
+    }
     // Qt publishes the context menu over DBusMenu on a StatusNotifierItem host (the item then
     // advertises it, and the host shows it on a right click); an embedding tray pops it up at the
     // press.
@@ -130,13 +134,16 @@ private:
         _hostCheck.start(present ? kHostCheckWithTrayMs : kHostCheckWithoutTrayMs);
         if (present == _trayAvailable) return;
         _trayAvailable = present;
+        // The host's own item lost its bus: the hosts on that bus went with it.
+        _trayMayReturnSoon = present || !(_own && _own->isDetached());
         emit trayAvailabilityChanged(present);
     }
 
     // Into the host the switch picked. Without a host the item stays where it was, unseen, and
     // ready for the host's return.
     void showInHost() {
-        if (_shownIn == _host && (_own || _tray)) return;
+        // An item of the host's own making on a bus that is gone is made again on the new one.
+        if (_shownIn == _host && (_own ? !_own->isDetached() : bool(_tray))) return;
         _shownIn = _host;
         const TLStatusHostProbe* probe = TLFindStatusHostProbe(TLSystemStatusHosts(), _host);
         // One icon at a time: the one that leaves goes before the other comes.
@@ -223,6 +230,7 @@ private:
     std::unique_ptr<QObject> _hostWatch;
     TLStatusHost _host = TLStatusHost::NoTrayWindow;
     bool _trayAvailable = false;
+    bool _trayMayReturnSoon = true;
     QIcon _icon;
     QString _title;
     QString _toolTip;

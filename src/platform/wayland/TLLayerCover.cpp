@@ -24,6 +24,7 @@ void TLLayerCover::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.fillRect(rect(), Qt::transparent);
+    if (_drawn) std::exchange(_drawn, nullptr)();
 }
 
 void TLLayerCover::enterEvent(QEnterEvent* e) {

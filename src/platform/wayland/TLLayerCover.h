@@ -21,6 +21,8 @@ public:
     QScreen* screen() const { return _screen; }
     // The next position the pointer is seen at goes to `found`.
     void expect(std::function<void(TLPointerSpot)> found) { _found = std::move(found); }
+    // The next time the cover has drawn itself (it is about to appear), `drawn` runs once.
+    void whenDrawn(std::function<void()> drawn) { _drawn = std::move(drawn); }
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -33,5 +35,6 @@ private:
 
     QPointer<QScreen> _screen;
     std::function<void(TLPointerSpot)> _found;
+    std::function<void()> _drawn;
     std::function<void()> _pressed;
 };

@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -61,16 +63,31 @@ void TLLayerShell::capture(std::function<void(TLPointerSpot)> done, int timeoutM
     _capturing = true;
     const int generation = ++_captureGeneration;
     ensureCovers();
+    auto giveUp = [this, generation] {
+        if (generation == _captureGeneration) coverFound({});
+    };
+    // The wait for the pointer counts from when the covers are drawn, not from the click, and
+    // the first time is longer: the first covers of a run cost the compositor most (measured on
+    // sway drawing in software at 150 %: 0.5 s from the click to their drawing, 0.7–1.1 s more
+    // to the pointer's arrival; 20–40 ms in all for later ones). Not beyond kMaxCoverWaitMs.
+    auto waitFromNow = std::make_shared<bool>(timeoutMs > 0);
+    if (!std::exchange(_coversShownBefore, true) && timeoutMs > 0)
+        timeoutMs = std::max(timeoutMs, kFirstCoverWaitMs);
     for (auto& w : _covers) {
         auto* cover = static_cast<TLLayerCover*>(w.data());
         const QScreen* screen = cover->screen();
         cover->setGeometry(screen->geometry());
         cover->expect([this](TLPointerSpot spot) { coverFound(spot); });
+        cover->whenDrawn([this, waitFromNow, timeoutMs, giveUp] {
+            if (!std::exchange(*waitFromNow, false)) return;
+            QTimer::singleShot(timeoutMs, this, giveUp);
+        });
         if (_others.empty()) cover->show();
     }
-    QTimer::singleShot(timeoutMs, this, [this, generation] {
-        if (generation == _captureGeneration) coverFound({});
-    });
+    const bool coversShown = _others.empty() && !_covers.empty();
+    QTimer::singleShot(coversShown && timeoutMs > 0 ? std::max(timeoutMs, kMaxCoverWaitMs)
+                                                    : timeoutMs,
+                       this, giveUp);
 }
 
 void TLLayerShell::coverFound(TLPointerSpot spot) {

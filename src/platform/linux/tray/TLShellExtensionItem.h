@@ -23,6 +23,7 @@
 // for an extension that cannot read it.
 
 #include "platform/TLDesktop.h"
+#include "platform/linux/TLSessionBus.h"
 
 #include <QDBusConnection>
 #include <QIcon>
@@ -46,11 +47,12 @@ inline constexpr char TLShellItemMenuPath[] = "/StatusItem/Menu";
 class TLShellExtensionItem final : public TLStatusItem {
     Q_OBJECT
 public:
-    explicit TLShellExtensionItem(QDBusConnection bus = QDBusConnection::sessionBus());
+    explicit TLShellExtensionItem(QDBusConnection bus = TLSessionBus());
     ~TLShellExtensionItem() override;
 
     // Whether the item is on the bus under its name.
     bool isExported() const { return _exported; }
+    bool isDetached() const override { return !_exported || !_bus.isConnected(); }
 
     void setIcon(const QIcon& icon, quint64 key) override;
     void setTitle(const QString& title) override;
@@ -89,7 +91,7 @@ private:
 };
 
 // Whether Tide's shell extension is enabled: its name is on the session bus.
-bool TLShellExtensionPresent(QDBusConnection bus = QDBusConnection::sessionBus());
+bool TLShellExtensionPresent(QDBusConnection bus = TLSessionBus());
 // Calls `changed` when the extension's name comes, goes or changes hands. Owned by `parent`.
 QObject* TLWatchShellExtension(std::function<void()> changed, QObject* parent,
-                               QDBusConnection bus = QDBusConnection::sessionBus());
+                               QDBusConnection bus = TLSessionBus());

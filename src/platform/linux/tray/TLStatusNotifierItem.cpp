@@ -26,9 +26,11 @@
 #include <QScreen>
 #include <QTimer>
 #include <QtEndian>
+#include <qpa/qplatformscreen.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -46,16 +48,36 @@ void registerTypes() {
     (void)registered;
 }
 
-// The host tells positions in the screen's own pixels; Qt's are divided by the screen's scale,
-// counted from the screen's corner.
-QPoint fromHostPixels(const QPoint& p) {
+// Each screen's rectangle in Qt's coordinates and in its own pixels: on Wayland the output's mode
+// (Qt's ratio there is the integer output scale), on X11 the screen's rectangle in X's.
+std::vector<TLScreenPixels> screenPixels() {
+    std::vector<TLScreenPixels> screens;
+    const TLLayerShell* layer = TLLayerShell::instance();
+    const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     for (const QScreen* screen : QGuiApplication::screens()) {
-        const QRect g = screen->geometry();
-        const qreal ratio = screen->devicePixelRatio();
-        if (QRect(g.topLeft(), g.size() * ratio).contains(p))
-            return g.topLeft() + (p - g.topLeft()) / ratio;
+        TLScreenPixels s{screen->geometry(), {}};
+        if (const std::optional<QSize> mode = layer ? layer->pixelSize(screen) : std::nullopt)
+            s.pixels = QRect(s.logical.topLeft(), *mode);
+        else if (screen->handle() && !wayland)
+            s.pixels = screen->handle()->geometry();
+        else
+            s.pixels = QRect(s.logical.topLeft(), s.logical.size() * screen->devicePixelRatio());
+        screens.push_back(s);
     }
-    return p;
+    return screens;
+}
+
+// The host tells positions in the screen's own pixels (TLFromScreenPixels).
+QPoint fromHostPixels(const QPoint& p) {
+    return TLFromScreenPixels(screenPixels(), p);
+}
+
+// The real scales of the screens the host may draw the icon on (1.5 where Qt says 2 on Wayland).
+std::vector<qreal> screenScales() {
+    std::vector<qreal> scales;
+    for (const TLScreenPixels& s : screenPixels())
+        if (s.logical.width() > 0) scales.push_back(qreal(s.pixels.width()) / s.logical.width());
+    return scales;
 }
 
 // The name of the program that holds a connection to the bus, from its process ("" when unknown).
@@ -78,59 +100,6 @@ bool TLHostTellsScreenPosition(const QString& hostProcess, bool wayland) {
     if (!wayland) return true;
     return hostProcess == QLatin1String("plasmashell") ||
            hostProcess == QLatin1String("gnome-shell");
-}
-
-QDBusArgument& operator<<(QDBusArgument& arg, const TLSniPixmap& pixmap) {
-    arg.beginStructure();
-    arg << pixmap.width << pixmap.height << pixmap.bytes;
-    arg.endStructure();
-    return arg;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& arg, TLSniPixmap& pixmap) {
-    arg.beginStructure();
-    arg >> pixmap.width >> pixmap.height >> pixmap.bytes;
-    arg.endStructure();
-    return arg;
-}
-
-QDBusArgument& operator<<(QDBusArgument& arg, const TLSniToolTip& toolTip) {
-    arg.beginStructure();
-    arg << toolTip.iconName << toolTip.pixmaps << toolTip.title << toolTip.text;
-    arg.endStructure();
-    return arg;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& arg, TLSniToolTip& toolTip) {
-    arg.beginStructure();
-    arg >> toolTip.iconName >> toolTip.pixmaps >> toolTip.title >> toolTip.text;
-    arg.endStructure();
-    return arg;
-}
-
-TLSniPixmapList TLSniPixmapsOf(const QIcon& icon) {
-    TLSniPixmapList out;
-    if (icon.isNull()) return out;
-    for (const int size : TLSniIconSizes) {
-        QImage image = icon.pixmap(QSize(size, size), 1.0).toImage();
-        if (image.isNull()) continue;
-        // An icon without a picture of this size gives its nearest: fitted into the square.
-        if (std::max(image.width(), image.height()) != size)
-            image = image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        image = image.convertToFormat(QImage::Format_ARGB32);
-        TLSniPixmap pixmap;
-        pixmap.width = image.width();
-        pixmap.height = image.height();
-        pixmap.bytes.resize(qsizetype(image.width()) * image.height() * 4);
-        uchar* dst = reinterpret_cast<uchar*>(pixmap.bytes.data());
-        for (int y = 0; y < image.height(); ++y) {
-            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-            for (int x = 0; x < image.width(); ++x, dst += 4)
-                qToBigEndian<quint32>(line[x], dst); // A, R, G, B
-        }
-        out.append(std::move(pixmap));
-    }
-    return out;
 }
 
 // org.kde.StatusNotifierItem on the item's object.
@@ -298,10 +267,13 @@ void TLStatusNotifierItem::setHostIsShellExtension(bool shell) {
 }
 
 void TLStatusNotifierItem::setIcon(const QIcon& icon, quint64 key) {
-    if (_hasIcon && key == _key) return;
+    // The same picture is made again for a screen of another scale.
+    std::vector<int> sizes = TLSniIconSizesFor(screenScales());
+    if (_hasIcon && key == _key && sizes == _sizes) return;
     _hasIcon = true;
     _key = key;
-    TLSniPixmapList pixmaps = TLSniPixmapsOf(icon);
+    _sizes = std::move(sizes);
+    TLSniPixmapList pixmaps = TLSniPixmapsOf(icon, _sizes);
     const bool same =
         pixmaps.size() == _pixmaps.size() &&
         std::equal(pixmaps.cbegin(), pixmaps.cend(), _pixmaps.cbegin(),
@@ -416,6 +388,8 @@ void TLStatusNotifierItem::hostClicked(Button button, int x, int y, bool screenP
     else
         _click.reset();
     if (_click) _lastHostClick = _click;
+    _hint.reset();
+    if (x != 0 || y != 0) _hint = _click ? *_click : QPoint(x, y);
     const bool control = TLControlKeyHeld();
     QMetaObject::invokeMethod(
         this, [this, button, control] { emit clicked(button, control); }, Qt::QueuedConnection);

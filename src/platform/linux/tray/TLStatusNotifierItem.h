@@ -1,4 +1,5 @@
 #pragma once
+#include <vector>
 // The status item as Tide's own org.kde.StatusNotifierItem on the session bus, for a panel that
 // draws the icon itself (platform/linux/TLStatusNotifierHost.h). Unlike Qt's tray icon it keeps
 // what the host tells about a click: where it was (Activate and ContextMenu carry the screen
@@ -41,6 +42,7 @@
 // own, and the host must not wait for it.
 
 #include "platform/TLDesktop.h"
+#include "platform/linux/TLSessionBus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -88,20 +90,26 @@ Q_DECLARE_METATYPE(TLSniToolTip)
 bool TLHostTellsScreenPosition(const QString& hostProcess, bool wayland);
 
 // The sizes the hosts draw the icon at (and their doubles for high-density screens).
-inline constexpr int TLSniIconSizes[] = {16, 22, 24, 32, 44, 48, 64, 96};
+inline constexpr int TLSniIconSizes[] = {16, 22, 24, 32, 44, 48, 64};
 
-// The pictures of `icon` at TLSniIconSizes (each fitted into its square).
-TLSniPixmapList TLSniPixmapsOf(const QIcon& icon);
+// TLSniIconSizes and, for each screen scale other than 1, the tray's sizes (16, 22, 24, 32) at that
+// scale, rounded (150 %: 24, 33, 36, 48), in ascending order without repeats: a host on such a
+// screen finds the size it draws at, and its icon is not resampled from a neighbour's.
+std::vector<int> TLSniIconSizesFor(const std::vector<qreal>& scales);
+
+// The pictures of `icon` at `sizes` (each fitted into its square).
+TLSniPixmapList TLSniPixmapsOf(const QIcon& icon, const std::vector<int>& sizes);
 
 class TLStatusNotifierItem final : public TLStatusItem, protected QDBusContext {
     Q_OBJECT
 public:
     // On `bus` (the session bus where not told otherwise); the watcher is looked for there.
-    explicit TLStatusNotifierItem(QDBusConnection bus = QDBusConnection::sessionBus());
+    explicit TLStatusNotifierItem(QDBusConnection bus = TLSessionBus());
     ~TLStatusNotifierItem() override;
 
     // Whether the item and its menu are on the bus under its service name.
     bool isExported() const { return _exported; }
+    bool isDetached() const override { return !_exported || !_bus.isConnected(); }
     // Whether the watcher has accepted the item (the last registration succeeded).
     bool isRegistered() const { return _registered; }
     QString serviceName() const { return _service; }
@@ -114,6 +122,7 @@ public:
     void setToolTipSuppressed(bool suppressed) override;
     QRect geometry() const override { return {}; }
     QRect anchor() const override;
+    std::optional<QPoint> clickHint() const override { return _hint; }
     void popUpMenu(QMenu* menu) override;
     void setContextMenu(QMenu* menu) override;
 
@@ -161,6 +170,7 @@ private:
     bool _hasIcon = false;
     quint64 _key = 0;
     TLSniPixmapList _pixmaps;
+    std::vector<int> _sizes; // the sizes of _pixmaps
     QString _title;
     bool _labelShown = false;
     QString _toolTip;
@@ -172,6 +182,7 @@ private:
     std::optional<QPoint> _click;
     bool _fromMenu = false;               // the last opening came from 显示面板
     std::optional<QPoint> _lastHostClick; // the last position a host told
+    std::optional<QPoint> _hint; // the last click as the host told it, screen position or not
     bool _wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     QString _caller; // the last host connection asked about
     bool _callerTells = false;
