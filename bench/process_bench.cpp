@@ -12,10 +12,10 @@
 // sleeping child processes. Both end with the program. Like the program, the benchmark first
 // raises its soft limit on open files toward the hard one.
 
-#include "platform/TLDescriptorLimit.h"
-#include "platform/linux/sampling/TLFd.h"
-#include "platform/linux/sampling/TLPosixPsRunner.h"
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/TLDescriptorLimit.h"
+#include "os/posix/TLFd.h"
+#include "os/posix/TLPosixPsRunner.h"
+#include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <benchmark/benchmark.h>

@@ -4,7 +4,7 @@
 // length, so that every per-process cache and the ps table see a long run of churn. The figure is
 // footprint_growth_mb: resident memory after the run less resident memory after a warm-up.
 
-#include "platform/linux/sampling/TLProcfsSystemSource.h"
+#include "os/linux/TLProcfsSystemSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <benchmark/benchmark.h>

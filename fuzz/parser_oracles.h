@@ -5,8 +5,8 @@
 // (fuzz/ps_fuzzer.cpp). Every check returns an empty string when the input passes, else a
 // description of the fault with the input escaped so that it can be pasted into a test.
 
-#include "platform/linux/sampling/TLProcText.h"
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/linux/TLProcText.h"
+#include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLPsTable.h"
 
 #include <cerrno>

@@ -2,8 +2,8 @@
 // /proc/stat and /proc/pressure/memory of a fake tree (and the pid files, through their parsers),
 // and every figure that comes out must be in its range. Built and run by scripts/fuzz.
 
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
-#include "platform/linux/sampling/TLProcfsSystemSource.h"
+#include "os/linux/TLProcfsProcessSource.h"
+#include "os/linux/TLProcfsSystemSource.h"
 #include "sampling/TLSystemCompute.h"
 
 #include <unistd.h>

@@ -3,8 +3,8 @@
 // that scripts/tsan checks under ThreadSanitizer.
 
 #include "platform/TLDesktop.h"
-#include "platform/linux/sampling/TLPosixPsRunner.h"
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/posix/TLPosixPsRunner.h"
+#include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <QCoreApplication>

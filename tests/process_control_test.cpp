@@ -2,7 +2,7 @@
 // process chosen, and a pid that passes to another process makes a new process in the sample.
 
 #include "platform/TLServices.h"
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <QTemporaryDir>

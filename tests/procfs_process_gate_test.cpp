@@ -1,7 +1,7 @@
 // A process's stat and status are read again only after its schedstat, or one of its threads',
 // changed, and at least every fifth sample; the figures come out the same as when both are read
 // at every sample.
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/linux/TLProcfsProcessSource.h"
 
 #include <gtest/gtest.h>
 

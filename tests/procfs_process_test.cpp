@@ -1,5 +1,5 @@
-#include "platform/linux/sampling/TLPosixPsRunner.h"
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/posix/TLPosixPsRunner.h"
+#include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <gtest/gtest.h>

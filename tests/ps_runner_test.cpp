@@ -1,6 +1,6 @@
-#include "platform/TLDescriptorLimit.h"
-#include "platform/linux/sampling/TLPosixPsRunner.h"
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/TLDescriptorLimit.h"
+#include "os/posix/TLPosixPsRunner.h"
+#include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <QTemporaryDir>

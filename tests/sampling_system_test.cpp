@@ -1,4 +1,4 @@
-#include "platform/linux/sampling/TLProcfsSystemSource.h"
+#include "os/linux/TLProcfsSystemSource.h"
 #include "sampling/TLMetrics.h"
 #include "sampling/TLSystemCompute.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/TLPressureLevel.h"
+#include "os/TLPressureLevel.h"
 
 #include <optional>
 

@@ -2,7 +2,7 @@
 #include "app/TLStatusPresentation.h"
 #include "format/TLColor.h"
 #include "platform/TLDesktop.h"
-#include "platform/TLMenuBarItem.h"
+#include "app/TLMenuBarItem.h"
 
 #include <QIcon>
 #include <QImage>
@@ -45,7 +45,7 @@ using TLTrayIcon = TLStatusPicture;
 TLTrayIcon TLMakeTrayIcon(const TLTrayIconContent& content,
                           std::optional<TLAppearance> trayAppearance);
 
-// What the macOS menu bar's picture (platform/TLMenuBarItem.h) shows for a presentation: the
+// What the macOS menu bar's picture (app/TLMenuBarItem.h) shows for a presentation: the
 // gauge and the whole title.
 TLMenuBarContent TLMenuBarContentFor(const TLStatusPresentation& p);
 

@@ -1,6 +1,6 @@
 #include "format/TLFormat.h"
 
-#include "platform/TLCLocaleNumbers.h"
+#include "os/TLCLocaleNumbers.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #include "platform/TLRendezvous.h"
 
-#include "platform/linux/sampling/TLFd.h"
+#include "os/posix/TLFd.h"
 
 #include <QDir>
 #include <QFile>

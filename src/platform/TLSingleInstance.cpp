@@ -1,6 +1,6 @@
 #include "platform/TLSingleInstance.h"
 
-#include "platform/linux/sampling/TLFd.h"
+#include "os/posix/TLFd.h"
 
 #include <QByteArray>
 #include <QFile>

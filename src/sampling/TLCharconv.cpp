@@ -1,6 +1,6 @@
 #include "sampling/TLCharconv.h"
 
-#include "platform/TLCLocaleNumbers.h"
+#include "os/TLCLocaleNumbers.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
-#include "platform/TLProcessSource.h"
-#include "platform/TLPsRunner.h"
-#include "platform/TLSystemSource.h"
+#include "os/TLProcessSource.h"
+#include "os/TLPsRunner.h"
+#include "os/TLSystemSource.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemCompute.h"
 #include "sampling/TLSystemStats.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/TLSystemSource.h"
+#include "os/TLSystemSource.h"
 #include "sampling/TLSystemStats.h"
 
 // Everything a system sample is computed from. A query that failed has its `...OK` flag false.

@@ -3,8 +3,8 @@
 // become the sample's inputs, through the same engine the application uses.
 
 #include "alloc_counter.h"
-#include "platform/macos/sampling/TLLibprocProcessSource.h"
-#include "platform/macos/sampling/TLMachSystemSource.h"
+#include "os/macos/TLLibprocProcessSource.h"
+#include "os/macos/TLMachSystemSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <gtest/gtest.h>

@@ -11,9 +11,9 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "platform/TLDescriptorLimit.h"
-#include "platform/linux/sampling/TLFd.h"
-#include "platform/linux/sampling/TLProcfsProcessSource.h"
+#include "os/TLDescriptorLimit.h"
+#include "os/posix/TLFd.h"
+#include "os/linux/TLProcfsProcessSource.h"
 
 #include <fcntl.h>
 #include <signal.h>

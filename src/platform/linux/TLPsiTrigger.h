@@ -1,6 +1,6 @@
 #pragma once
 #include "platform/TLNotifications.h"
-#include "platform/linux/sampling/TLFd.h"
+#include "os/posix/TLFd.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>

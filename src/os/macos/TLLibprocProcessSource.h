@@ -1,6 +1,6 @@
 #pragma once
-#include "TLDarwinAPI.h"
-#include "platform/TLProcessSource.h"
+#include "os/macos/TLDarwinAPI.h"
+#include "os/TLProcessSource.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
-#include "TLFd.h"
-#include "platform/TLSystemSource.h"
+#include "os/posix/TLFd.h"
+#include "os/TLSystemSource.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "platform/TLMenuBarItem.h"
+#include "app/TLMenuBarItem.h"
 
 #include "format/TLPictureIcon.h"
 #include "format/TLStatusBarImage.h"

@@ -1,4 +1,4 @@
-#include "TLMachSystemSource.h"
+#include "os/macos/TLMachSystemSource.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
-#include "TLPosixPsRunner.h"
+#include "os/posix/TLPosixPsRunner.h"
 
-#include "TLFd.h"
-#include "platform/TLDescriptorLimit.h"
+#include "os/posix/TLFd.h"
+#include "os/TLDescriptorLimit.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/TLPsRunner.h"
+#include "os/TLPsRunner.h"
 
 #include <chrono>
 #include <string>

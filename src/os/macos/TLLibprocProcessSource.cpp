@@ -1,4 +1,4 @@
-#include "TLLibprocProcessSource.h"
+#include "os/macos/TLLibprocProcessSource.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "platform/TLDescriptorLimit.h"
+#include "os/TLDescriptorLimit.h"
 
 #include <sys/resource.h>
 

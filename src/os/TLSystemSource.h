@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/TLPressureLevel.h"
+#include "os/TLPressureLevel.h"
 #include <cstdint>
 
 // Raw inputs of a system sample, in the units the memory formulas take: page counts and the page

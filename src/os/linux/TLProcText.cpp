@@ -1,4 +1,4 @@
-#include "TLProcText.h"
+#include "os/linux/TLProcText.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #pragma once
-#include "TLFd.h"
-#include "platform/TLProcessSource.h"
+#include "os/posix/TLFd.h"
+#include "os/TLProcessSource.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "platform/TLCLocaleNumbers.h"
+#include "os/TLCLocaleNumbers.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "TLProcfsProcessSource.h"
+#include "os/linux/TLProcfsProcessSource.h"
 
-#include "TLProcText.h"
+#include "os/linux/TLProcText.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "TLProcfsSystemSource.h"
+#include "os/linux/TLProcfsSystemSource.h"
 
-#include "TLProcText.h"
+#include "os/linux/TLProcText.h"
 
 #include <dirent.h>
 #include <fcntl.h>
