@@ -13,7 +13,7 @@
 #include "app/TLAppEnvironment.h"
 #include "app/TLPreferences.h"
 #include "app/TLStatusItemUpdater.h"
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
 #include "platform/TLStatusHost.h"
 
 #include <QApplication>

@@ -5,7 +5,9 @@
 #include "app/TLAppDelegate.h"
 #include "app/TLPreferences.h"
 #include "panel_fakes.h"
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
+#include "platform/TLPopover.h"
+#include "platform/TLSerialQueue.h"
 #include "platform/TLNotifications.h"
 #include "platform/TLServices.h"
 

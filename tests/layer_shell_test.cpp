@@ -1,7 +1,8 @@
 // The panel's place on a layer-shell compositor, and the popover window's Escape key (the same on
 // every platform). The compositor side is exercised by e2e_wayland_test.sh.
 
-#include "platform/TLDesktop.h"
+#include "platform/TLPopover.h"
+#include "platform/TLClickGeometry.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLServices.h"
 

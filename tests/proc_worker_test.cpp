@@ -2,7 +2,7 @@
 // a real ps run, samples taken off the main thread and handed back to it in order. Also the run
 // that scripts/tsan checks under ThreadSanitizer.
 
-#include "platform/TLDesktop.h"
+#include "platform/TLSerialQueue.h"
 #include "os/posix/TLPosixPsRunner.h"
 #include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"

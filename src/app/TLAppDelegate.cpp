@@ -6,9 +6,8 @@
 #include <QPointer>
 
 TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
-    : QObject(parent), _env(std::move(env)), _statusItem(_env), _loop(_env, _statusItem, _panel),
-      _popover(_env, _loop, _panel), _settings(_env, _loop, _popover, _panel),
-      _snapshot(_env, _popover, _panel),
+    : QObject(parent), _env(std::move(env)), _statusItem(_env), _loop(_env, _statusItem),
+      _popover(_env, _loop), _settings(_env, _loop, _popover), _snapshot(_env, _popover),
       _notifier(
           _env, [this] { _loop.sampleOutOfTurn(); }, [this] { showPanel(); }) {
     // A secondary click on the status item opens the settings menu over it.
@@ -32,6 +31,10 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     _loop.clearHistory();
 
     _panel = std::make_unique<TLPanelController>(_env.panelServices);
+    _loop.setPanel(_panel.get());
+    _popover.setPanel(_panel.get());
+    _settings.setPanel(_panel.get());
+    _snapshot.setPanel(_panel.get());
     _panel->setDelegate(this);
     _panel->setRowCount(_env.preferences->integerForKey(TLRows));
     _panel->setTab(TLPanelTab{_env.preferences->integerForKey(TLTab)});

@@ -42,7 +42,6 @@ public:
     void restartTimer() { _loop.restartTimer(); }
     void tick() { _loop.tick(); }
     void refreshProcs() { _loop.refreshProcs(); }
-    void updateStatusItem(const TLSystemStats& sample) { _statusItem.update(sample); }
 
     // The status item and the popover. `click` is the mouse event being handled, if any.
     using Click = TLPopoverFlow::Click;
@@ -57,8 +56,6 @@ public:
     void popUpSettingsFromStatusItem() { _settings.popUpFromStatusItem(); }
 
     // Without a tray: the panel as an ordinary window until a tray host appears.
-    void trayAvailabilityChanged(bool available) { _popover.trayAvailabilityChanged(available); }
-    void showWithoutTray() { _popover.showWithoutTray(); }
     bool showsWithoutTray() const { return _popover.showsWithoutTray(); }
 
     // TLPanelDelegate.
@@ -71,30 +68,18 @@ public:
     // every settings action.
     QMenu* settingsMenu() { return _settings.settingsMenu(); }
     QMenu* statusMenu() const { return _settings.statusMenu(); }
-    void refreshStatusMenu() { _settings.refreshStatusMenu(); }
     void setBarMode(TLStatusBarMode mode) { _settings.setBarMode(mode); }
-    void setMetric(TLPercentMetric metric) { _settings.setMetric(metric); }
     void toggleShowCPU() { _settings.toggleShowCPU(); }
-    void toggleMono() { _settings.toggleMono(); }
-    void setInterval(double seconds) { _settings.setInterval(seconds); }
-    void setRows(int64_t tag) { _settings.setRows(tag); }
     void quit() { _settings.quit(); }
-    void toggleLaunchAtLogin() { _settings.toggleLaunchAtLogin(); }
     void toggleNotifyCriticalPressure() { _settings.toggleNotifyCriticalPressure(); }
-    bool launchAtLoginEnabled() const { return _settings.launchAtLoginEnabled(); }
-    void showAbout() { _settings.showAbout(); }
-    void openAM() { _settings.openAM(); }
 
     // Snapshot mode.
     void runSnapshotMode() { _snapshot.run(); }
-    void snapshotStep(int step, const QString& dir) { _snapshot.runStep(step, dir); }
-    void next(int step, const QString& dir) { _snapshot.next(step, dir); }
 
     // State, for the status item, tests and snapshot mode.
     TLPanelController* panel() const { return _panel.get(); }
     const std::vector<double>& history() const { return _loop.history(); }
     bool sampling() const { return _loop.sampling(); }
-    bool monitorInstalled() const { return _popover.monitorInstalled(); }
     const QTimer& timer() const { return _loop.timer(); }
     TLPressureNotifier& pressureNotifier() { return _notifier; }
 

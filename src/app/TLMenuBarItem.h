@@ -8,7 +8,7 @@
 // (platform/TLStatusHost.h).
 
 #include "format/TLColor.h"
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
 
 #include <QImage>
 #include <QString>

@@ -22,9 +22,8 @@ constexpr double kNoTrayWait = 4.0;
 
 } // namespace
 
-TLPopoverFlow::TLPopoverFlow(const TLAppEnvironment& env, TLSamplingLoop& loop,
-                             const std::unique_ptr<TLPanelController>& panel)
-    : _env(env), _loop(loop), _panel(panel) {
+TLPopoverFlow::TLPopoverFlow(const TLAppEnvironment& env, TLSamplingLoop& loop)
+    : _env(env), _loop(loop) {
     if (_env.statusItem) {
         connect(_env.statusItem, &TLStatusItem::clicked, this,
                 [this](TLStatusItem::Button button, bool control) {

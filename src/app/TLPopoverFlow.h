@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
 
 #include <QObject>
 #include <QRect>
@@ -19,9 +19,9 @@ class TLSamplingLoop;
 class TLPopoverFlow final : public QObject {
     Q_OBJECT
 public:
-    // `panel` is the delegate's, made at launch.
-    TLPopoverFlow(const TLAppEnvironment& env, TLSamplingLoop& loop,
-                  const std::unique_ptr<TLPanelController>& panel);
+    TLPopoverFlow(const TLAppEnvironment& env, TLSamplingLoop& loop);
+    // The panel, once the application has made it at launch.
+    void setPanel(TLPanelController* panel) { _panel = panel; }
     ~TLPopoverFlow() override;
 
     // The mouse event being handled, if any.
@@ -59,7 +59,7 @@ private:
 
     const TLAppEnvironment& _env;
     TLSamplingLoop& _loop;
-    const std::unique_ptr<TLPanelController>& _panel;
+    TLPanelController* _panel = nullptr; // made at launch
     int _monitorToken = 0;
     double _lastOutsideClose = -1e9;
     int _outsideGeneration = 0; // cancels a pending outside-click close

@@ -11,9 +11,8 @@
 #include <climits>
 #include <cmath>
 
-TLSamplingLoop::TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater& statusItem,
-                               const std::unique_ptr<TLPanelController>& panel)
-    : _env(env), _statusItem(statusItem), _panel(panel) {
+TLSamplingLoop::TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater& statusItem)
+    : _env(env), _statusItem(statusItem) {
     _history.reserve(kHistoryLength);
     _timer.setTimerType(Qt::CoarseTimer);
     connect(&_timer, &QTimer::timeout, this, [this] { tick(); });

@@ -29,9 +29,9 @@ public:
     // The longest a tick's system figures wait for its process sample, in milliseconds.
     static constexpr int kSystemWait = 250;
 
-    // `panel` is the delegate's, made at launch.
-    TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater& statusItem,
-                   const std::unique_ptr<TLPanelController>& panel);
+    TLSamplingLoop(const TLAppEnvironment& env, TLStatusItemUpdater& statusItem);
+    // The panel, once the application has made it at launch.
+    void setPanel(TLPanelController* panel) { _panel = panel; }
 
     // Starts the timer again at the interval in the preferences.
     void restartTimer();
@@ -59,7 +59,7 @@ private:
 
     const TLAppEnvironment& _env;
     TLStatusItemUpdater& _statusItem;
-    const std::unique_ptr<TLPanelController>& _panel;
+    TLPanelController* _panel = nullptr; // made at launch
     QTimer _timer;
     std::vector<double> _history;
     bool _sampling = false;

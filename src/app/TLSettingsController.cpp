@@ -56,9 +56,8 @@ TLAlert TLPreferenceTroubleAlert(TLPreferenceTrouble trouble, const QString& pat
 }
 
 TLSettingsController::TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop,
-                                           TLPopoverFlow& popover,
-                                           const std::unique_ptr<TLPanelController>& panel)
-    : _env(env), _loop(loop), _popover(popover), _panel(panel) {}
+                                           TLPopoverFlow& popover)
+    : _env(env), _loop(loop), _popover(popover) {}
 
 TLSettingsController::~TLSettingsController() {
     if (_statusMenu && _env.statusItem) _env.statusItem->setContextMenu(nullptr);
@@ -93,89 +92,79 @@ QMenu* TLSettingsController::settingsMenu() {
 }
 
 void TLSettingsController::fillSettingsMenu(QMenu* root, const TLSettingsState& state) {
-    std::function<void(QMenu*, const std::vector<TLSettingsItem>&)> fill =
-        [&](QMenu* menu, const std::vector<TLSettingsItem>& items) {
-            for (const TLSettingsItem& item : items) {
-                if (item.separator) {
-                    menu->addSeparator();
-                    continue;
-                }
-                if (!item.submenu.empty()) {
-                    fill(menu->addMenu(menuText(item.title)), item.submenu);
-                    continue;
-                }
-                QAction* action = menu->addAction(menuText(item.title));
-                const bool checkable = item.action != TLSettingsAction::OpenActivityMonitor &&
-                                       item.action != TLSettingsAction::ShowAbout &&
-                                       item.action != TLSettingsAction::Quit;
-                action->setCheckable(checkable);
-                action->setChecked(item.checked);
-                // The choices of one setting: a host that draws the exported menu itself shows
-                // them as radio items.
-                const bool singleChoice = item.action == TLSettingsAction::SetBarMode ||
-                                          item.action == TLSettingsAction::SetMetric ||
-                                          item.action == TLSettingsAction::SetInterval ||
-                                          item.action == TLSettingsAction::SetRows;
-                if (singleChoice) action->setProperty(TLSingleChoiceProperty, true);
-                const int64_t tag = item.tag;
-                const double value = item.value;
-                QPointer<TLSettingsController> self(this);
-                // After the action, the item's exported menu shows the new check marks.
-                auto run = [self](auto f) {
-                    return [self, f] {
-                        if (!self) return;
-                        f(*self);
-                        if (self) self->refreshStatusMenu();
-                    };
-                };
-                std::function<void()> handler;
-                switch (item.action) {
-                case TLSettingsAction::SetBarMode:
-                    handler =
-                        run([tag](TLSettingsController& d) { d.setBarMode(TLStatusBarMode{tag}); });
-                    break;
-                case TLSettingsAction::SetMetric:
-                    handler =
-                        run([tag](TLSettingsController& d) { d.setMetric(TLPercentMetric{tag}); });
-                    break;
-                case TLSettingsAction::ToggleShowCPU:
-                    handler = run([](TLSettingsController& d) { d.toggleShowCPU(); });
-                    break;
-                case TLSettingsAction::ToggleMono:
-                    handler = run([](TLSettingsController& d) { d.toggleMono(); });
-                    break;
-                case TLSettingsAction::SetInterval:
-                    handler = run([value](TLSettingsController& d) { d.setInterval(value); });
-                    break;
-                case TLSettingsAction::SetRows:
-                    handler = run([tag](TLSettingsController& d) { d.setRows(tag); });
-                    break;
-                case TLSettingsAction::ToggleLaunchAtLogin:
-                    handler = run([](TLSettingsController& d) { d.toggleLaunchAtLogin(); });
-                    break;
-                case TLSettingsAction::ToggleNotifyCriticalPressure:
-                    handler =
-                        run([](TLSettingsController& d) { d.toggleNotifyCriticalPressure(); });
-                    break;
-                case TLSettingsAction::OpenActivityMonitor:
-                    handler = run([](TLSettingsController& d) { d.openAM(); });
-                    break;
-                case TLSettingsAction::ShowAbout:
-                    handler = run([](TLSettingsController& d) { d.showAbout(); });
-                    break;
-                case TLSettingsAction::Quit:
-                    handler = run([](TLSettingsController& d) { d.quit(); });
-                    break;
-                case TLSettingsAction::None:
-                    break;
-                }
-                if (handler) {
-                    // Queued: the menu closes before the action runs (About opens an alert).
-                    connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
-                }
-            }
+    addSettingsItems(root, TLBuildSettingsMenu(state));
+}
+
+void TLSettingsController::addSettingsItems(QMenu* menu, const std::vector<TLSettingsItem>& items) {
+    for (const TLSettingsItem& item : items) {
+        if (item.separator) {
+            menu->addSeparator();
+            continue;
+        }
+        if (!item.submenu.empty()) {
+            addSettingsItems(menu->addMenu(menuText(item.title)), item.submenu);
+            continue;
+        }
+        QAction* action = menu->addAction(menuText(item.title));
+        const bool checkable = item.action != TLSettingsAction::OpenActivityMonitor &&
+                               item.action != TLSettingsAction::ShowAbout &&
+                               item.action != TLSettingsAction::Quit;
+        action->setCheckable(checkable);
+        action->setChecked(item.checked);
+        // The choices of one setting: a host that draws the exported menu itself shows them as
+        // radio items.
+        const bool singleChoice = item.action == TLSettingsAction::SetBarMode ||
+                                  item.action == TLSettingsAction::SetMetric ||
+                                  item.action == TLSettingsAction::SetInterval ||
+                                  item.action == TLSettingsAction::SetRows;
+        if (singleChoice) action->setProperty(TLSingleChoiceProperty, true);
+        if (std::function<void()> handler = handlerFor(item)) {
+            // Queued: the menu closes before the action runs (About opens an alert).
+            connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
+        }
+    }
+}
+
+std::function<void()> TLSettingsController::handlerFor(const TLSettingsItem& item) {
+    const int64_t tag = item.tag;
+    const double value = item.value;
+    QPointer<TLSettingsController> self(this);
+    // After the action, the item's exported menu shows the new check marks.
+    auto run = [self](auto f) -> std::function<void()> {
+        return [self, f] {
+            if (!self) return;
+            f(*self);
+            if (self) self->refreshStatusMenu();
         };
-    fill(root, TLBuildSettingsMenu(state));
+    };
+    using C = TLSettingsController;
+    switch (item.action) {
+    case TLSettingsAction::SetBarMode:
+        return run([tag](C& d) { d.setBarMode(TLStatusBarMode{tag}); });
+    case TLSettingsAction::SetMetric:
+        return run([tag](C& d) { d.setMetric(TLPercentMetric{tag}); });
+    case TLSettingsAction::ToggleShowCPU:
+        return run([](C& d) { d.toggleShowCPU(); });
+    case TLSettingsAction::ToggleMono:
+        return run([](C& d) { d.toggleMono(); });
+    case TLSettingsAction::SetInterval:
+        return run([value](C& d) { d.setInterval(value); });
+    case TLSettingsAction::SetRows:
+        return run([tag](C& d) { d.setRows(tag); });
+    case TLSettingsAction::ToggleLaunchAtLogin:
+        return run([](C& d) { d.toggleLaunchAtLogin(); });
+    case TLSettingsAction::ToggleNotifyCriticalPressure:
+        return run([](C& d) { d.toggleNotifyCriticalPressure(); });
+    case TLSettingsAction::OpenActivityMonitor:
+        return run([](C& d) { d.openAM(); });
+    case TLSettingsAction::ShowAbout:
+        return run([](C& d) { d.showAbout(); });
+    case TLSettingsAction::Quit:
+        return run([](C& d) { d.quit(); });
+    case TLSettingsAction::None:
+        break;
+    }
+    return {};
 }
 
 void TLSettingsController::refreshStatusMenu() {
@@ -288,7 +277,5 @@ void TLSettingsController::showAbout() {
 }
 
 void TLSettingsController::openAM() {
-    if (_env.launcher->openSystemMonitor()) return;
-    if (_env.alerts)
-        if (const std::optional<TLAlert> alert = TLNoSystemMonitorAlert()) _env.alerts->run(*alert);
+    TLOpenSystemMonitor(*_env.launcher, _env.alerts);
 }

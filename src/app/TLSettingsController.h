@@ -5,8 +5,10 @@
 #include <QObject>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QMenu;
 class QWidget;
@@ -28,9 +30,9 @@ TLAlert TLPreferenceTroubleAlert(TLPreferenceTrouble trouble, const QString& pat
 class TLSettingsController final : public QObject {
     Q_OBJECT
 public:
-    // `panel` is the delegate's, made at launch.
-    TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop, TLPopoverFlow& popover,
-                         const std::unique_ptr<TLPanelController>& panel);
+    TLSettingsController(const TLAppEnvironment& env, TLSamplingLoop& loop, TLPopoverFlow& popover);
+    // The panel, once the application has made it at launch.
+    void setPanel(TLPanelController* panel) { _panel = panel; }
     ~TLSettingsController() override;
 
     // The settings menu as the item's own menu, for the trays that show it by themselves.
@@ -68,12 +70,15 @@ signals:
 private:
     TLSettingsState settingsState() const;
     void fillSettingsMenu(QMenu* menu, const TLSettingsState& state);
+    void addSettingsItems(QMenu* menu, const std::vector<TLSettingsItem>& items);
+    // What choosing the item does, through this controller while it lives; empty for none.
+    std::function<void()> handlerFor(const TLSettingsItem& item);
 
     const TLAppEnvironment& _env;
     TLSamplingLoop& _loop;
     TLPopoverFlow& _popover;
-    const std::unique_ptr<TLPanelController>& _panel;
-    bool _warnedUnsaved = false; // told this run that settings cannot be saved
+    TLPanelController* _panel = nullptr; // made at launch
+    bool _warnedUnsaved = false;         // told this run that settings cannot be saved
     std::unique_ptr<QMenu> _statusMenu;
     std::optional<TLSettingsState> _statusMenuState; // what _statusMenu was built from
 };

@@ -5,7 +5,7 @@
 #include "format/TLColor.h"
 #include "format/TLStatusBarImage.h"
 #include "panel/TLPanelController.h"
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
 #include "widgets/TLAppearance.h"
 
 #include <QDir>
@@ -15,9 +15,8 @@
 #include <QPointer>
 #include <QSaveFile>
 
-TLSnapshotMode::TLSnapshotMode(const TLAppEnvironment& env, TLPopoverFlow& popover,
-                               const std::unique_ptr<TLPanelController>& panel)
-    : _env(env), _popover(popover), _panel(panel) {}
+TLSnapshotMode::TLSnapshotMode(const TLAppEnvironment& env, TLPopoverFlow& popover)
+    : _env(env), _popover(popover) {}
 
 QString TLSnapshotPath(const QString& dir, const QString& name) {
     return dir.isEmpty() ? name : QDir(dir).filePath(name);

@@ -16,9 +16,9 @@ class TLPopoverFlow;
 class TLSnapshotMode final : public QObject {
     Q_OBJECT
 public:
-    // `panel` is the delegate's, made at launch.
-    TLSnapshotMode(const TLAppEnvironment& env, TLPopoverFlow& popover,
-                   const std::unique_ptr<TLPanelController>& panel);
+    TLSnapshotMode(const TLAppEnvironment& env, TLPopoverFlow& popover);
+    // The panel, once the application has made it at launch.
+    void setPanel(TLPanelController* panel) { _panel = panel; }
 
     void run();
     void runStep(int step, const QString& dir);
@@ -28,7 +28,7 @@ public:
 private:
     const TLAppEnvironment& _env;
     TLPopoverFlow& _popover;
-    const std::unique_ptr<TLPanelController>& _panel;
+    TLPanelController* _panel = nullptr; // made at launch
 };
 
 // Writes the panel view as a PNG at one pixel per point over the opaque snapshot background

@@ -11,6 +11,7 @@
 #include <optional>
 
 struct TLAppEnvironment;
+struct TLStatusPresentation;
 
 // Shows each sample on the status item: its picture, title and tool tip. A sample that would show
 // the same as the last one does nothing more, found out without allocating; a picture is drawn
@@ -47,6 +48,10 @@ private:
             return length == o.length && std::memcmp(text, o.text, length) == 0;
         }
     };
+    ShownKey shownKey(const TLSystemStats& sample, const DisplayChoices& d,
+                      std::optional<TLAppearance> tray, long fill) const;
+    // The picture for `p`: drawn only when its figures changed, sent only when its pixels differ.
+    void showPicture(const TLStatusPresentation& p, std::optional<TLAppearance> tray, long fill);
     ShownKey _shown;
     bool _hasShown = false;
     TLTrayIconContent _lastContent; // what the tray icon was last drawn from

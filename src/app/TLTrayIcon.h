@@ -1,8 +1,8 @@
 #pragma once
+#include "app/TLMenuBarItem.h"
 #include "app/TLStatusPresentation.h"
 #include "format/TLColor.h"
-#include "platform/TLDesktop.h"
-#include "app/TLMenuBarItem.h"
+#include "platform/TLStatusItem.h"
 
 #include <QIcon>
 #include <QImage>

@@ -5,12 +5,12 @@
 #include "app/TLSnapshotMode.h"
 #include "app/TLTrayAppearanceCheck.h"
 #include "format/TLStatusBarImage.h"
-#include "platform/TLBuildConfig.h"
 #include "os/TLDescriptorLimit.h"
+#include "os/TLPsRunner.h"
+#include "platform/TLBuildConfig.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLNotifications.h"
-#include "os/TLPsRunner.h"
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLSingleInstance.h"
 #include "platform/TLWindowSystem.h"
@@ -122,42 +122,54 @@ void followDesktopLook(TLAppEnvironment& env, QObject* context, TLStatusItem* it
     env.trayAppearance = [trayCheck] { return (*trayCheck)(); };
 }
 
-} // namespace
+// A request for the panel is about the monitor: TL_SNAPSHOT does not turn it into a snapshot run.
+bool isSnapshotRun(const TLCommandLine& commandLine) {
+    return commandLine.snapshotDir ||
+           (commandLine.panelRequest == TLCommandLine::PanelRequest::None &&
+            qEnvironmentVariableIsSet("TL_SNAPSHOT"));
+}
 
-int main(int argc, char** argv) {
-    // The command line first: --help and --version answer without a display and without asking
-    // a running Tide to quit.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const TLCommandLine commandLine = TLParseCommandLine(arguments);
+// The program's objects that the delegate's environment points to, made for a monitor run or a
+// snapshot run.
+struct Services {
+    std::unique_ptr<TLStatusItem> statusItem;
+    std::unique_ptr<TLPopover> popover;
+    std::unique_ptr<TLOutsideClickMonitor> monitor;
+    std::unique_ptr<TLMenuPresenter> menus;
+    std::unique_ptr<TLSerialQueue> procQueue;
+    std::unique_ptr<TLNotificationCenter> notifications;
+
+    explicit Services(bool snapshot)
+        // A snapshot run's item shows nothing: no tray hears of it.
+        : statusItem(snapshot ? TLMakeSnapshotStatusItem() : TLMakeStatusItem()),
+          popover(TLMakePopover()), monitor(TLMakeOutsideClickMonitor()),
+          menus(TLMakeMenuPresenter()),
+          procQueue(TLMakeSerialQueue(QStringLiteral(TIDE_APP_ID ".proc"))) {
+        // Only the monitor talks to the desktop's notification service.
+        if (!snapshot) notifications = TLMakeNotificationCenter();
+    }
+};
+
+// The answer to --help, --version or a malformed command line, or to --toggle and --show where a
+// running Tide takes the request (it needs no display here); empty where this start goes on.
+std::optional<int> answeredBeforeStart(const TLCommandLine& commandLine) {
     if (commandLine.action != TLCommandLine::Action::Run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),
                    commandLine.action == TLCommandLine::Action::Error ? stderr : stdout);
         return TLCommandLineExitStatus(commandLine.action);
     }
-
-    // --toggle and --show are for the Tide already running, which needs no display here. Where
-    // none answers, this start becomes the monitor and opens its panel once it is up.
-    const bool panelRequest = commandLine.panelRequest != TLCommandLine::PanelRequest::None;
-    if (panelRequest) {
+    // Where none answers, this start becomes the monitor and opens its panel once it is up.
+    if (commandLine.panelRequest != TLCommandLine::PanelRequest::None) {
         const TLSingleInstance running(QStringLiteral(TIDE_APP_ID));
         const auto request = commandLine.panelRequest == TLCommandLine::PanelRequest::Toggle
                                  ? TLSingleInstance::Request::Toggle
                                  : TLSingleInstance::Request::Show;
         if (running.sendRequest(request, launchToken())) return 0;
     }
-
-    // A request for the panel is about the monitor: TL_SNAPSHOT does not turn it into a snapshot
-    // run.
-    const bool snapshot =
-        commandLine.snapshotDir || (!panelRequest && qEnvironmentVariableIsSet("TL_SNAPSHOT"));
-    const QString snapshotDir =
-        commandLine.snapshotDir.value_or(qEnvironmentVariable("TL_SNAPSHOT"));
 #ifndef __APPLE__
     // Without a display Qt would abort with advice that does not apply; say what is wrong. (A
     // snapshot run renders offscreen and needs none.)
-    if (!snapshot) {
+    if (!isSnapshotRun(commandLine)) {
         const QString problem =
             TLNoDisplayMessage(QProcessEnvironment::systemEnvironment(), TLX11DisplayReachable);
         if (!problem.isEmpty()) {
@@ -166,46 +178,74 @@ int main(int argc, char** argv) {
         }
     }
 #endif
+    return std::nullopt;
+}
 
-    // On Wayland the panel may go on the layer shell, which Qt must allow before it starts.
-    if (snapshot)
-        ignoreSessionScale();
-    else
-        TLLayerShell::prepareEnvironment();
-    std::vector<QByteArray> platformOptions = qtPlatformOptions(snapshot);
-    std::vector<char*> qtArguments{argc > 0 ? argv[0] : programName};
-    for (QByteArray& option : platformOptions)
-        qtArguments.push_back(option.data());
-    if (argc > 1) qtArguments.insert(qtArguments.end(), argv + 1, argv + argc);
-    qtArguments.push_back(nullptr);
-    int qtArgc = static_cast<int>(qtArguments.size()) - 1;
-#ifndef __APPLE__
-    // Qt asks once, at start, whether a screen reader runs, and never hears of one started later:
-    // Tide runs all day, so a reader turned on after login would find nothing of it. Like the
-    // GTK programs of the session, Tide joins the accessibility bus whenever there is one (only
-    // readers that listen receive anything from it). Its children do not inherit the setting.
-    const bool joinAccessibilityBus =
-        !snapshot && !qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
-    if (joinAccessibilityBus) qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    // Room for the files the process sample keeps open on a machine with many threads; the
-    // programs Tide starts get the limit it found.
-    if (!snapshot) TLRaiseDescriptorLimit();
-    // On X11 Qt hands each painted picture to the X server through shared memory, and before it
-    // paints the same place again it waits for the server to be done with it: a round trip to
-    // the server, and two more wakeups, every time the tray icon or an open panel changes. Tide's
-    // pictures are small (a tray icon, the changed parts of the panel): sent over the connection
-    // instead, they cost less than that wait. Its children do not inherit the setting.
-    const bool sendPicturesOverTheConnection = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
-    if (sendPicturesOverTheConnection) qputenv("QT_XCB_NO_MITSHM", "1");
-#endif
-    QApplication app(qtArgc, qtArguments.data());
-#ifndef __APPLE__
-    if (sendPicturesOverTheConnection) qunsetenv("QT_XCB_NO_MITSHM");
-    if (joinAccessibilityBus) {
-        QAccessible::isActive(); // creates the bridge, which reads the setting
-        qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+// Qt's command line: the program, the platform options, then the user's arguments.
+struct QtArguments {
+    std::vector<QByteArray> platformOptions;
+    std::vector<char*> argv;
+    int argc = 0;
+
+    QtArguments(int count, char** given, bool snapshot)
+        : platformOptions(qtPlatformOptions(snapshot)) {
+        argv.push_back(count > 0 ? given[0] : programName);
+        for (QByteArray& option : platformOptions)
+            argv.push_back(option.data());
+        if (count > 1) argv.insert(argv.end(), given + 1, given + count);
+        argv.push_back(nullptr);
+        argc = static_cast<int>(argv.size()) - 1;
     }
+};
+
+// What Qt reads from the environment as it starts, set for Tide alone: set before the
+// application is made and taken back after, so that the programs Tide starts do not inherit it.
+class QtStartSettings {
+public:
+    explicit QtStartSettings(bool snapshot) {
+        // On Wayland the panel may go on the layer shell, which Qt must allow before it starts.
+        if (snapshot)
+            ignoreSessionScale();
+        else
+            TLLayerShell::prepareEnvironment();
+#ifndef __APPLE__
+        // Qt asks once, at start, whether a screen reader runs, and never hears of one started
+        // later: Tide runs all day, so a reader turned on after login would find nothing of it.
+        // Like the GTK programs of the session, Tide joins the accessibility bus whenever there
+        // is one (only readers that listen receive anything from it).
+        _joinAccessibilityBus =
+            !snapshot && !qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+        if (_joinAccessibilityBus) qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        // Room for the files the process sample keeps open on a machine with many threads; the
+        // programs Tide starts get the limit it found.
+        if (!snapshot) TLRaiseDescriptorLimit();
+        // On X11 Qt hands each painted picture to the X server through shared memory, and before
+        // it paints the same place again it waits for the server to be done with it: a round
+        // trip to the server, and two more wakeups, every time the tray icon or an open panel
+        // changes. Tide's pictures are small (a tray icon, the changed parts of the panel): sent
+        // over the connection instead, they cost less than that wait.
+        _picturesOverTheConnection = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+        if (_picturesOverTheConnection) qputenv("QT_XCB_NO_MITSHM", "1");
 #endif
+    }
+    // Once the application is made.
+    void takeBack() const {
+#ifndef __APPLE__
+        if (_picturesOverTheConnection) qunsetenv("QT_XCB_NO_MITSHM");
+        if (_joinAccessibilityBus) {
+            QAccessible::isActive(); // creates the bridge, which reads the setting
+            qunsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+        }
+#endif
+    }
+
+private:
+    bool _joinAccessibilityBus = false;
+    bool _picturesOverTheConnection = false;
+};
+
+// The application's names, font and threads, set once it is made.
+void configureApplication(QApplication& app) {
     // Qt's raster engine hands parts of larger fills to the global thread pool and waits for
     // them. The monitor's pictures are small: one pool thread serves them with the fewest
     // wakeups (the tray icon is drawn in bands that never reach the pool).
@@ -223,43 +263,22 @@ int main(int argc, char** argv) {
     QFont font = QApplication::font();
     font.setFamilies(TLFontFamilies());
     QApplication::setFont(font);
+}
 
-    // The interface is Chinese: standard buttons too.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QStringLiteral("qtbase_zh_CN"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTranslator);
-
-    // One copy per user: a new start asks the running one to quit and takes its place. A snapshot
-    // run is not a copy of the monitor: it renders its pictures and ends, so it leaves the user's
-    // running monitor alone (replacing it would leave the tray empty once the snapshot exits).
-    TLSingleInstance instance(QStringLiteral(TIDE_APP_ID));
-    QObject::connect(&instance, &TLSingleInstance::quitRequested, &app, &QCoreApplication::quit);
-    if (!snapshot) instance.start();
-    quitOnSignals(app);
-
-    // A snapshot run's item shows nothing: no tray hears of it.
-    auto statusItem = snapshot ? TLMakeSnapshotStatusItem() : TLMakeStatusItem();
-    auto popover = TLMakePopover();
-    auto monitor = TLMakeOutsideClickMonitor();
-    auto menus = TLMakeMenuPresenter();
-    auto procQueue = TLMakeSerialQueue(QStringLiteral(TIDE_APP_ID ".proc"));
-    // Only the monitor talks to the desktop's notification service.
-    std::unique_ptr<TLNotificationCenter> notifications;
-    if (!snapshot) notifications = TLMakeNotificationCenter();
-
+// The delegate's environment: the program's services, the system's samplers and clocks.
+TLAppEnvironment makeEnvironment(Services& services, QObject* context, bool snapshot) {
     TLAppEnvironment env;
     env.preferences = &TLPreferences::standard();
-    env.statusItem = statusItem.get();
-    env.popover = popover.get();
-    env.monitor = monitor.get();
-    env.menus = menus.get();
-    env.procQueue = procQueue.get();
+    env.statusItem = services.statusItem.get();
+    env.popover = services.popover.get();
+    env.monitor = services.monitor.get();
+    env.menus = services.menus.get();
+    env.procQueue = services.procQueue.get();
     env.scheduler = &TLMainScheduler();
     env.alerts = &TLSystemAlerts();
     env.launcher = &TLSystemAppLauncher();
     env.panelServices = TLPanelServices::system();
-    env.notifications = notifications.get();
+    env.notifications = services.notifications.get();
     env.makePressureWatch = [](QString* whyNot) { return TLMakePressureWatch(whyNot); };
     env.sampleSystem = [] { return TLMetrics::shared().sampleSystem(); };
     env.sampleProcesses = [] { return TLMetrics::shared().sampleProcesses(); };
@@ -274,25 +293,20 @@ int main(int argc, char** argv) {
             .count();
     };
     // A snapshot run draws in the looks its pictures always have, and asks the desktop nothing.
-    if (!snapshot) followDesktopLook(env, &app, statusItem.get());
+    if (!snapshot) followDesktopLook(env, context, services.statusItem.get());
     env.agentPath = TLAgentPath();
     env.executablePath = QCoreApplication::applicationFilePath();
     env.info = TLCurrentAppInfo();
-    if (snapshot) env.snapshotDir = snapshotDir;
-    env.autoOpen = panelRequest || qEnvironmentVariableIsSet("TL_AUTO_OPEN");
+    return env;
+}
 
-    // Start at login that names a program which is gone (a moved clone, an uninstalled copy)
-    // would silently do nothing at the next login: point it at this one.
-    if (!snapshot)
-        TLRepairLaunchAtLogin(env.agentPath, env.executablePath, TLDisplayName(env.info));
-
-    TLAppDelegate delegate(env);
-    // `tide --toggle` and `tide --show` started later. The launcher's token goes with a request
-    // that brings the panel forward: Qt's Wayland platform activates the next window with the
-    // token in XDG_ACTIVATION_TOKEN (and clears it). On X11 it names launch feedback (a busy
-    // cursor) that the sender, which shows no window, cannot end: it ends here.
+// `tide --toggle` and `tide --show` started later. The launcher's token goes with a request that
+// brings the panel forward: Qt's Wayland platform activates the next window with the token in
+// XDG_ACTIVATION_TOKEN (and clears it). On X11 it names launch feedback (a busy cursor) that the
+// sender, which shows no window, cannot end: it ends here.
+void answerLaterStarts(TLSingleInstance& instance, TLAppDelegate& delegate, TLPopover* popover) {
     auto takeToken = [waylandQt = QGuiApplication::platformName().startsWith(u"wayland"),
-                      popover = popover.get()](const QString& token) {
+                      popover](const QString& token) {
         if (token.isEmpty()) return;
         const bool opens = !popover->isShown() || popover->isWindow();
         if (waylandQt && opens) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
@@ -308,6 +322,52 @@ int main(int argc, char** argv) {
                          takeToken(token);
                          delegate.showPanel();
                      });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The command line first: --help and --version answer without a display and without asking
+    // a running Tide to quit.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const TLCommandLine commandLine = TLParseCommandLine(arguments);
+    if (const std::optional<int> status = answeredBeforeStart(commandLine)) return *status;
+    const bool panelRequest = commandLine.panelRequest != TLCommandLine::PanelRequest::None;
+    const bool snapshot = isSnapshotRun(commandLine);
+
+    QtStartSettings startSettings(snapshot);
+    QtArguments qtArguments(argc, argv, snapshot);
+    QApplication app(qtArguments.argc, qtArguments.argv.data());
+    startSettings.takeBack();
+    configureApplication(app);
+    // The interface is Chinese: standard buttons too.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTranslator);
+
+    // One copy per user: a new start asks the running one to quit and takes its place. A snapshot
+    // run is not a copy of the monitor: it renders its pictures and ends, so it leaves the user's
+    // running monitor alone (replacing it would leave the tray empty once the snapshot exits).
+    TLSingleInstance instance(QStringLiteral(TIDE_APP_ID));
+    QObject::connect(&instance, &TLSingleInstance::quitRequested, &app, &QCoreApplication::quit);
+    if (!snapshot) instance.start();
+    quitOnSignals(app);
+
+    Services services(snapshot);
+    TLAppEnvironment env = makeEnvironment(services, &app, snapshot);
+    if (snapshot)
+        env.snapshotDir = commandLine.snapshotDir.value_or(qEnvironmentVariable("TL_SNAPSHOT"));
+    env.autoOpen = panelRequest || qEnvironmentVariableIsSet("TL_AUTO_OPEN");
+    // Start at login that names a program which is gone (a moved clone, an uninstalled copy)
+    // would silently do nothing at the next login: point it at this one.
+    if (!snapshot)
+        TLRepairLaunchAtLogin(env.agentPath, env.executablePath, TLDisplayName(env.info));
+
+    TLAppDelegate delegate(env);
+    answerLaterStarts(instance, delegate, services.popover.get());
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
         delegate.applicationWillTerminate();
         // A process sample waiting for a hanging ps must not hold up the exit.

@@ -1,7 +1,5 @@
 #pragma once
 #include <QPainter>
-#include <QPointF>
-#include <QRectF>
 
 // The drawings of this program are laid out with the origin at the bottom left of their box and y
 // growing upwards; Qt puts the origin at the top left with y growing downwards. The conversion is
@@ -14,12 +12,4 @@
 inline void TLYUpBegin(QPainter& painter, qreal height) {
     painter.translate(0, height);
     painter.scale(1, -1);
-}
-
-// Qt (y-down) position of a y-up point or rectangle in a box of the given height.
-inline QPointF TLYUpToQt(QPointF p, qreal height) {
-    return {p.x(), height - p.y()};
-}
-inline QRectF TLYUpToQt(const QRectF& r, qreal height) {
-    return {r.x(), height - r.y() - r.height(), r.width(), r.height()};
 }

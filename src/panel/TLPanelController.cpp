@@ -205,9 +205,12 @@ std::optional<TLAlert> TLNoSystemMonitorAlert() {
     return alert;
 }
 
+void TLOpenSystemMonitor(TLAppLauncher& launcher, TLAlertPresenter* alerts) {
+    if (launcher.openSystemMonitor() || !alerts) return;
+    if (const std::optional<TLAlert> alert = TLNoSystemMonitorAlert()) alerts->run(*alert);
+}
+
 void TLPanelController::openActivityMonitor() {
     if (_delegate) _delegate->panelWantsClose();
-    if (_services.launcher && !_services.launcher->openSystemMonitor() && _services.alerts)
-        if (const std::optional<TLAlert> alert = TLNoSystemMonitorAlert())
-            _services.alerts->run(*alert);
+    if (_services.launcher) TLOpenSystemMonitor(*_services.launcher, _services.alerts);
 }

@@ -46,6 +46,9 @@ struct TLPanelServices {
 // different ones, and some none): saying so beats a button that does nothing. None on a system
 // where the monitor always exists.
 std::optional<TLAlert> TLNoSystemMonitorAlert();
+// Starts the system monitor ("打开活动监视器"); where none starts, shows that alert (with
+// `alerts`, when given).
+void TLOpenSystemMonitor(TLAppLauncher& launcher, TLAlertPresenter* alerts);
 
 // The popover's content: memory figures, composition bar and legend, usage history, pressure,
 // swap and CPU, the process list with its two tabs, and the footer. The view is built once, the

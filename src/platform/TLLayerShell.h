@@ -45,14 +45,6 @@ struct TLPointerSpot {
 TLLayerPlacement TLLayerPlacementAtPointer(const QSize& size, const QSize& screenSize,
                                            const QPoint& pointer, int margin = 4);
 
-// The bar a click on a status icon was on, as the band of the screen it covers across the click's
-// column (1 px wide, in the coordinates of `screen`, which is the screen's geometry). A bar lies
-// along the top or the bottom edge with its icons in its middle, so the click's distance to that
-// edge is half the bar's thickness: the band reaches from the edge to as far again beyond the
-// click. A click farther than `deepest` / 2 from both edges is on no bar this can tell: the click
-// itself (1 × 1) is returned.
-QRect TLBarAroundClick(const QPoint& click, const QRect& screen, int deepest = 128);
-
 // The placement of a window of `size` hung from `anchor` (a rectangle on the screen whose
 // geometry is `screen`, such as TLBarAroundClick's band): on the edge of the screen's half the
 // anchor is in, `gap` beyond the anchor, centred on it and kept `margin` away from the sides.
@@ -64,18 +56,6 @@ QRect TLBarAroundClick(const QPoint& click, const QRect& screen, int deepest = 1
 TLLayerPlacement TLLayerPlacementFromAnchor(const QSize& size, const QRect& screen,
                                             const QRect& anchor, int margin = 4, int gap = 4,
                                             int reserved = 0);
-
-// A screen as Qt has it (`logical`, in Qt's coordinates) and as a host that tells positions in
-// the window system's pixels has it (`pixels`): on X11 the screen's rectangle there, on Wayland
-// its current mode. The ratio of the two sizes is the screen's real scale (1.5 at 150 %), which
-// Qt's devicePixelRatio is not on Wayland (the integer output scale, 2 at 150 %).
-struct TLScreenPixels {
-    QRect logical;
-    QRect pixels;
-};
-// A position in those pixels, in Qt's coordinates: on the screen whose pixels hold it, scaled by
-// that screen's own ratio from its corner; unchanged when on none.
-QPoint TLFromScreenPixels(const std::vector<TLScreenPixels>& screens, const QPoint& position);
 
 // What takes the presses outside a placed window without ever lying over it, whatever order the
 // compositor stacks the surfaces of one layer in (sway 1.7 puts the newest lowest, sway 1.10 and
@@ -122,7 +102,6 @@ public:
     // (`outsidePressed`).
     void capture(std::function<void(TLPointerSpot)> done, int timeoutMs = 1000);
     void endCapture();
-    bool capturing() const { return _capturing; }
 
     // Shows `window` as a layer surface on `screen` at `placement`, taking the keyboard.
     void showPlaced(QWidget* window, QScreen* screen, const TLLayerPlacement& placement);

@@ -2,7 +2,7 @@
 // clicks in other applications, what the window server offers and the keyboard's Control key.
 
 #include "platform/TLBuildConfig.h"
-#include "platform/TLDesktop.h"
+#include "platform/TLPopover.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLFileWatch.h"
 #include "platform/TLLoginItem.h"

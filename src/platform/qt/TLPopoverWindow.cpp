@@ -2,11 +2,12 @@
 // Wayland offers one; without a tray, the panel goes to the no-tray window (TLNoTrayWindow)
 // instead.
 
-#include "platform/TLDesktop.h"
+#include "platform/TLClickGeometry.h"
 #include "platform/TLLayerShell.h"
-#include "platform/TLSessionPlatform.h"
+#include "platform/TLPopover.h"
 #include "platform/TLWindowSystem.h"
 #include "platform/qt/TLNoTrayWindow.h"
+#include "platform/qt/TLXWaylandCover.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -117,28 +119,6 @@ private:
     QColor _backdropColor;
 };
 
-// Under XWayland the X server hears of no press outside its own windows: none on the shell's bar
-// or on the desktop. This transparent cover over the panel's screen takes them instead: it is
-// shown as a tool tip's window is, above the shell's bar, with a hole where the panel is.
-class PressCover final : public QWidget {
-public:
-    std::function<void()> pressed;
-
-    PressCover()
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
-        setAttribute(Qt::WA_TranslucentBackground);
-        setAttribute(Qt::WA_ShowWithoutActivating);
-        setAttribute(Qt::WA_NoSystemBackground);
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override {
-        e->accept();
-        if (pressed) pressed();
-    }
-    void paintEvent(QPaintEvent*) override {}
-};
-
 class QtPopover final : public TLPopover {
 public:
     bool isShown() const override {
@@ -166,7 +146,7 @@ public:
             _window->raise();
             _window->activateWindow();
         }
-        coverAround(_window->geometry());
+        coverAround(_window);
     }
 
     void showAsWindow(QWidget* content, const QString& title) override {
@@ -184,10 +164,7 @@ public:
         _open = false;
         _placing = false;
         if (_layer) _layer->endCapture();
-        if (_cover) {
-            qApp->removeEventFilter(this);
-            _cover->hide();
-        }
+        if (_cover) _cover->remove();
         if (_window) _window->hide();
         if (_panelWindow) _panelWindow->hide();
     }
@@ -198,7 +175,7 @@ public:
     }
 
     ~QtPopover() override {
-        delete _cover;
+        _cover.reset();
         delete _window;
         delete _panelWindow;
     }
@@ -248,44 +225,15 @@ private:
             known ? 0 : 1000);
     }
 
-private:
-    // Under XWayland: the cover over the panel's screen, all but the panel. It steps aside while
-    // another window of the program is up (an alert opened from the panel), which it would hide.
-    void coverAround(const QRect& panel) {
-        static const bool needed =
-            !TLPointerPositionKnown() && QGuiApplication::platformName() == QLatin1String("xcb");
-        if (!needed) return;
+    // Under XWayland: the cover that takes the presses outside the panel.
+    void coverAround(QWidget* panel) {
+        if (!TLXWaylandCover::needed()) return;
         if (!_cover) {
-            _cover = new PressCover;
-            _cover->pressed = [this] { emit closeRequested(); };
+            _cover = std::make_unique<TLXWaylandCover>();
+            connect(_cover.get(), &TLXWaylandCover::pressed, this,
+                    [this] { emit closeRequested(); });
         }
-        // Watching the program's windows only while the panel is open.
-        qApp->installEventFilter(this);
-        QScreen* screen = QGuiApplication::screenAt(panel.center());
-        if (!screen) screen = QGuiApplication::primaryScreen();
-        if (!screen) return;
-        _cover->setGeometry(screen->geometry());
-        _cover->setMask(QRegion(QRect(QPoint(0, 0), screen->geometry().size())) -
-                        QRegion(panel.translated(-screen->geometry().topLeft())));
-        if (!otherWindowShown()) _cover->show();
-    }
-    bool otherWindowShown() const {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (w == _window || w == _cover || !w->isVisible()) continue;
-            const Qt::WindowType type = w->windowType();
-            if (type != Qt::Popup && type != Qt::ToolTip) return true;
-        }
-        return false;
-    }
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && _cover &&
-            watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow() &&
-            watched != _cover && watched != _window && _window && _window->isVisible()) {
-            const bool others = otherWindowShown();
-            if (others && _cover->isVisible()) _cover->hide();
-            if (!others && !_cover->isVisible()) _cover->show();
-        }
-        return TLPopover::eventFilter(watched, event);
+        _cover->coverAround(panel);
     }
 
     // Centred under the anchor (above it when the panel is at the bottom of the screen), kept
@@ -305,8 +253,8 @@ private:
     }
 
     PopoverWindow* _window = nullptr;
-    PressCover* _cover = nullptr;           // under XWayland, see coverAround
-    TLNoTrayWindow* _panelWindow = nullptr; // the no-tray window
+    std::unique_ptr<TLXWaylandCover> _cover; // under XWayland
+    TLNoTrayWindow* _panelWindow = nullptr;  // the no-tray window
     TLLayerShell* _layer = TLLayerShell::instance();
     bool _open = false;    // shown, or about to be shown on the layer
     bool _placing = false; // waiting to learn where the pointer is

@@ -1,7 +1,8 @@
 // The desktop pieces that Qt provides alike on every system: menus popped up at a point, and the
 // serial background queue. The status item has its own file (TLTrayStatusItem.cpp).
 
-#include "platform/TLDesktop.h"
+#include "platform/TLPopover.h"
+#include "platform/TLSerialQueue.h"
 
 #include <QApplication>
 #include <QMenu>

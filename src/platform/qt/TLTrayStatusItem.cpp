@@ -2,7 +2,7 @@
 // item a host's probe makes (Tide's own StatusNotifierItem on Linux). Which host is there is the
 // host switch's answer (platform/TLStatusHost.h); without one the item waits for one.
 
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLStatusHost.h"

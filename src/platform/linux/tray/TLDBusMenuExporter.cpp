@@ -1,6 +1,7 @@
 #include "platform/linux/tray/TLDBusMenuExporter.h"
 
-#include "platform/TLDesktop.h"
+#include "platform/linux/tray/TLDBusMenuProperties.h"
+
 
 #include <QAction>
 #include <QActionGroup>
@@ -22,64 +23,6 @@ constexpr int kBurstMs = 50;
 
 // Deeper menus than this are not followed: a menu that holds itself would never end.
 constexpr int kMaxDepth = 16;
-
-// Qt's mnemonic marker is '&' ("&&" a plain one); the protocol's is '_' ("__" a plain one).
-QString protocolLabel(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == u'&') {
-            if (i + 1 < text.size() && text.at(i + 1) == u'&') {
-                out += u'&';
-                ++i;
-            } else if (i + 1 < text.size()) {
-                out += u'_';
-            }
-        } else if (c == u'_') {
-            out += QStringLiteral("__");
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool singleChoice(const QAction* action) {
-    if (action->property(TLSingleChoiceProperty).toBool()) return true;
-    const QActionGroup* group = action->actionGroup();
-    return group && group->isExclusive();
-}
-
-QVariantMap itemProperties(const QAction* action) {
-    QVariantMap p;
-    if (!action->isVisible()) p.insert(QStringLiteral("visible"), false);
-    if (action->isSeparator()) {
-        p.insert(QStringLiteral("type"), QStringLiteral("separator"));
-        return p;
-    }
-    p.insert(QStringLiteral("label"), protocolLabel(action->text()));
-    if (!action->isEnabled()) p.insert(QStringLiteral("enabled"), false);
-    if (!action->icon().name().isEmpty())
-        p.insert(QStringLiteral("icon-name"), action->icon().name());
-    if (action->menu()) p.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
-    if (action->isCheckable()) {
-        p.insert(QStringLiteral("toggle-type"),
-                 singleChoice(action) ? QStringLiteral("radio") : QStringLiteral("checkmark"));
-        p.insert(QStringLiteral("toggle-state"), action->isChecked() ? 1 : 0);
-    }
-    return p;
-}
-
-QVariantMap only(const QVariantMap& properties, const QStringList& names) {
-    if (names.isEmpty()) return properties;
-    QVariantMap out;
-    for (const QString& name : names) {
-        const auto it = properties.constFind(name);
-        if (it != properties.constEnd()) out.insert(name, *it);
-    }
-    return out;
-}
 
 } // namespace
 
@@ -277,7 +220,7 @@ void TLDBusMenuExporter::addItem(Node& node, QAction* action, const QString& pla
     Node child;
     child.id = id;
     child.action = action;
-    child.properties = itemProperties(action);
+    child.properties = TLDBusMenuProperties(action);
     if (QMenu* submenu = action->menu(); submenu && !action->isSeparator()) {
         child.menu = submenu;
         fill(child, submenu, depth + 1, ids);
@@ -348,7 +291,7 @@ TLDBusMenuLayoutItem TLDBusMenuExporter::layoutOf(const Node& node, int depth,
                                                   const QStringList& names) {
     TLDBusMenuLayoutItem item;
     item.id = node.id;
-    item.properties = only(node.properties, names);
+    item.properties = TLDBusMenuOnly(node.properties, names);
     if (depth == 0) return item;
     for (const Node& c : node.children)
         item.children.append(layoutOf(c, depth < 0 ? -1 : depth - 1, names));
@@ -395,7 +338,8 @@ TLDBusMenuItemList TLDBusMenuExporter::groupProperties(const QList<int>& ids,
     if (_dirty) refresh();
     TLDBusMenuItemList items;
     for (int id : ids)
-        if (const Node* node = find(id)) items.append({id, only(node->properties, names)});
+        if (const Node* node = find(id))
+            items.append({id, TLDBusMenuOnly(node->properties, names)});
     return items;
 }
 
@@ -423,7 +367,7 @@ bool TLDBusMenuExporter::handleEvent(int id, const QString& eventId) {
         ++_held;
         const QActionGroup* group = action->actionGroup();
         const bool exclusive = group && group->isExclusive();
-        if (!exclusive && action->isChecked() && singleChoice(action))
+        if (!exclusive && action->isChecked() && TLDBusMenuSingleChoice(action))
             emit action->triggered(true); // a chosen item stays chosen, unlike a check box
         else
             action->trigger();

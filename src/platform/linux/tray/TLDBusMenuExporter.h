@@ -1,24 +1,6 @@
 #pragma once
-// A QMenu on the session bus as com.canonical.dbusmenu, for a StatusNotifierItem host that shows
-// the item's menu itself. The host reads the whole tree (GetLayout), tells when it is about to
-// show a menu (AboutToShow: the menu's aboutToShow signal, so that its owner refreshes it) and
-// sends the clicks (Event "clicked": the action is triggered).
-//
-// Items: label (mnemonics in the protocol's underscore form), enabled, visible, type
-// "separator", children-display "submenu", toggle-type "checkmark" for a checkable action and
-// "radio" for one of a single choice, toggle-state 0/1. An action is one of a single choice when
-// it is in an exclusive QActionGroup or carries the property TLSingleChoiceProperty
-// (platform/TLDesktop.h), which leaves its look in a Qt menu alone.
-//
-// The exporter follows the menu's actions being added, removed and changed, compares the tree it
-// would now export with the one it exported, and tells the host only of a real difference: one
-// LayoutUpdated, and ItemsPropertiesUpdated with the properties that changed. A menu rebuilt with
-// the same items tells nothing. Item ids follow an item's place and label, so that a rebuilt
-// menu keeps its ids and a stale click on a changed item finds nothing.
-//
-// A host that reads the layout a level at a time (GetLayout with a depth) is told once, for each
-// submenu it did not read, that the submenu has items (LayoutUpdated with the submenu's id), so
-// that it fills the submenu before opening it rather than after.
+// A QMenu on the session bus as com.canonical.dbusmenu, for a host that shows the item's menu
+// itself; it tells the host only of real changes. What it exports and when: docs/tray-on-linux.md.
 
 #include "platform/linux/tray/TLDBusMenuTypes.h"
 

@@ -1,28 +1,9 @@
 #pragma once
-// The status item as a button in GNOME Shell's top bar, drawn by Tide's own shell extension. The
-// extension holds the bus name dev.tide.monitor.GnomeShell while it is enabled; Tide then holds
-// dev.tide.monitor while its item is there, and the extension shows the button exactly while
-// that name has an owner. So there is never a second icon: the item that leaves releases its
-// name before another host's item comes.
-//
-// On the bus, at /StatusItem, interface dev.tide.monitor.StatusItem:
-//   Title           s   the status title (the figure, as the bar shows it beside the picture)
-//   AccessibleName  s   the tool tip's text, for the button's accessible name
-//   PictureSerial   u   grows when the picture changes
-//   Picture(i h)    ay  the picture (the gauge) as PNG, h device pixels high
-//   Changed(s title, s accessibleName, u pictureSerial)
-//                       the three as they now are: one signal for the changes of one update,
-//                       none for a repeat; the picture is worth asking for only when its serial
-//                       grew
-//   Activate(i x, i y, i w, i h)     a click on the button at that rectangle of the screen
-//   ContextMenu(i x, i y, i w, i h)  a right click (or Control + click) there: Tide's own menu
-// The button's rectangle becomes the anchor: the panel and the menu open under it.
-// The settings menu is at /StatusItem/Menu as com.canonical.dbusmenu (TLDBusMenuExporter.h): the
-// extension shows it as a menu of the shell's own, which takes the keyboard and closes on a click
-// anywhere on a Wayland session too, where a menu of an X11 client has neither. ContextMenu is
-// for an extension that cannot read it.
+// The status item as a button in GNOME Shell's top bar, drawn by Tide's own shell extension,
+// which shows the button exactly while Tide holds the bus name dev.tide.monitor. Its interface on
+// the bus (dev.tide.monitor.StatusItem at /StatusItem): docs/tray-on-linux.md.
 
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
 #include "platform/linux/TLSessionBus.h"
 
 #include <QDBusConnection>

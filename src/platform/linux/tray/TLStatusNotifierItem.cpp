@@ -1,6 +1,7 @@
 #include "platform/linux/tray/TLStatusNotifierItem.h"
 
 #include "platform/TLAppInfo.h"
+#include "platform/TLClickGeometry.h"
 #include "platform/TLLayerShell.h"
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLWindowSystem.h"

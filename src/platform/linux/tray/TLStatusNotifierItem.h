@@ -1,47 +1,10 @@
 #pragma once
-#include <vector>
 // The status item as Tide's own org.kde.StatusNotifierItem on the session bus, for a panel that
-// draws the icon itself (platform/linux/TLStatusNotifierHost.h). Unlike Qt's tray icon it keeps
-// what the host tells about a click: where it was (Activate and ContextMenu carry the screen
-// position, which becomes the anchor) and the activation token a Wayland host provides.
-//
-// On the bus: the service org.kde.StatusNotifierItem-<pid>-<n> (n counts the items this process
-// has made, from 1), the item at /StatusNotifierItem and its menu at /MenuBar
-// (com.canonical.dbusmenu, platform/linux/tray/TLDBusMenuExporter.h). The item registers with
-// the org.kde.StatusNotifierWatcher when there is one and again whenever a watcher starts.
-//
-// What the host reads: Id dev.tide.monitor, Title (the program's name), Category SystemServices,
-// Status Active, the icon as IconPixmap only (TLSniIconSizes; no icon name), ToolTip with the
-// program's name over the tool-tip text (both empty while the tip is held back), Menu, and, once
-// setLabelShown(true), the title text of setTitle as XAyatanaLabel, for hosts that show a label
-// beside the icon; its XAyatanaLabelGuide (the widest text the label takes, for room) is the label
-// itself. The label is off by default: the square picture carries the figure, and a host that
-// shows labels would show it twice. Each New…
-// signal goes out only when what it announces changed.
-//
-// The host's calls:
-//   Activate(x, y)            a left click: clicked(Left); (x, y) is where, on the screen
-//   ContextMenu(x, y)         a right click: clicked(Right); (x, y) is where
-// A click's position becomes the anchor: the band of the bar around it (TLBarAroundClick), so
-// that the panel opens beyond the bar. (0, 0) says nothing, and neither does a position from a
-// Wayland host that cannot know the screen's (TLHostTellsScreenPosition).
-//
-// In GNOME Shell's AppIndicator extension (the watcher is the shell) a single click shows the
-// menu, so the exported menu begins with 显示面板 and a separator, which open the panel at the
-// bar in the pointer's column; and the extension shows the label, so the title is exported as
-// XAyatanaLabel and showsTitleAsText() is true: the picture leaves the figure out.
-//   SecondaryActivate(x, y)   a middle click: ignored, as the other trays' middle clicks are
-//   Scroll(delta, dir)        ignored
-//   ProvideXdgActivationToken(token)
-//                             kept (activationToken()) and put into XDG_ACTIVATION_TOKEN, where
-//                             Qt's Wayland platform takes it for the next window it activates
-//                             (the panel), and clears it; on X11 the startup feedback the host
-//                             began under it is ended; a token that is not a short printable
-//                             ASCII string is ignored
-// The clicks are reported after the call has been answered: what they open may run a menu of its
-// own, and the host must not wait for it.
+// draws the icon itself: unlike Qt's tray icon it keeps where the host says a click was and the
+// activation token it provides. What it offers on the bus and what it does with the host's calls:
+// docs/tray-on-linux.md.
 
-#include "platform/TLDesktop.h"
+#include "platform/TLStatusItem.h"
 #include "platform/linux/TLSessionBus.h"
 
 #include <QDBusArgument>
@@ -56,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class TLDBusMenuExporter;
 class TLStatusNotifierItemAdaptor;
