@@ -1,6 +1,6 @@
 #pragma once
-#include "os/posix/TLFd.h"
 #include "os/TLProcessSource.h"
+#include "os/posix/TLFd.h"
 
 #include <optional>
 #include <string>
@@ -163,6 +163,8 @@ private:
     long readHeld(TLFd& held, int dirfd, const char* path);
     // Closes a kept file and gives its place back to the budget.
     void release(TLFd& held);
+    // Closes the kept files of a process (not those of its threads).
+    void releaseProcessFiles(HeldProcess& held);
     // Moves `opened` into `held` when the budget has a place for it; otherwise leaves it.
     void keep(TLFd& held, TLFd& opened);
     // voluntary_ctxt_switches summed over the threads of `pid`, with `mainThread` standing for
