@@ -58,106 +58,90 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
         held.snapshot = 0;
     }
     const uint64_t reading = ++_inspections;
-    char path[32];
-    long n = 0;
+    MainSchedstat main;
+    if (unchangedSinceLastReading(pid, held, main)) {
+        // Files turned away in the last sample: this process's stat and status, read only once
+        // in five samples now, give their places to others.
+        if (_budgetShort) {
+            release(held.stat);
+            release(held.status);
+        }
+        out = held.last;
+        return TLInspectResult::Exact;
+    }
+    return readInFull(pid, entry, reading, held, main, out);
+}
 
+bool TLProcfsProcessSource::unchangedSinceLastReading(int32_t pid, HeldProcess& held,
+                                                      MainSchedstat& main) {
+    if (!_processGate || held.noSchedstat || (!held.sched.valid() && _heldCount >= _heldLimit))
+        return false;
     // The main thread's schedstat, and the other threads' through their kept files, before
     // anything else: what runs after these reads shows as a change next time.
-    Schedstat main;
-    bool schedstat = false, bound = false, missing = false;
-    if (_processGate && !held.noSchedstat && (held.sched.valid() || _heldCount < _heldLimit)) {
-        std::snprintf(path, sizeof path, "%d/schedstat", pid);
-        if (held.sched.valid()) {
-            n = readText(held.sched.get());
-            bound = n >= 0;
-            if (!bound) release(held.sched); // the process has ended: by name below
-        }
-        if (!bound) {
-            errno = 0;
-            n = readHeld(held.sched, _procDir.get(), path);
-            missing = n < 0 && errno == ENOENT;
-        }
-        schedstat = n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, main.runTime,
-                                              main.waitTime, main.runs);
-        bool rest = schedstat && bound && held.armed && main.runTime != 0 && main == held.main &&
-                    (_sample + static_cast<uint64_t>(pid)) % 5 != 0;
-        // The other threads are read first only where the main thread has not run: a process
-        // whose main thread runs is read in full anyway, and every sample where it keeps running.
-        if (schedstat && held.threadCount > 1 && main == held.main)
-            rest = threadsAtRest(pid, held) && rest;
-        if (rest) {
-            // Files turned away in the last sample: this process's stat and status, read only
-            // once in five samples now, give their places to others.
-            if (_budgetShort) {
-                release(held.stat);
-                release(held.status);
-            }
-            out = held.last;
-            return TLInspectResult::Exact;
-        }
+    char path[32];
+    std::snprintf(path, sizeof path, "%d/schedstat", pid);
+    long n = 0;
+    bool bound = false;
+    if (held.sched.valid()) {
+        n = readText(held.sched.get());
+        bound = n >= 0;
+        if (!bound) release(held.sched); // the process has ended: by name below
     }
+    if (!bound) {
+        errno = 0;
+        n = readHeld(held.sched, _procDir.get(), path);
+        main.missing = n < 0 && errno == ENOENT;
+    }
+    Schedstat& figures = main.figures;
+    main.read = n > 0 && TLParseSchedstat({_text.data(), static_cast<size_t>(n)}, figures.runTime,
+                                          figures.waitTime, figures.runs);
+    bool rest = main.read && bound && held.armed && figures.runTime != 0 && figures == held.main &&
+                (_sample + static_cast<uint64_t>(pid)) % 5 != 0;
+    // The other threads are read first only where the main thread has not run: a process whose
+    // main thread runs is read in full anyway, and every sample where it keeps running.
+    if (main.read && held.threadCount > 1 && figures == held.main)
+        rest = threadsAtRest(pid, held) && rest;
+    return rest;
+}
 
+TLInspectResult TLProcfsProcessSource::readInFull(int32_t pid, uint64_t entry, uint64_t reading,
+                                                  HeldProcess& held, const MainSchedstat& main,
+                                                  TLProcCounters& out) {
     ++_processReads;
     held.armed = false;
     // The first reading under this entry reads stat first, which tells a kernel thread without
     // reading more, and arms nothing. Later ones read status first: a thread that ended between
     // the schedstat reads and the status has done all its running before the count it left.
     const bool first = held.snapshot == 0;
-    uint64_t footprint = 0, wakeups = 0, threads = 1, ticks = 0, start = 0;
-    bool hasMemory = false, kthread = false;
-    auto readStatus = [&] {
-        std::snprintf(path, sizeof path, "%d/status", pid);
-        errno = 0;
-        n = readHeld(held.status, _procDir.get(), path);
-        if (n < 0) return failure();
-        if (n == 0 || !TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, footprint, wakeups,
-                                         threads, hasMemory))
-            return TLInspectResult::Failed;
-        return TLInspectResult::Exact;
-    };
-    auto readStat = [&] {
-        std::snprintf(path, sizeof path, "%d/stat", pid);
-        errno = 0;
-        n = readHeld(held.stat, _procDir.get(), path);
-        if (n < 0) return failure();
-        if (n == 0 ||
-            !TLParseProcStat({_text.data(), static_cast<size_t>(n)}, ticks, kthread, start))
-            return TLInspectResult::Failed;
-        if (kthread) {
-            releaseProcessFiles(held);
-            _held.erase(pid);
-            if (entry != 0) _kernelThreads[pid] = entry;
-            return TLInspectResult::Skipped;
-        }
-        return TLInspectResult::Exact;
-    };
+    ProcessFigures f;
     for (int step = 0; step < 2; ++step) {
-        const TLInspectResult r = (step == 0) == first ? readStat() : readStatus();
+        const TLInspectResult r =
+            (step == 0) == first ? readStat(pid, entry, held, f) : readStatus(pid, held, f);
         if (r != TLInspectResult::Exact) return r;
     }
 
     // A schedstat of zeros from a main thread that has switched, or none at all: the kernel
     // keeps no scheduler statistics, and the file is not asked again.
-    if (missing || (schedstat && main.runTime == 0 && wakeups > 0)) {
+    if (main.missing || (main.read && main.figures.runTime == 0 && f.wakeups > 0)) {
         release(held.sched);
         held.noSchedstat = true;
     }
     // Every thread's wakeups: the status file above counted the main thread's only. A thread
     // list that cannot be read (the process ended) leaves the main thread's count.
     bool threadsRead = true;
-    if (threads > 1) threadsRead = threadWakeups(pid, held, wakeups, threads, wakeups);
-    if (__builtin_mul_overflow(ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
-    out.idleWakeups = wakeups;
-    out.footprint = footprint;
-    out.startTime = start;
+    if (f.threads > 1) threadsRead = threadWakeups(pid, held, f.wakeups, f.threads, f.wakeups);
+    if (__builtin_mul_overflow(f.ticks, _nsPerTick, &out.cpuTimeNs)) out.cpuTimeNs = UINT64_MAX;
+    out.idleWakeups = f.wakeups;
+    out.footprint = f.footprint;
+    out.startTime = f.start;
 
     // What the next reading is gated on: the schedstat figures read before this one.
     held.last = out;
-    held.threadCount = threads;
-    held.main = main;
+    held.threadCount = f.threads;
+    held.main = main.figures;
     held.snapshot = reading;
-    held.armed = !first && schedstat && main.runTime != 0 && hasMemory && threadsRead;
-    if (threads > 1)
+    held.armed = !first && main.read && main.figures.runTime != 0 && f.hasMemory && threadsRead;
+    if (f.threads > 1)
         for (int32_t tid : held.threads) {
             const auto it = _heldThreads.find(tid);
             if (tid == pid || it == _heldThreads.end() || it->second.process != pid) continue;
@@ -167,6 +151,40 @@ TLInspectResult TLProcfsProcessSource::inspect(int32_t pid, TLProcCounters& out)
                 thread.snapshot = reading;
             }
         }
+    return TLInspectResult::Exact;
+}
+
+TLInspectResult TLProcfsProcessSource::readStatus(int32_t pid, HeldProcess& held,
+                                                  ProcessFigures& f) {
+    char path[32];
+    std::snprintf(path, sizeof path, "%d/status", pid);
+    errno = 0;
+    const long n = readHeld(held.status, _procDir.get(), path);
+    if (n < 0) return failure();
+    if (n == 0 || !TLParseProcStatus({_text.data(), static_cast<size_t>(n)}, f.footprint, f.wakeups,
+                                     f.threads, f.hasMemory))
+        return TLInspectResult::Failed;
+    return TLInspectResult::Exact;
+}
+
+TLInspectResult TLProcfsProcessSource::readStat(int32_t pid, uint64_t entry, HeldProcess& held,
+                                                ProcessFigures& f) {
+    char path[32];
+    std::snprintf(path, sizeof path, "%d/stat", pid);
+    errno = 0;
+    const long n = readHeld(held.stat, _procDir.get(), path);
+    if (n < 0) return failure();
+    bool kthread = false;
+    if (n == 0 ||
+        !TLParseProcStat({_text.data(), static_cast<size_t>(n)}, f.ticks, kthread, f.start))
+        return TLInspectResult::Failed;
+    if (kthread) {
+        // Not read again while its /proc entry stays the same one; `held` goes with it.
+        releaseProcessFiles(held);
+        _held.erase(pid);
+        if (entry != 0) _kernelThreads[pid] = entry;
+        return TLInspectResult::Skipped;
+    }
     return TLInspectResult::Exact;
 }
 

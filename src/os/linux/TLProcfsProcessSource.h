@@ -154,6 +154,31 @@ private:
         uint64_t snapshot = 0;
         Schedstat before;
     };
+    // The main thread's schedstat as read at the start of a process's reading: `figures` when
+    // `read`; `missing` when the process has no such file.
+    struct MainSchedstat {
+        Schedstat figures;
+        bool read = false;
+        bool missing = false;
+    };
+    // The figures of a process's stat and status, as its full reading finds them.
+    struct ProcessFigures {
+        uint64_t footprint = 0, wakeups = 0, threads = 1, ticks = 0, start = 0;
+        bool hasMemory = false;
+    };
+    // The process gate: reads the schedstat of the main thread into `main`, and of the other
+    // threads through their kept files, before anything else. True when these vouch that the
+    // figures of the last full reading still hold, and it is not the process's turn (one sample in
+    // five) to be read in full all the same.
+    bool unchangedSinceLastReading(int32_t pid, HeldProcess& held, MainSchedstat& main);
+    // Reads status and stat (stat first under a new entry) and the threads' wakeups into `out`,
+    // and notes what the next reading, after `reading`, is gated on. Skipped for a kernel thread,
+    // which is forgotten with its files (`held` with it), or for a process that has ended.
+    TLInspectResult readInFull(int32_t pid, uint64_t entry, uint64_t reading, HeldProcess& held,
+                               const MainSchedstat& main, TLProcCounters& out);
+    // The process's status and stat into `f`, read through their kept files.
+    TLInspectResult readStatus(int32_t pid, HeldProcess& held, ProcessFigures& f);
+    TLInspectResult readStat(int32_t pid, uint64_t entry, HeldProcess& held, ProcessFigures& f);
     // The text of the open file `fd`, from its start, in `_text`, however long; the buffer grows
     // to the longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
     long readText(int fd);
