@@ -1,6 +1,6 @@
 #pragma once
-#include "os/posix/TLFd.h"
 #include "os/TLProcessSource.h"
+#include "os/posix/TLFd.h"
 
 #include <optional>
 #include <string>
@@ -8,84 +8,12 @@
 #include <utility>
 #include <vector>
 
-// Per-process figures on Linux, from /proc/PID. Mapping onto the process sample's inputs:
-//   CPU time      utime + stime of /proc/PID/stat (fields 14 and 15, clock ticks), in ns
-//   wakeups       voluntary_ctxt_switches, summed over the process's threads: the times a thread
-//                 gave up the CPU to wait, the closest kernel figure to idle wakeups. The
-//                 process's own status file counts the main thread only, so for a process with
-//                 more than one thread ("Threads:" > 1) every /proc/PID/task/TID/status is read as
-//                 well. Threads that have ended take their count with them: a process whose
-//                 threads come and go can show a sum lower than last time, which gives no wakeup
-//                 term for that interval rather than a wrong one.
-//                 A thread's status file is read only when the thread may have given up the CPU
-//                 since it was last read: its /proc/PID/task/TID/schedstat (run time in ns, time
-//                 spent waiting for a CPU, times run) is read first, a text the kernel makes far
-//                 more cheaply, and while it reads the same as at the last status read the count
-//                 read then still holds. A voluntary switch happens only while the thread runs,
-//                 and leaving the CPU adds the time it ran to the run time, so an unchanged run
-//                 time means no switch in between (schedstat is read before status, so a switch
-//                 that falls between the two reads shows as a change next time). A thread
-//                 without that file, or where it reads all zeros although the thread has
-//                 switched (a kernel built without scheduler statistics), has its status read
-//                 every time, as does any thread while the gate is off; a thread not run yet
-//                 reads zeros too, and is gated once it has run. The last counts are kept per
-//                 thread, under the thread's /proc entry, and forgotten with the thread.
-//   footprint     RssAnon + RssShmem + VmSwap of /proc/PID/status: the memory the process itself
-//                 owns, resident or swapped out, without the file pages it merely maps
-//   path, name    /proc/PID/exe (link target), /proc/PID/comm
-// A process's own stat and status are read only when one of its threads may have run since they
-// were last read, by the same reasoning as for a thread's status: its /proc/PID/schedstat (the
-// main thread's run time, wait time and times run) is read first, through a kept file, and so are
-// the kept schedstat files of its other threads as last listed. The CPU time of stat is the sum of
-// the threads' run times, and a voluntary switch, a thread made or a thread ending each take a
-// thread that runs: while all of these read as they did just before the last full reading, and
-// they are as many as the threads that reading's status counted, the figures of that reading
-// still hold and are given again. The full reading reads the schedstat files first, then status,
-// then stat. A thread not among those read that was alive at their reading, yet missing from the
-// status count, has ended before the status was read; nothing of the process that could change
-// its figures has run after that. (The first reading under a new /proc entry reads stat first,
-// which tells a kernel thread without more, and is not gated on.) A process is read in full
-// whatever its schedstat says when that cannot vouch for it: the file was opened by name rather
-// than read through the one kept since the last reading (a new process may have the pid), it
-// reads all zeros (a kernel without scheduler statistics, or a main thread not run yet), a thread
-// has no schedstat of its own kept, or the status has no memory lines (a zombie, or a main thread
-// that has ended before the others).
-// The footprint can change while no thread of the process runs: the kernel reclaims pages of
-// shared memory (RssShmem falls, and no swap entry is counted for them), and another process
-// can write into this one's memory (process_vm_writev, userfaultfd) or page it out
-// (process_madvise). To bound how long such a change goes unseen, every process is read in full
-// at least every fifth sample, in turn by pid, so that each sample reads a fifth of the sleeping
-// processes in full rather than all of them together. While the budget of kept files below has
-// turned files away in the last sample, a process found unchanged lets go of its stat and status
-// files, which it reads only every fifth sample, to leave the places to schedstat files.
-//
-// Kernel threads (PF_KTHREAD in the stat flags) have no memory and cannot be ended by the user:
-// they are skipped, and so is a pid that ended since it was listed (its files are gone). A pid
-// found to be a kernel thread is not read again while its /proc entry stays the same one (the
-// entry's inode number in the listing: a new process that takes the pid gets a new entry). A pid
-// whose stat or status exists but cannot be read counts as not inspectable.
-//
-// The files read on every sample (stat and status of each process, the thread list and the
-// threads' status files) are kept open between samples and read again from the start: opening
-// and closing a /proc file costs the kernel more than producing its text. An open /proc file
-// stays bound to its process: once that process has ended, reading it fails even when a new
-// process has taken the pid, and the file is then opened afresh by name. Files of processes no
-// longer listed, or listed under a new entry, and of threads not seen in the last sample are
-// closed, and all of them when the sampling pauses (the panel closed). Under a descriptor limit of
-// 4096 or less at most a quarter of the limit, and no more than 256, are kept; under a higher limit
-// up to half of what lies above 1024, and no more than 16384, all placed at 1024 or above so that
-// code that can only wait on low descriptors (select) keeps them. Beyond that, files are opened
-// and closed on every read as before. Each file kept open after a read holds a page of kernel
-// memory for its text until it is closed.
-//
-// Of a process whose threads' schedstat files are all kept open, the thread list is not listed
-// again while its status shows as many threads as can still be read through their kept files: a
-// kept file stays bound to its thread, so these are the same threads, less those that ended (a
-// thread made since would make the count larger).
-//
-// Listing /proc and a process's threads costs a lookup for every entry. /proc/loadavg tells the
-// number of tasks and the last pid given out: while both stay the same, no process or thread has
-// been made or has ended, and the last listings are used again, for at most four samples.
+// Per-process figures on Linux, from /proc/PID: CPU time from stat, wakeups (voluntary context
+// switches summed over the threads) and footprint from status, path and name from exe and comm.
+// Reads only what may have changed since the last sample: a thread's status and a process's stat
+// and status are read again when their schedstat shows a thread ran (every process in full at
+// least every fifth sample), files are kept open between samples within a descriptor budget, and
+// listings are reused while no task was made or ended. How and why: docs/sampling-on-linux.md.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
     explicit TLProcfsProcessSource(std::string procRoot = "/proc");
@@ -154,6 +82,31 @@ private:
         uint64_t snapshot = 0;
         Schedstat before;
     };
+    // The main thread's schedstat as read at the start of a process's reading: `figures` when
+    // `read`; `missing` when the process has no such file.
+    struct MainSchedstat {
+        Schedstat figures;
+        bool read = false;
+        bool missing = false;
+    };
+    // The figures of a process's stat and status, as its full reading finds them.
+    struct ProcessFigures {
+        uint64_t footprint = 0, wakeups = 0, threads = 1, ticks = 0, start = 0;
+        bool hasMemory = false;
+    };
+    // The process gate: reads the schedstat of the main thread into `main`, and of the other
+    // threads through their kept files, before anything else. True when these vouch that the
+    // figures of the last full reading still hold, and it is not the process's turn (one sample in
+    // five) to be read in full all the same.
+    bool unchangedSinceLastReading(int32_t pid, HeldProcess& held, MainSchedstat& main);
+    // Reads status and stat (stat first under a new entry) and the threads' wakeups into `out`,
+    // and notes what the next reading, after `reading`, is gated on. Skipped for a kernel thread,
+    // which is forgotten with its files (`held` with it), or for a process that has ended.
+    TLInspectResult readInFull(int32_t pid, uint64_t entry, uint64_t reading, HeldProcess& held,
+                               const MainSchedstat& main, TLProcCounters& out);
+    // The process's status and stat into `f`, read through their kept files.
+    TLInspectResult readStatus(int32_t pid, HeldProcess& held, ProcessFigures& f);
+    TLInspectResult readStat(int32_t pid, uint64_t entry, HeldProcess& held, ProcessFigures& f);
     // The text of the open file `fd`, from its start, in `_text`, however long; the buffer grows
     // to the longest file seen and is kept, so steady sampling allocates nothing. -1 on failure.
     long readText(int fd);
@@ -163,6 +116,8 @@ private:
     long readHeld(TLFd& held, int dirfd, const char* path);
     // Closes a kept file and gives its place back to the budget.
     void release(TLFd& held);
+    // Closes the kept files of a process (not those of its threads).
+    void releaseProcessFiles(HeldProcess& held);
     // Moves `opened` into `held` when the budget has a place for it; otherwise leaves it.
     void keep(TLFd& held, TLFd& opened);
     // voluntary_ctxt_switches summed over the threads of `pid`, with `mainThread` standing for
