@@ -10,8 +10,8 @@ set -euo pipefail
 BIN="$(cd "$1" && pwd)/tide"
 
 # The Tide started here as the "running" one must not be the user's, nor reach it.
-# shellcheck source=tests/private_instance.sh
-source "$(dirname "$0")/private_instance.sh"
+# shellcheck source=tests/e2e_base.sh
+source "$(dirname "$0")/e2e_base.sh"
 private_instance "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh
 source "$(dirname "$0")/e2e_lib.sh"

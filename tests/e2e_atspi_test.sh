@@ -17,8 +17,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 PYTHON=/usr/bin/python3 # the system's: pyatspi comes with the distribution, not from pip
 
 # A Tide started here must not reach the one in the user's tray.
-# shellcheck source=tests/private_instance.sh
-source "$HERE/private_instance.sh"
+# shellcheck source=tests/e2e_base.sh
+source "$HERE/e2e_base.sh"
 private_instance "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh
 source "$HERE/e2e_lib.sh"

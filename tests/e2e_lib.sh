@@ -2,13 +2,11 @@
 # Shared by the end-to-end scripts that run the real tide on a private X server: the temporary
 # directory and the programs that end with the script, waiting, screenshots, a private Xvfb and a
 # tray on it, a clean start of tide, and finding its windows. Source it after private_instance; it expects
-# $BIN (the tide executable) and defines fail(). A script that made its directory beforehand (for a
+# $BIN (the tide executable). A script that made its directory beforehand (for a
 # session it starts as another user) names it in $TIDE_E2E_TMP; it goes at the end all the same.
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+# shellcheck source=tests/e2e_base.sh
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_base.sh"
 
 tmp=${TIDE_E2E_TMP:-}
 [ -n "$tmp" ] || tmp=$(mktemp -d)
@@ -51,16 +49,6 @@ shot() { # name [crop geometry] — a screenshot of the whole screen, or a magni
 orphan_guard=
 if setpriv --pdeathsig TERM true 2>/dev/null; then orphan_guard="setpriv --pdeathsig TERM"; fi
 
-# Waits up to $1 seconds for the command to succeed.
-wait_for() {
-    local limit=$1
-    shift
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
-}
 
 # (An exited child stays a zombie until waited for: kill -0 would still find it.)
 alive() {

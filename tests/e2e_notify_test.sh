@@ -17,19 +17,10 @@ set -euo pipefail
 BUILD="$(cd "$1" && pwd)"
 BIN="$BUILD/tide"
 
-skip() { # where CI asks that nothing be skipped (TIDE_E2E_NO_SKIP=1), a skip is a failure
-    if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
-        echo "FAIL (would skip, but TIDE_E2E_NO_SKIP is set): $*" >&2
-        exit 1
-    fi
-    echo "SKIP: $*" >&2
-    exit 77
-}
+# shellcheck source=tests/e2e_base.sh
+source "$(dirname "$0")/e2e_base.sh"
 [ -r /proc/pressure/memory ] || skip "this kernel has no pressure stall information"
 [ "$(id -u)" -eq 0 ] || skip "making a memory cgroup needs root"
-
-# shellcheck source=tests/private_instance.sh
-source "$(dirname "$0")/private_instance.sh"
 private_instance "$0" "$@"
 private_session_bus "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh

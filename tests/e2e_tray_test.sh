@@ -10,8 +10,8 @@ set -euo pipefail
 BIN="$(cd "$1" && pwd)/tide"
 
 # A Tide started here must not reach the one in the user's tray.
-# shellcheck source=tests/private_instance.sh
-source "$(dirname "$0")/private_instance.sh"
+# shellcheck source=tests/e2e_base.sh
+source "$(dirname "$0")/e2e_base.sh"
 private_instance "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh
 source "$(dirname "$0")/e2e_lib.sh"

@@ -24,10 +24,6 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 TEST_USER=tide-e2e
 # shellcheck source=tests/session_lib.sh
 source "$HERE/session_lib.sh"
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 
 stage=${TIDE_E2E_STAGE:-outer}
 if [ "$stage" = outer ]; then
@@ -53,7 +49,7 @@ if [ "$stage" = outer ]; then
             mkdir -p "$tmp/copy/build" "$tmp/copy/tests/wayland"
             cp "$BUILD/tide" "$BUILD/tide-test-pointer" "$tmp/copy/build/"
             cp "$HERE/wayland/screen.py" "$tmp/copy/tests/wayland/"
-            cp "$0" "$HERE/session_lib.sh" "$HERE/private_instance.sh" "$tmp/copy/tests/"
+            cp "$0" "$HERE/session_lib.sh" "$HERE/e2e_base.sh" "$tmp/copy/tests/"
             chown -R "$uid:$gid" "$tmp/copy"
             BUILD="$tmp/copy/build"
             script="$tmp/copy/tests/$(basename "$0")"
@@ -102,15 +98,6 @@ trap 'exit 1' INT TERM
 orphan_guard=
 if setpriv --pdeathsig TERM true 2>/dev/null; then orphan_guard="setpriv --pdeathsig TERM"; fi
 
-wait_for() { # seconds command...: waits for the command to succeed
-    local limit=$1
-    shift
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
-}
 shots=${TIDE_E2E_SHOTS:-}
 screen() { python3 "$HERE/wayland/screen.py" "$@"; }
 # Every picture at one pixel per logical pixel, whatever the screens' scale.

@@ -7,14 +7,9 @@
 set -euo pipefail
 BUILD="$(cd "$1" && pwd)"
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
 # The installed tide is started once: in a private network namespace, never reaching the user's.
-# shellcheck source=tests/private_instance.sh
-source "$(dirname "$0")/private_instance.sh"
+# shellcheck source=tests/e2e_base.sh
+source "$(dirname "$0")/e2e_base.sh"
 private_instance "$0" "$@"
 
 tmp=$(mktemp -d)

@@ -10,17 +10,11 @@
 # headless unit tests (QT_QPA_PLATFORM=offscreen, as `make test` runs them) must not reach them.
 unset QT_QPA_PLATFORM
 
-skip() { # where CI asks that nothing be skipped (TIDE_E2E_NO_SKIP=1), a skip is a failure
-    if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
-        echo "FAIL (would skip, but TIDE_E2E_NO_SKIP is set): $*" >&2
-        exit 1
-    fi
-    echo "SKIP: $*" >&2
-    exit 77
-}
+# shellcheck source=tests/e2e_base.sh
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_base.sh"
 
 # Re-runs the calling script ($1, with the arguments after it) where a Tide it starts cannot reach
-# the one in the user's tray: a network namespace of its own (see private_instance.sh). Not as
+# the one in the user's tray: a network namespace of its own (see e2e_base.sh). Not as
 # root, the namespace keeps the user's own id (sway refuses to start as a mapped root). Sets
 # TIDE_E2E_REAL_UID: who runs the test, before any namespace maps the user to root.
 enter_private_namespace() {
@@ -32,8 +26,8 @@ enter_private_namespace() {
         export TIDE_PRIVATE_INSTANCE=1
         exec unshare --net --map-current-user bash "$script" "$@"
     fi
-    # shellcheck source=tests/private_instance.sh
-    source "$(dirname "${BASH_SOURCE[0]}")/private_instance.sh"
+    # shellcheck source=tests/e2e_base.sh
+    source "$(dirname "${BASH_SOURCE[0]}")/e2e_base.sh"
     private_instance "$script" "$@"
 }
 

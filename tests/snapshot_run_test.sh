@@ -16,8 +16,8 @@ RENDER="$(cd "$1" && pwd)/tide-render-panel"
 SAMPLE="$(cd "$(dirname "$0")/.." && pwd)/docs/readme-sample.json"
 
 # A Tide started here must not reach the one in the user's tray, nor the user's session bus.
-# shellcheck source=tests/private_instance.sh
-source "$(dirname "$0")/private_instance.sh"
+# shellcheck source=tests/e2e_base.sh
+source "$(dirname "$0")/e2e_base.sh"
 private_instance "$0" "$@"
 private_session_bus "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh

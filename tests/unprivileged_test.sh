@@ -105,7 +105,7 @@ if [ -z "${TIDE_UNPRIVILEGED_PHASE:-}" ]; then
         if ! "${run_as[@]}" test -x "$BIN" -a -r "$0"; then
             mkdir -p "$tmp/copy/build" "$tmp/copy/tests"
             cp "$BIN" "$tmp/copy/build/"
-            cp "$0" "$(dirname "$0")"/{e2e_lib.sh,session_lib.sh,private_instance.sh} "$tmp/copy/tests/"
+            cp "$0" "$(dirname "$0")"/{e2e_lib.sh,session_lib.sh,e2e_base.sh} "$tmp/copy/tests/"
             chown -R "$TEST_USER:" "$tmp/copy"
             set -- "$tmp/copy/build" "${@:2}"
             script="$tmp/copy/tests/$(basename "$0")"

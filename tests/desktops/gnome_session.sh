@@ -76,7 +76,7 @@ if [ "$stage" = outer ]; then
             mkdir -p "$tmp/copy/build" "$tmp/copy/tests/desktops" "$tmp/copy/data/icons"
             cp -r "$BUILD/tide" "$BUILD/gnome-shell" "$tmp/copy/build/"
             cp "$HERE"/*.sh "$HERE"/*.js "$tmp/copy/tests/desktops/"
-            cp "$HERE/../e2e_lib.sh" "$HERE/../session_lib.sh" "$HERE/../private_instance.sh" \
+            cp "$HERE/../e2e_lib.sh" "$HERE/../session_lib.sh" "$HERE/../e2e_base.sh" \
                 "$tmp/copy/tests/"
             cp "$HERE/../../data/dev.tide.monitor.desktop" "$tmp/copy/data/"
             cp "$HERE/../../data/icons/dev.tide.monitor.svg" "$tmp/copy/data/icons/"

@@ -15,8 +15,8 @@ HERE=$(cd "$(dirname "$0")/.." && pwd)
 PYTHON=/usr/bin/python3 # Orca is a program of the system's Python
 ORCA=/usr/bin/orca
 
-# shellcheck source=tests/private_instance.sh
-source "$HERE/private_instance.sh"
+# shellcheck source=tests/e2e_base.sh
+source "$HERE/e2e_base.sh"
 private_instance "$0" "$@"
 # shellcheck source=tests/e2e_lib.sh
 source "$HERE/e2e_lib.sh"

@@ -75,8 +75,8 @@ if [ "$SESSION" = wayland ]; then
 fi
 
 # A Tide started here must not reach the one in the user's tray ...
-# shellcheck source=tests/private_instance.sh
-source "$HERE/private_instance.sh"
+# shellcheck source=tests/e2e_base.sh
+source "$HERE/e2e_base.sh"
 private_instance "$0" "$@"
 # ... nor the user's session bus and desktop: a bus of its own. What the bus and the daemons it
 # starts print goes to a log; this script's own messages to fd 3, the caller's standard error.

@@ -1,5 +1,32 @@
 # shellcheck shell=bash
-# Sourced by the scripts that start the real tide: `private_instance "$0" "$@"` near the top.
+# The base of every end-to-end script, sourced first (e2e_lib.sh and session_lib.sh source it
+# too): failing, skipping and waiting, and a Tide of the test's own (`private_instance "$0" "$@"`
+# near the top).
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+skip() { # where CI asks that nothing be skipped (TIDE_E2E_NO_SKIP=1), a skip is a failure
+    if [ -n "${TIDE_E2E_NO_SKIP:-}" ]; then
+        echo "FAIL (would skip, but TIDE_E2E_NO_SKIP is set): $*" >&2
+        exit 1
+    fi
+    echo "SKIP: $*" >&2
+    exit 77
+}
+
+# Waits up to $1 seconds for the command to succeed.
+wait_for() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.1
+    done
+}
 #
 # Only one Tide runs per user, and every start asks the running one to quit: a test run must not
 # end the Tide in the user's tray. Tide's socket is a file in $XDG_RUNTIME_DIR, and where that
