@@ -59,7 +59,7 @@ private:
     void inspectPids(double dt, ProcPass& pass);
     void completeFromPs(ProcPass& pass);
     // The name of an inspected process: the cached one, else its executable's file name, else its
-    // short name; false when none is usable. `scratch` is a buffer reused between calls.
+    // short name; false when none is usable. `scratch` is a buffer the calls of one sample share.
     bool resolveName(const TLProc& proc, std::string& name, std::string& scratch);
 
     std::unique_ptr<TLSystemSource> _system;
