@@ -49,8 +49,22 @@ struct Sheet {
     Sheet() {
         root.resize(322, 600);
         int y = 12;
-        const int x = 14;
+        y = addHeader(y);
+        y = addBigValue(y);
+        y = addBars(y);
+        y = addSparks(y);
+        y = addRows(y);
+        y = addButton(y);
+        root.resize(322, y + 11);
+    }
 
+private:
+    static constexpr int x = 14; // the column's leading edge
+
+    // Each step places its views from `y` down and returns where the next one starts.
+
+    // The title, and the three pressure chips at the trailing edge.
+    int addHeader(int y) {
         auto* title = new QLabel(QStringLiteral("潮汐"), &root);
         title->setFont(TLSystemFont(13, QFont::DemiBold));
         title->move(x, y);
@@ -67,14 +81,19 @@ struct Sheet {
             chip->move(cx, y + (title->height() - chip->height()) / 2);
             cx -= 6;
         }
-        y += title->height() + 7;
+        return y + title->height() + 7;
+    }
 
+    int addBigValue(int y) {
         auto* big = new QLabel(QStringLiteral("8.85 GB"), &root);
         big->setFont(TLMonospacedDigitSystemFont(27, QFont::Medium));
         big->move(x, y);
         big->adjustSize();
-        y += big->height() + 9;
+        return y + big->height() + 9;
+    }
 
+    // Composition bars: four shares, two, more than the whole, none.
+    int addBars(int y) {
         const QList<TLColor> colors = {TLColorApp(), TLColorWired(), TLColorCompressed(),
                                        TLColorCached()};
         for (const QList<double>& fractions :
@@ -85,8 +104,11 @@ struct Sheet {
             bar->setFractions(fractions);
             y += 10 + 6;
         }
-        y += 4;
+        return y + 4;
+    }
 
+    // The usage caption and four histories.
+    int addSparks(int y) {
         caption(QStringLiteral("内存使用率"), &root, x, y);
         y += 20;
         for (int i = 0; i < 4; ++i) {
@@ -108,8 +130,10 @@ struct Sheet {
             }
             y += 40 + 6;
         }
-        y += 4;
+        return y + 4;
+    }
 
+    int addRows(int y) {
         struct Row {
             const char* name;
             const char* value;
@@ -133,13 +157,16 @@ struct Sheet {
             rows.append(row);
             y += 21 + 1;
         }
-        // A standard control, to see the appearance's palette on it.
+        return y;
+    }
+
+    // A standard control, to see the appearance's palette on it.
+    int addButton(int y) {
         auto* button = new QPushButton(QStringLiteral("打开活动监视器"), &root);
         button->setFont(TLSystemFont(11));
         button->adjustSize();
         button->move(x, y + 4);
-        y += button->height() + 8;
-        root.resize(322, y + 11);
+        return y + button->height() + 8;
     }
 };
 
@@ -147,7 +174,9 @@ void drawGauges(QPainter& p, TLAppearance appearance) {
     const QColor ink = TLStatusBarTemplateInk(appearance);
     qreal y = 4;
     const QList<double> fractions = {0, 0.01, 0.011, 0.05, 0.5, 0.553, 1.0};
-    for (const TLColor& color : {TLPressureColor(TLPressureLevel::Normal), TLPressureColor(TLPressureLevel::Warning), TLPressureColor(TLPressureLevel::Critical)}) {
+    for (const TLColor& color :
+         {TLPressureColor(TLPressureLevel::Normal), TLPressureColor(TLPressureLevel::Warning),
+          TLPressureColor(TLPressureLevel::Critical)}) {
         qreal x = 4;
         for (double f : fractions) {
             p.save();
@@ -162,7 +191,8 @@ void drawGauges(QPainter& p, TLAppearance appearance) {
     for (double f : fractions) {
         p.save();
         p.translate(x, y);
-        TLStatusBarImage(TLPressureColor(TLPressureLevel::Critical), true, f).draw(p, appearance, ink);
+        TLStatusBarImage(TLPressureColor(TLPressureLevel::Critical), true, f)
+            .draw(p, appearance, ink);
         p.restore();
         x += 30;
     }
@@ -240,8 +270,9 @@ int main(int argc, char** argv) {
             big.setDevicePixelRatio(1);
             ok &= save(big, dir + "/gauges-" + suffix + "-zoom.png");
 
-            const QImage icon = TLStatusBarImage(TLPressureColor(TLPressureLevel::Normal), false, 0.553)
-                                    .toImage(dpr, appearance, TLStatusBarTemplateInk(appearance));
+            const QImage icon =
+                TLStatusBarImage(TLPressureColor(TLPressureLevel::Normal), false, 0.553)
+                    .toImage(dpr, appearance, TLStatusBarTemplateInk(appearance));
             ok &= save(icon, dir + "/icon-" + suffix + ".png");
         }
     }

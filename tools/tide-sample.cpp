@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -102,6 +103,26 @@ void appendString(std::string& out, std::string_view s) {
     out += '"';
 }
 
+// A JSON object written onto the end of a string: "{" when made, then the members, "key":value,
+// with a comma between them, then "}" at close().
+class JsonObject {
+public:
+    explicit JsonObject(std::string& out) : _out(out) { _out += '{'; }
+    // Starts a member: writes its key and returns the string, for the value to be appended.
+    std::string& key(std::string_view name) {
+        _out += _empty ? "\"" : ",\"";
+        _empty = false;
+        _out += name;
+        _out += "\":";
+        return _out;
+    }
+    void close() { _out += '}'; }
+
+private:
+    std::string& _out;
+    bool _empty = true;
+};
+
 bool parseCount(const char* s, long& out) {
     char* end = nullptr;
     errno = 0;
@@ -121,87 +142,89 @@ bool parseSeconds(const char* s, double& out) {
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     bool processes = false;
     long count = 1;
     double interval = 1.0;
+};
+
+// The options of the command line; prints the usage and exits on --help or a bad argument.
+Options parseArguments(int argc, char** argv) {
+    Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            std::exit(0);
         } else if (a == "--processes") {
-            processes = true;
+            o.processes = true;
         } else if (a == "--count") {
             if (i + 1 >= argc) usageError("--count needs a number");
-            if (!parseCount(argv[++i], count))
+            if (!parseCount(argv[++i], o.count))
                 usageError(std::string("--count wants a whole number of at least 1, not '") +
                            argv[i] + "'");
         } else if (a == "--interval") {
             if (i + 1 >= argc) usageError("--interval needs a number of seconds");
-            if (!parseSeconds(argv[++i], interval))
+            if (!parseSeconds(argv[++i], o.interval))
                 usageError(std::string("--interval wants seconds from 0 to 86400, not '") +
                            argv[i] + "'");
         } else {
             usageError("unknown argument '" + std::string(a) + "'");
         }
     }
+    return o;
+}
 
+// The members of a system sample.
+void appendSystem(JsonObject& o, const TLSystemStats& s) {
+    appendU64(o.key("total"), s.total);
+    appendU64(o.key("app"), s.app);
+    appendU64(o.key("wired"), s.wired);
+    appendU64(o.key("compressed"), s.compressed);
+    appendU64(o.key("cached"), s.cached);
+    appendU64(o.key("used"), s.used);
+    appendU64(o.key("swapUsed"), s.swapUsed);
+    appendU64(o.key("swapTotal"), s.swapTotal);
+    o.key("pressureLevel") += std::to_string(TLPressureLevelValue(s.pressureLevel));
+    appendDouble(o.key("pressurePercent"), s.pressurePercent);
+    appendDouble(o.key("usagePercent"), s.usagePercent);
+    appendDouble(o.key("cpuPercent"), s.cpuPercent);
+}
+
+// The process list, as an array of objects.
+void appendProcesses(std::string& out, const std::vector<TLProc>& processes) {
+    out += '[';
+    bool first = true;
+    for (const TLProc& p : processes) {
+        if (!first) out += ',';
+        first = false;
+        JsonObject o(out);
+        o.key("pid") += std::to_string(p.pid);
+        appendString(o.key("name"), p.name);
+        appendU64(o.key("memory"), p.memory);
+        appendDouble(o.key("cpu"), p.cpu);
+        appendDouble(o.key("energy"), p.energy);
+        o.key("approximate") += p.approximate ? "true" : "false";
+        o.close();
+    }
+    out += ']';
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parseArguments(argc, argv);
     TLMetrics& metrics = TLMetrics::shared();
     std::string line;
-    for (long n = 0; n < count; ++n) {
-        if (n > 0) std::this_thread::sleep_for(std::chrono::duration<double>(interval));
+    for (long n = 0; n < options.count; ++n) {
+        if (n > 0) std::this_thread::sleep_for(std::chrono::duration<double>(options.interval));
         const TLSystemStats s = metrics.sampleSystem();
         line.clear();
-        line += "{\"total\":";
-        appendU64(line, s.total);
-        line += ",\"app\":";
-        appendU64(line, s.app);
-        line += ",\"wired\":";
-        appendU64(line, s.wired);
-        line += ",\"compressed\":";
-        appendU64(line, s.compressed);
-        line += ",\"cached\":";
-        appendU64(line, s.cached);
-        line += ",\"used\":";
-        appendU64(line, s.used);
-        line += ",\"swapUsed\":";
-        appendU64(line, s.swapUsed);
-        line += ",\"swapTotal\":";
-        appendU64(line, s.swapTotal);
-        line += ",\"pressureLevel\":";
-        line += std::to_string(TLPressureLevelValue(s.pressureLevel));
-        line += ",\"pressurePercent\":";
-        appendDouble(line, s.pressurePercent);
-        line += ",\"usagePercent\":";
-        appendDouble(line, s.usagePercent);
-        line += ",\"cpuPercent\":";
-        appendDouble(line, s.cpuPercent);
-        if (processes) {
-            line += ",\"processes\":[";
-            bool first = true;
-            for (const TLProc& p : metrics.sampleProcesses()) {
-                if (!first) line += ',';
-                first = false;
-                line += "{\"pid\":";
-                line += std::to_string(p.pid);
-                line += ",\"name\":";
-                appendString(line, p.name);
-                line += ",\"memory\":";
-                appendU64(line, p.memory);
-                line += ",\"cpu\":";
-                appendDouble(line, p.cpu);
-                line += ",\"energy\":";
-                appendDouble(line, p.energy);
-                line += ",\"approximate\":";
-                line += p.approximate ? "true" : "false";
-                line += '}';
-            }
-            line += ']';
-        }
-        line += "}\n";
+        JsonObject sample(line);
+        appendSystem(sample, s);
+        if (options.processes) appendProcesses(sample.key("processes"), metrics.sampleProcesses());
+        sample.close();
+        line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     }

@@ -91,6 +91,17 @@ QString TLPanelVersionText(const TLAppInfo& info) {
 }
 
 QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
+    QWidget* root = makeRoot();
+    buildFigures(info);
+    const QList<std::pair<QWidget*, QWidget*>> legend = buildLegend();
+    buildUsage();
+    buildProcesses(selectedSegment);
+    buildFooter(info);
+    describe(root, legend);
+    return root;
+}
+
+QWidget* TLPanelView::makeRoot() {
     auto* root = new QWidget;
     root->setObjectName(QStringLiteral("TLPanel"));
     root->setGeometry(0, 0, TLPanelWidth, 500);
@@ -100,13 +111,17 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
     column->setSpacing(0);
     // The root is 322 wide (294 + the insets) and exactly as high as its content.
     column->setSizeConstraint(QLayout::SetFixedSize);
-    auto add = [this](QWidget* item, int spaceAfter) {
-        item->setFixedWidth(TLPanelColumnWidth);
-        column->addWidget(item, 0, Qt::AlignLeft);
-        if (spaceAfter > 0) column->addSpacing(spaceAfter);
-        columnItems.append(item);
-    };
+    return root;
+}
 
+void TLPanelView::add(QWidget* item, int spaceAfter) {
+    item->setFixedWidth(TLPanelColumnWidth);
+    column->addWidget(item, 0, Qt::AlignLeft);
+    if (spaceAfter > 0) column->addSpacing(spaceAfter);
+    columnItems.append(item);
+}
+
+void TLPanelView::buildFigures(const TLAppInfo& info) {
     // 1. Header: title, spacer, pressure chip.
     title = makeLabel(TLPanelTitle(info), TLSystemFont(13, QFont::DemiBold), TLLabelColor());
     chip = new TLChip;
@@ -123,7 +138,9 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
     bar = new TLStackedBarView(QRect(0, 0, TLPanelColumnWidth, 10));
     bar->setFixedHeight(10);
     add(bar, 10);
+}
 
+QList<std::pair<QWidget*, QWidget*>> TLPanelView::buildLegend() {
     // 4. Legend.
     const QList<std::pair<QString, TLColor>> categories = {
         {QStringLiteral("App 内存"), TLColorApp()},
@@ -138,7 +155,10 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
         legend.append({new TLLegendCaption(name, color), value});
     }
     add(makeGrid(legend), 10);
+    return legend;
+}
 
+void TLPanelView::buildUsage() {
     // 5. Separator.
     add(new TLSeparatorLine, 9);
 
@@ -170,7 +190,9 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
                       {caption(QStringLiteral("交换空间")), swapValue},
                       {caption(QStringLiteral("CPU 总占用")), cpuValue}};
     add(makeGrid({figureCaptions.begin(), figureCaptions.end()}), 10);
+}
 
+void TLPanelView::buildProcesses(int selectedSegment) {
     // 9. Separator.
     add(new TLSeparatorLine, 9);
 
@@ -196,7 +218,9 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
     footNote->setFixedHeight(footNote->sizeHint().height());
     footNote->clear();
     add(footNote, 8);
+}
 
+void TLPanelView::buildFooter(const TLAppInfo& info) {
     // 13. Separator.
     add(new TLSeparatorLine, 8);
 
@@ -206,8 +230,6 @@ QWidget* TLPanelView::build(const TLAppInfo& info, int selectedSegment) {
     gear = new TLBezelButton(TLBezelButton::Image::Action);
     gear->setFixedWidth(30);
     add(makeRow({activityMonitor, nullptr, version, gear}), 0);
-    describe(root, legend);
-    return root;
 }
 
 namespace {
@@ -234,6 +256,17 @@ QString spanText(double seconds) {
 
 // What a screen reader reads: names made when it asks, from what the panel shows then.
 void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidget*>>& legend) {
+    describeHeader(root);
+    describeComposition(legend);
+    describeUsage();
+    describeTabs();
+    describeRows();
+    describeQuietLabels();
+    announceRowFocus();
+    gear->setAccessibleName(QStringLiteral("设置"));
+}
+
+void TLPanelView::describeHeader(QWidget* root) {
     root->setAccessibleName(title->text());
     TLDescribeAccessible(chip, {.name =
                                     [c = chip] {
@@ -251,6 +284,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
                                          QStringLiteral("，") + total->text();
                               },
                           .leaf = true});
+}
+
+void TLPanelView::describeComposition(const QList<std::pair<QWidget*, QWidget*>>& legend) {
     // The composition bar: its four shares, as the legend lists them.
     QStringList captions;
     for (const auto& line : legend)
@@ -269,6 +305,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
                              {.name = [value = legendValues[i]] { return value->text(); },
                               .labelledBy = legend[i].first});
     }
+}
+
+void TLPanelView::describeUsage() {
     // The usage as a value from 0 to 100, as a progress bar.
     TLDescribeAccessible(usageNow, {.role = QAccessible::ProgressBar,
                                     .name = [] { return QStringLiteral("内存使用率"); },
@@ -298,6 +337,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
         TLDescribeAccessible(value,
                              {.name = [v = value] { return v->text(); }, .labelledBy = caption});
     }
+}
+
+void TLPanelView::describeTabs() {
     // The tabs, and the list whose unit they choose.
     TLDescribeAccessible(
         seg, {.role = QAccessible::PageTabList, .name = [] { return QStringLiteral("进程排序"); }});
@@ -313,6 +355,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
             if (on) TLAnnounceAccessibleChange(list, QAccessible::NameChanged);
         });
     }
+}
+
+void TLPanelView::describeRows() {
     TLDescribeAccessible(rowsStack, {.role = QAccessible::List,
                                      .name = [s = seg] { return s->label(s->selectedSegment()); },
                                      .visibleChildrenOnly = true});
@@ -333,6 +378,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
                                            return list->hasFocus() && list->currentRow() == row;
                                        }});
     }
+}
+
+void TLPanelView::describeQuietLabels() {
     // The labels inside the rows and the chip, and the total beside the used figure, are read in
     // their neighbours' names; named, they send no name change with each new text either.
     QList<QLabel*> quiet{bigValue, totalValue, chip->label()};
@@ -341,6 +389,9 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
     for (QLabel* label : std::as_const(quiet))
         TLDescribeAccessible(label,
                              {.name = [label] { return label->text(); }, .partOfNeighbour = true});
+}
+
+void TLPanelView::announceRowFocus() {
     // Qt tells of the list's own focus once its focus-in is over, where the row is chosen: the row
     // is told of after it, so that a reader lands on the row (unless the focus moved on).
     QObject::connect(
@@ -349,7 +400,6 @@ void TLPanelView::describe(QWidget* root, const QList<std::pair<QWidget*, QWidge
             if (list->hasFocus() && list->currentRow() == row) TLAnnounceAccessibleFocus(row);
         },
         Qt::QueuedConnection);
-    gear->setAccessibleName(QStringLiteral("设置"));
 }
 
 void TLPanelView::layOut() const {

@@ -66,5 +66,23 @@ struct TLPanelView {
     TLBezelButton* gear = nullptr;
 
 private:
+    // The steps of `build`, top to bottom: the root and its column, then the column's items.
+    QWidget* makeRoot();
+    void buildFigures(const TLAppInfo& info);           // header, used and total, bar
+    QList<std::pair<QWidget*, QWidget*>> buildLegend(); // returns the captions and figures
+    void buildUsage();                                  // usage, its history, pressure, swap, CPU
+    void buildProcesses(int selectedSegment);           // tabs, rows, the note under them
+    void buildFooter(const TLAppInfo& info);
+    // Appends an item to the column, 294 wide, with `spaceAfter` points under it.
+    void add(QWidget* item, int spaceAfter);
+
+    // What a screen reader reads, in the order the items are described.
     void describe(QWidget* root, const QList<std::pair<QWidget*, QWidget*>>& legend);
+    void describeHeader(QWidget* root);
+    void describeComposition(const QList<std::pair<QWidget*, QWidget*>>& legend);
+    void describeUsage();
+    void describeTabs();
+    void describeRows();
+    void describeQuietLabels();
+    void announceRowFocus();
 };

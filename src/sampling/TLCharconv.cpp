@@ -121,6 +121,84 @@ std::from_chars_result TLFromCharsPortable(const char* first, const char* last, 
     return {end, std::errc()};
 }
 
+namespace {
+
+// The shortest significand of a finite, non-zero `magnitude` that reads back as the same double
+// (1 to 17 digits, trailing zeros dropped) into `digits`, and its decimal exponent. Returns the
+// number of digits.
+int shortestDigits(double magnitude, char (&digits)[24], int& exponent) {
+    int count = 0;
+    exponent = 0;
+    for (int precision = 1; precision <= 17; ++precision) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%.*e", precision - 1, magnitude);
+        // buf: d[<radix>ddd]e±XX, the radix character being whatever the locale says.
+        count = 0;
+        const char* p = buf;
+        for (; *p && *p != 'e'; ++p)
+            if (isDigit(*p)) digits[count++] = *p;
+        exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+        digits[count] = '\0';
+        // Read back in the C locale ("1.e5" with an empty fraction reads fine too).
+        char check[48];
+        std::snprintf(check, sizeof check, "%c.%se%d", digits[0], digits + 1, exponent);
+        if (TLStrtodC(check, nullptr) == magnitude) break;
+    }
+    // Drop trailing zeros of the significand (they add length, not precision).
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
+    return count;
+}
+
+// Writes `magnitude`, whose significand is digits[0, count) and decimal exponent `exponent`, at
+// out + n in the shorter of the fixed and the scientific forms (fixed when they are as long).
+// Returns the new end.
+size_t writeShortest(char (&out)[64], size_t n, double magnitude, const char* digits, int count,
+                     int exponent) {
+    // The scientific form: d[.ddd]e±XX.
+    const int expDigits = std::abs(exponent) >= 100 ? 3 : 2;
+    const int sciLength = count + (count > 1 ? 1 : 0) + 2 + expDigits;
+    // The fixed form: as many digits as the value needs, padded with zeros.
+    int fixedLength;
+    if (exponent >= 0)
+        fixedLength = std::max(count, exponent + 1) + (count > exponent + 1 ? 1 : 0);
+    else
+        fixedLength = 2 + (-exponent - 1) + count;
+
+    if (fixedLength <= sciLength) {
+        if (exponent >= 0 && count <= exponent + 1) {
+            // A whole number is written with all its exact digits, not padded with zeros
+            // (they differ above 2^53: 12345678901234567168, not ...567000).
+            n += static_cast<size_t>(std::snprintf(out + n, sizeof out - n, "%.0f", magnitude));
+        } else if (exponent >= 0) {
+            for (int i = 0; i < std::max(count, exponent + 1); ++i) {
+                if (i == exponent + 1) out[n++] = '.';
+                out[n++] = i < count ? digits[i] : '0';
+            }
+        } else {
+            out[n++] = '0';
+            out[n++] = '.';
+            for (int i = 0; i < -exponent - 1; ++i)
+                out[n++] = '0';
+            for (int i = 0; i < count; ++i)
+                out[n++] = digits[i];
+        }
+    } else {
+        out[n++] = digits[0];
+        if (count > 1) {
+            out[n++] = '.';
+            for (int i = 1; i < count; ++i)
+                out[n++] = digits[i];
+        }
+        n += static_cast<size_t>(std::snprintf(out + n, sizeof out - n, "e%c%0*d",
+                                               exponent < 0 ? '-' : '+', expDigits,
+                                               std::abs(exponent)));
+    }
+    return n;
+}
+
+} // namespace
+
 std::to_chars_result TLToCharsPortable(char* first, char* last, double value) {
     char out[64];
     size_t n = 0;
@@ -134,68 +212,10 @@ std::to_chars_result TLToCharsPortable(char* first, char* last, double value) {
     } else if (magnitude == 0.0) {
         out[n++] = '0';
     } else {
-        // The fewest significant digits that read back as the same double: try 1 to 17.
         char digits[24] = {};
-        int count = 0;
         int exponent = 0;
-        for (int precision = 1; precision <= 17; ++precision) {
-            char buf[48];
-            std::snprintf(buf, sizeof buf, "%.*e", precision - 1, magnitude);
-            // buf: d[<radix>ddd]e±XX, the radix character being whatever the locale says.
-            count = 0;
-            const char* p = buf;
-            for (; *p && *p != 'e'; ++p)
-                if (isDigit(*p)) digits[count++] = *p;
-            exponent = *p == 'e' ? std::atoi(p + 1) : 0;
-            digits[count] = '\0';
-            // Read back in the C locale ("1.e5" with an empty fraction reads fine too).
-            char check[48];
-            std::snprintf(check, sizeof check, "%c.%se%d", digits[0], digits + 1, exponent);
-            if (TLStrtodC(check, nullptr) == magnitude) break;
-        }
-        // Drop trailing zeros of the significand (they add length, not precision).
-        while (count > 1 && digits[count - 1] == '0')
-            --count;
-
-        // The scientific form: d[.ddd]e±XX.
-        const int expDigits = std::abs(exponent) >= 100 ? 3 : 2;
-        const int sciLength = count + (count > 1 ? 1 : 0) + 2 + expDigits;
-        // The fixed form: as many digits as the value needs, padded with zeros.
-        int fixedLength;
-        if (exponent >= 0)
-            fixedLength = std::max(count, exponent + 1) + (count > exponent + 1 ? 1 : 0);
-        else
-            fixedLength = 2 + (-exponent - 1) + count;
-
-        if (fixedLength <= sciLength) {
-            if (exponent >= 0 && count <= exponent + 1) {
-                // A whole number is written with all its exact digits, not padded with zeros
-                // (they differ above 2^53: 12345678901234567168, not ...567000).
-                n += static_cast<size_t>(std::snprintf(out + n, sizeof out - n, "%.0f", magnitude));
-            } else if (exponent >= 0) {
-                for (int i = 0; i < std::max(count, exponent + 1); ++i) {
-                    if (i == exponent + 1) out[n++] = '.';
-                    out[n++] = i < count ? digits[i] : '0';
-                }
-            } else {
-                out[n++] = '0';
-                out[n++] = '.';
-                for (int i = 0; i < -exponent - 1; ++i)
-                    out[n++] = '0';
-                for (int i = 0; i < count; ++i)
-                    out[n++] = digits[i];
-            }
-        } else {
-            out[n++] = digits[0];
-            if (count > 1) {
-                out[n++] = '.';
-                for (int i = 1; i < count; ++i)
-                    out[n++] = digits[i];
-            }
-            n += static_cast<size_t>(std::snprintf(out + n, sizeof out - n, "e%c%0*d",
-                                                   exponent < 0 ? '-' : '+', expDigits,
-                                                   std::abs(exponent)));
-        }
+        const int count = shortestDigits(magnitude, digits, exponent);
+        n = writeShortest(out, n, magnitude, digits, count, exponent);
     }
 
     if (static_cast<size_t>(last - first) < n) return {last, std::errc::value_too_large};

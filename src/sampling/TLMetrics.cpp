@@ -80,6 +80,56 @@ void TLMetrics::releaseProcessFiles() {
     if (_processes) _processes->releaseKeptFiles();
 }
 
+namespace {
+
+// The name ps gave for a process, its control characters made spaces, or "PID n" when ps gave
+// none (`row` null when ps did not list the process).
+void nameFromPs(TLProc& proc, const TLPsEntry* row) {
+    std::string fromPs;
+    if (row) fromPs = row->name;
+    if (cleanName(fromPs)) {
+        proc.name = std::move(fromPs);
+    } else {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "PID %d", proc.pid);
+        proc.name = buf;
+    }
+}
+
+// Removes the processes marked in `drop`, keeping the others in their order.
+void removeDropped(std::vector<TLProc>& result, const std::vector<bool>& drop) {
+    size_t out = 0;
+    for (size_t i = 0; i < result.size(); ++i)
+        if (!drop[i]) {
+            if (out != i) result[out] = std::move(result[i]);
+            ++out;
+        }
+    result.resize(out);
+}
+
+} // namespace
+
+struct TLMetrics::ProcPass {
+    // Processes that could not be inspected wait for the ps table: their index in `result` and
+    // whether they still need it for their numbers (true) or only for a name (false).
+    struct Pending {
+        size_t index;
+        bool needsNumbers;
+    };
+
+    explicit ProcPass(size_t pids) {
+        result.reserve(pids);
+        newCounters.reserve(pids);
+        newNames.reserve(pids);
+    }
+
+    std::vector<TLProc> result;
+    std::unordered_map<ProcKey, Counters, ProcKeyHash> newCounters;
+    std::unordered_map<ProcKey, std::string, ProcKeyHash> newNames;
+    std::vector<Pending> pending;
+    std::string scratch; // for resolveName
+};
+
 std::vector<TLProc> TLMetrics::sampleProcesses() {
     if (!_processes) return {};
 
@@ -90,50 +140,29 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
     // 2. One clock reading serves every process of this call.
     const double now = _processes->now();
 
-    // 4. The interval since the previous successful call.
+    // 3. The interval since the previous successful call.
     const double elapsed = now - _prevProcTime;
     const double dt = (_prevProcTime > 0 && elapsed >= TLMinProcInterval) ? elapsed : 0.0;
 
-    std::vector<TLProc> result;
-    result.reserve(_pids.size());
-    std::unordered_map<ProcKey, Counters, ProcKeyHash> newCounters;
-    newCounters.reserve(_pids.size());
-    std::unordered_map<ProcKey, std::string, ProcKeyHash> newNames;
-    newNames.reserve(_pids.size());
+    // 4. Per pid, in listing order.
+    ProcPass pass(_pids.size());
+    inspectPids(dt, pass);
 
-    // Processes that could not be inspected wait for the ps table: their index in `result` and
-    // whether they still need it for their numbers (true) or only for a name (false).
-    struct Pending {
-        size_t index;
-        bool needsNumbers;
-    };
-    std::vector<Pending> pending;
+    // 5. The ps table, only when a process could not be inspected (or named) from /proc: on
+    // Linux every process usually can, and ps would cost more than the whole scan. The table is
+    // used exactly as it would have been had ps run on every call.
+    completeFromPs(pass);
 
-    std::string scratch;
-    auto resolveName = [&](const TLProc& proc, std::string& name) -> bool {
-        const int32_t pid = proc.pid;
-        if (auto it = _nameCache.find({pid, proc.startTime});
-            it != _nameCache.end() && !it->second.empty()) {
-            name = it->second;
-            return true;
-        }
-        scratch.clear();
-        if (_processes->executablePath(pid, scratch) && TLIsValidUTF8(scratch)) {
-            const std::string_view last = lastPathComponent(scratch);
-            if (!last.empty()) {
-                name.assign(last);
-                if (cleanName(name)) return true;
-            }
-        }
-        scratch.clear();
-        if (_processes->shortName(pid, scratch) && !scratch.empty() && TLIsValidUTF8(scratch)) {
-            name = scratch;
-            if (cleanName(name)) return true;
-        }
-        return false;
-    };
+    // 6. Commit the new state, the names of this sample with it, as one step.
+    for (const TLProc& proc : pass.result)
+        pass.newNames.emplace(ProcKey{proc.pid, proc.startTime}, proc.name);
+    _prevProc = std::move(pass.newCounters);
+    _nameCache = std::move(pass.newNames);
+    _prevProcTime = now;
+    return std::move(pass.result);
+}
 
-    // 5. Per pid, in listing order.
+void TLMetrics::inspectPids(double dt, ProcPass& pass) {
     for (const int32_t pid : _pids) {
         if (pid <= 0) continue;
         TLProcCounters c;
@@ -155,25 +184,26 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
                     proc.energy = proc.cpu + TLWakeupEnergyWeight * wakeRate;
                 }
             }
-            newCounters.emplace(ProcKey{pid, c.startTime}, Counters{c.cpuTimeNs, c.idleWakeups});
-            if (!resolveName(proc, proc.name)) pending.push_back({result.size(), false});
+            pass.newCounters.emplace(ProcKey{pid, c.startTime},
+                                     Counters{c.cpuTimeNs, c.idleWakeups});
+            if (!resolveName(proc, proc.name, pass.scratch))
+                pass.pending.push_back({pass.result.size(), false});
         } else {
-            pending.push_back({result.size(), true});
+            pass.pending.push_back({pass.result.size(), true});
         }
-        result.push_back(std::move(proc));
+        pass.result.push_back(std::move(proc));
     }
+}
 
-    // 3. The ps table, only when a process could not be inspected (or named) from /proc: on
-    // Linux every process usually can, and ps would cost more than the whole scan. The table is
-    // used exactly as it would have been had ps run on every call.
+void TLMetrics::completeFromPs(ProcPass& pass) {
     TLPsTable table;
-    if (!pending.empty() && _ps) {
+    if (!pass.pending.empty() && _ps) {
         if (std::unique_ptr<TLPsRun> psRun = _ps->start()) table = TLParsePsOutput(psRun->finish());
     }
-    std::vector<bool> drop(result.size(), false);
+    std::vector<bool> drop(pass.result.size(), false);
     bool anyDropped = false;
-    for (const Pending& p : pending) {
-        TLProc& proc = result[p.index];
+    for (const ProcPass::Pending& p : pass.pending) {
+        TLProc& proc = pass.result[p.index];
         const auto row = table.find(proc.pid);
         if (p.needsNumbers) {
             if (row == table.end()) {
@@ -185,33 +215,32 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
             proc.cpu = row->second.cpu;
             proc.energy = row->second.cpu;
             proc.approximate = true;
-            if (resolveName(proc, proc.name)) continue;
+            if (resolveName(proc, proc.name, pass.scratch)) continue;
         }
-        std::string fromPs;
-        if (row != table.end()) fromPs = row->second.name;
-        if (cleanName(fromPs)) {
-            proc.name = std::move(fromPs);
-        } else {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "PID %d", proc.pid);
-            proc.name = buf;
-        }
+        nameFromPs(proc, row != table.end() ? &row->second : nullptr);
     }
-    if (anyDropped) {
-        size_t out = 0;
-        for (size_t i = 0; i < result.size(); ++i)
-            if (!drop[i]) {
-                if (out != i) result[out] = std::move(result[i]);
-                ++out;
-            }
-        result.resize(out);
-    }
-    for (const TLProc& proc : result)
-        newNames.emplace(ProcKey{proc.pid, proc.startTime}, proc.name);
+    if (anyDropped) removeDropped(pass.result, drop);
+}
 
-    // 6. Commit the new state as one step.
-    _prevProc = std::move(newCounters);
-    _nameCache = std::move(newNames);
-    _prevProcTime = now;
-    return result;
+bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& scratch) {
+    const int32_t pid = proc.pid;
+    if (auto it = _nameCache.find({pid, proc.startTime});
+        it != _nameCache.end() && !it->second.empty()) {
+        name = it->second;
+        return true;
+    }
+    scratch.clear();
+    if (_processes->executablePath(pid, scratch) && TLIsValidUTF8(scratch)) {
+        const std::string_view last = lastPathComponent(scratch);
+        if (!last.empty()) {
+            name.assign(last);
+            if (cleanName(name)) return true;
+        }
+    }
+    scratch.clear();
+    if (_processes->shortName(pid, scratch) && !scratch.empty() && TLIsValidUTF8(scratch)) {
+        name = scratch;
+        if (cleanName(name)) return true;
+    }
+    return false;
 }

@@ -52,6 +52,16 @@ private:
         }
     };
 
+    // What one process sample builds before it becomes the state (defined with the sample).
+    struct ProcPass;
+    // The steps of `sampleProcesses` after the interval is known: each pid inspected, in listing
+    // order, and then the ps table for the processes that could not be inspected or named.
+    void inspectPids(double dt, ProcPass& pass);
+    void completeFromPs(ProcPass& pass);
+    // The name of an inspected process: the cached one, else its executable's file name, else its
+    // short name; false when none is usable. `scratch` is a buffer the calls of one sample share.
+    bool resolveName(const TLProc& proc, std::string& name, std::string& scratch);
+
     std::unique_ptr<TLSystemSource> _system;
     std::unique_ptr<TLProcessSource> _processes;
     std::unique_ptr<TLPsRunner> _ps;
