@@ -13,8 +13,8 @@
 #include "app/TLAppEnvironment.h"
 #include "app/TLPreferences.h"
 #include "app/TLStatusItemUpdater.h"
-#include "platform/TLStatusItem.h"
 #include "platform/TLStatusHost.h"
+#include "platform/TLStatusItem.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

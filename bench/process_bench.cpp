@@ -13,9 +13,9 @@
 // raises its soft limit on open files toward the hard one.
 
 #include "os/TLDescriptorLimit.h"
+#include "os/linux/TLProcfsProcessSource.h"
 #include "os/posix/TLFd.h"
 #include "os/posix/TLPosixPsRunner.h"
-#include "os/linux/TLProcfsProcessSource.h"
 #include "sampling/TLMetrics.h"
 
 #include <benchmark/benchmark.h>

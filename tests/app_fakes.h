@@ -5,11 +5,11 @@
 #include "app/TLAppDelegate.h"
 #include "app/TLPreferences.h"
 #include "panel_fakes.h"
-#include "platform/TLStatusItem.h"
+#include "platform/TLNotifications.h"
 #include "platform/TLPopover.h"
 #include "platform/TLSerialQueue.h"
-#include "platform/TLNotifications.h"
 #include "platform/TLServices.h"
+#include "platform/TLStatusItem.h"
 
 #include <QAction>
 #include <QIcon>

@@ -1,9 +1,9 @@
 // The panel's place on a layer-shell compositor, and the popover window's Escape key (the same on
 // every platform). The compositor side is exercised by e2e_wayland_test.sh.
 
-#include "platform/TLPopover.h"
 #include "platform/TLClickGeometry.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLPopover.h"
 #include "platform/TLServices.h"
 
 #include <QApplication>

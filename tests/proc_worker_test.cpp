@@ -2,9 +2,9 @@
 // a real ps run, samples taken off the main thread and handed back to it in order. Also the run
 // that scripts/tsan checks under ThreadSanitizer.
 
-#include "platform/TLSerialQueue.h"
-#include "os/posix/TLPosixPsRunner.h"
 #include "os/linux/TLProcfsProcessSource.h"
+#include "os/posix/TLPosixPsRunner.h"
+#include "platform/TLSerialQueue.h"
 #include "sampling/TLMetrics.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // The real process control and process sample against real processes: signals reach only the
 // process chosen, and a pid that passes to another process makes a new process in the sample.
 
-#include "platform/TLServices.h"
 #include "os/linux/TLProcfsProcessSource.h"
+#include "platform/TLServices.h"
 #include "sampling/TLMetrics.h"
 
 #include <QTemporaryDir>

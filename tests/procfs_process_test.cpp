@@ -1,5 +1,5 @@
-#include "os/posix/TLPosixPsRunner.h"
 #include "os/linux/TLProcfsProcessSource.h"
+#include "os/posix/TLPosixPsRunner.h"
 #include "sampling/TLMetrics.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The threads' wakeup counts: a thread's status is read again only after its schedstat changed,
 // and the figures come out the same as when every status is read.
-#include "os/posix/TLPosixPsRunner.h"
 #include "os/linux/TLProcfsProcessSource.h"
+#include "os/posix/TLPosixPsRunner.h"
 #include "sampling/TLMetrics.h"
 
 #include <gtest/gtest.h>

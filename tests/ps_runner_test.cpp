@@ -1,6 +1,6 @@
 #include "os/TLDescriptorLimit.h"
-#include "os/posix/TLPosixPsRunner.h"
 #include "os/linux/TLProcfsProcessSource.h"
+#include "os/posix/TLPosixPsRunner.h"
 #include "sampling/TLMetrics.h"
 
 #include <QTemporaryDir>

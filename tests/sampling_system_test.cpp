@@ -77,8 +77,8 @@ TEST(SystemStats, FailedQueriesLeaveTheirFieldsAtDefaults) {
     TLSystemStats s = TLComputeSystemStats(in, h);
     EXPECT_EQ(s.swapUsed, 0u);
     EXPECT_EQ(s.swapTotal, 0u);
-    EXPECT_EQ(s.app, 6225920000ULL); // memory still filled
-    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal);   // not 0
+    EXPECT_EQ(s.app, 6225920000ULL);                     // memory still filled
+    EXPECT_EQ(s.pressureLevel, TLPressureLevel::Normal); // not 0
 
     in.swapOK = true;
     in.pressureOK = true;

@@ -8,8 +8,10 @@
 TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
     : QObject(parent), _env(std::move(env)), _statusItem(_env), _loop(_env, _statusItem),
       _popover(_env, _loop), _settings(_env, _loop, _popover), _snapshot(_env, _popover),
-      _notifier(
-          _env, [this] { _loop.sampleOutOfTurn(); }, [this] { showPanel(); }) {
+      _notifier(_env) {
+    connect(&_notifier, &TLPressureNotifier::sampleWanted, &_loop,
+            &TLSamplingLoop::sampleOutOfTurn);
+    connect(&_notifier, &TLPressureNotifier::panelWanted, this, &TLAppDelegate::showPanel);
     // A secondary click on the status item opens the settings menu over it.
     connect(&_popover, &TLPopoverFlow::settingsRequested, this,
             [this] { popUpSettingsFromStatusItem(); });
@@ -47,7 +49,7 @@ void TLAppDelegate::applicationDidFinishLaunching() {
 
     // Critical memory pressure is announced by the monitor, not by a snapshot run.
     if (!_env.snapshotDir) {
-        _loop.setSampleObserver([this](const TLSystemStats& sample) { _notifier.observe(sample); });
+        connect(&_loop, &TLSamplingLoop::sampled, &_notifier, &TLPressureNotifier::observe);
         _notifier.applySetting();
     }
 

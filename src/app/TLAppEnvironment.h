@@ -2,11 +2,11 @@
 #include "format/TLColor.h"
 #include "panel/TLPanelController.h"
 #include "platform/TLAppInfo.h"
-#include "platform/TLStatusItem.h"
+#include "platform/TLNotifications.h"
 #include "platform/TLPopover.h"
 #include "platform/TLSerialQueue.h"
-#include "platform/TLNotifications.h"
 #include "platform/TLServices.h"
+#include "platform/TLStatusItem.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemStats.h"
 

@@ -36,13 +36,11 @@ TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
     return message;
 }
 
-TLPressureNotifier::TLPressureNotifier(const TLAppEnvironment& env, std::function<void()> sampleNow,
-                                       std::function<void()> showPanel)
-    : _env(env), _sampleNow(std::move(sampleNow)), _showPanel(std::move(showPanel)) {
+TLPressureNotifier::TLPressureNotifier(const TLAppEnvironment& env) : _env(env) {
     _followUp.setInterval(kFollowUpMs);
     connect(&_followUp, &QTimer::timeout, this, [this] {
         if (--_followUpsLeft <= 0) _followUp.stop();
-        if (_sampleNow) _sampleNow();
+        emit sampleWanted();
     });
 }
 
@@ -71,7 +69,7 @@ void TLPressureNotifier::stalled() {
     // at most once per 2-s window (its windows are not the average's: a stall that turns the
     // average critical may be split between two of them). So while the level read on a report
     // is not critical yet, it is read again every half second for the next two windows.
-    if (_sampleNow) _sampleNow();
+    emit sampleWanted();
     if (TLPressureIsCritical(_latest.pressureLevel)) {
         _followUp.stop();
         return;
@@ -116,7 +114,7 @@ void TLPressureNotifier::notify() {
 
 void TLPressureNotifier::actionInvoked(const QString& key) {
     if (key == TLOpenPanelAction) {
-        if (_showPanel) _showPanel();
+        emit panelWanted();
     } else if (key == TLEndProcessAction) {
         // The same confirmation as the row menu's "结束进程…", and the same check that the pid
         // still belongs to the process named.

@@ -45,10 +45,7 @@ public:
     static constexpr int kFollowUpMs = 500;
     static constexpr int kFollowUps = 9;
 
-    // `sampleNow` takes a system sample out of turn (and hands it back through observe);
-    // `showPanel` opens the panel as `tide --show` does.
-    TLPressureNotifier(const TLAppEnvironment& env, std::function<void()> sampleNow,
-                       std::function<void()> showPanel);
+    explicit TLPressureNotifier(const TLAppEnvironment& env);
     ~TLPressureNotifier() override;
 
     // Arms the pressure watch while notifications are on, lets it go while they are off.
@@ -65,14 +62,18 @@ public:
     // The process the latest notification offers to end.
     const std::optional<TLProcTarget>& endTarget() const { return _endTarget; }
 
+signals:
+    // A system sample is wanted out of turn (its result comes back through observe).
+    void sampleWanted();
+    // The panel is to open, as `tide --show` opens it.
+    void panelWanted();
+
 private:
     bool enabled() const;
     void notify();
     void stalled();
 
     const TLAppEnvironment& _env;
-    std::function<void()> _sampleNow;
-    std::function<void()> _showPanel;
     TLPressureEpisode _episode;
     TLSystemStats _latest;
     std::unique_ptr<TLPressureWatch> _watch;

@@ -63,7 +63,7 @@ void TLSamplingLoop::show(const TLSystemStats& sample) {
             if (_systemWaiting) _systemWait.start();
         }
     }
-    if (_observer) _observer(sample);
+    emit sampled(sample);
 }
 
 void TLSamplingLoop::showWaitingSystem() {

@@ -42,15 +42,15 @@ public:
     // A process sample for the open panel, unless one is under way.
     void refreshProcs();
     void clearHistory() { _history.clear(); }
-    // Called with every system sample, after it is shown. Must not allocate on its common path:
-    // the tick does not.
-    void setSampleObserver(std::function<void(const TLSystemStats&)> observer) {
-        _observer = std::move(observer);
-    }
 
     const std::vector<double>& history() const { return _history; }
     bool sampling() const { return _sampling; } // a process sample is under way
     const QTimer& timer() const { return _timer; }
+
+signals:
+    // Every system sample, after it is shown. A receiver must not allocate on its common path:
+    // the tick does not.
+    void sampled(const TLSystemStats& sample);
 
 private:
     void show(const TLSystemStats& sample);
@@ -66,5 +66,4 @@ private:
     TLSystemStats _waitingSystem;
     bool _systemWaiting = false;
     QTimer _systemWait;
-    std::function<void(const TLSystemStats&)> _observer;
 };

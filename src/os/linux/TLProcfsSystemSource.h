@@ -1,6 +1,6 @@
 #pragma once
-#include "os/posix/TLFd.h"
 #include "os/TLSystemSource.h"
+#include "os/posix/TLFd.h"
 
 #include <string>
 #include <vector>

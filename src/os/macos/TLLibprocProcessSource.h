@@ -1,6 +1,6 @@
 #pragma once
-#include "os/macos/TLDarwinAPI.h"
 #include "os/TLProcessSource.h"
+#include "os/macos/TLDarwinAPI.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
-#include "os/macos/TLDarwinAPI.h"
 #include "os/TLSystemSource.h"
+#include "os/macos/TLDarwinAPI.h"
 
 // The system sample on macOS, from the Mach host statistics and sysctl:
 //   page size       host_page_size, or vm_kernel_page_size when that leaves 0

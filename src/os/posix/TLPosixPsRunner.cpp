@@ -1,7 +1,7 @@
 #include "os/posix/TLPosixPsRunner.h"
 
-#include "os/posix/TLFd.h"
 #include "os/TLDescriptorLimit.h"
+#include "os/posix/TLFd.h"
 
 #include <fcntl.h>
 #include <poll.h>

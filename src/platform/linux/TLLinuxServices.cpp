@@ -12,8 +12,8 @@
 #include <QStandardPaths>
 
 #include "os/TLDescriptorLimit.h"
-#include "os/posix/TLFd.h"
 #include "os/linux/TLProcfsProcessSource.h"
+#include "os/posix/TLFd.h"
 
 #include <fcntl.h>
 #include <signal.h>

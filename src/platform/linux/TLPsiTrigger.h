@@ -1,6 +1,6 @@
 #pragma once
-#include "platform/TLNotifications.h"
 #include "os/posix/TLFd.h"
+#include "platform/TLNotifications.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>

@@ -4,8 +4,8 @@
 // falls back quietly when the session is not X11. The tray that embeds icons has its own file
 // (TLXEmbedTray.cpp).
 
-#include "platform/TLPopover.h"
 #include "platform/TLLayerShell.h"
+#include "platform/TLPopover.h"
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLWindowSystem.h"
 #include "platform/linux/TLXcb.h"

@@ -2,11 +2,11 @@
 // clicks in other applications, what the window server offers and the keyboard's Control key.
 
 #include "platform/TLBuildConfig.h"
-#include "platform/TLPopover.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLFileWatch.h"
 #include "platform/TLLoginItem.h"
 #include "platform/TLPlatformTexts.h"
+#include "platform/TLPopover.h"
 #include "platform/TLPreferenceStore.h"
 #include "platform/TLServices.h"
 #include "platform/TLWindowSystem.h"

@@ -2,10 +2,10 @@
 // item a host's probe makes (Tide's own StatusNotifierItem on Linux). Which host is there is the
 // host switch's answer (platform/TLStatusHost.h); without one the item waits for one.
 
-#include "platform/TLStatusItem.h"
 #include "platform/TLDesktopColors.h"
 #include "platform/TLSessionPlatform.h"
 #include "platform/TLStatusHost.h"
+#include "platform/TLStatusItem.h"
 #include "platform/TLWindowSystem.h"
 
 #include <QCursor>

@@ -2,7 +2,6 @@
 
 #include "platform/linux/tray/TLDBusMenuProperties.h"
 
-
 #include <QAction>
 #include <QActionGroup>
 #include <QDBusAbstractAdaptor>
