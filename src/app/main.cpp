@@ -239,9 +239,11 @@ public:
 #endif
     }
 
+#ifndef __APPLE__
 private:
     bool _joinAccessibilityBus = false;
     bool _picturesOverTheConnection = false;
+#endif
 };
 
 // The application's names, font and threads, set once it is made.

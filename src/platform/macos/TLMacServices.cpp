@@ -1,29 +1,16 @@
-// The desktop services on macOS: process identities and signals, Activity Monitor, the check for
-// clicks in other applications, what the window server offers and the keyboard's Control key.
+// The desktop services on macOS: process identities and signals, Activity Monitor, and the
+// system's wording.
 
-#include "platform/TLBuildConfig.h"
-#include "platform/TLDesktopColors.h"
-#include "platform/TLFileWatch.h"
-#include "platform/TLLoginItem.h"
 #include "platform/TLPlatformTexts.h"
-#include "platform/TLPopover.h"
-#include "platform/TLPreferenceStore.h"
 #include "platform/TLServices.h"
-#include "platform/TLWindowSystem.h"
 
 #include <QDesktopServices>
-#include <QDir>
-#include <QGuiApplication>
-#include <QPalette>
 #include <QUrl>
 
-#include <CoreFoundation/CoreFoundation.h>
 #include <libproc.h>
 #include <signal.h>
 #include <sys/proc_info.h>
 #include <sys/resource.h>
-
-#include <map>
 
 namespace {
 
@@ -64,34 +51,6 @@ public:
     }
 };
 
-// A click in another application makes that application the active one: this one resigns, which
-// Qt reports as the application state turning inactive. Clicks in this application's own windows
-// (the panel, its menus) keep it active and are not reported.
-class MacOutsideClickMonitor final : public TLOutsideClickMonitor {
-public:
-    MacOutsideClickMonitor() {
-        QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &_context,
-                         [this](Qt::ApplicationState state) {
-                             if (state != Qt::ApplicationInactive) return;
-                             // A copy: a handler may remove itself (closing the panel does).
-                             const auto handlers = _handlers;
-                             for (const auto& [token, handler] : handlers)
-                                 if (_handlers.count(token)) handler();
-                         });
-    }
-    int install(std::function<void()> handler) override {
-        const int token = ++_next;
-        _handlers.emplace(token, std::move(handler));
-        return token;
-    }
-    void remove(int token) override { _handlers.erase(token); }
-
-private:
-    QObject _context;
-    std::map<int, std::function<void()>> _handlers;
-    int _next = 0;
-};
-
 } // namespace
 
 TLProcessControl& TLSystemProcessControl() {
@@ -106,69 +65,4 @@ TLAppLauncher& TLSystemAppLauncher() {
 
 const TLPlatformTexts& TLThisPlatformTexts() {
     return TLMacTexts();
-}
-
-TLPreferenceStore TLSystemPreferenceStore() {
-    return {QDir::homePath() + QStringLiteral("/Library/Preferences/" TIDE_APP_ID ".plist"),
-            QStringLiteral("tide.dev"), QStringLiteral("monitor")};
-}
-
-std::unique_ptr<TLFileWatch> TLWatchFile(const QString&, std::function<void()>) {
-    // The preferences live in the user defaults domain, which the system's preferences service
-    // keeps current for every read: there is no file of ours to watch.
-    return nullptr;
-}
-
-TLLoginItemPlace TLSystemLoginItem() {
-    return {QDir::homePath() + QStringLiteral("/Library/LaunchAgents/" TIDE_APP_ID ".plist"),
-            TLLoginItemFormat::LaunchAgent};
-}
-
-std::unique_ptr<TLOutsideClickMonitor> TLMakeOutsideClickMonitor() {
-    return std::make_unique<MacOutsideClickMonitor>();
-}
-
-void TLWatchDesktopColors(QObject*, std::function<void()>, const QString&) {
-    // The menu bar's appearance comes with the palette, which Qt keeps up to date.
-}
-
-std::optional<bool> TLTrayBarIsDark() {
-    // The menu bar follows the system appearance, which Qt hands over as the palette.
-    return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
-}
-
-std::optional<bool> TLWindowsAreDark() {
-    // Qt's palette follows the system appearance as it changes.
-    return std::nullopt;
-}
-
-bool TLDesktopWantsHighContrast() {
-    // System Settings → Accessibility → Display → Increase contrast.
-    const CFStringRef key =
-        CFStringCreateWithCString(kCFAllocatorDefault, "increaseContrast", kCFStringEncodingUTF8);
-    const CFStringRef domain = CFStringCreateWithCString(
-        kCFAllocatorDefault, "com.apple.universalaccess", kCFStringEncodingUTF8);
-    Boolean valid = false;
-    const Boolean on = key && domain ? CFPreferencesGetAppBooleanValue(key, domain, &valid) : false;
-    if (key) CFRelease(key);
-    if (domain) CFRelease(domain);
-    return valid && on;
-}
-
-bool TLWindowSystemComposites() {
-    // The window server always composites: translucent corners blend with what lies behind.
-    return true;
-}
-
-bool TLControlKeyHeld() {
-    // Qt maps the Control key to the Meta modifier on macOS.
-    return QGuiApplication::queryKeyboardModifiers() & Qt::MetaModifier;
-}
-
-void TLKeepOutOfTaskbar(QWidget*) {}
-
-void TLEndStartupFeedback(const QString&) {}
-
-QRect TLTopLevelWindowRectAt(const QPoint&) {
-    return {};
 }
