@@ -9,7 +9,7 @@
 //                       exports (platform/linux/TLStatusNotifierHost); the item is Tide's own
 //                       (platform/linux/tray/TLStatusNotifierItem)
 //   MenuBar             the macOS menu bar, whose item is as wide as its picture
-//                       (platform/TLMenuBarItem, platform/macos/TLMenuBarHost)
+//                       (app/TLMenuBarItem, platform/macos/TLMenuBarHost)
 //   NoTrayWindow        none of them is there: the panel shows as an ordinary window
 //                       (platform/qt/TLNoTrayWindow)
 //

@@ -1,5 +1,5 @@
 // The host of the status item on macOS: the menu bar, which is always there. Its picture is drawn
-// by platform/TLMenuBarItem.
+// by app/TLMenuBarItem.
 
 #include "platform/TLStatusHost.h"
 
