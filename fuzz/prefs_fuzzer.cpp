@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (void)prefs.boolForKey(key);
         }
         prefs.setInteger(7, TLRows);
-        check(!prefs.lastWriteFailed(), "write failed");
+        check(prefs.trouble() == TLPreferenceTrouble::None, "write failed");
     }
     QFile written(path);
     check(written.open(QIODevice::ReadOnly), "file gone");
