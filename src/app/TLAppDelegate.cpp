@@ -49,7 +49,9 @@ void TLAppDelegate::applicationDidFinishLaunching() {
 
     // Critical memory pressure is announced by the monitor, not by a snapshot run.
     if (!_env.snapshotDir) {
-        connect(&_loop, &TLSamplingLoop::sampled, &_notifier, &TLPressureNotifier::observe);
+        // Once, however often the launch runs.
+        connect(&_loop, &TLSamplingLoop::sampled, &_notifier, &TLPressureNotifier::observe,
+                Qt::UniqueConnection);
         _notifier.applySetting();
     }
 

@@ -181,12 +181,15 @@ std::optional<int> answeredBeforeStart(const TLCommandLine& commandLine) {
     return std::nullopt;
 }
 
-// Qt's command line: the program, the platform options, then the user's arguments.
+// Qt's command line: the program, the platform options, then the user's arguments. `argv` points
+// into `platformOptions`, so it stays where it was made.
 struct QtArguments {
     std::vector<QByteArray> platformOptions;
     std::vector<char*> argv;
     int argc = 0;
 
+    QtArguments(const QtArguments&) = delete;
+    QtArguments& operator=(const QtArguments&) = delete;
     QtArguments(int count, char** given, bool snapshot)
         : platformOptions(qtPlatformOptions(snapshot)) {
         argv.push_back(count > 0 ? given[0] : programName);
