@@ -56,20 +56,32 @@ alive() {
     state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $state != Z* ]]
 }
 
-# A private X server of 1280 × 800; exports DISPLAY.
+# A private X server of 1280 × 800; exports DISPLAY. It is used once it answers a client, not
+# once it has announced its display; one that never answers (its log and the socket folder are
+# printed) is started once more.
 SCREEN_W=1280
 SCREEN_H=800
 start_xvfb() {
-    : >"$tmp/display"
-    $orphan_guard Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -nolisten tcp \
-        3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
-    pids+=($!)
-    # shellcheck disable=SC2317 # called through wait_for
-    xvfb_ready() { grep -q '^[0-9]' "$tmp/display"; }
-    wait_for 15 xvfb_ready || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
-    DISPLAY=":$(head -n 1 "$tmp/display")"
-    export DISPLAY
-    unset WAYLAND_DISPLAY
+    local attempt
+    for attempt in 1 2; do
+        : >"$tmp/display"
+        $orphan_guard Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -nolisten tcp \
+            3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+        xvfb=$!
+        pids+=("$xvfb")
+        # shellcheck disable=SC2317 # called through wait_for
+        xvfb_ready() { grep -q '^[0-9]' "$tmp/display"; }
+        wait_for 15 xvfb_ready || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
+        DISPLAY=":$(head -n 1 "$tmp/display")"
+        export DISPLAY
+        unset WAYLAND_DISPLAY
+        wait_for 10 bash -c 'timeout 5 xwininfo -root >/dev/null 2>&1' && return 0
+        echo "Xvfb on $DISPLAY (attempt $attempt) does not answer: $(cat "$tmp/xvfb.log")" \
+            "$(ls -la /tmp/.X11-unix 2>&1)" >&2
+        kill "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+    done
+    fail "no private X server answers"
 }
 
 # A system tray along the top of the private X server (trayer); sets $trayer to its pid.

@@ -179,7 +179,9 @@ start_case() {
     pids+=("$tide")
     service=
     registered() { service=$(item_of "$tide"); }
-    wait_for 30 registered || fail "$name: tide's item did not register: $(cat "$log")"
+    wait_for 30 registered || fail "$name: tide's item did not register: $(cat "$log")
+X server: $(cat "$tmp/xvfb.log")
+tray: $(cat "$tmp/panel.log")"
 }
 end_case() {
     kill "$tide"
