@@ -1,4 +1,6 @@
 #pragma once
+#include "os/TLAppIdentity.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +31,15 @@ public:
     virtual bool executablePath(int32_t pid, std::string& out) = 0;
     // The kernel's short name of the process; false (or empty) when it cannot be read.
     virtual bool shortName(int32_t pid, std::string& out) = 0;
+    // The application the process belongs to, by the desktop's account (Linux: the unit of its
+    // cgroup and the desktop entry that unit names; macOS: the app bundle around `exePath`, its
+    // executable). False where the desktop names none, or names a terminal emulator (what runs
+    // in a terminal is not the terminal): the caller then takes the executable as the
+    // application. Asked once per process: the answer does not change while it runs.
+    virtual bool application(int32_t pid, const std::string& exePath, TLAppIdentity& out) {
+        (void)pid, (void)exePath, (void)out;
+        return false;
+    }
     // Seconds on a monotonic clock.
     virtual double now() = 0;
     // Lets go of what the source keeps open between samples, when no sample is coming soon; the
