@@ -1,6 +1,8 @@
 // tide-sample: the sampling engine on the command line. Prints one JSON object per sample, on a
-// line of its own, with the fields of a system sample and, with --processes, the process list.
+// line of its own, with the fields of a system sample and, with --processes, the process list
+// (and with --apps the same processes by application).
 
+#include "sampling/TLAppGroups.h"
 #include "sampling/TLCharconv.h"
 #include "sampling/TLMetrics.h"
 #include "sampling/TLPsTable.h"
@@ -19,12 +21,15 @@
 namespace {
 
 const char* const kUsage =
-    "usage: tide-sample [--processes] [--count N] [--interval SECONDS] [--help]\n"
+    "usage: tide-sample [--processes] [--apps] [--count N] [--interval SECONDS] [--help]\n"
     "\n"
     "Prints one JSON object per sample, one per line: the system memory, swap, pressure\n"
     "and CPU figures, and with --processes the list of processes.\n"
     "\n"
-    "  --processes          include the process list (\"processes\": [...])\n"
+    "  --processes          include the process list (\"processes\": [...]), each with\n"
+    "                       the application it belongs to (\"appId\", \"appName\")\n"
+    "  --apps               include the processes merged by application (\"apps\": [...]),\n"
+    "                       each with its name, member count and sums\n"
     "  --count N            take N samples (default 1)\n"
     "  --interval SECONDS   wait SECONDS between samples (default 1); CPU figures are\n"
     "                       rates since the previous sample, so the first sample shows 0\n"
@@ -144,6 +149,7 @@ bool parseSeconds(const char* s, double& out) {
 
 struct Options {
     bool processes = false;
+    bool apps = false;
     long count = 1;
     double interval = 1.0;
 };
@@ -158,6 +164,8 @@ Options parseArguments(int argc, char** argv) {
             std::exit(0);
         } else if (a == "--processes") {
             o.processes = true;
+        } else if (a == "--apps") {
+            o.apps = true;
         } else if (a == "--count") {
             if (i + 1 >= argc) usageError("--count needs a number");
             if (!parseCount(argv[++i], o.count))
@@ -205,6 +213,34 @@ void appendProcesses(std::string& out, const std::vector<TLProc>& processes) {
         appendDouble(o.key("cpu"), p.cpu);
         appendDouble(o.key("energy"), p.energy);
         o.key("approximate") += p.approximate ? "true" : "false";
+        appendString(o.key("appId"), p.app ? p.app->id : std::string());
+        appendString(o.key("appName"), p.app ? p.app->name : p.name);
+        o.close();
+    }
+    out += ']';
+}
+
+// The applications of a process list, as an array of objects.
+void appendApps(std::string& out, const std::vector<TLProc>& processes) {
+    out += '[';
+    bool first = true;
+    for (const TLAppGroup& group : TLGroupByApp(processes)) {
+        if (!first) out += ',';
+        first = false;
+        const TLProc& t = group.total;
+        JsonObject o(out);
+        appendString(o.key("appId"), t.app ? t.app->id : std::string());
+        appendString(o.key("name"), t.name);
+        o.key("processes") += std::to_string(group.members.size());
+        appendU64(o.key("memory"), t.memory);
+        appendDouble(o.key("cpu"), t.cpu);
+        appendDouble(o.key("energy"), t.energy);
+        o.key("approximate") += t.approximate ? "true" : "false";
+        std::string& pids = o.key("pids");
+        pids += '[';
+        for (size_t i = 0; i < group.members.size(); ++i)
+            pids += (i ? "," : "") + std::to_string(group.members[i].pid);
+        pids += ']';
         o.close();
     }
     out += ']';
@@ -222,7 +258,11 @@ int main(int argc, char** argv) {
         line.clear();
         JsonObject sample(line);
         appendSystem(sample, s);
-        if (options.processes) appendProcesses(sample.key("processes"), metrics.sampleProcesses());
+        if (options.processes || options.apps) {
+            const std::vector<TLProc> processes = metrics.sampleProcesses();
+            if (options.processes) appendProcesses(sample.key("processes"), processes);
+            if (options.apps) appendApps(sample.key("apps"), processes);
+        }
         sample.close();
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);

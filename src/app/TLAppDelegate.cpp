@@ -39,6 +39,7 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     _snapshot.setPanel(_panel.get());
     _panel->setDelegate(this);
     _panel->setRowCount(_env.preferences->integerForKey(TLRows));
+    _panel->setGroupApps(_env.preferences->boolForKey(TLGroupApps));
     _panel->setTab(TLPanelTab{_env.preferences->integerForKey(TLTab)});
     // Built now rather than at the first opening, so that the first opening already shows
     // figures; drawn in the system's appearance.

@@ -71,6 +71,7 @@ void TLPreferences::registerStandardDefaults() {
         {TLRows, 8},
         {TLTab, 0},
         {TLShowCPU, false},
+        {TLGroupApps, false},
         {TLNotifyCriticalPressure, true},
     });
 }

@@ -18,6 +18,8 @@ inline constexpr QLatin1StringView TLMono{"TLMono"};         // bool
 inline constexpr QLatin1StringView TLRows{"TLRows"};         // integer 5, 8, 12
 inline constexpr QLatin1StringView TLTab{"TLTab"};           // integer 0…1
 inline constexpr QLatin1StringView TLShowCPU{"TLShowCPU"};   // bool
+// Whether the process list lists applications, each with its processes' sums (bool, default off).
+inline constexpr QLatin1StringView TLGroupApps{"TLGroupApps"};
 // Whether critical memory pressure is announced with a desktop notification (bool, default on).
 inline constexpr QLatin1StringView TLNotifyCriticalPressure{"TLNotifyCriticalPressure"};
 

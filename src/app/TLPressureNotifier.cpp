@@ -5,18 +5,29 @@
 #include "format/TLFormat.h"
 #include "panel/TLKillConfirmation.h"
 #include "panel/TLProcRanking.h"
+#include "sampling/TLAppGroups.h"
 
 #include <QPointer>
 #include <QStringList>
 
 TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
                                            const TLSystemStats& stats) {
-    const TLProcRanking ranking = TLRankProcs(procs, true);
+    const std::vector<TLAppGroup> groups = TLGroupByApp(procs);
+    std::vector<TLProc> totals;
+    for (const TLAppGroup& group : groups)
+        totals.push_back(group.total);
+    const TLProcRanking ranking = TLRankProcs(totals, true);
+    const auto groupOf = [&](const TLProc* total) -> const TLAppGroup& {
+        return groups[static_cast<size_t>(total - totals.data())];
+    };
     QStringList largest;
-    for (size_t i = 0; i < ranking.order.size() && i < 2; ++i)
-        largest << QStringLiteral("%1 占用 %2")
-                       .arg(QString::fromStdString(ranking.order[i]->name),
-                            TLFormatBytes(ranking.order[i]->memory));
+    for (size_t i = 0; i < ranking.order.size() && i < 2; ++i) {
+        const TLProc& top = *ranking.order[i];
+        const size_t members = groupOf(&top).members.size();
+        largest << QStringLiteral("%1 占用 %2%3")
+                       .arg(QString::fromStdString(top.name), TLFormatBytes(top.memory),
+                            members > 1 ? QStringLiteral("（%1 个进程）").arg(members) : QString());
+    }
     QString body;
     if (!largest.isEmpty()) body = largest.join(QStringLiteral("，")) + QStringLiteral("。");
     body += QStringLiteral("已使用 %1 / %2。")
@@ -31,7 +42,16 @@ TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
         const QString name = QString::fromStdString(top.name);
         message.notification.actions.append(
             {QString(TLEndProcessAction), QStringLiteral("结束 %1…").arg(name)});
-        message.largest = TLProcTarget{top.pid, name, TLEndSignal::Terminate, top.startTime};
+        const TLAppGroup& group = groupOf(&top);
+        if (group.members.size() == 1) {
+            message.largest = TLProcTarget{top.pid, name, TLEndSignal::Terminate, top.startTime};
+        } else {
+            TLAppTarget app{name, {}, TLEndSignal::Terminate};
+            for (const TLProc& member : group.members)
+                app.members.append({member.pid, QString::fromStdString(member.name),
+                                    TLEndSignal::Terminate, member.startTime});
+            message.largestApp = app;
+        }
     }
     return message;
 }
@@ -104,7 +124,15 @@ void TLPressureNotifier::notify() {
                 if (env.panelServices.processes->startTime(message.largest->pid, start))
                     message.largest->startTime = start;
             }
+            if (message.largestApp && env.panelServices.processes)
+                for (TLProcTarget& member : message.largestApp->members) {
+                    uint64_t start = 0;
+                    if (member.startTime == 0 &&
+                        env.panelServices.processes->startTime(member.pid, start))
+                        member.startTime = start;
+                }
             self->_endTarget = message.largest;
+            self->_endApp = message.largestApp;
             if (env.notifications) env.notifications->post(message.notification);
             // What the sample keeps open is for the panel; closed, let it go.
             if (!env.popover->isShown() && env.releaseProcesses)
@@ -118,8 +146,12 @@ void TLPressureNotifier::actionInvoked(const QString& key) {
     } else if (key == TLEndProcessAction) {
         // The same confirmation as the row menu's "结束进程…", and the same check that the pid
         // still belongs to the process named.
-        if (_endTarget && _env.panelServices.alerts)
+        if (!_env.panelServices.alerts) return;
+        if (_endTarget)
             TLConfirmAndSignal(*_env.panelServices.alerts, _env.panelServices.processes,
                                *_endTarget);
+        else if (_endApp)
+            TLConfirmAndSignalApp(*_env.panelServices.alerts, _env.panelServices.processes,
+                                  *_endApp);
     }
 }

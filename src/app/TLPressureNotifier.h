@@ -23,13 +23,14 @@ inline constexpr QLatin1StringView TLEndProcessAction{"end-process"};
 // What the notification says, and whom its end action would end.
 struct TLPressureMessage {
     TLNotification notification;
-    std::optional<TLProcTarget> largest; // none: nothing to offer ending
+    std::optional<TLProcTarget> largest;   // the largest is one process
+    std::optional<TLAppTarget> largestApp; // the largest is an application of several
 };
 
-// "内存压力严重" naming the two processes that use the most memory in `procs`, with their
-// memory and the memory used of the total in the panel's format:
-// "Chrome 占用 3.20 GB，code 占用 1.90 GB。已使用 15.60 GB / 16.00 GB。" Actions: "打开面板",
-// then "结束 NAME…" for the largest process.
+// "内存压力严重" naming the two applications that use the most memory in `procs`, with their
+// memory (and how many processes, for more than one) and the memory used of the total in the
+// panel's format: "Firefox 占用 6.20 GB（23 个进程），code 占用 1.90 GB。已使用 15.60 GB /
+// 16.00 GB。" Actions: "打开面板", then "结束 NAME…" for the largest application.
 TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
                                            const TLSystemStats& stats);
 
@@ -61,6 +62,7 @@ public:
     const QString& watchRefusal() const { return _watchRefusal; }
     // The process the latest notification offers to end.
     const std::optional<TLProcTarget>& endTarget() const { return _endTarget; }
+    const std::optional<TLAppTarget>& endApp() const { return _endApp; }
 
 signals:
     // A system sample is wanted out of turn (its result comes back through observe).
@@ -82,4 +84,5 @@ private:
     int _followUpsLeft = 0;
     QString _watchRefusal;
     std::optional<TLProcTarget> _endTarget;
+    std::optional<TLAppTarget> _endApp;
 };

@@ -79,6 +79,7 @@ TLSettingsState TLSettingsController::settingsState() const {
     state.mono = prefs.boolForKey(TLMono);
     state.interval = prefs.doubleForKey(TLInterval);
     state.rows = prefs.integerForKey(TLRows);
+    state.groupApps = prefs.boolForKey(TLGroupApps);
     state.launchAtLogin = launchAtLoginEnabled();
     state.notifyCriticalPressure = prefs.boolForKey(TLNotifyCriticalPressure);
     state.displayName = _env.info.displayName;
@@ -153,6 +154,8 @@ std::function<void()> TLSettingsController::handlerFor(const TLSettingsItem& ite
         return run([tag](C& d) { d.setRows(tag); });
     case TLSettingsAction::ToggleLaunchAtLogin:
         return run([](C& d) { d.toggleLaunchAtLogin(); });
+    case TLSettingsAction::ToggleGroupApps:
+        return run([](C& d) { d.toggleGroupApps(); });
     case TLSettingsAction::ToggleNotifyCriticalPressure:
         return run([](C& d) { d.toggleNotifyCriticalPressure(); });
     case TLSettingsAction::OpenActivityMonitor:
@@ -225,6 +228,13 @@ void TLSettingsController::setRows(int64_t tag) {
     _env.preferences->setInteger(tag, TLRows);
     warnIfUnsaved();
     _panel->setRowCount(tag);
+}
+
+void TLSettingsController::toggleGroupApps() {
+    const bool group = !_env.preferences->boolForKey(TLGroupApps);
+    _env.preferences->setBool(group, TLGroupApps);
+    warnIfUnsaved();
+    _panel->setGroupApps(group);
 }
 
 void TLSettingsController::setTab(TLPanelTab tab) {

@@ -52,6 +52,7 @@ public:
     void toggleMono();
     void setInterval(double seconds);
     void setRows(int64_t tag);
+    void toggleGroupApps();
     void setTab(TLPanelTab tab);
     void quit();
     void toggleLaunchAtLogin();

@@ -68,6 +68,7 @@ std::vector<TLSettingsItem> TLBuildSettingsMenu(const TLSettingsState& s) {
     menu.push_back(submenu(QStringLiteral("菜单栏显示"), std::move(display)));
     menu.push_back(submenu(QStringLiteral("刷新频率"), std::move(intervals)));
     menu.push_back(submenu(QStringLiteral("进程列表长度"), std::move(rows)));
+    menu.push_back(item(QStringLiteral("按应用合并进程"), A::ToggleGroupApps, 0, s.groupApps));
     menu.push_back(separator());
     menu.push_back(
         item(QStringLiteral("开机时自动启动"), A::ToggleLaunchAtLogin, 0, s.launchAtLogin));

@@ -16,6 +16,7 @@ enum class TLSettingsAction {
     ToggleMono,
     SetInterval,
     SetRows,
+    ToggleGroupApps,
     ToggleLaunchAtLogin,
     ToggleNotifyCriticalPressure,
     OpenActivityMonitor,
@@ -41,6 +42,7 @@ struct TLSettingsState {
     bool mono = false;
     double interval = 2.0;
     int64_t rows = 8;
+    bool groupApps = false;
     bool launchAtLogin = false;
     bool notifyCriticalPressure = true;
     QString displayName; // empty: the default name

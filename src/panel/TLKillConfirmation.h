@@ -11,3 +11,10 @@
 // `processes` the signal counts as refused.
 void TLConfirmAndSignal(TLAlertPresenter& alerts, TLProcessControl* processes,
                         const TLProcTarget& target);
+
+// "结束应用…" / "强制结束应用…": asks whether to end the application's processes (naming it and
+// how many), then signals each member that is still the process it was; one alert tells of the
+// members that could not be ended. Where a member (or, above, the process) is a part of the
+// desktop session, the question says first what ending it does to the session.
+void TLConfirmAndSignalApp(TLAlertPresenter& alerts, TLProcessControl* processes,
+                           const TLAppTarget& target);

@@ -115,16 +115,38 @@ void TLPanelController::segChanged() {
     if (_delegate) _delegate->panelDidSelectTab(_tab);
 }
 
+void TLPanelController::setGroupApps(bool group) {
+    if (group == _groupApps) return;
+    _groupApps = group;
+    if (!group) {
+        _groups.clear();
+        _groupTotals.clear();
+    }
+    renderProcesses(&_lastProcs);
+}
+
+const std::vector<TLProc>& TLPanelController::listed() {
+    if (!_groupApps) return _lastProcs;
+    _groups = TLGroupByApp(_lastProcs);
+    _groupTotals.clear();
+    _groupTotals.reserve(_groups.size());
+    for (const TLAppGroup& group : _groups)
+        _groupTotals.push_back(group.total);
+    return _groupTotals;
+}
+
 void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
     if (!isViewLoaded()) return;
     if (procs != &_lastProcs) _lastProcs = procs ? *procs : std::vector<TLProc>();
 
     const bool memoryTab = _tab == TLPanelTab::Memory;
-    const TLProcRanking ranking = TLRankProcs(_lastProcs, memoryTab);
+    const std::vector<TLProc>& listedProcs = listed();
+    const TLProcRanking ranking = TLRankProcs(listedProcs, memoryTab);
     const TLColor tint = memoryTab ? TLColorApp() : TLColorCompressed();
 
     bool rowsChanged = false;
     const QList<TLProcRow*>& rows = _ui.rows;
+    if (_menuFor.size() < static_cast<size_t>(rows.size())) _menuFor.resize(rows.size());
     for (qsizetype i = 0; i < rows.size(); ++i) {
         TLProcRow* row = rows[i];
         const bool hidden = i >= _rowCount || static_cast<size_t>(i) >= ranking.order.size();
@@ -132,17 +154,24 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
         row->setHidden(hidden);
         if (hidden) continue;
         const TLProc& p = *ranking.order[static_cast<size_t>(i)];
+        const TLAppGroup* group =
+            _groupApps ? &_groups[static_cast<size_t>(&p - listedProcs.data())] : nullptr;
+        const size_t members = group ? group->members.size() : 1;
         row->setPid(p.pid);
         row->setTint(tint);
+        row->setMemberCount(static_cast<int>(members));
         const QString value = memoryTab ? TLFormatBytes(p.memory) : TLFormatFixed(p.energy, 1);
         row->setRank(i, QString::fromStdString(p.name), value,
                      TLProcRankKey(p, memoryTab) / ranking.scale, p.approximate);
         // The menu names the process and carries what identifies it; it is made when first
-        // opened. A process whose start time is unknown is looked up afresh each time.
-        if (_menuFor.size() < static_cast<size_t>(rows.size())) _menuFor.resize(rows.size());
+        // opened. A process whose start time is unknown is looked up afresh each time, and so is
+        // an application, whose processes come and go.
         MenuFor& made = _menuFor[static_cast<size_t>(i)];
-        if (!row->hasMenu() || p.startTime == 0 || made.pid != p.pid ||
-            made.startTime != p.startTime || made.name != p.name) {
+        if (members > 1) {
+            row->setMenuSource([this, g = *group] { return menuForApp(g); });
+            made = {};
+        } else if (!row->hasMenu() || p.startTime == 0 || made.pid != p.pid ||
+                   made.startTime != p.startTime || made.name != p.name) {
             row->setMenuSource([this, p] { return menuForProc(p); });
             made = {p.pid, p.startTime, p.name};
         }
@@ -162,13 +191,32 @@ void TLPanelController::setSecondsPerSample(double seconds) {
 
 QMenu* TLPanelController::menuForProc(const TLProc& proc) {
     // The identity of the process this row shows, for the check before a signal is sent.
+    return TLMakeProcMenu(
+        proc, startTimeOf(proc), this, [this](const QVariant& data) { copyText(data); },
+        [this](const QVariant& data) { runKill(data); });
+}
+
+uint64_t TLPanelController::startTimeOf(const TLProc& proc) const {
     uint64_t startTime = proc.startTime;
     if (startTime == 0 && _services.processes && proc.pid > 0) {
         uint64_t read = 0;
         if (_services.processes->startTime(proc.pid, read)) startTime = read;
     }
-    return TLMakeProcMenu(
-        proc, startTime, this, [this](const QVariant& data) { copyText(data); },
+    return startTime;
+}
+
+QMenu* TLPanelController::menuForApp(const TLAppGroup& group) {
+    const bool memoryTab = _tab == TLPanelTab::Memory;
+    const TLProcRanking ranking = TLRankProcs(group.members, memoryTab);
+    std::vector<TLProc> members;
+    std::vector<uint64_t> startTimes;
+    for (const TLProc* member : ranking.order) {
+        members.push_back(*member);
+        startTimes.push_back(startTimeOf(*member));
+    }
+    return TLMakeAppMenu(
+        QString::fromStdString(group.total.name), members, startTimes, this,
+        [this](const QVariant& data) { copyText(data); },
         [this](const QVariant& data) { runKill(data); });
 }
 
@@ -185,7 +233,10 @@ void TLPanelController::killProc(QAction* item) {
 }
 
 void TLPanelController::runKill(const QVariant& data) {
-    if (_services.alerts)
+    if (!_services.alerts) return;
+    if (data.canConvert<TLAppTarget>())
+        TLConfirmAndSignalApp(*_services.alerts, _services.processes, TLAppTargetFrom(data));
+    else
         TLConfirmAndSignal(*_services.alerts, _services.processes, TLProcTargetFrom(data));
 }
 

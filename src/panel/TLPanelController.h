@@ -4,6 +4,7 @@
 #include "panel/TLPanelView.h"
 #include "panel/TLProcMenu.h"
 #include "platform/TLServices.h"
+#include "sampling/TLAppGroups.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemStats.h"
 #include "widgets/TLProcList.h"
@@ -93,12 +94,19 @@ public:
     // Sorts and shows a process sample (null counts as empty) and remembers it as lastProcs.
     void renderProcesses(const std::vector<TLProc>* procs);
     const std::vector<TLProc>& lastProcs() const { return _lastProcs; }
+    // Lists applications instead of processes: each row an application with the sums of its
+    // processes (off by default). Re-renders the last list once the view exists.
+    bool groupsApps() const { return _groupApps; }
+    void setGroupApps(bool group);
 
     // --- Process commands.
     // A new context menu for a process: heading "NAME  (PID N)", a separator, "复制进程名",
     // "结束进程…", "强制结束进程…". The caller owns it. Its commands run from the event loop once
     // the menu has closed.
     QMenu* menuForProc(const TLProc& proc);
+    // A new context menu for an application of more than one process (see TLMakeAppMenu), its
+    // processes in the tab's order.
+    QMenu* menuForApp(const TLAppGroup& group);
     // "复制进程名": the item's name as plain text on the clipboard.
     void copyName(QAction* item);
     // "结束进程…" / "强制结束进程…": confirmation, then the signal, for the item's process.
@@ -140,12 +148,20 @@ private:
     void updateViewSize();
     void copyText(const QVariant& data);
     void runKill(const QVariant& data);
+    // The list the rows show: the processes, or their applications.
+    const std::vector<TLProc>& listed();
+    // The start time a process row's commands check: the sample's, or read now.
+    uint64_t startTimeOf(const TLProc& proc) const;
 
     TLPanelServices _services;
     TLPanelDelegate* _delegate = nullptr;
     TLPanelTab _tab = TLPanelTab::Memory;
     int64_t _rowCount = 8;
     std::vector<TLProc> _lastProcs;
+    bool _groupApps = false;
+    // The applications of the last list while they are listed, and their totals.
+    std::vector<TLAppGroup> _groups;
+    std::vector<TLProc> _groupTotals;
 
     QPointer<QWidget> _view;
     // The views of the tree under _view; all null while there is none.

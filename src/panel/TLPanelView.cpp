@@ -362,21 +362,23 @@ void TLPanelView::describeRows() {
                                      .name = [s = seg] { return s->label(s->selectedSegment()); },
                                      .visibleChildrenOnly = true});
     for (TLProcRow* row : std::as_const(rows)) {
-        TLDescribeAccessible(row, {.role = QAccessible::ListItem,
-                                   .name =
-                                       [row, s = seg] {
-                                           QString value = row->value();
-                                           if (s->selectedSegment() == 1)
-                                               value = QStringLiteral("能耗 ") + value;
-                                           if (row->isApproximate())
-                                               value = QStringLiteral("约 ") + value;
-                                           return row->name() + QStringLiteral("，") + value;
-                                       },
-                                   .leaf = true,
-                                   .focused =
-                                       [row, list = rowsStack] {
-                                           return list->hasFocus() && list->currentRow() == row;
-                                       }});
+        TLDescribeAccessible(
+            row, {.role = QAccessible::ListItem,
+                  .name =
+                      [row, s = seg] {
+                          QString value = row->value();
+                          if (s->selectedSegment() == 1) value = QStringLiteral("能耗 ") + value;
+                          if (row->isApproximate()) value = QStringLiteral("约 ") + value;
+                          QString name = row->name();
+                          if (row->memberCount() > 1)
+                              name += QStringLiteral("，%1 个进程").arg(row->memberCount());
+                          return name + QStringLiteral("，") + value;
+                      },
+                  .leaf = true,
+                  .focused =
+                      [row, list = rowsStack] {
+                          return list->hasFocus() && list->currentRow() == row;
+                      }});
     }
 }
 

@@ -2,12 +2,14 @@
 #include "platform/TLServices.h"
 #include "sampling/TLProc.h"
 
+#include <QList>
 #include <QMetaType>
 #include <QString>
 #include <QVariant>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QMenu;
 class QObject;
@@ -27,6 +29,18 @@ Q_DECLARE_METATYPE(TLProcTarget)
 // Reads an item's data; anything but a target reads as the empty target (pid 0: nothing is sent).
 TLProcTarget TLProcTargetFrom(const QVariant& data);
 
+// What an end-application item carries: the application's name, its processes as they were when
+// the menu was built (each with its pid, name and start time) and the signal for all of them.
+struct TLAppTarget {
+    QString name;
+    QList<TLProcTarget> members;
+    TLEndSignal signal = TLEndSignal::Terminate;
+
+    bool operator==(const TLAppTarget&) const = default;
+};
+Q_DECLARE_METATYPE(TLAppTarget)
+TLAppTarget TLAppTargetFrom(const QVariant& data);
+
 // A new context menu for a process row: heading "NAME  (PID N)" (disabled), a separator,
 // "复制进程名" carrying the name, then "结束进程…" and "强制结束进程…" carrying a TLProcTarget
 // with `startTime` and the signal to end it with. The caller owns it.
@@ -37,3 +51,13 @@ TLProcTarget TLProcTargetFrom(const QVariant& data);
 QMenu* TLMakeProcMenu(const TLProc& proc, uint64_t startTime, QObject* context,
                       const std::function<void(const QVariant&)>& copy,
                       const std::function<void(const QVariant&)>& kill);
+
+// A new context menu for an application row (a group of more than one process): heading
+// "NAME  (N 个进程)" (disabled), a separator, "复制应用名", "结束应用…" and "强制结束应用…"
+// carrying a TLAppTarget, a separator and "进程", a submenu of its processes in the order given
+// (at most 12), each a submenu with that process's own three commands. `startTimes` holds each
+// member's start time as the caller could read it. The caller owns it; the items run as above.
+QMenu* TLMakeAppMenu(const QString& name, const std::vector<TLProc>& members,
+                     const std::vector<uint64_t>& startTimes, QObject* context,
+                     const std::function<void(const QVariant&)>& copy,
+                     const std::function<void(const QVariant&)>& kill);

@@ -125,7 +125,7 @@ struct TLMetrics::ProcPass {
 
     std::vector<TLProc> result;
     std::unordered_map<ProcKey, Counters, ProcKeyHash> newCounters;
-    std::unordered_map<ProcKey, std::string, ProcKeyHash> newNames;
+    std::unordered_map<ProcKey, Known, ProcKeyHash> newNames;
     std::vector<Pending> pending;
     std::string scratch; // for resolveName
 };
@@ -154,10 +154,14 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
     completeFromPs(pass);
 
     // 6. Commit the new state, the names of this sample with it, as one step.
-    for (const TLProc& proc : pass.result)
-        pass.newNames.emplace(ProcKey{proc.pid, proc.startTime}, proc.name);
+    for (TLProc& proc : pass.result) {
+        if (!proc.approximate) proc.app = resolveApp(proc, pass.scratch);
+        pass.newNames.emplace(ProcKey{proc.pid, proc.startTime}, Known{proc.name, proc.app});
+    }
     _prevProc = std::move(pass.newCounters);
     _nameCache = std::move(pass.newNames);
+    if (_apps.size() > 2 * _nameCache.size() + 64)
+        std::erase_if(_apps, [](const auto& entry) { return entry.second.expired(); });
     _prevProcTime = now;
     return std::move(pass.result);
 }
@@ -225,8 +229,8 @@ void TLMetrics::completeFromPs(ProcPass& pass) {
 bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& scratch) {
     const int32_t pid = proc.pid;
     if (auto it = _nameCache.find({pid, proc.startTime});
-        it != _nameCache.end() && !it->second.empty()) {
-        name = it->second;
+        it != _nameCache.end() && !it->second.name.empty()) {
+        name = it->second.name;
         return true;
     }
     scratch.clear();
@@ -243,4 +247,27 @@ bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& 
         if (cleanName(name)) return true;
     }
     return false;
+}
+
+std::shared_ptr<const TLAppIdentity> TLMetrics::resolveApp(const TLProc& proc,
+                                                           std::string& scratch) {
+    if (auto it = _nameCache.find({proc.pid, proc.startTime});
+        it != _nameCache.end() && it->second.app)
+        return it->second.app;
+    TLAppIdentity found;
+    scratch.clear();
+    const bool hasPath = _processes->executablePath(proc.pid, scratch) && TLIsValidUTF8(scratch);
+    if (!_processes->application(proc.pid, hasPath ? scratch : std::string(), found) ||
+        found.key.empty() || found.name.empty() || !TLIsValidUTF8(found.name)) {
+        found = {};
+        found.key = hasPath ? "exe:" + scratch : "name:" + proc.name;
+        found.name = proc.name;
+    } else if (!cleanName(found.name)) {
+        found.name = proc.name;
+    }
+    std::weak_ptr<const TLAppIdentity>& shared = _apps[found.key];
+    if (AppRef app = shared.lock()) return app;
+    AppRef app = std::make_shared<const TLAppIdentity>(std::move(found));
+    shared = app;
+    return app;
 }

@@ -61,6 +61,9 @@ private:
     // The name of an inspected process: the cached one, else its executable's file name, else its
     // short name; false when none is usable. `scratch` is a buffer the calls of one sample share.
     bool resolveName(const TLProc& proc, std::string& name, std::string& scratch);
+    // The application of an inspected, named process: the one found when it was first seen, or
+    // what the source says now, or else its executable (its name where that cannot be read).
+    std::shared_ptr<const TLAppIdentity> resolveApp(const TLProc& proc, std::string& scratch);
 
     std::unique_ptr<TLSystemSource> _system;
     std::unique_ptr<TLProcessSource> _processes;
@@ -73,7 +76,15 @@ private:
 
     // Process sample state.
     std::unordered_map<ProcKey, Counters, ProcKeyHash> _prevProc;
-    std::unordered_map<ProcKey, std::string, ProcKeyHash> _nameCache;
+    // What a process was found to be when it was first seen: its name and its application.
+    using AppRef = std::shared_ptr<const TLAppIdentity>;
+    struct Known {
+        std::string name;
+        AppRef app;
+    };
+    std::unordered_map<ProcKey, Known, ProcKeyHash> _nameCache;
+    // One identity per application key, shared by its processes while any of them runs.
+    std::unordered_map<std::string, std::weak_ptr<const TLAppIdentity>> _apps;
     double _prevProcTime = 0;
     std::vector<int32_t> _pids; // reused pid buffer
 };

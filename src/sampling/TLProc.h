@@ -1,5 +1,8 @@
 #pragma once
+#include "os/TLAppIdentity.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // One process of a process sample. Created fresh by every sample and never changed afterwards.
@@ -13,4 +16,7 @@ struct TLProc {
     // When the process started, in the kernel's units: with the pid, it tells this process from a
     // later one that reuses the pid. 0 when unknown (approximate records).
     uint64_t startTime = 0;
+    // The application it belongs to, shared by the processes of one application; null when not
+    // known (a record from ps), and then the process is an application of its own name.
+    std::shared_ptr<const TLAppIdentity> app;
 };

@@ -148,16 +148,29 @@ void TLProcRow::layoutLabels() {
                         static_cast<int>(valueWidth), height());
     const int nameRoom = static_cast<int>(std::floor(room.name.width()));
     const QSize laidOutFor(nameRoom, height());
-    if (_fullName == _laidOutName && laidOutFor == _laidOutFor) return;
+    const QString count =
+        _members > 1 ? QStringLiteral(" ×") + QString::number(_members) : QString();
+    if (_fullName + count == _laidOutName && laidOutFor == _laidOutFor) return;
     const QFontMetricsF nameMetrics(_name->font());
-    const qreal nameWidth = std::ceil(nameMetrics.horizontalAdvance(_fullName));
+    const QString whole = _fullName + count;
+    const qreal nameWidth = std::ceil(nameMetrics.horizontalAdvance(whole));
     const TLProcRowLabelRects rects = TLProcRowLayout(QSizeF(size()), nameWidth, valueWidth);
     const int shown = static_cast<int>(std::floor(rects.name.width()));
-    _name->setText(nameWidth <= shown ? _fullName
-                                      : nameMetrics.elidedText(_fullName, Qt::ElideMiddle, shown));
+    _name->setText(nameWidth <= shown
+                       ? whole
+                       : nameMetrics.elidedText(_fullName, Qt::ElideMiddle,
+                                                shown - nameMetrics.horizontalAdvance(count)) +
+                             count);
     _name->setGeometry(static_cast<int>(rects.name.x()), 0, shown, height());
-    _laidOutName = _fullName;
+    _laidOutName = whole;
     _laidOutFor = laidOutFor;
+}
+
+void TLProcRow::setMemberCount(int count) {
+    count = std::max(count, 1);
+    if (count == _members) return;
+    _members = count;
+    layoutLabels();
 }
 
 void TLProcRow::resizeEvent(QResizeEvent* event) {

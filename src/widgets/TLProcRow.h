@@ -63,6 +63,11 @@ public:
     void setRank(qint64 rank, const QString& name, const QString& value, double fraction,
                  bool approximate);
 
+    // How many processes the row stands for: more than one shows "×N" after the name, which is
+    // shortened before that count is.
+    int memberCount() const { return _members; }
+    void setMemberCount(int count);
+
     // The process shown; the row itself does not use it.
     qint32 pid() const { return _pid; }
     void setPid(qint32 pid) { _pid = pid; }
@@ -120,6 +125,7 @@ private:
     double _fraction = 0;
     bool _hover = false;
     qint32 _pid = 0;
+    int _members = 1;
     TLColor _tint;
     QString _fullName;
     QString _plainValue;
