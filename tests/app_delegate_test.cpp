@@ -74,6 +74,9 @@ TEST(AppDelegate, StartUpRestoresTheStoredChoicesAndTicksOnce) {
 
     ASSERT_TRUE(app.panel()->isViewLoaded());
     EXPECT_EQ(app.panel()->rowCount(), 12);
+    choose(h, {"按应用合并进程"});
+    EXPECT_TRUE(h.prefs->boolForKey(TLGroupApps));
+    EXPECT_TRUE(app.panel()->groupsApps());
     EXPECT_EQ(app.panel()->tab(), TLPanelTab::Energy);
     EXPECT_EQ(app.panel()->seg()->selectedSegment(), 1);
     EXPECT_EQ(TLEffectiveAppearance(app.panel()->view()), TLAppearance::Dark);
@@ -550,6 +553,7 @@ TEST(AppDelegate, SettingsMenuActionsStoreAndRefresh) {
                                      "  [ ] 5 个进程\n"
                                      "  [x] 8 个进程\n"
                                      "  [ ] 12 个进程\n"
+                                     "[ ] 按应用合并进程\n"
                                      "--\n"
                                      "[ ] 开机时自动启动\n"
                                      "[x] 内存压力严重时通知\n"

@@ -102,17 +102,26 @@ std::vector<QString> checkedTitles(const std::vector<TLSettingsItem>& menu) {
 
 TEST(SettingsMenu, LayoutTitlesAndTagsWithTheDefaults) {
     const auto menu = TLBuildSettingsMenu(TLSettingsState{});
-    ASSERT_EQ(menu.size(), 10u);
-    const char* top[] = {
-        "菜单栏显示",     "刷新频率", "进程列表长度", "",    "开机时自动启动", "内存压力严重时通知",
-        "打开活动监视器", "",         "关于潮汐",     "退出"};
-    for (size_t i = 0; i < 10; ++i) {
+    ASSERT_EQ(menu.size(), 11u);
+    const char* top[] = {"菜单栏显示",
+                         "刷新频率",
+                         "进程列表长度",
+                         "按应用合并进程",
+                         "",
+                         "开机时自动启动",
+                         "内存压力严重时通知",
+                         "打开活动监视器",
+                         "",
+                         "关于潮汐",
+                         "退出"};
+    for (size_t i = 0; i < 11; ++i) {
         EXPECT_EQ(menu[i].separator, QString::fromUtf8(top[i]).isEmpty()) << i;
         EXPECT_EQ(menu[i].title, QString::fromUtf8(top[i])) << i;
     }
     EXPECT_EQ(menu[0].action, TLSettingsAction::None);
-    EXPECT_EQ(menu[5].action, TLSettingsAction::ToggleNotifyCriticalPressure);
-    EXPECT_EQ(menu[9].action, TLSettingsAction::Quit);
+    EXPECT_EQ(menu[3].action, TLSettingsAction::ToggleGroupApps);
+    EXPECT_EQ(menu[6].action, TLSettingsAction::ToggleNotifyCriticalPressure);
+    EXPECT_EQ(menu[10].action, TLSettingsAction::Quit);
 
     const auto& display = menu[0].submenu;
     ASSERT_EQ(display.size(), 10u);
@@ -152,14 +161,15 @@ TEST(SettingsMenu, CheckMarksAtTheEdges) {
     auto menu = TLBuildSettingsMenu(s);
     EXPECT_EQ(checkedTitles(menu), (std::vector<QString>{"附带显示 CPU 占用", "使用单色图标",
                                                          "每 2 秒", "开机时自动启动"}));
-    EXPECT_EQ(menu[8].title, "关于Tide");
+    EXPECT_EQ(menu[9].title, "关于Tide");
     s.interval = 2.02;
     s.rows = 12;
     s.notifyCriticalPressure = true;
+    s.groupApps = true;
     menu = TLBuildSettingsMenu(s);
     EXPECT_EQ(checkedTitles(menu),
               (std::vector<QString>{"附带显示 CPU 占用", "使用单色图标", "12 个进程",
-                                    "开机时自动启动", "内存压力严重时通知"}));
+                                    "按应用合并进程", "开机时自动启动", "内存压力严重时通知"}));
     EXPECT_EQ(TLIntervalTitle(0.5), "每 0.5 秒");
 }
 

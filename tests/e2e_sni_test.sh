@@ -153,7 +153,7 @@ expected_menu() { # $1: the checked list length
     for n in 5 8 12; do
         if [ "$n" = "$1" ]; then echo "$n 个进程 ✓"; else echo "$n 个进程"; fi
     done
-    printf '%s\n' - 开机时自动启动 "内存压力严重时通知 ✓" 打开活动监视器 - 关于潮汐 退出
+    printf '%s\n' 按应用合并进程 - 开机时自动启动 "内存压力严重时通知 ✓" 打开活动监视器 - 关于潮汐 退出
 }
 diff <(expected_menu 8) <(menu_items) >"$tmp/menu.diff" || fail "the exported menu differs: $(cat "$tmp/menu.diff")"
 

@@ -24,9 +24,12 @@ weird=$(printf 'a"b\\c\t潮')
 cp "$(command -v sleep)" "$tmp/$weird"
 "$tmp/$weird" 60 &
 weird_pid=$!
+# Two more of the same program: one application of three processes.
+"$tmp/$weird" 60 &
+"$tmp/$weird" 60 &
 
 ps -axo pid=,ppid= > "$tmp/ps-before"
-"$BIN" --count 2 --interval 0.5 --processes > "$tmp/samples"
+"$BIN" --count 2 --interval 0.5 --processes --apps > "$tmp/samples"
 ps -axo pid=,ppid= > "$tmp/ps-after"
 
 python3 - "$tmp" "$weird_pid" "$weird" <<'PY'
@@ -35,8 +38,8 @@ tmp, weird_pid, weird = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 lines = open(os.path.join(tmp, "samples"), encoding="utf-8").read().splitlines()
 assert len(lines) == 2, f"{len(lines)} lines"
 fields = ["total", "app", "wired", "compressed", "cached", "used", "swapUsed", "swapTotal",
-          "pressureLevel", "pressurePercent", "usagePercent", "cpuPercent", "processes"]
-proc_fields = ["pid", "name", "memory", "cpu", "energy", "approximate"]
+          "pressureLevel", "pressurePercent", "usagePercent", "cpuPercent", "processes", "apps"]
+proc_fields = ["pid", "name", "memory", "cpu", "energy", "approximate", "appId", "appName"]
 mem = {}
 for l in open("/proc/meminfo"):
     k, v = l.split(":")
@@ -71,5 +74,15 @@ for pid, ppid in before.items():
         assert pid not in listed, f"kernel thread {pid} listed"
 # The control character (the tab) is shown as a space; quote and backslash survive the JSON.
 assert listed[weird_pid]["name"] == weird.replace("\t", " "), listed[weird_pid]["name"]
+# By application: every process in exactly one, each with its members' sum; the three copies of
+# one program (no desktop application here) are one, named as its processes are.
+apps = json.loads(lines[1])["apps"]
+members = [pid for a in apps for pid in a["pids"]]
+assert sorted(members) == sorted(listed), "the applications do not hold each process once"
+for a in apps:
+    assert a["processes"] == len(a["pids"]) >= 1, a
+    assert a["memory"] == sum(listed[pid]["memory"] for pid in a["pids"]), a
+weird_app = next(a for a in apps if weird_pid in a["pids"])
+assert weird_app["processes"] == 3 and weird_app["name"] == listed[weird_pid]["name"], weird_app
 print("tide-sample: 2 samples,", len(listed), "processes, all checks passed")
 PY

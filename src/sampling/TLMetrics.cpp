@@ -155,7 +155,8 @@ std::vector<TLProc> TLMetrics::sampleProcesses() {
 
     // 6. Commit the new state, the names of this sample with it, as one step.
     for (TLProc& proc : pass.result) {
-        if (!proc.approximate) proc.app = resolveApp(proc, pass.scratch);
+        // Named from ps, an inspected process is placed now.
+        if (!proc.approximate && !proc.app) proc.app = resolveApp(proc, pass.scratch, false);
         pass.newNames.emplace(ProcKey{proc.pid, proc.startTime}, Known{proc.name, proc.app});
     }
     _prevProc = std::move(pass.newCounters);
@@ -190,7 +191,10 @@ void TLMetrics::inspectPids(double dt, ProcPass& pass) {
             }
             pass.newCounters.emplace(ProcKey{pid, c.startTime},
                                      Counters{c.cpuTimeNs, c.idleWakeups});
-            if (!resolveName(proc, proc.name, pass.scratch))
+            bool pathRead = false;
+            if (resolveName(proc, proc.name, pass.scratch, pathRead))
+                proc.app = resolveApp(proc, pass.scratch, pathRead);
+            else
                 pass.pending.push_back({pass.result.size(), false});
         } else {
             pass.pending.push_back({pass.result.size(), true});
@@ -219,14 +223,17 @@ void TLMetrics::completeFromPs(ProcPass& pass) {
             proc.cpu = row->second.cpu;
             proc.energy = row->second.cpu;
             proc.approximate = true;
-            if (resolveName(proc, proc.name, pass.scratch)) continue;
+            bool pathRead = false;
+            if (resolveName(proc, proc.name, pass.scratch, pathRead)) continue;
         }
         nameFromPs(proc, row != table.end() ? &row->second : nullptr);
     }
     if (anyDropped) removeDropped(pass.result, drop);
 }
 
-bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& scratch) {
+bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& scratch,
+                            bool& pathRead) {
+    pathRead = false;
     const int32_t pid = proc.pid;
     if (auto it = _nameCache.find({pid, proc.startTime});
         it != _nameCache.end() && !it->second.name.empty()) {
@@ -238,7 +245,7 @@ bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& 
         const std::string_view last = lastPathComponent(scratch);
         if (!last.empty()) {
             name.assign(last);
-            if (cleanName(name)) return true;
+            if (cleanName(name)) return pathRead = true;
         }
     }
     scratch.clear();
@@ -249,14 +256,17 @@ bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& 
     return false;
 }
 
-std::shared_ptr<const TLAppIdentity> TLMetrics::resolveApp(const TLProc& proc,
-                                                           std::string& scratch) {
+std::shared_ptr<const TLAppIdentity> TLMetrics::resolveApp(const TLProc& proc, std::string& scratch,
+                                                           bool pathRead) {
     if (auto it = _nameCache.find({proc.pid, proc.startTime});
         it != _nameCache.end() && it->second.app)
         return it->second.app;
     TLAppIdentity found;
-    scratch.clear();
-    const bool hasPath = _processes->executablePath(proc.pid, scratch) && TLIsValidUTF8(scratch);
+    if (!pathRead) {
+        scratch.clear();
+        pathRead = _processes->executablePath(proc.pid, scratch) && TLIsValidUTF8(scratch);
+    }
+    const bool hasPath = pathRead;
     if (!_processes->application(proc.pid, hasPath ? scratch : std::string(), found) ||
         found.key.empty() || found.name.empty() || !TLIsValidUTF8(found.name)) {
         found = {};

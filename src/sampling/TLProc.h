@@ -18,5 +18,5 @@ struct TLProc {
     uint64_t startTime = 0;
     // The application it belongs to, shared by the processes of one application; null when not
     // known (a record from ps), and then the process is an application of its own name.
-    std::shared_ptr<const TLAppIdentity> app;
+    std::shared_ptr<const TLAppIdentity> app = nullptr;
 };

@@ -162,7 +162,7 @@ while IFS='|' read -r label type _; do
     case $label in
     "条形图 + 百分比" | 仅百分比 | 仅已用容量 | 仅条形图 | "百分比 = 内存"* | "每 "*" 秒" | *" 个进程")
         [ "$type" = radio ] || check "the single-choice item $label is exported as '$type', not radio" ;;
-    "附带显示 CPU 占用" | 使用单色图标 | 开机时自动启动 | 内存压力严重时通知)
+    "附带显示 CPU 占用" | 使用单色图标 | 按应用合并进程 | 开机时自动启动 | 内存压力严重时通知)
         [ "$type" = checkmark ] || check "the on/off item $label is exported as '$type', not checkmark" ;;
     esac
 done <"$tmp/menu.txt"
