@@ -1,9 +1,11 @@
 // Randomized checks of the text parsers of the sampling engine: the ps table, UTF-8 validation and
 // the procfs scanners. Inputs come from a fixed seed, so every run sees the same cases: real ps
 // output and /proc files mutated byte by byte, spliced, cut short and salted with huge numbers,
-// NULs and stray UTF-8 bytes, plus lines built from known values. Each parser is compared with an
-// independent reference (fuzz/parser_oracles.h, shared with the libFuzzer harness).
+// NULs and stray UTF-8 bytes, plus lines built from known values; cgroup files, unit names and
+// desktop entries likewise. Each parser is compared with an independent reference
+// (fuzz/parser_oracles.h, shared with the libFuzzer harness).
 
+#include "../fuzz/app_oracles.h"
 #include "../fuzz/parser_oracles.h"
 
 #include <QByteArray>
@@ -514,11 +516,59 @@ TEST(ParsersFuzz, ProcStatFromKnownValuesWithAnyCommandName) {
     EXPECT_EQ(faults.count(), 0u);
 }
 
+TEST(ParsersFuzz, MutatedUnitsAndDesktopEntriesAgreeWithChecks) {
+    constexpr std::string_view kCgroup =
+        "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+        "app-gnome-org.gnome.Evolution\\x2dalarm\\x2dnotify-2412.scope\n";
+    constexpr std::string_view kCgroupHybrid =
+        "12:pids:/user.slice/user-1000.slice/user@1000.service\n"
+        "4:memory:/user.slice/user-1000.slice/user@1000.service\n"
+        "1:name=systemd:/user.slice/user-1000.slice/user@1000.service/app.slice/"
+        "snap.firefox.firefox-0f9c5e3a-5d1e-4b58-9a7e-1c2d3e4f5a6b.scope\n0::/\n";
+    constexpr std::string_view kUnits[] = {
+        "app-org.kde.dolphin@a1b2c3.service", "app-flatpak-org.mozilla.firefox-98765.scope",
+        "snap.lxd.daemon.service", "app-gnome-\\xe6\\xbd\\xae-1.scope"};
+    constexpr std::string_view kEntry =
+        "# A comment\r\n[Desktop Entry]\r\nType=Application\r\nName=Files\r\n"
+        "Name[zh_CN]=文件\r\nName[zh]=档案\\s\\n\r\nIcon=org.gnome.Nautilus\r\n"
+        "Categories=GNOME;GTK;Utility;Core;FileManager;\r\n\r\n[Desktop Action new]\r\n"
+        "Name=New Window\r\n";
+    const std::vector<std::string_view> texts = {kCgroup,   kCgroupHybrid, kEntry,   kUnits[0],
+                                                 kUnits[1], kUnits[2],     kUnits[3]};
+    Rng rng(0x7469646509);
+    Faults faults;
+    size_t ids = 0, names = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string text = mutate(rng, std::string(texts[rng.below(texts.size())]), texts);
+        faults.check(TLFuzz::checkCgroupUnit(text));
+        faults.check(TLFuzz::checkUnitAppId(text));
+        faults.check(TLFuzz::checkDesktopEntry(text));
+        ids += !TLUnitAppId(TLCgroupUnit(text)).empty() || !TLUnitAppId(text).empty();
+        TLDesktopEntry e;
+        names += TLParseDesktopEntry(text, e) && !e.name.empty();
+    }
+    // Ids of random UTF-8 text survive being escaped into a unit name.
+    for (int i = 0; i < 5000; ++i) {
+        std::string id;
+        for (size_t n = 1 + rng.below(12); n > 0; --n)
+            id += encode(
+                static_cast<uint32_t>(rng.chance(70) ? rng.below(0x80) : rng.below(0x11000)));
+        faults.check(TLFuzz::checkUnitAppId(id));
+    }
+    EXPECT_EQ(faults.count(), 0u);
+    // The mutations leave most inputs meaningful.
+    EXPECT_GT(ids, 3000u);
+    EXPECT_GT(names, 1000u);
+}
+
 TEST(ParsersFuzz, EveryCheckOnRandomBytes) {
     Rng rng(0x7469646508);
     Faults faults;
-    for (int i = 0; i < 5000; ++i)
-        faults.check(TLFuzz::checkAll(randomBytes(rng, 120)));
+    for (int i = 0; i < 5000; ++i) {
+        const std::string bytes = randomBytes(rng, 120);
+        faults.check(TLFuzz::checkAll(bytes));
+        faults.check(TLFuzz::checkApplicationParsers(bytes));
+    }
     EXPECT_EQ(faults.count(), 0u);
 }
 

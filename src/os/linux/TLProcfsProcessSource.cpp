@@ -1,5 +1,6 @@
 #include "os/linux/TLProcfsProcessSource.h"
 
+#include "os/linux/TLAppUnits.h"
 #include "os/linux/TLProcText.h"
 
 #include <fcntl.h>
@@ -212,6 +213,43 @@ bool TLProcfsProcessSource::shortName(int32_t pid, std::string& out) {
         --n;
     out.assign(buf, static_cast<size_t>(n));
     return !out.empty();
+}
+
+namespace {
+// A name for an application without a desktop entry: the last part of a reverse-DNS id
+// ("org.gnome.TextEditor": "TextEditor"), or else the id itself.
+std::string fallbackName(const std::string& id) {
+    const size_t dot = id.rfind('.');
+    const bool reverseDns = dot != std::string::npos && dot + 1 < id.size() && id.find('.') < dot;
+    return reverseDns ? id.substr(dot + 1) : id;
+}
+} // namespace
+
+bool TLProcfsProcessSource::application(int32_t pid, const std::string& exePath,
+                                        TLAppIdentity& out) {
+    (void)exePath;
+    char path[32];
+    std::snprintf(path, sizeof path, "%d/cgroup", pid);
+    // One read: the file is small, and a text that fills the buffer may have been cut.
+    TLFd fd(::openat(_procDir.get(), path, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return false;
+    ssize_t n;
+    do {
+        n = ::read(fd.get(), _text.data(), _text.size());
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0 || static_cast<size_t>(n) == _text.size()) return false;
+    const std::string id = TLUnitAppId(TLCgroupUnit({_text.data(), static_cast<size_t>(n)}));
+    if (id.empty()) return false;
+
+    if (!_desktopEntries) _desktopEntries.emplace(TLDesktopEntries::dirsFromEnvironment());
+    const TLDesktopEntry* entry = _desktopEntries->find(id);
+    // What runs in a terminal is not the terminal.
+    if (entry && entry->terminalEmulator) return false;
+    out.key = "app:" + id;
+    out.name = entry && !entry->name.empty() ? entry->name : fallbackName(id);
+    out.icon = entry ? entry->icon : std::string();
+    out.id = id;
+    return true;
 }
 
 double TLProcfsProcessSource::now() {

@@ -1,5 +1,6 @@
 #pragma once
 #include "os/TLProcessSource.h"
+#include "os/linux/TLDesktopEntries.h"
 #include "os/posix/TLFd.h"
 
 #include <optional>
@@ -14,6 +15,8 @@
 // and status are read again when their schedstat shows a thread ran (every process in full at
 // least every fifth sample), files are kept open between samples within a descriptor budget, and
 // listings are reused while no task was made or ended. How and why: docs/sampling-on-linux.md.
+// The application of a process is the one its cgroup's unit was started for, as named by the
+// desktop entry of that application.
 class TLProcfsProcessSource final : public TLProcessSource {
 public:
     explicit TLProcfsProcessSource(std::string procRoot = "/proc");
@@ -22,6 +25,7 @@ public:
     TLInspectResult inspect(int32_t pid, TLProcCounters& out) override;
     bool executablePath(int32_t pid, std::string& out) override;
     bool shortName(int32_t pid, std::string& out) override;
+    bool application(int32_t pid, const std::string& exePath, TLAppIdentity& out) override;
     double now() override;
     void releaseKeptFiles() override;
 
@@ -38,6 +42,11 @@ public:
     // How many times a process's stat and status have been read so far.
     uint64_t processReads() const { return _processReads; }
     uint64_t threadListings() const { return _threadListings; }
+    // The directories searched for desktop entries, in order, instead of those the XDG
+    // environment names (which are taken when `application` is first asked).
+    void setDesktopEntryDirs(std::vector<std::string> dirs) {
+        _desktopEntries.emplace(std::move(dirs));
+    }
 
 private:
     // The files kept open, by process (under the entry it was listed with, with its threads as
@@ -187,6 +196,7 @@ private:
     bool _reusedListing = false;
     TLFd _loadavg;
     std::optional<std::pair<uint64_t, uint64_t>> _taskMark; // tasks, last pid
+    std::optional<TLDesktopEntries> _desktopEntries;
 };
 
 // The pure parsers behind `inspect`, for tests.
