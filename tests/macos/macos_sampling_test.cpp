@@ -3,6 +3,7 @@
 // become the sample's inputs, through the same engine the application uses.
 
 #include "alloc_counter.h"
+#include "os/macos/TLBundleInfo.h"
 #include "os/macos/TLLibprocProcessSource.h"
 #include "os/macos/TLMachSystemSource.h"
 #include "sampling/TLMetrics.h"
@@ -24,6 +25,10 @@ struct FakeProcess {
     std::string path;                    // empty: proc_pidpath fails
     std::string name;                    // empty: proc_name fails
 };
+
+// Info dictionaries by bundle path, and the bundles read.
+std::map<std::string, TLBundleInfo> bundleInfos;
+std::vector<std::string> bundlesRead;
 
 struct FakeDarwin {
     // Host.
@@ -466,4 +471,54 @@ TEST_F(LibprocTest, NamesExactAndApproximateRecordsThroughTheEngine) {
     ASSERT_FALSE(fake.nameSizes.empty());
     for (uint32_t size : fake.nameSizes)
         EXPECT_EQ(size, 33u);
+}
+
+bool TLReadBundleInfo(const std::string& bundlePath, TLBundleInfo& out) {
+    bundlesRead.push_back(bundlePath);
+    const auto it = bundleInfos.find(bundlePath);
+    if (it == bundleInfos.end()) return false;
+    out = it->second;
+    return true;
+}
+
+TEST_F(LibprocTest, HelpersBelongToTheOutermostBundleReadOncePerBundle) {
+    EXPECT_EQ(TLOutermostAppBundle("/Applications/Firefox.app/Contents/MacOS/plugin-container.app/"
+                                   "Contents/MacOS/plugin-container"),
+              "/Applications/Firefox.app");
+    for (const char* none : {"/usr/bin/make", "relative/X.app/Contents/MacOS/x", "/Foo.app", "",
+                             "/.app/Contents/MacOS/x"})
+        EXPECT_EQ(TLOutermostAppBundle(none), "") << none;
+
+    bundleInfos = {{"/Applications/Firefox.app", {"org.mozilla.firefox", "", "Firefox", "firefox"}},
+                   {"/Applications/Notes.app", {"", "备忘录", "Notes", "a/b.icns"}}};
+    bundlesRead.clear();
+    fake.pidCount = 5;
+    fake.pids = {10, 11, 12, 13, 14};
+    const std::string firefox = "/Applications/Firefox.app/Contents/MacOS/";
+    fake.procs[10] = {usage(0, 0, 0, 4 << 20), firefox + "firefox", "firefox"};
+    fake.procs[11] = {usage(0, 0, 0, 2 << 20),
+                      firefox + "plugin-container.app/Contents/MacOS/plugin-container", "p"};
+    fake.procs[12] = {usage(0, 0, 0, 1 << 20), "/Applications/Notes.app/Contents/MacOS/Notes", "N"};
+    fake.procs[13] = {usage(0, 0, 0, 1 << 20), "/Applications/Gone.app/Contents/MacOS/Gone", "G"};
+    fake.procs[14] = {usage(0, 0, 0, 1 << 20), "/bin/zsh", "zsh"};
+    TLMetrics m(nullptr, std::make_unique<TLLibprocProcessSource>(), nullptr);
+    for (int round = 0; round < 2; ++round) {
+        const std::vector<TLProc> procs = m.sampleProcesses();
+        ASSERT_EQ(procs.size(), 5u);
+        EXPECT_EQ(procs[0].app, procs[1].app); // one object for one application
+        EXPECT_EQ(procs[0].app->key, "app:org.mozilla.firefox");
+        EXPECT_EQ(procs[0].app->name, "Firefox");
+        EXPECT_EQ(procs[0].app->icon, "/Applications/Firefox.app/Contents/Resources/firefox.icns");
+        EXPECT_EQ(procs[2].app->key, "app:/Applications/Notes.app"); // no identifier
+        EXPECT_EQ(procs[2].app->name, "备忘录");
+        EXPECT_EQ(procs[2].app->icon, ""); // an icon outside the resources is not taken
+        EXPECT_EQ(procs[3].app->key, "exe:/Applications/Gone.app/Contents/MacOS/Gone");
+        EXPECT_EQ(procs[4].app->key, "exe:/bin/zsh");
+        EXPECT_EQ(procs[4].app->name, "zsh");
+    }
+    EXPECT_EQ(bundlesRead,
+              (std::vector<std::string>{"/Applications/Firefox.app", "/Applications/Notes.app",
+                                        "/Applications/Gone.app"}));
+    const TLAppIdentity unnamed = TLAppFromBundle("/Applications/Tool.app", {});
+    EXPECT_EQ(unnamed.name, "Tool");
 }

@@ -1,5 +1,7 @@
 #include "os/macos/TLLibprocProcessSource.h"
 
+#include "os/macos/TLBundleInfo.h"
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -110,3 +112,16 @@ std::unique_ptr<TLProcessSource> TLMakeProcessSource() {
     return std::make_unique<TLLibprocProcessSource>();
 }
 #endif
+
+bool TLLibprocProcessSource::application(int32_t, const std::string& exePath, TLAppIdentity& out) {
+    const std::string bundle = TLOutermostAppBundle(exePath);
+    if (bundle.empty()) return false;
+    auto [it, added] = _bundles.try_emplace(bundle);
+    if (added) {
+        TLBundleInfo info;
+        if (TLReadBundleInfo(bundle, info)) it->second = TLAppFromBundle(bundle, info);
+    }
+    if (!it->second) return false;
+    out = *it->second;
+    return true;
+}

@@ -2,7 +2,9 @@
 #include "os/TLProcessSource.h"
 #include "os/macos/TLDarwinAPI.h"
 
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Per-process figures on macOS, from libproc:
@@ -14,6 +16,8 @@
 //                silicon: they are converted with the timer's frequency (hw.tbfrequency, or
 //                mach_timebase_info where that cannot be read).
 //   path, name   proc_pidpath (a 4096-byte buffer), proc_name (33 bytes)
+//   application  the outermost app bundle around the path, by its Info dictionary (read once
+//                per bundle)
 // A pid that proc_pid_rusage refuses (another user's process, or one that has just ended) counts
 // as not inspectable: the ps table may cover it.
 class TLLibprocProcessSource final : public TLProcessSource {
@@ -25,8 +29,11 @@ public:
     bool executablePath(int32_t pid, std::string& out) override;
     bool shortName(int32_t pid, std::string& out) override;
     double now() override;
+    bool application(int32_t pid, const std::string& exePath, TLAppIdentity& out) override;
 
 private:
+    // Each bundle's application, or none where the bundle could not be read.
+    std::unordered_map<std::string, std::optional<TLAppIdentity>> _bundles;
     // Mach absolute time units to nanoseconds: × numer ÷ denom.
     uint64_t _timebaseNumer = 1;
     uint64_t _timebaseDenom = 1;
