@@ -140,6 +140,21 @@ def qt_symbols(objects):
     return symbols
 
 
+def stub_corefoundation(work):
+    """Writes the CoreFoundation stub (what its declaration header names) into work/stubs."""
+    stubs = os.path.join(work, "stubs")
+    os.makedirs(stubs, exist_ok=True)
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    header = open(os.path.join(root, "tests/macos/cf/CoreFoundation/CoreFoundation.h"),
+                  encoding="utf-8").read()
+    cf = set(re.findall(r"^\w[\w \t\*]*?\b(CF\w+)\(", header, re.M))
+    cf.update(re.findall(r"^extern const \w+ (k\w+);", header, re.M))
+    path = os.path.join(stubs, "CoreFoundation.tbd")
+    write_tbd(path, "/System/Library/Frameworks/CoreFoundation.framework/Versions/A/CoreFoundation",
+              {"_" + name for name in cf})
+    return path
+
+
 def stub_frameworks(work, objects):
     """Writes the stubs for linking the objects into work/stubs; returns their paths."""
     stubs = os.path.join(work, "stubs")
@@ -149,15 +164,7 @@ def stub_frameworks(work, objects):
         path = os.path.join(stubs, framework + ".tbd")
         write_tbd(path, f"@rpath/{framework}.framework/Versions/A/{framework}", symbols)
         paths.append(path)
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    header = open(os.path.join(root, "tests/macos/cf/CoreFoundation/CoreFoundation.h"),
-                  encoding="utf-8").read()
-    cf = set(re.findall(r"^\w[\w \t\*]*?\b(CF\w+)\(", header, re.M))
-    cf.update(re.findall(r"^extern const \w+ (k\w+);", header, re.M))
-    path = os.path.join(stubs, "CoreFoundation.tbd")
-    write_tbd(path, "/System/Library/Frameworks/CoreFoundation.framework/Versions/A/CoreFoundation",
-              {"_" + name for name in cf})
-    paths.append(path)
+    paths.append(stub_corefoundation(work))
     # The Objective-C runtime, and the frameworks whose classes the notifications reach through it
     # by name: nothing is imported from those, they only have to be loaded.
     for name, install_name, symbols in OBJC_LIBRARIES:

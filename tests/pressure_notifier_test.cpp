@@ -110,6 +110,29 @@ TEST(PressureMessage, NamesTheTwoLargestWithThePanelsFigures) {
     EXPECT_EQ(*m.largest, (TLProcTarget{12, "Chrome", TLEndSignal::Terminate, 777}));
 }
 
+TEST(PressureMessage, AnApplicationOfSeveralProcessesIsNamedAndEndedAsOne) {
+    auto firefox = std::make_shared<const TLAppIdentity>(
+        TLAppIdentity{"app:firefox", "firefox", "Firefox", "firefox"});
+    std::vector<TLProc> procs = {proc(1, "firefox", 1ULL << 30, 5), proc(2, "code", 2ULL << 30),
+                                 proc(3, "Isolated Web Co", 1ULL << 30, 6),
+                                 proc(4, "Web Content", 1ULL << 30, 7)};
+    for (size_t i : {0, 2, 3})
+        procs[i].app = firefox;
+    TLSystemStats stats;
+    const TLPressureMessage m = TLComposePressureMessage(procs, stats);
+    EXPECT_EQ(m.notification.body,
+              "Firefox 占用 3.00 GB（3 个进程），code 占用 2.00 GB。已使用 0 B / 0 B。");
+    EXPECT_EQ(labels(m.notification),
+              (QStringList{"open-panel=打开面板", "end-process=结束 Firefox…"}));
+    EXPECT_FALSE(m.largest);
+    ASSERT_TRUE(m.largestApp);
+    EXPECT_EQ(m.largestApp->name, "Firefox");
+    EXPECT_EQ(m.largestApp->members,
+              (QList<TLProcTarget>{{1, "firefox", TLEndSignal::Terminate, 5},
+                                   {3, "Isolated Web Co", TLEndSignal::Terminate, 6},
+                                   {4, "Web Content", TLEndSignal::Terminate, 7}}));
+}
+
 TEST(PressureMessage, FewerProcessesThanTwo) {
     TLSystemStats stats;
     stats.used = 900ULL << 20;

@@ -3,6 +3,10 @@
 #include "platform/TLPlatformTexts.h"
 #include "sampling/TLAppGroups.h"
 
+#include <QByteArray>
+
+#include <string_view>
+
 namespace {
 
 // What ending a part of the desktop session does, said before anything else: `name` is that
@@ -13,10 +17,15 @@ QString sessionWarning(const QString& name, bool within) {
         .arg(within ? QStringLiteral("其中的") : QString(), name);
 }
 
+bool isSessionProcess(const QString& name) {
+    const QByteArray utf8 = name.toUtf8();
+    return TLIsSessionProcess(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+}
+
 // The first of the targets that is a part of the desktop session, or null.
 const TLProcTarget* sessionMember(const QList<TLProcTarget>& members) {
     for (const TLProcTarget& member : members)
-        if (TLIsSessionProcess(member.name.toStdString())) return &member;
+        if (isSessionProcess(member.name)) return &member;
     return nullptr;
 }
 
@@ -34,7 +43,7 @@ void TLConfirmAndSignal(TLAlertPresenter& alerts, TLProcessControl* processes,
     confirm.informativeText = force
                                   ? QStringLiteral("强制结束会立即终止进程，未保存的内容将会丢失。")
                                   : QStringLiteral("进程会收到退出请求，通常可以正常保存并退出。");
-    if (TLIsSessionProcess(target.name.toStdString()))
+    if (isSessionProcess(target.name))
         confirm.informativeText = sessionWarning(target.name, false) + confirm.informativeText;
     confirm.buttons = {force ? QStringLiteral("强制结束") : QStringLiteral("结束进程"),
                        QStringLiteral("取消")};
