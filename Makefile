@@ -88,7 +88,7 @@ readme-images: build
 	@QT_QPA_PLATFORM=offscreen "$(BUILD)/tide-render-panel" docs/readme-sample.json docs
 	@if command -v optipng >/dev/null; then \
 	    optipng -quiet -o5 -strip all docs/panel-light.png docs/panel-dark.png \
-	        docs/panel-energy.png docs/tray-icon@1x.png docs/tray-icon@2x.png; \
+	        docs/panel-energy.png docs/panel-apps.png docs/tray-icon@1x.png docs/tray-icon@2x.png; \
 	else echo "(optipng is not installed: the pictures are as Qt wrote them)"; fi
 
 # tide and tide-sample in PREFIX/bin, the menu entry, icons, metainfo and manual pages in

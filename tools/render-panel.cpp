@@ -130,6 +130,18 @@ std::vector<TLProc> Reader::processes(const QJsonArray& list) {
         p.cpu = number(o, "cpu", 0, 100000);
         p.energy = number(o, "energy", 0, 1000000);
         p.approximate = o.value(QLatin1String("approximate")).toBool(false);
+        // The application the desktop names for it ({"id", "name"}); without one it is its
+        // name's own, as an executable's process is.
+        if (const QJsonObject app = o.value(QLatin1String("app")).toObject(); !app.isEmpty()) {
+            TLAppIdentity identity;
+            identity.id = app.value(QLatin1String("id")).toString().toStdString();
+            identity.name = app.value(QLatin1String("name")).toString().toStdString();
+            if (identity.id.empty() || identity.name.empty())
+                fail(QStringLiteral("process %1 has an \"app\" without \"id\" or \"name\"")
+                         .arg(p.pid));
+            identity.key = "app:" + identity.id;
+            p.app = std::make_shared<const TLAppIdentity>(std::move(identity));
+        }
         out.push_back(std::move(p));
     }
     return out;
@@ -158,17 +170,19 @@ std::optional<Sample> readSample(const QString& path, QString& error) {
     return sample;
 }
 
-// The pictures of the panel. A view the panel gains (the applications with their processes merged
-// into one row each, say) is one more line here, with the state it needs set in renderPanel.
+// The pictures of the panel. A view the panel gains is one more line here, with the state it
+// needs set in renderPanel.
 struct PanelPicture {
     const char* file;
     TLAppearance appearance;
     TLPanelTab tab;
+    bool groupApps = false;
 };
 constexpr PanelPicture kPanelPictures[] = {
     {"panel-light.png", TLAppearance::Light, TLPanelTab::Memory},
     {"panel-dark.png", TLAppearance::Dark, TLPanelTab::Memory},
     {"panel-energy.png", TLAppearance::Light, TLPanelTab::Energy},
+    {"panel-apps.png", TLAppearance::Light, TLPanelTab::Memory, true},
 };
 
 bool report(bool ok, const QString& path) {
@@ -187,6 +201,7 @@ bool renderPanel(const Sample& sample, const QString& dir) {
     bool ok = true;
     for (const PanelPicture& picture : kPanelPictures) {
         panel.setTab(picture.tab);
+        panel.setGroupApps(picture.groupApps);
         TLSetAppearance(view, picture.appearance);
         QApplication::processEvents();
         // The notes under the list are the Linux ones whatever system this runs on.
