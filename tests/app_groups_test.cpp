@@ -14,6 +14,9 @@
 #include <QMenu>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <map>
 
@@ -202,4 +205,64 @@ TEST(AppRows, MergedRowsTheirMenuAndEndingOnlyUnchangedMembers) {
         if (!row->isHidden()) names << row->nameLabel()->text();
     EXPECT_EQ(names, (QStringList{"editor", "Web Content", "firefox", "gnome-shell",
                                   "Isolated Web Co", "gnome-shell"}));
+}
+
+// A live application of five processes beside another program of the same name: ending the
+// application ends exactly its five.
+TEST(AppRows, EndingALiveApplicationEndsExactlyItsProcesses) {
+    const FakeProcRoot dir("live");
+    for (const char* sub : {"app", "other"}) {
+        std::filesystem::create_directories(dir.path / sub);
+        std::filesystem::copy_file("/bin/sleep", dir.path / sub / "worker");
+    }
+    auto start = [](const std::filesystem::path& exe) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(exe.c_str(), "worker", "600", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    };
+    std::vector<pid_t> members;
+    for (int i = 0; i < 5; ++i)
+        members.push_back(start(dir.path / "app" / "worker"));
+    const pid_t other = start(dir.path / "other" / "worker");
+    // Whatever an assertion leaves running ends with the test.
+    struct Reaper {
+        std::vector<pid_t> pids;
+        ~Reaper() {
+            for (const pid_t pid : pids)
+                if (::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+        }
+    } reaper{members};
+    reaper.pids.push_back(other);
+    ::usleep(200 * 1000); // until each has run its executable
+
+    TLMetrics metrics(nullptr, std::make_unique<TLProcfsProcessSource>(), nullptr);
+    std::vector<TLProc> ours;
+    for (const TLProc& p : metrics.sampleProcesses())
+        if (p.name == "worker") ours.push_back(p);
+    ASSERT_EQ(ours.size(), 6u);
+
+    FakeAlerts alerts;
+    FakeClipboard clipboard;
+    FakeLauncher launcher;
+    TLPanelController panel(
+        TLPanelServices{&alerts, &clipboard, &TLSystemProcessControl(), &launcher});
+    panel.view();
+    panel.setGroupApps(true);
+    panel.renderProcesses(&ours);
+    TLProcRow* row = nullptr;
+    for (TLProcRow* r : panel.rows())
+        if (!r->isHidden() && r->memberCount() == 5) row = r;
+    ASSERT_NE(row, nullptr);
+    panel.killProc(row->menu()->actions()[3]);
+    ASSERT_EQ(alerts.shown.size(), 1u); // the question, and no failure
+    for (const pid_t pid : members) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << pid;
+    }
+    reaper.pids = {other}; // the others are reaped: their pids may be anyone's now
+    EXPECT_EQ(::waitpid(other, nullptr, WNOHANG), 0); // still running
 }
