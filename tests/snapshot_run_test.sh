@@ -270,7 +270,7 @@ done
 echo "snapshot: a missing directory and the working directory behave"
 
 # --- the README's pictures: the same bytes twice, the panels as large as the snapshots
-readme=(panel-light.png panel-dark.png panel-energy.png tray-icon@1x.png tray-icon@2x.png)
+readme=(panel-light.png panel-dark.png panel-energy.png panel-apps.png tray-icon@1x.png tray-icon@2x.png)
 render() { QT_QPA_PLATFORM=offscreen timeout 30 "$RENDER" "$@" >"$tmp/render.log" 2>&1; }
 for run in 1 2; do
     render "$SAMPLE" "$tmp/readme-$run" || fail "tide-render-panel exited with status $?: $(cat "$tmp/render.log")"
@@ -286,6 +286,11 @@ for f in panel-light.png panel-dark.png panel-energy.png; do
     [ "$(size "$tmp/readme-1/$f")" = "$(size "$tmp/out/$f")" ] ||
         fail "the README's $f is $(size "$tmp/readme-1/$f"), the snapshot's $(size "$tmp/out/$f")"
 done
+# Merged, the list has as many rows: the panel is as large.
+[ "$(size "$tmp/readme-1/panel-apps.png")" = "$(size "$tmp/out/panel-light.png")" ] ||
+    fail "the merged panel is $(size "$tmp/readme-1/panel-apps.png")"
+cmp -s "$tmp/readme-1/panel-apps.png" "$tmp/readme-1/panel-light.png" &&
+    fail "the merged panel is the unmerged one"
 [ "$(size "$tmp/readme-1/tray-icon@2x.png")" = "152 60" ] ||
     fail "the 2x tray icons are $(size "$tmp/readme-1/tray-icon@2x.png"), not two 38 x 30 tiles"
 # A history value out of range: refused, and nothing written.
