@@ -13,9 +13,7 @@
 TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
                                            const TLSystemStats& stats) {
     const std::vector<TLAppGroup> groups = TLGroupByApp(procs);
-    std::vector<TLProc> totals;
-    for (const TLAppGroup& group : groups)
-        totals.push_back(group.total);
+    const std::vector<TLProc> totals = TLAppTotals(groups);
     const TLProcRanking ranking = TLRankProcs(totals, true);
     const auto groupOf = [&](const TLProc* total) -> const TLAppGroup& {
         return groups[static_cast<size_t>(total - totals.data())];
@@ -46,11 +44,7 @@ TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
         if (group.members.size() == 1) {
             message.largest = TLProcTarget{top.pid, name, TLEndSignal::Terminate, top.startTime};
         } else {
-            TLAppTarget app{name, {}, TLEndSignal::Terminate};
-            for (const TLProc& member : group.members)
-                app.members.append({member.pid, QString::fromStdString(member.name),
-                                    TLEndSignal::Terminate, member.startTime});
-            message.largestApp = app;
+            message.largestApp = TLAppTargetFor(name, group.members, TLEndSignal::Terminate);
         }
     }
     return message;

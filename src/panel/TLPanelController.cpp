@@ -128,10 +128,7 @@ void TLPanelController::setGroupApps(bool group) {
 const std::vector<TLProc>& TLPanelController::listed() {
     if (!_groupApps) return _lastProcs;
     _groups = TLGroupByApp(_lastProcs);
-    _groupTotals.clear();
-    _groupTotals.reserve(_groups.size());
-    for (const TLAppGroup& group : _groups)
-        _groupTotals.push_back(group.total);
+    _groupTotals = TLAppTotals(_groups);
     return _groupTotals;
 }
 
@@ -209,13 +206,12 @@ QMenu* TLPanelController::menuForApp(const TLAppGroup& group) {
     const bool memoryTab = _tab == TLPanelTab::Memory;
     const TLProcRanking ranking = TLRankProcs(group.members, memoryTab);
     std::vector<TLProc> members;
-    std::vector<uint64_t> startTimes;
     for (const TLProc* member : ranking.order) {
         members.push_back(*member);
-        startTimes.push_back(startTimeOf(*member));
+        members.back().startTime = startTimeOf(*member);
     }
     return TLMakeAppMenu(
-        QString::fromStdString(group.total.name), members, startTimes, this,
+        QString::fromStdString(group.total.name), members, this,
         [this](const QVariant& data) { copyText(data); },
         [this](const QVariant& data) { runKill(data); });
 }

@@ -91,19 +91,23 @@ QMenu* TLMakeProcMenu(const TLProc& proc, uint64_t startTime, QObject* context,
     return menu;
 }
 
-QMenu* TLMakeAppMenu(const QString& name, const std::vector<TLProc>& members,
-                     const std::vector<uint64_t>& startTimes, QObject* context,
+TLAppTarget TLAppTargetFor(const QString& name, const std::vector<TLProc>& members,
+                           TLEndSignal signal) {
+    TLAppTarget target{name, {}, signal};
+    for (const TLProc& member : members)
+        target.members.append(
+            {member.pid, QString::fromStdString(member.name), signal, member.startTime});
+    return target;
+}
+
+QMenu* TLMakeAppMenu(const QString& name, const std::vector<TLProc>& members, QObject* context,
                      const std::function<void(const QVariant&)>& copy,
                      const std::function<void(const QVariant&)>& kill) {
     auto* menu = new QMenu;
     menu->setFont(TLSystemFont(13));
-    QList<TLProcTarget> targets;
-    for (size_t i = 0; i < members.size(); ++i)
-        targets.append({members[i].pid, QString::fromStdString(members[i].name),
-                        TLEndSignal::Terminate, i < startTimes.size() ? startTimes[i] : 0});
     addCommands(menu, QStringLiteral("%1  (%2 个进程)").arg(name).arg(members.size()), name, true,
                 context, copy, kill, [&](TLEndSignal signal) {
-                    return QVariant::fromValue(TLAppTarget{name, targets, signal});
+                    return QVariant::fromValue(TLAppTargetFor(name, members, signal));
                 });
 
     menu->addSeparator();
@@ -113,8 +117,7 @@ QMenu* TLMakeAppMenu(const QString& name, const std::vector<TLProc>& members,
         const TLProc& member = members[i];
         QMenu* sub = processes->addMenu(menuText(procHeading(member)));
         sub->setFont(menu->font());
-        addProcCommands(sub, member, i < startTimes.size() ? startTimes[i] : 0, false, context,
-                        copy, kill);
+        addProcCommands(sub, member, member.startTime, false, context, copy, kill);
     }
     return menu;
 }

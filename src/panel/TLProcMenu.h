@@ -40,6 +40,9 @@ struct TLAppTarget {
 };
 Q_DECLARE_METATYPE(TLAppTarget)
 TLAppTarget TLAppTargetFrom(const QVariant& data);
+// The application `name` of these processes, each with its pid, name and start time.
+TLAppTarget TLAppTargetFor(const QString& name, const std::vector<TLProc>& members,
+                           TLEndSignal signal);
 
 // A new context menu for a process row: heading "NAME  (PID N)" (disabled), a separator,
 // "复制进程名" carrying the name, then "结束进程…" and "强制结束进程…" carrying a TLProcTarget
@@ -55,9 +58,8 @@ QMenu* TLMakeProcMenu(const TLProc& proc, uint64_t startTime, QObject* context,
 // A new context menu for an application row (a group of more than one process): heading
 // "NAME  (N 个进程)" (disabled), a separator, "复制应用名", "结束应用…" and "强制结束应用…"
 // carrying a TLAppTarget, a separator and "进程", a submenu of its processes in the order given
-// (at most 12), each a submenu with that process's own three commands. `startTimes` holds each
-// member's start time as the caller could read it. The caller owns it; the items run as above.
-QMenu* TLMakeAppMenu(const QString& name, const std::vector<TLProc>& members,
-                     const std::vector<uint64_t>& startTimes, QObject* context,
+// (at most 12), each a submenu with that process's own three commands. Each member carries the
+// start time its commands check. The caller owns it; the items run as above.
+QMenu* TLMakeAppMenu(const QString& name, const std::vector<TLProc>& members, QObject* context,
                      const std::function<void(const QVariant&)>& copy,
                      const std::function<void(const QVariant&)>& kill);

@@ -38,6 +38,14 @@ std::vector<TLAppGroup> TLGroupByApp(const std::vector<TLProc>& procs) {
     return groups;
 }
 
+std::vector<TLProc> TLAppTotals(const std::vector<TLAppGroup>& groups) {
+    std::vector<TLProc> totals;
+    totals.reserve(groups.size());
+    for (const TLAppGroup& group : groups)
+        totals.push_back(group.total);
+    return totals;
+}
+
 bool TLIsSessionProcess(std::string_view name) {
     static constexpr std::array<std::string_view, 24> session = {"gnome-shell",
                                                                  "gnome-session-binary",

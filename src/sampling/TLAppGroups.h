@@ -19,6 +19,9 @@ struct TLAppGroup {
 // ps) is one of its own name.
 std::vector<TLAppGroup> TLGroupByApp(const std::vector<TLProc>& procs);
 
+// The totals of `groups`, in their order: one record per application, to rank as processes are.
+std::vector<TLProc> TLAppTotals(const std::vector<TLAppGroup>& groups);
+
 // Whether a process of this name is a part of the desktop session itself (its shell or window
 // manager, the display server, the user's service manager, the session bus, the sound server):
 // ending it ends the session, or breaks it.

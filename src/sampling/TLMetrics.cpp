@@ -192,10 +192,11 @@ void TLMetrics::inspectPids(double dt, ProcPass& pass) {
             pass.newCounters.emplace(ProcKey{pid, c.startTime},
                                      Counters{c.cpuTimeNs, c.idleWakeups});
             bool pathRead = false;
-            if (resolveName(proc, proc.name, pass.scratch, pathRead))
-                proc.app = resolveApp(proc, pass.scratch, pathRead);
-            else
+            if (resolveName(proc, proc.name, pass.scratch, pathRead, &proc.app)) {
+                if (!proc.app) proc.app = resolveApp(proc, pass.scratch, pathRead);
+            } else {
                 pass.pending.push_back({pass.result.size(), false});
+            }
         } else {
             pass.pending.push_back({pass.result.size(), true});
         }
@@ -224,7 +225,7 @@ void TLMetrics::completeFromPs(ProcPass& pass) {
             proc.energy = row->second.cpu;
             proc.approximate = true;
             bool pathRead = false;
-            if (resolveName(proc, proc.name, pass.scratch, pathRead)) continue;
+            if (resolveName(proc, proc.name, pass.scratch, pathRead, nullptr)) continue;
         }
         nameFromPs(proc, row != table.end() ? &row->second : nullptr);
     }
@@ -232,12 +233,13 @@ void TLMetrics::completeFromPs(ProcPass& pass) {
 }
 
 bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& scratch,
-                            bool& pathRead) {
+                            bool& pathRead, AppRef* app) {
     pathRead = false;
     const int32_t pid = proc.pid;
     if (auto it = _nameCache.find({pid, proc.startTime});
         it != _nameCache.end() && !it->second.name.empty()) {
         name = it->second.name;
+        if (app) *app = it->second.app;
         return true;
     }
     scratch.clear();
@@ -258,9 +260,6 @@ bool TLMetrics::resolveName(const TLProc& proc, std::string& name, std::string& 
 
 std::shared_ptr<const TLAppIdentity> TLMetrics::resolveApp(const TLProc& proc, std::string& scratch,
                                                            bool pathRead) {
-    if (auto it = _nameCache.find({proc.pid, proc.startTime});
-        it != _nameCache.end() && it->second.app)
-        return it->second.app;
     TLAppIdentity found;
     if (!pathRead) {
         scratch.clear();

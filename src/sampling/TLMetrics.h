@@ -60,11 +60,13 @@ private:
     void completeFromPs(ProcPass& pass);
     // The name of an inspected process: the cached one, else its executable's file name, else its
     // short name; false when none is usable. `scratch` is a buffer the calls of one sample share;
-    // `pathRead` tells whether it now holds the executable's path, read for the name.
-    bool resolveName(const TLProc& proc, std::string& name, std::string& scratch, bool& pathRead);
-    // The application of an inspected, named process: the one found when it was first seen, or
-    // what the source says now, or else its executable (its name where that cannot be read).
-    // The path is read unless `pathRead` says `scratch` holds it.
+    // `pathRead` tells whether it now holds the executable's path, read for the name. From the
+    // cache, `app` (when given) gets the application found with the name.
+    bool resolveName(const TLProc& proc, std::string& name, std::string& scratch, bool& pathRead,
+                     std::shared_ptr<const TLAppIdentity>* app);
+    // The application of an inspected, named process not placed before: what the source says,
+    // or else its executable (its name where that cannot be read). The path is read unless
+    // `pathRead` says `scratch` holds it.
     std::shared_ptr<const TLAppIdentity> resolveApp(const TLProc& proc, std::string& scratch,
                                                     bool pathRead);
 

@@ -230,14 +230,9 @@ bool TLProcfsProcessSource::application(int32_t pid, const std::string& exePath,
     (void)exePath;
     char path[32];
     std::snprintf(path, sizeof path, "%d/cgroup", pid);
-    // One read: the file is small, and a text that fills the buffer may have been cut.
-    TLFd fd(::openat(_procDir.get(), path, O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return false;
-    ssize_t n;
-    do {
-        n = ::read(fd.get(), _text.data(), _text.size());
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0 || static_cast<size_t>(n) == _text.size()) return false;
+    // A text that fills the buffer may have been cut.
+    const long n = TLReadFileAt(_procDir.get(), path, _text.data(), _text.size());
+    if (n <= 0 || static_cast<size_t>(n) + 1 >= _text.size()) return false;
     const std::string id = TLUnitAppId(TLCgroupUnit({_text.data(), static_cast<size_t>(n)}));
     if (id.empty()) return false;
 
