@@ -51,6 +51,13 @@ end_hogs() {
     local pid
     for pid in "${hogs[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
     while read -r pid; do kill -9 "$pid" 2>/dev/null || true; done <"$cg/cgroup.procs" 2>/dev/null || true
+    # A killed hog still has to run to its exit; held at the limit it would first wait in
+    # reclaim, for minutes on a busy machine. The limit goes with it.
+    if [ -f "$cg/memory.high" ]; then
+        echo max >"$cg/memory.high" 2>/dev/null || true
+    elif [ -f "$cg/memory.limit_in_bytes" ]; then
+        echo -1 >"$cg/memory.limit_in_bytes" 2>/dev/null || true
+    fi
 }
 remove_cgroup() {
     end_hogs
