@@ -194,7 +194,7 @@ struct Engine {
     }
 };
 
-void sampleProcesses(benchmark::State& state, Engine& engine) {
+void sampleProcesses(benchmark::State& state, Engine& engine, bool cold = false) {
     size_t listed = 0;
     double cpu = 0;
     const uint64_t readsBefore = engine.source->threadStatusReads();
@@ -205,6 +205,7 @@ void sampleProcesses(benchmark::State& state, Engine& engine) {
         // thread list afresh, as on a machine where tasks come and go, instead of using the last
         // listings again.
         std::thread([] {}).join();
+        if (cold) engine.metrics.releaseProcessFiles();
         const double before = cpuMs();
         std::vector<TLProc> procs = engine.metrics.sampleProcesses();
         cpu += cpuMs() - before;
@@ -256,6 +257,13 @@ void BM_SampleProcessesUngated(benchmark::State& state) {
     sampleProcesses(state, engine);
 }
 
+// The sample once a minute with the panel closed: the files kept between samples were let go
+// after the last one.
+void BM_SampleProcessesCold(benchmark::State& state) {
+    static Engine engine(true, true);
+    sampleProcesses(state, engine, true);
+}
+
 // One call per repetition: the median over the repetitions is the median single call.
 BENCHMARK(BM_SampleProcesses)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_SampleProcessesEveryStatus)
@@ -263,6 +271,7 @@ BENCHMARK(BM_SampleProcessesEveryStatus)
     ->UseRealTime()
     ->Iterations(1);
 BENCHMARK(BM_SampleProcessesUngated)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SampleProcessesCold)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_BarePs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace

@@ -54,6 +54,9 @@ void TLAppDelegate::applicationDidFinishLaunching() {
         connect(&_loop, &TLSamplingLoop::sampled, &_notifier, &TLPressureNotifier::observe,
                 Qt::UniqueConnection);
         _notifier.applySetting();
+        // Which programs keep growing, watched from now on.
+        _loop.watchGrowth();
+        _notifier.setGrowth(&_loop.growth());
     }
 
     restartTimer();

@@ -80,6 +80,7 @@ public:
     TLPanelController* panel() const { return _panel.get(); }
     const std::vector<double>& history() const { return _loop.history(); }
     bool sampling() const { return _loop.sampling(); }
+    const TLGrowthTracker& growth() const { return _loop.growth(); }
     const QTimer& timer() const { return _loop.timer(); }
     TLPressureNotifier& pressureNotifier() { return _notifier; }
 

@@ -10,8 +10,37 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+// "（3 个进程）", "（正在增长）", "（3 个进程，正在增长）" or nothing.
+QString aside(size_t members, bool growing) {
+    QStringList parts;
+    if (members > 1) parts << QStringLiteral("%1 个进程").arg(members);
+    if (growing) parts << QStringLiteral("正在增长");
+    return parts.isEmpty() ? QString() : QStringLiteral("（%1）").arg(parts.join(QStringLiteral("，")));
+}
+
+// The growing application that grew the most, unless it is one of `named`.
+const TLGrowthTracker::Tracked* fastestOthers(const TLGrowthTracker& growth,
+                                              const std::vector<std::string>& named) {
+    const TLGrowthTracker::Tracked* fastest = nullptr;
+    for (const TLGrowthTracker::Tracked& app : growth.apps())
+        if (app.verdict.growing && (!fastest || app.verdict.change > fastest->verdict.change))
+            fastest = &app;
+    if (!fastest || std::find(named.begin(), named.end(), fastest->key) != named.end())
+        return nullptr;
+    return fastest;
+}
+
+} // namespace
+
 TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
-                                           const TLSystemStats& stats) {
+                                           const TLSystemStats& stats,
+                                           const TLGrowthTracker* growth) {
     const std::vector<TLAppGroup> groups = TLGroupByApp(procs);
     const std::vector<TLProc> totals = TLAppTotals(groups);
     const TLProcRanking ranking = TLRankProcs(totals, true);
@@ -19,15 +48,23 @@ TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
         return groups[static_cast<size_t>(total - totals.data())];
     };
     QStringList largest;
+    std::vector<std::string> named;
     for (size_t i = 0; i < ranking.order.size() && i < 2; ++i) {
         const TLProc& top = *ranking.order[i];
-        const size_t members = groupOf(&top).members.size();
+        named.push_back(TLAppKeyOf(top));
+        const TLGrowthTracker::Tracked* tracked = growth ? growth->app(named.back()) : nullptr;
         largest << QStringLiteral("%1 占用 %2%3")
                        .arg(QString::fromStdString(top.name), TLFormatBytes(top.memory),
-                            members > 1 ? QStringLiteral("（%1 个进程）").arg(members) : QString());
+                            aside(groupOf(&top).members.size(),
+                                  tracked && tracked->verdict.growing));
     }
     QString body;
     if (!largest.isEmpty()) body = largest.join(QStringLiteral("，")) + QStringLiteral("。");
+    if (const TLGrowthTracker::Tracked* fastest = growth ? fastestOthers(*growth, named) : nullptr)
+        body += QStringLiteral("增长最快：%1（+%2 / %3 分钟）。")
+                    .arg(QString::fromStdString(fastest->name),
+                         TLFormatBytes(static_cast<uint64_t>(fastest->verdict.change)))
+                    .arg(std::lround((fastest->series.back().time - fastest->series[0].time) / 60));
     body += QStringLiteral("已使用 %1 / %2。")
                 .arg(TLFormatBytes(stats.used), TLFormatBytes(stats.total));
 
@@ -110,7 +147,8 @@ void TLPressureNotifier::notify() {
         [self, procs] {
             if (!self) return;
             const TLAppEnvironment& env = self->_env;
-            TLPressureMessage message = TLComposePressureMessage(*procs, self->_latest);
+            TLPressureMessage message =
+                TLComposePressureMessage(*procs, self->_latest, self->_growth);
             // The identity of the process offered, for the check before the
             // signal (a sample from ps has no start time of its own).
             if (message.largest && message.largest->startTime == 0 && env.panelServices.processes) {

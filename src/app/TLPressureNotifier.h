@@ -2,6 +2,7 @@
 #include "app/TLPressureEpisode.h"
 #include "panel/TLProcMenu.h"
 #include "platform/TLNotifications.h"
+#include "sampling/TLGrowth.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemStats.h"
 
@@ -31,8 +32,12 @@ struct TLPressureMessage {
 // memory (and how many processes, for more than one) and the memory used of the total in the
 // panel's format: "Firefox 占用 6.20 GB（23 个进程），code 占用 1.90 GB。已使用 15.60 GB /
 // 16.00 GB。" Actions: "打开面板", then "结束 NAME…" for the largest application.
+// With the growth histories, a named application that keeps growing says so ("（正在增长）"), and
+// the application that grew the most, when it is not one of the two, is named after them:
+// "增长最快：code（+1.20 GB / 10 分钟）。"
 TLPressureMessage TLComposePressureMessage(const std::vector<TLProc>& procs,
-                                           const TLSystemStats& stats);
+                                           const TLSystemStats& stats,
+                                           const TLGrowthTracker* growth = nullptr);
 
 // Warns once per episode of critical memory pressure with a desktop notification (when the user
 // has not turned it off) and carries out its actions. It reads the level of every system sample;
@@ -53,6 +58,8 @@ public:
     void applySetting();
     // Every system sample. Allocates nothing unless the sample starts an episode.
     void observe(const TLSystemStats& sample);
+    // The growth histories the notification tells of (none: it does not). Weak.
+    void setGrowth(const TLGrowthTracker* growth) { _growth = growth; }
     // An action of the notification, by key.
     void actionInvoked(const QString& key);
 
@@ -78,6 +85,7 @@ private:
     const TLAppEnvironment& _env;
     TLPressureEpisode _episode;
     TLSystemStats _latest;
+    const TLGrowthTracker* _growth = nullptr;
     std::unique_ptr<TLPressureWatch> _watch;
     // Reads after a stall report while the level is not yet critical (see stalled()).
     QTimer _followUp;

@@ -41,6 +41,41 @@ void TLSamplingLoop::tick() {
                            static_cast<std::ptrdiff_t>(_history.size() - kHistoryLength + 1));
     _history.push_back(std::min(1.0, sample.usagePercent / 100.0));
     show(sample);
+    if (_watchGrowth && !_sampling && !_env.popover->isShown() && _env.now) {
+        const double now = _env.now();
+        if (now >= _firstBackground && _growth.due(now)) sampleInBackground();
+    }
+}
+
+void TLSamplingLoop::watchGrowth() {
+    if (_watchGrowth || !_env.now) return;
+    _watchGrowth = true;
+    // The first a minute after the start, not at it: the start has enough to do.
+    _firstBackground = _env.now() + TLGrowthStep;
+    if (_panel) _panel->setGrowth(&_growth);
+}
+
+void TLSamplingLoop::recordProcesses(const std::vector<TLProc>& procs) {
+    if (!_watchGrowth || !_env.now) return;
+    _growth.record(_env.now(), procs);
+    emit processesSampled(procs);
+}
+
+void TLSamplingLoop::sampleInBackground() {
+    _sampling = true;
+    auto result = std::make_shared<std::vector<TLProc>>();
+    QPointer<TLSamplingLoop> self(this);
+    auto sample = _env.sampleProcesses;
+    // The files the sample keeps open stay so until the next minute's: reading through them costs
+    // a fraction of opening every process's files again.
+    _env.procQueue->async([result, sample] { *result = sample(); },
+                          [self, result] {
+                              if (!self) return;
+                              self->_sampling = false;
+                              self->recordProcesses(*result);
+                              if (self->_env.popover->isShown())
+                                  self->_panel->renderProcesses(result.get());
+                          });
 }
 
 void TLSamplingLoop::sampleOutOfTurn() {
@@ -83,6 +118,7 @@ void TLSamplingLoop::refreshProcs() {
                           [self, result] {
                               if (!self) return;
                               self->_sampling = false;
+                              self->recordProcesses(*result);
                               self->showWaitingSystem();
                               if (self->_env.popover->isShown())
                                   self->_panel->renderProcesses(result.get());

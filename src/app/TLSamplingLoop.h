@@ -2,6 +2,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include "sampling/TLGrowth.h"
 #include "sampling/TLSystemStats.h"
 
 #include <cstddef>
@@ -21,6 +22,10 @@ class TLStatusItemUpdater;
 // shown together, so that the panel is painted and sent to the display once a tick rather than
 // twice; should the process sample take longer than kSystemWait, the figures are shown without
 // it.
+//
+// While growth is watched (not in snapshot mode), every process sample feeds the growth histories,
+// and with the panel closed a tick takes a process sample in the background once a minute, never
+// while another is under way.
 class TLSamplingLoop final : public QObject {
     Q_OBJECT
 public:
@@ -42,6 +47,10 @@ public:
     // A process sample for the open panel, unless one is under way.
     void refreshProcs();
     void clearHistory() { _history.clear(); }
+    // Starts keeping the growth histories (once the panel exists).
+    void watchGrowth();
+
+    const TLGrowthTracker& growth() const { return _growth; }
 
     const std::vector<double>& history() const { return _history; }
     bool sampling() const { return _sampling; } // a process sample is under way
@@ -51,11 +60,16 @@ signals:
     // Every system sample, after it is shown. A receiver must not allocate on its common path:
     // the tick does not.
     void sampled(const TLSystemStats& sample);
+    // Every process sample while growth is watched, after the histories have taken it.
+    void processesSampled(const std::vector<TLProc>& procs);
 
 private:
     void show(const TLSystemStats& sample);
     // Shows the system sample that waits, if one does and the panel is still open.
     void showWaitingSystem();
+    // A process sample for the growth histories alone, the panel being closed.
+    void sampleInBackground();
+    void recordProcesses(const std::vector<TLProc>& procs);
 
     const TLAppEnvironment& _env;
     TLStatusItemUpdater& _statusItem;
@@ -66,4 +80,7 @@ private:
     TLSystemStats _waitingSystem;
     bool _systemWaiting = false;
     QTimer _systemWait;
+    TLGrowthTracker _growth;
+    bool _watchGrowth = false;
+    double _firstBackground = 0; // the earliest time of a background sample
 };

@@ -3,6 +3,7 @@
 #include "format/TLColor.h"
 #include "format/TLFormat.h"
 #include "panel/TLAccessible.h"
+#include "panel/TLGrowthFigure.h"
 #include "panel/TLKillConfirmation.h"
 #include "panel/TLPanelControls.h"
 #include "panel/TLProcRanking.h"
@@ -157,6 +158,8 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
         row->setPid(p.pid);
         row->setTint(tint);
         row->setMemberCount(static_cast<int>(members));
+        const TLGrowthTracker::Tracked* tracked = trackedOf(p);
+        row->setGrowthNote(tracked ? TLGrowthNote(*tracked) : QString());
         const QString value = memoryTab ? TLFormatBytes(p.memory) : TLFormatFixed(p.energy, 1);
         row->setRank(i, QString::fromStdString(p.name), value,
                      TLProcRankKey(p, memoryTab) / ranking.scale, p.approximate);
@@ -168,9 +171,11 @@ void TLPanelController::renderProcesses(const std::vector<TLProc>* procs) {
             row->setMenuSource([this, g = *group] { return menuForApp(g); });
             made = {};
         } else if (!row->hasMenu() || p.startTime == 0 || made.pid != p.pid ||
-                   made.startTime != p.startTime || made.name != p.name) {
+                   made.startTime != p.startTime || made.name != p.name ||
+                   (tracked && made.growthPoint != _growth->lastPoint())) {
+            // A menu with the process's history is made again once the history has a new point.
             row->setMenuSource([this, p] { return menuForProc(p); });
-            made = {p.pid, p.startTime, p.name};
+            made = {p.pid, p.startTime, p.name, tracked ? _growth->lastPoint() : -1};
         }
     }
     _ui.footNote->setText(memoryTab ? TLThisPlatformTexts().footNoteMemory
@@ -188,9 +193,18 @@ void TLPanelController::setSecondsPerSample(double seconds) {
 
 QMenu* TLPanelController::menuForProc(const TLProc& proc) {
     // The identity of the process this row shows, for the check before a signal is sent.
-    return TLMakeProcMenu(
+    QMenu* menu = TLMakeProcMenu(
         proc, startTimeOf(proc), this, [this](const QVariant& data) { copyText(data); },
         [this](const QVariant& data) { runKill(data); });
+    if (const TLGrowthTracker::Tracked* tracked = trackedOf(proc))
+        TLAddGrowthGraph(menu, *tracked);
+    return menu;
+}
+
+const TLGrowthTracker::Tracked* TLPanelController::trackedOf(const TLProc& listed) const {
+    if (!_growth) return nullptr;
+    return _groupApps ? _growth->app(TLAppKeyOf(listed))
+                      : _growth->process(listed.pid, listed.startTime);
 }
 
 uint64_t TLPanelController::startTimeOf(const TLProc& proc) const {
@@ -210,10 +224,13 @@ QMenu* TLPanelController::menuForApp(const TLAppGroup& group) {
         members.push_back(*member);
         members.back().startTime = startTimeOf(*member);
     }
-    return TLMakeAppMenu(
+    QMenu* menu = TLMakeAppMenu(
         QString::fromStdString(group.total.name), members, this,
         [this](const QVariant& data) { copyText(data); },
         [this](const QVariant& data) { runKill(data); });
+    if (const TLGrowthTracker::Tracked* tracked = trackedOf(group.total))
+        TLAddGrowthGraph(menu, *tracked);
+    return menu;
 }
 
 void TLPanelController::copyName(QAction* item) {

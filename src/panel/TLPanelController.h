@@ -5,6 +5,7 @@
 #include "panel/TLProcMenu.h"
 #include "platform/TLServices.h"
 #include "sampling/TLAppGroups.h"
+#include "sampling/TLGrowth.h"
 #include "sampling/TLProc.h"
 #include "sampling/TLSystemStats.h"
 #include "widgets/TLProcList.h"
@@ -98,6 +99,9 @@ public:
     // processes (off by default). Re-renders the last list once the view exists.
     bool groupsApps() const { return _groupApps; }
     void setGroupApps(bool group);
+    // The growth histories whose growing processes the rows mark and whose footprints the rows'
+    // menus show (none: no marks). Weak: it must outlive the controller or be reset.
+    void setGrowth(const TLGrowthTracker* growth) { _growth = growth; }
 
     // --- Process commands.
     // A new context menu for a process: heading "NAME  (PID N)", a separator, "复制进程名",
@@ -152,6 +156,8 @@ private:
     const std::vector<TLProc>& listed();
     // The start time a process row's commands check: the sample's, or read now.
     uint64_t startTimeOf(const TLProc& proc) const;
+    // The history of a listed record: an application's while applications are listed.
+    const TLGrowthTracker::Tracked* trackedOf(const TLProc& listed) const;
 
     TLPanelServices _services;
     TLPanelDelegate* _delegate = nullptr;
@@ -159,6 +165,7 @@ private:
     int64_t _rowCount = 8;
     std::vector<TLProc> _lastProcs;
     bool _groupApps = false;
+    const TLGrowthTracker* _growth = nullptr;
     // The applications of the last list while they are listed, and their totals.
     std::vector<TLAppGroup> _groups;
     std::vector<TLProc> _groupTotals;
@@ -172,6 +179,7 @@ private:
         int32_t pid = 0;
         uint64_t startTime = 0;
         std::string name;
+        double growthPoint = -1; // the time of the history's last point in the menu
     };
     std::vector<MenuFor> _menuFor;
 };

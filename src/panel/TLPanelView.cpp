@@ -372,6 +372,8 @@ void TLPanelView::describeRows() {
                           QString name = row->name();
                           if (row->memberCount() > 1)
                               name += QStringLiteral("，%1 个进程").arg(row->memberCount());
+                          if (!row->growthNote().isEmpty())
+                              name += QStringLiteral("，") + row->growthNote();
                           return name + QStringLiteral("，") + value;
                       },
                   .leaf = true,

@@ -6,13 +6,16 @@
 #include <string>
 #include <unordered_map>
 
+std::string TLAppKeyOf(const TLProc& proc) {
+    return proc.app ? proc.app->key : "name:" + proc.name;
+}
+
 std::vector<TLAppGroup> TLGroupByApp(const std::vector<TLProc>& procs) {
     std::vector<TLAppGroup> groups;
     std::unordered_map<std::string, size_t> byKey;
     byKey.reserve(procs.size());
     for (const TLProc& proc : procs) {
-        const std::string key = proc.app ? proc.app->key : "name:" + proc.name;
-        const auto [it, added] = byKey.try_emplace(key, groups.size());
+        const auto [it, added] = byKey.try_emplace(TLAppKeyOf(proc), groups.size());
         if (added) groups.emplace_back();
         groups[it->second].members.push_back(proc);
     }

@@ -1,6 +1,7 @@
 #pragma once
 #include "sampling/TLProc.h"
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,9 @@ struct TLAppGroup {
     TLProc total;
     std::vector<TLProc> members; // in the order of the sample
 };
+
+// The key of a process's application: its identity's, or "name:NAME" without one.
+std::string TLAppKeyOf(const TLProc& proc);
 
 // The processes of a sample by application, in the order each application first appears:
 // processes with the same application key are one; a process with no application (a record from

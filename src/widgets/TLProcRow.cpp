@@ -148,8 +148,10 @@ void TLProcRow::layoutLabels() {
                         static_cast<int>(valueWidth), height());
     const int nameRoom = static_cast<int>(std::floor(room.name.width()));
     const QSize laidOutFor(nameRoom, height());
-    const QString count =
-        _members > 1 ? QStringLiteral(" ×") + QString::number(_members) : QString();
+    // What follows the name, never shortened: the count of an application's processes and the
+    // growth mark.
+    QString count = _members > 1 ? QStringLiteral(" ×") + QString::number(_members) : QString();
+    if (!_growthNote.isEmpty()) count += QStringLiteral(" ↑");
     if (_fullName + count == _laidOutName && laidOutFor == _laidOutFor) return;
     const QFontMetricsF nameMetrics(_name->font());
     const QString whole = _fullName + count;
@@ -164,6 +166,13 @@ void TLProcRow::layoutLabels() {
     _name->setGeometry(static_cast<int>(rects.name.x()), 0, shown, height());
     _laidOutName = whole;
     _laidOutFor = laidOutFor;
+}
+
+void TLProcRow::setGrowthNote(const QString& note) {
+    if (note == _growthNote) return;
+    _growthNote = note;
+    setToolTip(note);
+    layoutLabels();
 }
 
 void TLProcRow::setMemberCount(int count) {

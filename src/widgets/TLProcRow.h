@@ -68,6 +68,11 @@ public:
     int memberCount() const { return _members; }
     void setMemberCount(int count);
 
+    // What the row says of growth: empty for none; otherwise a short note ("6 分钟内增长 300.0
+    // MB") that the row marks with "↑" after the name (and its count), shown as its tool tip.
+    const QString& growthNote() const { return _growthNote; }
+    void setGrowthNote(const QString& note);
+
     // The process shown; the row itself does not use it.
     qint32 pid() const { return _pid; }
     void setPid(qint32 pid) { _pid = pid; }
@@ -126,6 +131,7 @@ private:
     bool _hover = false;
     qint32 _pid = 0;
     int _members = 1;
+    QString _growthNote;
     TLColor _tint;
     QString _fullName;
     QString _plainValue;
