@@ -242,6 +242,11 @@ struct FakePressureWatch final : TLPressureWatch {
     void stall() { emit stalled(); }
 };
 
+// A kill watch the test fires.
+struct FakeKillWatch final : TLKillWatch {
+    void kill(const TLKillReport& report) { emit killed(report); }
+};
+
 // The delegate over fakes, with scripted samples and a real preference file in a temporary
 // directory. Set the fields, then launch().
 struct AppHarness {
@@ -261,6 +266,7 @@ struct AppHarness {
     std::optional<QString> watchRefusal;   // set: the system refuses a pressure watch
     QPointer<FakePressureWatch> watch;     // the one armed, while it lives
     int watchesMade = 0;
+    QPointer<FakeKillWatch> killWatch; // the one armed, while it lives
 
     TLSystemStats sample;
     int systemSamples = 0;
@@ -311,6 +317,11 @@ struct AppHarness {
             }
             auto made = std::make_unique<FakePressureWatch>();
             watch = made.get();
+            return made;
+        };
+        env.makeKillWatch = [this](QString*) -> std::unique_ptr<TLKillWatch> {
+            auto made = std::make_unique<FakeKillWatch>();
+            killWatch = made.get();
             return made;
         };
         env.sampleSystem = [this] {

@@ -8,7 +8,7 @@
 TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
     : QObject(parent), _env(std::move(env)), _statusItem(_env), _loop(_env, _statusItem),
       _popover(_env, _loop), _settings(_env, _loop, _popover), _snapshot(_env, _popover),
-      _notifier(_env) {
+      _notifier(_env), _kills(_env) {
     connect(&_notifier, &TLPressureNotifier::sampleWanted, &_loop,
             &TLSamplingLoop::sampleOutOfTurn);
     connect(&_notifier, &TLPressureNotifier::panelWanted, this, &TLAppDelegate::showPanel);
@@ -17,6 +17,8 @@ TLAppDelegate::TLAppDelegate(TLAppEnvironment env, QObject* parent)
             [this] { popUpSettingsFromStatusItem(); });
     connect(&_settings, &TLSettingsController::notifyCriticalPressureChanged, &_notifier,
             &TLPressureNotifier::applySetting);
+    connect(&_settings, &TLSettingsController::notifyCriticalPressureChanged, &_kills,
+            &TLKillNotifier::applySetting);
     if (_env.notifications)
         connect(_env.notifications, &TLNotificationCenter::actionInvoked, &_notifier,
                 &TLPressureNotifier::actionInvoked);
@@ -57,6 +59,8 @@ void TLAppDelegate::applicationDidFinishLaunching() {
         // Which programs keep growing, watched from now on.
         _loop.watchGrowth();
         _notifier.setGrowth(&_loop.growth());
+        _kills.setGrowth(&_loop.growth());
+        _kills.applySetting();
     }
 
     restartTimer();

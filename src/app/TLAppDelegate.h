@@ -1,5 +1,6 @@
 #pragma once
 #include "app/TLAppEnvironment.h"
+#include "app/TLKillNotifier.h"
 #include "app/TLPopoverFlow.h"
 #include "app/TLPressureNotifier.h"
 #include "app/TLSamplingLoop.h"
@@ -83,6 +84,7 @@ public:
     const TLGrowthTracker& growth() const { return _loop.growth(); }
     const QTimer& timer() const { return _loop.timer(); }
     TLPressureNotifier& pressureNotifier() { return _notifier; }
+    TLKillNotifier& killNotifier() { return _kills; }
 
 private:
     void panelRequested(bool toggle);
@@ -96,5 +98,6 @@ private:
     TLSettingsController _settings;
     TLSnapshotMode _snapshot;
     TLPressureNotifier _notifier;
+    TLKillNotifier _kills;
     bool _autoOpenPending = false; // the auto-open, or a request before the launch had finished
 };

@@ -36,6 +36,9 @@ struct TLAppEnvironment {
     // Arms a watch on memory pressure (the reason in its argument where refused); none: the
     // ticks alone find a critical level.
     std::function<std::unique_ptr<TLPressureWatch>(QString*)> makePressureWatch;
+    // Arms a watch on the kills the system makes for memory (the reason where refused); none:
+    // they go untold.
+    std::function<std::unique_ptr<TLKillWatch>(QString*)> makeKillWatch;
 
     std::function<TLSystemStats()> sampleSystem;
     std::function<std::vector<TLProc>()> sampleProcesses; // called on the process queue

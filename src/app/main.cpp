@@ -285,6 +285,7 @@ TLAppEnvironment makeEnvironment(Services& services, QObject* context, bool snap
     env.panelServices = TLPanelServices::system();
     env.notifications = services.notifications.get();
     env.makePressureWatch = [](QString* whyNot) { return TLMakePressureWatch(whyNot); };
+    env.makeKillWatch = [](QString* whyNot) { return TLMakeKillWatch(whyNot); };
     env.sampleSystem = [] { return TLMetrics::shared().sampleSystem(); };
     env.sampleProcesses = [] { return TLMetrics::shared().sampleProcesses(); };
     env.releaseProcesses = [] { TLMetrics::shared().releaseProcessFiles(); };

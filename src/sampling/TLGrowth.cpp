@@ -28,8 +28,8 @@ TLGrowthVerdict TLJudgeGrowth(const TLGrowthSeries& series) {
     if (series.size() < 2) return verdict;
     const uint64_t first = series[0].memory;
     const uint64_t last = series.back().memory;
-    verdict.change = last >= first ? static_cast<int64_t>(last - first)
-                                   : -static_cast<int64_t>(first - last);
+    verdict.change =
+        last >= first ? static_cast<int64_t>(last - first) : -static_cast<int64_t>(first - last);
     if (series.size() < TLGrowthMinPoints || last <= first) return verdict;
     size_t rises = 0;
     uint64_t peak = first;
@@ -42,9 +42,10 @@ TLGrowthVerdict TLJudgeGrowth(const TLGrowthSeries& series) {
     }
     const uint64_t rise = last - first;
     const size_t steps = series.size() - 1;
-    verdict.growing = 2 * rises > steps && rise >= TLGrowthMinBytes &&
-                      static_cast<double>(rise) >= TLGrowthMinFraction * static_cast<double>(first) &&
-                      2 * deepestFall <= rise;
+    verdict.growing =
+        2 * rises > steps && rise >= TLGrowthMinBytes &&
+        static_cast<double>(rise) >= TLGrowthMinFraction * static_cast<double>(first) &&
+        2 * deepestFall <= rise;
     return verdict;
 }
 
@@ -62,8 +63,8 @@ std::vector<const TLProc*> largest(const std::vector<TLProc>& procs, size_t coun
         return a->memory != b->memory ? a->memory > b->memory : a->pid < b->pid;
     };
     const size_t kept = std::min(count, order.size());
-    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept),
-                      order.end(), bigger);
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), order.end(),
+                      bigger);
     order.resize(kept);
     return order;
 }
@@ -86,6 +87,7 @@ std::vector<Tracked> carry(std::vector<Tracked>& before, const std::vector<const
         entry.startTime = keys[i].empty() ? p.startTime : 0;
         entry.key = keys[i];
         entry.name = p.name;
+        entry.appName = p.app && !p.app->id.empty() ? p.app->name : std::string();
         entry.memory = p.memory;
         if (point) {
             entry.series.dropBefore(now - TLGrowthWindow - TLGrowthStepSlack);
@@ -109,7 +111,8 @@ void TLGrowthTracker::record(double now, const std::vector<TLProc>& procs) {
     if (point) {
         // A point that came a little early counts as on time, so that early ones do not add up
         // to more than one a minute.
-        _lastPoint = _anyPoint && now >= _lastTaken ? std::max(now, _lastPoint + TLGrowthStep) : now;
+        _lastPoint =
+            _anyPoint && now >= _lastTaken ? std::max(now, _lastPoint + TLGrowthStep) : now;
         _lastTaken = now;
         _anyPoint = true;
     }

@@ -71,6 +71,7 @@ public:
         uint64_t startTime = 0;
         std::string key;
         std::string name;    // as its row names it
+        std::string appName; // a process's application, where the desktop names one
         uint64_t memory = 0; // when last seen
         TLGrowthSeries series;
         TLGrowthVerdict verdict;

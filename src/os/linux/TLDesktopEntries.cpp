@@ -73,3 +73,25 @@ const TLDesktopEntry* TLDesktopEntries::find(const std::string& appId) {
     }
     return entry ? &*entry : nullptr;
 }
+
+namespace {
+
+std::string fallbackName(const std::string& id) {
+    const size_t dot = id.rfind('.');
+    const bool reverseDns = dot != std::string::npos && dot + 1 < id.size() && id.find('.') < dot;
+    return reverseDns ? id.substr(dot + 1) : id;
+}
+
+} // namespace
+
+bool TLAppOfUnit(std::string_view unit, TLDesktopEntries& entries, TLAppIdentity& out) {
+    const std::string id = TLUnitAppId(unit);
+    if (id.empty()) return false;
+    const TLDesktopEntry* entry = entries.find(id);
+    if (entry && entry->terminalEmulator) return false;
+    out.key = "app:" + id;
+    out.name = entry && !entry->name.empty() ? entry->name : fallbackName(id);
+    out.icon = entry ? entry->icon : std::string();
+    out.id = id;
+    return true;
+}

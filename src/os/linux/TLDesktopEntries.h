@@ -1,4 +1,5 @@
 #pragma once
+#include "os/TLAppIdentity.h"
 #include "os/linux/TLAppUnits.h"
 
 #include <optional>
@@ -31,3 +32,9 @@ private:
     std::vector<std::string> _dirs;
     std::unordered_map<std::string, std::optional<TLDesktopEntry>> _found;
 };
+
+// The application a unit was started for (see TLUnitAppId), named by its desktop entry in
+// `entries` or, without one, by the last part of a reverse-DNS id ("org.gnome.TextEditor":
+// "TextEditor"). False for a unit started for no application, and for a terminal emulator's
+// (what runs in a terminal is not the terminal).
+bool TLAppOfUnit(std::string_view unit, TLDesktopEntries& entries, TLAppIdentity& out);

@@ -215,16 +215,6 @@ bool TLProcfsProcessSource::shortName(int32_t pid, std::string& out) {
     return !out.empty();
 }
 
-namespace {
-// A name for an application without a desktop entry: the last part of a reverse-DNS id
-// ("org.gnome.TextEditor": "TextEditor"), or else the id itself.
-std::string fallbackName(const std::string& id) {
-    const size_t dot = id.rfind('.');
-    const bool reverseDns = dot != std::string::npos && dot + 1 < id.size() && id.find('.') < dot;
-    return reverseDns ? id.substr(dot + 1) : id;
-}
-} // namespace
-
 bool TLProcfsProcessSource::application(int32_t pid, const std::string& exePath,
                                         TLAppIdentity& out) {
     (void)exePath;
@@ -233,18 +223,8 @@ bool TLProcfsProcessSource::application(int32_t pid, const std::string& exePath,
     // A text that fills the buffer may have been cut.
     const long n = TLReadFileAt(_procDir.get(), path, _text.data(), _text.size());
     if (n <= 0 || static_cast<size_t>(n) + 1 >= _text.size()) return false;
-    const std::string id = TLUnitAppId(TLCgroupUnit({_text.data(), static_cast<size_t>(n)}));
-    if (id.empty()) return false;
-
     if (!_desktopEntries) _desktopEntries.emplace(TLDesktopEntries::dirsFromEnvironment());
-    const TLDesktopEntry* entry = _desktopEntries->find(id);
-    // What runs in a terminal is not the terminal.
-    if (entry && entry->terminalEmulator) return false;
-    out.key = "app:" + id;
-    out.name = entry && !entry->name.empty() ? entry->name : fallbackName(id);
-    out.icon = entry ? entry->icon : std::string();
-    out.id = id;
-    return true;
+    return TLAppOfUnit(TLCgroupUnit({_text.data(), static_cast<size_t>(n)}), *_desktopEntries, out);
 }
 
 double TLProcfsProcessSource::now() {

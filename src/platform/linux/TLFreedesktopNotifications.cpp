@@ -61,7 +61,8 @@ void TLFreedesktopNotifications::send(const TLNotification& n, bool withActions)
         for (const TLNotification::Action& a : n.actions)
             actions << a.key << a.label;
     QVariantMap hints;
-    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(2))); // critical
+    hints.insert(QStringLiteral("urgency"),
+                 QVariant::fromValue(uchar(n.urgent ? 2 : 1))); // critical or normal
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral(TIDE_APP_ID));
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));

@@ -193,3 +193,9 @@ std::unique_ptr<TLPressureWatch> TLMakePressureWatch(QString* whyNot) {
     if (whyNot) *whyNot = QStringLiteral("no memory-pressure dispatch source");
     return nullptr;
 }
+
+std::unique_ptr<TLKillWatch> TLMakeKillWatch(QString* whyNot) {
+    // The system ends programs for memory (jetsam) without a public account of whom.
+    if (whyNot) *whyNot = QStringLiteral("macOS tells no program of the processes it ends");
+    return nullptr;
+}
