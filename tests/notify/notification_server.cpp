@@ -2,11 +2,15 @@
 // bus of its environment. Prints one JSON line for each Notify; `dev.tide.TestNotifications.Invoke`
 // (id, key) on /test makes it report that action as a desktop's server does when the user clicks.
 // With --no-actions it does not list the "actions" capability.
+// `--oomd-killed CGROUP REASON` instead stands for systemd-oomd: it takes org.freedesktop.oom1 on
+// the system bus of its environment, sends Killed(CGROUP, REASON) from
+// /org/freedesktop/oom1 and exits.
 
 #include "fake_notification_server.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -32,7 +36,25 @@ private:
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const bool actions = !app.arguments().contains(QStringLiteral("--no-actions"));
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("--oomd-killed")) {
+        QDBusConnection system = QDBusConnection::systemBus();
+        if (!system.registerService(QStringLiteral("org.freedesktop.oom1"))) {
+            std::fprintf(stderr, "cannot take org.freedesktop.oom1 on the system bus\n");
+            return 1;
+        }
+        QDBusMessage killed = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/oom1"),
+                                                         QStringLiteral("org.freedesktop.oom1.Manager"),
+                                                         QStringLiteral("Killed"));
+        killed << args[2] << args[3];
+        if (!system.send(killed)) return 1;
+        system.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                   QStringLiteral("/org/freedesktop/DBus"),
+                                                   QStringLiteral("org.freedesktop.DBus"),
+                                                   QStringLiteral("GetId"))); // flushed
+        return 0;
+    }
+    const bool actions = !args.contains(QStringLiteral("--no-actions"));
     QDBusConnection bus = QDBusConnection::sessionBus();
     FakeNotificationServer server(bus, actions);
     Control control(server);
