@@ -22,20 +22,14 @@ int spannedMinutes(const TLGrowthSeries& series) {
     return std::max(1, static_cast<int>(std::lround((series.back().time - series[0].time) / 60)));
 }
 
-QString signedBytes(int64_t change) {
-    const uint64_t size = static_cast<uint64_t>(change < 0 ? -change : change);
-    return (change < 0 ? QStringLiteral("−") : QStringLiteral("+")) + TLFormatBytes(size);
-}
-
 // The caption under the graph: the growth, or where the footprint went over the span.
 QString caption(const TLGrowthTracker::Tracked& tracked) {
     const QString note = TLGrowthNote(tracked);
     if (!note.isEmpty()) return note;
     const TLGrowthSeries& s = tracked.series;
-    return QStringLiteral("%1 分钟内：%2 → %3（%4）")
+    return QStringLiteral("%1 分钟内：%2 → %3")
         .arg(spannedMinutes(s))
-        .arg(TLFormatBytes(s[0].memory), TLFormatBytes(s.back().memory),
-             signedBytes(tracked.verdict.change));
+        .arg(TLFormatBytes(s[0].memory), TLFormatBytes(s.back().memory));
 }
 
 } // namespace
