@@ -43,7 +43,9 @@ void TLSamplingLoop::tick() {
     show(sample);
     if (_watchGrowth && !_sampling && !_env.popover->isShown() && _env.now) {
         const double now = _env.now();
-        if (now >= _firstBackground && _growth.due(now)) sampleInBackground();
+        // The panel closed, the sample's files stay open until the next minute's: reading through
+        // them costs a fraction of opening every process's files again.
+        if (now >= _firstBackground && _growth.due(now)) refreshProcs();
     }
 }
 
@@ -59,23 +61,6 @@ void TLSamplingLoop::recordProcesses(const std::vector<TLProc>& procs) {
     if (!_watchGrowth || !_env.now) return;
     _growth.record(_env.now(), procs);
     emit processesSampled(procs);
-}
-
-void TLSamplingLoop::sampleInBackground() {
-    _sampling = true;
-    auto result = std::make_shared<std::vector<TLProc>>();
-    QPointer<TLSamplingLoop> self(this);
-    auto sample = _env.sampleProcesses;
-    // The files the sample keeps open stay so until the next minute's: reading through them costs
-    // a fraction of opening every process's files again.
-    _env.procQueue->async([result, sample] { *result = sample(); },
-                          [self, result] {
-                              if (!self) return;
-                              self->_sampling = false;
-                              self->recordProcesses(*result);
-                              if (self->_env.popover->isShown())
-                                  self->_panel->renderProcesses(result.get());
-                          });
 }
 
 void TLSamplingLoop::sampleOutOfTurn() {

@@ -44,7 +44,8 @@ public:
     // A system sample out of turn (the kernel reports a memory stall): shown like a tick's, but
     // not kept in the history, whose values stay one interval apart.
     void sampleOutOfTurn();
-    // A process sample for the open panel, unless one is under way.
+    // A process sample for the open panel (or, closed, for the growth histories), unless one is
+    // under way.
     void refreshProcs();
     void clearHistory() { _history.clear(); }
     // Starts keeping the growth histories (once the panel exists).
@@ -67,8 +68,6 @@ private:
     void show(const TLSystemStats& sample);
     // Shows the system sample that waits, if one does and the panel is still open.
     void showWaitingSystem();
-    // A process sample for the growth histories alone, the panel being closed.
-    void sampleInBackground();
     void recordProcesses(const std::vector<TLProc>& procs);
 
     const TLAppEnvironment& _env;
