@@ -58,14 +58,18 @@ alive() {
 
 # A private X server of 1280 × 800; exports DISPLAY. It is used once it answers a client, not
 # once it has announced its display; one that never answers (its log and the socket folder are
-# printed) is started once more.
+# printed) is started once more. Its socket is in the test's own /tmp where it has one
+# (private_tmp); nothing is removed here, and what the server leaves there goes with that /tmp.
+# -noreset: a server that resets when its last client leaves (the check that it answers, say)
+# drops a client that connected meanwhile, and that client's start fails ("could not connect to
+# display").
 SCREEN_W=1280
 SCREEN_H=800
 start_xvfb() {
     local attempt
     for attempt in 1 2; do
         : >"$tmp/display"
-        $orphan_guard Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -nolisten tcp \
+        $orphan_guard Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -nolisten tcp -noreset \
             3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
         xvfb=$!
         pids+=("$xvfb")

@@ -14,14 +14,22 @@ unset QT_QPA_PLATFORM
 source "$(dirname "${BASH_SOURCE[0]}")/e2e_base.sh"
 
 # Re-runs the calling script ($1, with the arguments after it) where a Tide it starts cannot reach
-# the one in the user's tray: a network namespace of its own (see e2e_base.sh). Not as
-# root, the namespace keeps the user's own id (sway refuses to start as a mapped root). Sets
-# TIDE_E2E_REAL_UID: who runs the test, before any namespace maps the user to root.
+# the one in the user's tray: a network namespace of its own, and a mount namespace with a /tmp of
+# its own (see e2e_base.sh). Not as root, the script ends up with the user's own id (sway refuses
+# to start as a mapped root): a mapped root makes the mount, and a user namespace inside that one
+# maps the user back. Sets TIDE_E2E_REAL_UID: who runs the test, before any namespace maps the
+# user to root.
 enter_private_namespace() {
     local script=$1
     shift
     export TIDE_E2E_REAL_UID=${TIDE_E2E_REAL_UID:-$(id -u)}
     if [ "$TIDE_E2E_REAL_UID" -ne 0 ] && [ -z "${TIDE_PRIVATE_INSTANCE:-}" ] &&
+        unshare --user --map-root-user --net "${NS_MOUNT[@]}" sh -c "mount -t tmpfs tmpfs /tmp &&
+            exec unshare --map-user=$(id -u) --map-group=$(id -g) true" 2>/dev/null; then
+        export TIDE_PRIVATE_INSTANCE=1 TIDE_PRIVATE_TMP=pending TIDE_E2E_MAP_BACK
+        TIDE_E2E_MAP_BACK="$(id -u):$(id -g)"
+        exec unshare --user --map-root-user --net "${NS_MOUNT[@]}" bash "$script" "$@"
+    elif [ "$TIDE_E2E_REAL_UID" -ne 0 ] && [ -z "${TIDE_PRIVATE_INSTANCE:-}" ] &&
         unshare --net --map-current-user true 2>/dev/null; then
         export TIDE_PRIVATE_INSTANCE=1
         exec unshare --net --map-current-user bash "$script" "$@"

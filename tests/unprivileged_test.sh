@@ -83,7 +83,8 @@ fi
 # --- as root: a namespace of the test's own, the user, the files only root could make; then the
 # cases as that user
 if [ -z "${TIDE_UNPRIVILEGED_PHASE:-}" ]; then
-    # A network namespace of the test's own (the user's own id kept, not mapped to root).
+    # A network namespace and a /tmp of the test's own (the user's own id kept, not mapped to
+    # root): the user's X server and session bus below, and the squatted names, all in it.
     # shellcheck source=tests/session_lib.sh
     source "$(dirname "$0")/session_lib.sh"
     enter_private_namespace "$0" "$@"
