@@ -124,6 +124,8 @@ void TLGrowthTracker::record(double now, const std::vector<TLProc>& procs) {
         },
         now, point);
 
+    // Applications, which take grouping the whole sample, only when a point is due.
+    if (!point) return;
     const std::vector<TLProc> totals = TLAppTotals(TLGroupByApp(procs));
     const std::vector<const TLProc*> topApps = largest(totals, TLGrowthTracked);
     std::vector<std::string> keys;

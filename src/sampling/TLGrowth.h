@@ -62,7 +62,8 @@ TLGrowthVerdict TLJudgeGrowth(const TLGrowthSeries& series);
 
 // The histories, fed with every process sample (main thread). A sample adds a point when the
 // last point is about a minute old; every sample updates what the largest processes were last
-// seen using, which tells who went when the system ends one.
+// seen using, which tells who went when the system ends one (applications are updated with the
+// points only).
 class TLGrowthTracker {
 public:
     struct Tracked {
