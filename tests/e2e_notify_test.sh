@@ -49,6 +49,10 @@ elif [ -d /sys/fs/cgroup/memory ]; then
 else
     skip "no memory cgroup controller"
 fi
+# The files the hog churns: on a disk, whose cache the kernel can take back. In /tmp, which is a
+# tmpfs of the test's own, they would be memory the cgroup cannot give back, and the hog would be
+# killed at the limit instead of pressed.
+files=$(mktemp -d /var/tmp/tide-notify.XXXXXX)
 hogs=()
 end_hogs() {
     local pid
@@ -64,6 +68,7 @@ end_hogs() {
 }
 remove_cgroup() {
     end_hogs
+    rm -rf "$files"
     local _
     for _ in 1 2 3 4 5 6 7 8 9 10; do
         rmdir "$cg" 2>/dev/null && return 0
@@ -154,8 +159,8 @@ field() { # $1: line number, $2: python expression over the notification n
 
 # --- first burst
 burst1=$(now_ms)
-mkdir -p "$tmp/hog1"
-"$BUILD/tide-test-hog" "$hog_mib" "$tmp/hog1" "$cg/cgroup.procs" 2>"$tmp/hog1.log" &
+mkdir -p "$files/hog1"
+"$BUILD/tide-test-hog" "$hog_mib" "$files/hog1" "$cg/cgroup.procs" 2>"$tmp/hog1.log" &
 hog1=$!
 hogs+=("$hog1")
 notified() { [ "$(notifications)" -ge 1 ]; }
@@ -234,8 +239,8 @@ calm() { calm_since "$ended" >/dev/null; }
 wait_for 30 calm || fail "the level stayed critical after the hog ended"
 calm_at=$(calm_since "$ended")
 burst2=$(now_ms)
-mkdir -p "$tmp/hog2"
-"$BUILD/tide-test-hog" "$hog_mib" "$tmp/hog2" "$cg/cgroup.procs" 2>"$tmp/hog2.log" &
+mkdir -p "$files/hog2"
+"$BUILD/tide-test-hog" "$hog_mib" "$files/hog2" "$cg/cgroup.procs" 2>"$tmp/hog2.log" &
 hogs+=($!)
 critical_again() { critical_since "$burst2" >/dev/null; }
 wait_for 40 critical_again ||
