@@ -33,8 +33,11 @@ std::vector<TLKilledProgram> TLIdentifyKilled(const std::vector<TLKillReport>& r
         program.cause = report.cause;
         if (report.cause != TLKillReport::Cause::OutOfMemory) {
             program.name = report.name;
+            // Through its UTF-8 bytes: newer Qt makes toStdString a library call, which the macOS
+            // check's stubs, made from the older Qt of the Linux build, do not export.
+            const QByteArray key = report.appKey.toUtf8();
             if (const TLGrowthTracker::Tracked* app =
-                    report.appKey.isEmpty() ? nullptr : before.app(report.appKey.toStdString()))
+                    key.isEmpty() ? nullptr : before.app(std::string(key.constData(), key.size())))
                 program.memory = app->memory;
         } else if (nextGone < gone.size()) {
             const TLGrowthTracker::Tracked& t = *gone[nextGone++];
