@@ -60,7 +60,6 @@ void TLSamplingLoop::watchGrowth() {
 void TLSamplingLoop::recordProcesses(const std::vector<TLProc>& procs) {
     if (!_watchGrowth || !_env.now) return;
     _growth.record(_env.now(), procs);
-    emit processesSampled(procs);
 }
 
 void TLSamplingLoop::sampleOutOfTurn() {

@@ -61,8 +61,6 @@ signals:
     // Every system sample, after it is shown. A receiver must not allocate on its common path:
     // the tick does not.
     void sampled(const TLSystemStats& sample);
-    // Every process sample while growth is watched, after the histories have taken it.
-    void processesSampled(const std::vector<TLProc>& procs);
 
 private:
     void show(const TLSystemStats& sample);

@@ -70,28 +70,28 @@ std::vector<const TLProc*> largest(const std::vector<TLProc>& procs, size_t coun
 }
 
 // Carries the tracked entries of `before` that are still among the largest into the new list,
-// and adds a point to each when one is due.
-template <typename Same>
+// and adds a point to each when one is due. Applications are known by their key, processes by
+// their pid and start time.
 std::vector<Tracked> carry(std::vector<Tracked>& before, const std::vector<const TLProc*>& top,
-                           const std::vector<std::string>& keys, Same same, double now,
-                           bool point) {
+                           bool apps, double now, bool point) {
     std::vector<Tracked> next;
     next.reserve(top.size());
-    for (size_t i = 0; i < top.size(); ++i) {
-        const TLProc& p = *top[i];
+    for (const TLProc* p : top) {
         Tracked entry;
-        const auto old = std::find_if(before.begin(), before.end(),
-                                      [&](const Tracked& t) { return same(t, p, keys[i]); });
+        std::string key = apps ? TLAppKeyOf(*p) : std::string();
+        const auto old = std::find_if(before.begin(), before.end(), [&](const Tracked& t) {
+            return apps ? t.key == key : t.pid == p->pid && t.startTime == p->startTime;
+        });
         if (old != before.end()) entry = std::move(*old);
-        entry.pid = keys[i].empty() ? p.pid : 0;
-        entry.startTime = keys[i].empty() ? p.startTime : 0;
-        entry.key = keys[i];
-        entry.name = p.name;
-        entry.appName = p.app && !p.app->id.empty() ? p.app->name : std::string();
-        entry.memory = p.memory;
+        entry.pid = apps ? 0 : p->pid;
+        entry.startTime = apps ? 0 : p->startTime;
+        entry.key = std::move(key);
+        entry.name = p->name;
+        entry.appName = p->app && !p->app->id.empty() ? p->app->name : std::string();
+        entry.memory = p->memory;
         if (point) {
             entry.series.dropBefore(now - TLGrowthWindow - TLGrowthStepSlack);
-            entry.series.push({now, p.memory});
+            entry.series.push({now, p->memory});
             entry.verdict = TLJudgeGrowth(entry.series);
         }
         next.push_back(std::move(entry));
@@ -116,26 +116,11 @@ void TLGrowthTracker::record(double now, const std::vector<TLProc>& procs) {
         _lastTaken = now;
         _anyPoint = true;
     }
-    const std::vector<const TLProc*> top = largest(procs, TLGrowthTracked);
-    _procs = carry(
-        _procs, top, std::vector<std::string>(top.size()),
-        [](const Tracked& t, const TLProc& p, const std::string&) {
-            return t.pid == p.pid && t.startTime == p.startTime;
-        },
-        now, point);
-
+    _procs = carry(_procs, largest(procs, TLGrowthTracked), false, now, point);
     // Applications, which take grouping the whole sample, only when a point is due.
     if (!point) return;
     const std::vector<TLProc> totals = TLAppTotals(TLGroupByApp(procs));
-    const std::vector<const TLProc*> topApps = largest(totals, TLGrowthTracked);
-    std::vector<std::string> keys;
-    keys.reserve(topApps.size());
-    for (const TLProc* app : topApps)
-        keys.push_back(TLAppKeyOf(*app));
-    _apps = carry(
-        _apps, topApps, keys,
-        [](const Tracked& t, const TLProc&, const std::string& key) { return t.key == key; }, now,
-        point);
+    _apps = carry(_apps, largest(totals, TLGrowthTracked), true, now, point);
 }
 
 const Tracked* TLGrowthTracker::process(int32_t pid, uint64_t startTime) const {
