@@ -162,3 +162,40 @@ find_icon() {
     done < <(windows_of "$1")
     return 1
 }
+
+# lxqt-panel's configuration under $1 (its XDG_CONFIG_HOME): one panel of PANEL_H pixels at the
+# bottom with only the StatusNotifierItem host, at its right end.
+PANEL_H=28
+write_lxqt_panel_config() {
+    mkdir -p "$1/lxqt"
+    cat >"$1/lxqt/panel.conf" <<'CONF'
+[General]
+__userfile__=true
+panels=panel1
+
+[panel1]
+plugins=statusnotifier
+position=Bottom
+panelSize=28
+iconSize=22
+
+[statusnotifier]
+alignment=Right
+type=statusnotifier
+CONF
+}
+# Tide's icon in that panel, found in the panel's pixels: what it draws at its right end (sets
+# IX IY IW IH and the centre ICX ICY).
+# shellcheck disable=SC2034 # for the scripts that source this file
+find_drawn_icon() {
+    import -window root "$tmp/screen.png" 2>/dev/null || return 1
+    local geometry
+    geometry=$(convert "$tmp/screen.png" -crop "${SCREEN_W}x$PANEL_H+0+$((SCREEN_H - PANEL_H))" +repage \
+        -fuzz 8% -trim -format '%w %h %X %Y' info: 2>/dev/null) || return 1
+    read -r IW IH IX IY <<<"$geometry"
+    ((IW >= 8 && IW <= 40 && IH >= 8)) || return 1
+    IX=$((IX))
+    IY=$((IY + SCREEN_H - PANEL_H))
+    ICX=$((IX + IW / 2))
+    ICY=$((IY + IH / 2))
+}

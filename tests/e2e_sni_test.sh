@@ -54,23 +54,7 @@ shot 1-no-tray
 echo "without a tray: window $WINDOW titled 潮汐"
 
 # --- the host starts: the window goes, the item registers and the icon shows in the panel
-PANEL_H=28
-mkdir -p "$tmp/panel-config/lxqt"
-cat >"$tmp/panel-config/lxqt/panel.conf" <<'CONF'
-[General]
-__userfile__=true
-panels=panel1
-
-[panel1]
-plugins=statusnotifier
-position=Bottom
-panelSize=28
-iconSize=22
-
-[statusnotifier]
-alignment=Right
-type=statusnotifier
-CONF
+write_lxqt_panel_config "$tmp/panel-config"
 start_host() {
     $orphan_guard env HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/panel-config" QT_QPA_PLATFORM=xcb \
         lxqt-panel >>"$tmp/panel.log" 2>&1 &
@@ -95,19 +79,6 @@ item_property() {
 item_property Title | grep -q 'string "潮汐"' || fail "the item's title is not 潮汐: $(item_property Title)"
 item_property Menu | grep -q 'object path "/MenuBar"' || fail "the item exports no menu: $(item_property Menu)"
 
-# The icon: what the panel draws at its right end, found in the panel's pixels.
-find_drawn_icon() {
-    import -window root "$tmp/screen.png" 2>/dev/null || return 1
-    local geometry
-    geometry=$(convert "$tmp/screen.png" -crop "${SCREEN_W}x$PANEL_H+0+$((SCREEN_H - PANEL_H))" +repage \
-        -fuzz 8% -trim -format '%w %h %X %Y' info: 2>/dev/null) || return 1
-    read -r IW IH IX IY <<<"$geometry"
-    ((IW >= 8 && IW <= 40 && IH >= 8)) || return 1
-    IX=$((IX))
-    IY=$((IY + SCREEN_H - PANEL_H))
-    ICX=$((IX + IW / 2))
-    ICY=$((IY + IH / 2))
-}
 wait_for 20 find_drawn_icon || fail "no icon in the panel"
 shot 2-icon "300x60+$((SCREEN_W - 300))+$((SCREEN_H - 60))"
 echo "icon ${IW}x$IH at $IX,$IY"
