@@ -65,6 +65,13 @@ void TLAppDelegate::applicationDidFinishLaunching() {
 
     restartTimer();
     tick();
+    // The panel drawn once, unseen, at the next tick (a second or two after the start), so that
+    // the first click finds its fonts and glyphs ready.
+    if (!_env.snapshotDir)
+        connect(
+            &_loop, &TLSamplingLoop::sampled, this,
+            [this](const TLSystemStats& sample) { _popover.prepareFirstOpening(sample); },
+            Qt::SingleShotConnection);
 
     if (!_env.snapshotDir) {
         connect(_env.popover, &TLPopover::windowClosedByUser, this, [this] { quit(); });

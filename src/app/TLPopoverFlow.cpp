@@ -6,7 +6,10 @@
 #include "panel/TLPanelController.h"
 #include "widgets/TLAppearance.h"
 
+#include <QGuiApplication>
+#include <QImage>
 #include <QPointer>
+#include <QScreen>
 
 namespace {
 
@@ -80,7 +83,23 @@ void TLPopoverFlow::panelRequested(bool toggle) {
     openPopover(anchor.isEmpty() ? _lastAnchor : anchor);
 }
 
+void TLPopoverFlow::prepareFirstOpening(const TLSystemStats& sample) {
+    if (!_panel || _prepared || _env.popover->isShown()) return;
+    _prepared = true;
+    _panel->renderSystem(sample, _loop.history());
+    QWidget* view = _panel->view();
+    view->adjustSize(); // as the popover's layout sizes it
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
+    QImage unseen(view->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    if (unseen.isNull()) return;
+    unseen.setDevicePixelRatio(ratio);
+    unseen.fill(Qt::transparent);
+    view->render(&unseen);
+}
+
 void TLPopoverFlow::openPopover(const QRect& anchor) {
+    _prepared = true;
     if (!anchor.isEmpty()) _lastAnchor = anchor;
     const TLSystemStats sample = _env.sampleSystem();
     _panel->renderSystem(sample, _loop.history());

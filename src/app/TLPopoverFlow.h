@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/TLStatusItem.h"
+#include "sampling/TLSystemStats.h"
 
 #include <QObject>
 #include <QRect>
@@ -47,6 +48,11 @@ public:
 
     bool monitorInstalled() const { return _monitorToken != 0; }
 
+    // Draws the panel once, unseen, with `sample`, where it was never shown: the fonts it uses
+    // are loaded, its text laid out and its glyphs drawn before the first click rather than
+    // after it.
+    void prepareFirstOpening(const TLSystemStats& sample);
+
 signals:
     // A secondary click (or a control click) on the status item asks for the settings menu.
     void settingsRequested();
@@ -65,4 +71,5 @@ private:
     int _outsideGeneration = 0; // cancels a pending outside-click close
     QRect _lastAnchor;          // the last opening's, where it was known
     bool _standalone = false;   // the panel is shown as a window, for want of a tray
+    bool _prepared = false;     // drawn once, seen or not
 };

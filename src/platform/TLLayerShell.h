@@ -146,6 +146,7 @@ private:
     int _captureGeneration = 0;
     bool _capturing = false;
     bool _coversShownBefore = false;
+    bool _framesSettingPending = false; // set for Qt to read at the first window shown
     // The program's other windows (alerts) shown while the covers are up: the covers step aside.
     std::vector<QPointer<QWidget>> _others;
 };

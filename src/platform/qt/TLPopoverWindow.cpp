@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -195,34 +196,61 @@ private:
                                     ? QGuiApplication::screenAt(anchor.center())
                                     : nullptr;
         QPointer<QScreen> known(anchorScreen);
+        const TLPointerSpot guess = known ? TLPointerSpot{} : pointerFromHint(hint);
         _layer->capture(
-            [this, window, anchor, known, hint](TLPointerSpot spot) {
+            [this, window, anchor, known, hint, guess](TLPointerSpot spot) {
                 if (!_placing || !window) return;
                 _placing = false;
-                TLLayerPlacement where;
-                QScreen* hinted =
-                    !known && !spot.screen && hint ? QGuiApplication::screenAt(*hint) : nullptr;
-                // Hung from the bar: where the compositor keeps the bars' reserved areas clear
-                // of layer surfaces, beside the area it keeps, else beyond the bar's estimate.
-                if (hinted) {
-                    spot.screen = hinted;
-                    where =
-                        TLLayerPlacementFromAnchor(window->size(), hinted->geometry(),
-                                                   TLBarAroundClick(*hint, hinted->geometry()),
-                                                   kMargin, kGap, _layer->reservedHeight(hinted));
-                } else if (known) {
-                    spot.screen = known;
-                    where =
-                        TLLayerPlacementFromAnchor(window->size(), known->geometry(), anchor,
-                                                   kMargin, kGap, _layer->reservedHeight(known));
-                } else if (spot.screen) {
-                    where = TLLayerPlacementAtPointer(window->size(), spot.screen->size(),
-                                                      spot.position, kMargin);
-                }
-                _layer->showPlaced(window, spot.screen, where);
+                if (spot.screen && hint)
+                    _lastClick =
+                        LastClick{spot.screen, spot.screen->geometry(), *hint, spot.position};
+                if (!spot.screen && guess.screen) spot = guess;
+                _layer->showPlaced(window, spot.screen,
+                                   placeOnLayer(*window, anchor, known, hint, spot));
                 window->activateWindow();
             },
-            known ? 0 : 1000);
+            known || guess.screen ? 0 : 1000);
+    }
+
+    // Where the pointer is, on a screen of its own, judged from the host's idea of the click: the
+    // last click the covers saw moved by as much as the host's spot moved since. A compositor
+    // tells the covers where the pointer is only once the button is up (sway), a whole press
+    // after the click, so the panel opens at once where the judgement is safe: on the only
+    // screen, on the bar the last click was on, the host's spots being in the bar's own
+    // coordinates. The first click, and every click where there are several screens (whose bars
+    // may give the same spots), wait for the pointer.
+    TLPointerSpot pointerFromHint(const std::optional<QPoint>& hint) const {
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        if (!hint || !_lastClick || !_lastClick->screen || screens.size() != 1 ||
+            screens.front() != _lastClick->screen ||
+            _lastClick->screen->geometry() != _lastClick->geometry)
+            return {};
+        const QPoint at = _lastClick->pointer + (*hint - _lastClick->hint);
+        if (!QRect(QPoint(0, 0), _lastClick->screen->size()).contains(at)) return {};
+        return {_lastClick->screen, at};
+    }
+
+    TLLayerPlacement placeOnLayer(const QWidget& window, const QRect& anchor, QScreen* known,
+                                  const std::optional<QPoint>& hint, TLPointerSpot& spot) const {
+        QScreen* hinted =
+            !known && !spot.screen && hint ? QGuiApplication::screenAt(*hint) : nullptr;
+        // Hung from the bar: where the compositor keeps the bars' reserved areas clear of layer
+        // surfaces, beside the area it keeps, else beyond the bar's estimate.
+        if (hinted) {
+            spot.screen = hinted;
+            return TLLayerPlacementFromAnchor(window.size(), hinted->geometry(),
+                                              TLBarAroundClick(*hint, hinted->geometry()), kMargin,
+                                              kGap, _layer->reservedHeight(hinted));
+        }
+        if (known) {
+            spot.screen = known;
+            return TLLayerPlacementFromAnchor(window.size(), known->geometry(), anchor, kMargin,
+                                              kGap, _layer->reservedHeight(known));
+        }
+        if (spot.screen)
+            return TLLayerPlacementAtPointer(window.size(), spot.screen->size(), spot.position,
+                                             kMargin);
+        return {};
     }
 
     // Under XWayland: the cover that takes the presses outside the panel.
@@ -258,6 +286,15 @@ private:
     TLLayerShell* _layer = TLLayerShell::instance();
     bool _open = false;    // shown, or about to be shown on the layer
     bool _placing = false; // waiting to learn where the pointer is
+    // The last click whose place the covers learnt: the screen (and its geometry then), the
+    // host's spot, the pointer.
+    struct LastClick {
+        QPointer<QScreen> screen;
+        QRect geometry;
+        QPoint hint;
+        QPoint pointer;
+    };
+    std::optional<LastClick> _lastClick;
 };
 
 } // namespace

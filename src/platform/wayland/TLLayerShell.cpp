@@ -21,14 +21,31 @@ void TLLayerShell::prepareEnvironment() {
     qputenv("QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT", "1");
 }
 
+namespace {
+
+// Qt draws the frames of ordinary windows itself unless this is set, and to ask whether it may,
+// it loads the OpenGL driver at the first window shown: about 25 ms at the first opening of the
+// panel and 10 MiB of memory, for frames that Tide's windows (the panel, its covers and menus)
+// never have. A compositor that offers the layer shell and draws frames itself draws the no-tray
+// window's. The setting is read once, at the first window shown, and taken back then so that
+// the programs Tide starts do not inherit it.
+constexpr char kNoFrames[] = "QT_WAYLAND_DISABLE_WINDOWDECORATION";
+
+} // namespace
+
 TLLayerShell* TLLayerShell::instance() {
     static TLLayerShell* shell = []() -> TLLayerShell* {
         if (!qEnvironmentVariableIsSet("QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT")) return nullptr;
         auto impl = std::make_unique<Impl>();
         if (!impl->connect()) return nullptr;
+        const bool noFrames = impl->decoratesWindows && !qEnvironmentVariableIsSet(kNoFrames);
         const int version = static_cast<int>(impl->version);
         auto* s = new TLLayerShell(std::move(impl), version);
         s->setParent(qApp);
+        if (noFrames) {
+            qputenv(kNoFrames, "1");
+            s->_framesSettingPending = true;
+        }
         return s;
     }();
     return shell;
@@ -115,6 +132,12 @@ void TLLayerShell::showAtGeometry(QWidget* window) {
 }
 
 bool TLLayerShell::eventFilter(QObject* watched, QEvent* event) {
+    // The first window shown has made Qt read the frames' setting (a window is exposed once it
+    // is up).
+    if (_framesSettingPending && event->type() == QEvent::Expose) {
+        _framesSettingPending = false;
+        qunsetenv(kNoFrames);
+    }
     if (event->type() != QEvent::Show && event->type() != QEvent::Hide)
         return QObject::eventFilter(watched, event);
     auto* widget = qobject_cast<QWidget*>(watched);

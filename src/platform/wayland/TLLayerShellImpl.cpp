@@ -20,6 +20,8 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
         self->version = std::min<uint32_t>(version, 4);
         self->shell = static_cast<zwlr_layer_shell_v1*>(
             wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, self->version));
+    } else if (std::strcmp(interface, "zxdg_decoration_manager_v1") == 0) {
+        self->decoratesWindows = true;
     }
 }
 void globalRemove(void* data, wl_registry*, uint32_t name) {

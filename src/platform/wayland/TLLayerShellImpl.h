@@ -43,6 +43,8 @@ struct TLLayerShell::Impl {
     zwlr_layer_shell_v1* shell = nullptr;
     uint32_t version = 0; // of the bound layer shell, at most 4
     wl_compositor* compositor = nullptr;
+    // The compositor offers to draw the windows' frames (xdg-decoration).
+    bool decoratesWindows = false;
     // The outputs as bound here (Qt's own proxies have Qt's listeners): where each is in the
     // compositor's space, and its current mode.
     struct Output {
