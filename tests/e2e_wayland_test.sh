@@ -181,6 +181,7 @@ cursor_boxes() {
 read -ra tide_env <<<"${TIDE_E2E_TIDE_ENV:-}"
 $orphan_guard env QT_QPA_PLATFORM=wayland LANG=C.UTF-8 "${tide_env[@]}" "$BUILD/tide" >"$tmp/tide.log" 2>&1 &
 pids+=($!)
+tide_pid=$!
 icon_box=
 icon_shown() {
     grab tray || return 1
@@ -240,6 +241,7 @@ click_icon() { # sets $elapsed: ms from the press to the first panel pixels unde
     elapsed=$((($(date +%s%N) - start) / 1000000))
     wait_for 10 panel_shown
 }
+gl_before=$(grep -cE 'libEGL_mesa|libLLVM' "/proc/$tide_pid/maps" || true)
 click_icon || fail "a left click on the icon showed no panel: $(tail -n 5 "$tmp/tide.log")"
 first=$elapsed
 park
@@ -261,6 +263,13 @@ if [ "$SCALE" != 1 ]; then
     echo "at $SCALE: the panel opened $dx px beside and $dy px below the icon"
     echo PASS
     exit 0
+fi
+
+# Shown, the panel has not made Qt load the OpenGL driver (for window frames: about 10 MiB).
+if [ "$gl_before" -ne 0 ]; then
+    echo "NOTE: Qt had loaded the OpenGL driver before the first opening"
+elif grep -qE 'libEGL_mesa|libLLVM' "/proc/$tide_pid/maps"; then
+    fail "the panel's first showing loaded the OpenGL driver: $(grep -oE '[^ ]*(libEGL_mesa|libLLVM)[^ ]*' "/proc/$tide_pid/maps" | sort -u | tr '\n' ' ')"
 fi
 
 # A click inside the panel (its header) leaves it open.
