@@ -1,5 +1,7 @@
 #include "wayland_capture.h"
 
+#include "wayland/us_keymap.h"
+
 #include <linux/input-event-codes.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -120,13 +122,7 @@ void Session::onMode(void* data, wl_output*, uint32_t flags, int32_t width, int3
     s->refresh_ = refresh;
 }
 
-// A US layout for the keyboard (Escape is all it types); the compositor resolves the includes.
-const char kKeymap[] = "xkb_keymap {\n"
-                       "  xkb_keycodes { include \"evdev+aliases(qwerty)\" };\n"
-                       "  xkb_types { include \"complete\" };\n"
-                       "  xkb_compat { include \"complete\" };\n"
-                       "  xkb_symbols { include \"pc+us+inet(evdev)\" };\n"
-                       "};\n";
+const auto& kKeymap = kUsKeymap; // (sizeof is the text's, with its final NUL)
 
 bool Session::connect() {
     display_ = wl_display_connect(nullptr);

@@ -14,6 +14,8 @@
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
+#include "wayland/us_keymap.h"
+
 #include <wayland-client.h>
 
 #include <linux/input-event-codes.h>
@@ -37,13 +39,7 @@ struct Globals {
     zwp_virtual_keyboard_manager_v1* keyboards = nullptr;
 };
 
-// A US layout; the compositor resolves the includes.
-const char kKeymap[] = "xkb_keymap {\n"
-                       "  xkb_keycodes { include \"evdev+aliases(qwerty)\" };\n"
-                       "  xkb_types { include \"complete\" };\n"
-                       "  xkb_compat { include \"complete\" };\n"
-                       "  xkb_symbols { include \"pc+us+inet(evdev)\" };\n"
-                       "};\n";
+const auto& kKeymap = kUsKeymap; // (sizeof is the text's, with its final NUL)
 
 // The keyboard, with its keymap handed over in a memory file.
 zwp_virtual_keyboard_v1* makeKeyboard(const Globals& g) {
