@@ -7,6 +7,10 @@
 // presses BUTTON at X,Y (XTest) COUNT times; after each opening a left click at CLOSE_X,CLOSE_Y
 // closes it again. Prints one line per opening, the milliseconds, or "none" where nothing came
 // within 10 s. Ends with status 1 when an opening showed nothing.
+//   x11_click watch [WIDTH]
+// where the press is made elsewhere (a compositor's own pointer): prints "ready" once it watches,
+// then the server's time (ms) of the first complete picture of a window mapped from then on (only
+// a window WIDTH pixels wide, where given), or "none" after 10 s (status 1).
 
 #include <xcb/damage.h>
 #include <xcb/shape.h>
@@ -24,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -92,6 +97,19 @@ public:
         }
         return std::nullopt;
     }
+
+    // The server's time of the first complete picture of a window mapped from now on.
+    std::optional<xcb_timestamp_t> timeShown(int width) {
+        _pressTime = 0;
+        _width = width;
+        const auto end = Clock::now() + kWait;
+        while (auto ev = next(end))
+            if (handle(ev.get(), 0)) return _doneTime;
+        return std::nullopt;
+    }
+
+    // Once the server has seen what this watcher asked to hear.
+    void sync() { free(xcb_get_input_focus_reply(_c, xcb_get_input_focus(_c), nullptr)); }
 
     bool waitUnmapped(xcb_window_t w) {
         const auto end = Clock::now() + kWait;
@@ -199,7 +217,8 @@ private:
             resetDrawn(ev->drawable, win, ev->geometry.width, ev->geometry.height);
         mark(win, ev->area, true);
         // Tool tips and one-line notes are not what a click opens.
-        if (win.left > 0 || win.width < 64 || win.height < 48) return std::nullopt;
+        if (win.left > 0 || win.width < 64 || win.height < 48 || (_width && win.width != _width))
+            return std::nullopt;
         _doneTime = ev->timestamp;
         win.left = -1; // reported once per mapping
         return ev->drawable;
@@ -211,18 +230,31 @@ private:
     std::map<xcb_window_t, Watched> _windows;
     std::optional<xcb_timestamp_t> _pressTime;
     xcb_timestamp_t _doneTime = 0;
+    int _width = 0; // only windows this wide count, where not 0
 };
 
 } // namespace
 
+int watchOnly(Watcher& watcher, int width) {
+    watcher.sync();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const auto shown = watcher.timeShown(width);
+    if (shown)
+        std::printf("%u\n", unsigned(*shown));
+    else
+        std::printf("none\n");
+    return shown ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: x11_click X Y BUTTON COUNT CLOSE_X CLOSE_Y\n");
+    const bool watch = (argc == 2 || argc == 3) && std::string_view(argv[1]) == "watch";
+    if (argc != 7 && !watch) {
+        std::fprintf(
+            stderr,
+            "usage: x11_click X Y BUTTON COUNT CLOSE_X CLOSE_Y | x11_click watch [WIDTH]\n");
         return 2;
     }
-    const int x = std::atoi(argv[1]), y = std::atoi(argv[2]), count = std::atoi(argv[4]);
-    const auto button = uint8_t(std::atoi(argv[3]));
-    const int closeX = std::atoi(argv[5]), closeY = std::atoi(argv[6]);
     Connection conn;
     if (xcb_connection_has_error(conn.c)) {
         std::fprintf(stderr, "x11_click: cannot connect to the X server\n");
@@ -238,6 +270,10 @@ int main(int argc, char** argv) {
         }
     }
     Watcher watcher(conn.c);
+    if (watch) return watchOnly(watcher, argc == 3 ? std::atoi(argv[2]) : 0);
+    const int x = std::atoi(argv[1]), y = std::atoi(argv[2]), count = std::atoi(argv[4]);
+    const auto button = uint8_t(std::atoi(argv[3]));
+    const int closeX = std::atoi(argv[5]), closeY = std::atoi(argv[6]);
     int status = 0;
     for (int i = 0; i < count; ++i) {
         watcher.drain();

@@ -75,9 +75,74 @@ fi
 name=$(t 'tideAccessibleName()')
 [[ $name == *内存* ]] || check "the button's accessible name is not Tide's tool tip: '$name'"
 
-# --- 2. one click: the panel within 20 px under the button
 ICX=$((BX + BW / 2))
 ICY=$((BY + BH / 2))
+
+# --- the click's latency: TIDE_E2E_CLICK_OPENINGS (default 2) openings after a first one, of the
+# panel and of the settings menu, each from the press as the shell had it: the panel to the damage
+# report that completes its window's first picture on the X server Tide draws on (bench/x11_click
+# watch), the menu (the shell's own) to the shell's first frame that drew it. Printed as
+# "click times, panel: MS ..." and "click times, menu: MS ..." for scripts/bench-click, which
+# sets TIDE_E2E_CLICK_SETTLE (s, default 0): how long after the button showed the first comes.
+watcher=$BUILD/bench/x11_click
+press() { # x y button: stamped now on Wayland
+    if [ "$SESSION" = x11 ]; then click "$@"; else t "press($1, $2, $3)" >/dev/null; fi
+}
+elapsed() { # $elapsed: from the press timing() read to $1 (X's 32-bit milliseconds), or none
+    local press
+    read -r press _ <<<"$(t 'timing()')"
+    elapsed=none
+    [ "$press" = - ] || [ "$1" = - ] || elapsed=$((($1 - press) & 0xffffffff))
+}
+menu_closed() { [ "$(t 'tideMenuState()')" = closed ]; }
+time_panel() {
+    env "${watch_env[@]}" "$watcher" watch 322 >"$tmp/watch.out" 2>>"$tmp/watch.log" &
+    local w=$! shown
+    # shellcheck disable=SC2317 # called through wait_for
+    watching() { grep -q ready "$tmp/watch.out"; }
+    wait_for 5 watching || { kill "$w"; elapsed=none; return; }
+    t 'armTiming()' >/dev/null
+    press "$ICX" "$ICY" 1
+    wait "$w" || true
+    shown=$(sed -n 2p "$tmp/watch.out")
+    elapsed "${shown:--}"
+    sleep 0.3
+    click 300 500
+    park
+    wait_for 5 panel_closed || check "the timed panel did not close on a click on the desktop"
+}
+time_menu() {
+    local menu
+    t 'armTiming()' >/dev/null
+    press "$ICX" "$ICY" 3
+    # shellcheck disable=SC2317 # called through wait_for
+    menu_drawn() { read -r _ menu <<<"$(t 'timing()')" && [ "$menu" != - ]; }
+    wait_for 5 menu_drawn || true
+    elapsed "$(t 'timing()' | cut -d ' ' -f 2)"
+    sleep 0.3
+    key Escape
+    wait_for 5 menu_closed || check "the timed menu did not close on Escape"
+}
+park
+if [ "$qpa" != xcb ] || [ ! -x "$watcher" ]; then
+    echo "NOTE: the click is not timed (tide on $qpa; $watcher built: $([ -x "$watcher" ] && echo yes || echo no))"
+else
+    sleep "${TIDE_E2E_CLICK_SETTLE:-0}"
+    watch_env=()
+    [ "$SESSION" = x11 ] || watch_env=(XAUTHORITY="$(t 'env("XAUTHORITY")')")
+    for kind in panel menu; do
+        times=()
+        for _ in $(seq 0 "${TIDE_E2E_CLICK_OPENINGS:-2}"); do
+            "time_$kind"
+            times+=("$elapsed")
+            sleep 0.7
+        done
+        echo "click times, $kind: ${times[*]}"
+        [[ " ${times[*]} " != *" none "* ]] || check "a timed click showed no $kind: ${times[*]}"
+    done
+fi
+
+# --- 2. one click: the panel within 20 px under the button
 park
 reopen() {
     panel_closed && sleep 0.5
@@ -119,7 +184,6 @@ wait_for 5 panel_closed || true
 # --- 4. a right click: the settings menu under the button, as a menu of the shell's; 进程列表长度
 # → 12 个进程 with the pointer, and Escape closes it
 menu_open() { [ "$(t 'tideMenuState()')" != closed ]; }
-menu_closed() { [ "$(t 'tideMenuState()')" = closed ]; }
 sleep 0.5
 click "$ICX" "$ICY" 3
 if wait_for 5 menu_open; then

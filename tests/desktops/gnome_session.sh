@@ -72,9 +72,11 @@ if [ "$stage" = outer ]; then
             -a -r "$HERE/gnome_session.sh" -a -r "$BUILD/gnome-shell/module/$TIDE_EXTENSION/tide.js" \
             -a -r "$HERE/../e2e_lib.sh" -a -r "$HERE/../session_lib.sh" \
             -a -r "$HERE/../../data/dev.tide.monitor.desktop" \
-            -a -r "$HERE/../../data/icons/dev.tide.monitor.svg"; then
-            mkdir -p "$tmp/copy/build" "$tmp/copy/tests/desktops" "$tmp/copy/data/icons"
+            -a -r "$HERE/../../data/icons/dev.tide.monitor.svg" \
+            -a \( ! -e "$BUILD/bench/x11_click" -o -x "$BUILD/bench/x11_click" \); then
+            mkdir -p "$tmp/copy/build/bench" "$tmp/copy/tests/desktops" "$tmp/copy/data/icons"
             cp -r "$BUILD/tide" "$BUILD/gnome-shell" "$tmp/copy/build/"
+            [ ! -e "$BUILD/bench/x11_click" ] || cp "$BUILD/bench/x11_click" "$tmp/copy/build/bench/"
             cp "$HERE"/*.sh "$HERE"/*.js "$tmp/copy/tests/desktops/"
             cp "$HERE/../e2e_lib.sh" "$HERE/../session_lib.sh" "$HERE/../e2e_base.sh" \
                 "$tmp/copy/tests/"

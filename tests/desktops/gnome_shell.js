@@ -25,6 +25,40 @@ globalThis.tideTest = {
         }
         return 'ok';
     },
+    // A press and release at (x, y) stamped now (click() stamps its events a little ahead).
+    press(x, y, button) {
+        const t = GLib.get_monotonic_time();
+        this.pointer.notify_absolute_motion(t, x, y);
+        this.pointer.notify_button(t, button, Clutter.ButtonState.PRESSED);
+        this.pointer.notify_button(t + 40000, button, Clutter.ButtonState.RELEASED);
+        return 'ok';
+    },
+    // What a click's timing reads, for the next press the shell takes: its time, and that of the
+    // shell's first frame that drew Tide's settings menu after it ("-" while not seen). Both are
+    // milliseconds of CLOCK_MONOTONIC, the X servers' clock too, cut to 32 bits as X cuts them.
+    armTiming() {
+        this._timing = {press: '-', menu: '-'};
+        if (!this._timingHooks) {
+            this._timingHooks = true;
+            global.stage.connect('captured-event', (stage, event) => {
+                const t = this._timing;
+                if (t && t.press === '-' && event.type() === Clutter.EventType.BUTTON_PRESS)
+                    t.press = String(event.get_time());
+                return Clutter.EVENT_PROPAGATE;
+            });
+            global.stage.connect('after-paint', () => {
+                const t = this._timing;
+                const menu = this.tideMenu();
+                if (t && t.press !== '-' && t.menu === '-' && menu && menu.isOpen &&
+                    menu.actor.mapped)
+                    t.menu = String(Math.floor(GLib.get_monotonic_time() / 1000) % 4294967296);
+            });
+        }
+        return 'ok';
+    },
+    timing() {
+        return this._timing ? `${this._timing.press} ${this._timing.menu}` : '- -';
+    },
     box(actor) {
         const [x, y] = actor.get_transformed_position();
         const [w, h] = actor.get_transformed_size();

@@ -8,7 +8,9 @@
 #include <QMouseEvent>
 #include <QRegion>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <functional>
 
@@ -63,11 +65,17 @@ void TLXWaylandCover::coverAround(QWidget* panel) {
     _cover->setGeometry(screen->geometry());
     _cover->setMask(QRegion(QRect(QPoint(0, 0), screen->geometry().size())) -
                     QRegion(geometry.translated(-screen->geometry().topLeft())));
-    if (!otherWindowShown()) _cover->show();
+    // The panel's picture goes to the X server first. The cover, a tool tip's window, is mapped
+    // at once while the window manager is still mapping the panel, and its screenful of
+    // transparent pixels would be painted and sent before the panel's: tens of milliseconds.
+    const QWindow* handle = panel->windowHandle();
+    _awaitingPanel = handle && !handle->isExposed();
+    if (!_awaitingPanel && !otherWindowShown()) _cover->show();
 }
 
 void TLXWaylandCover::remove() {
     qApp->removeEventFilter(this);
+    _awaitingPanel = false;
     _cover->hide();
 }
 
@@ -81,6 +89,15 @@ bool TLXWaylandCover::otherWindowShown() const {
 }
 
 bool TLXWaylandCover::eventFilter(QObject* watched, QEvent* event) {
+    if (_awaitingPanel && event->type() == QEvent::Expose && _panel &&
+        watched == _panel->windowHandle()) {
+        _awaitingPanel = false;
+        // After the panel has painted for this exposure.
+        QTimer::singleShot(0, this, [this] {
+            if (_panel && _panel->isVisible() && !_cover->isVisible() && !otherWindowShown())
+                _cover->show();
+        });
+    }
     if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) &&
         watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow() &&
         watched != _cover && watched != _panel && _panel && _panel->isVisible()) {

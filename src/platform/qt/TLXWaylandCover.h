@@ -37,4 +37,5 @@ private:
 
     QWidget* _cover = nullptr;
     QPointer<QWidget> _panel;
+    bool _awaitingPanel = false; // the cover shows once the panel's window is exposed
 };
