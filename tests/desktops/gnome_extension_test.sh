@@ -5,6 +5,7 @@
 #   - the button shows in the top bar: the gauge picture and the figure, which is the title Tide
 #     gives and agrees with the memory in use (/proc/meminfo); its accessible name is Tide's tool
 #     tip; no second icon of Tide's (the AppIndicator extension shows none while the button is there);
+#   - a few clicks timed, the panel's and the settings menu's (for scripts/bench-click);
 #   - one click opens the panel within 20 px under the button; a click on the 能耗 tab works; a
 #     click on the desktop, on the top bar, or on the button again closes it, as Escape does;
 #   - a right click shows the settings menu under the button, and 12 个进程 reaches the
