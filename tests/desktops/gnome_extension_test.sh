@@ -113,13 +113,13 @@ time_panel() {
     wait_for 5 panel_closed || check "the timed panel did not close on a click on the desktop"
 }
 time_menu() {
-    local menu
+    local menu=-
     t 'armTiming()' >/dev/null
     press "$ICX" "$ICY" 3
     # shellcheck disable=SC2317 # called through wait_for
     menu_drawn() { read -r _ menu <<<"$(t 'timing()')" && [ "$menu" != - ]; }
     wait_for 5 menu_drawn || true
-    elapsed "$(t 'timing()' | cut -d ' ' -f 2)"
+    elapsed "${menu:--}"
     sleep 0.3
     key Escape
     wait_for 5 menu_closed || check "the timed menu did not close on Escape"

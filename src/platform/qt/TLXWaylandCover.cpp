@@ -103,7 +103,7 @@ bool TLXWaylandCover::eventFilter(QObject* watched, QEvent* event) {
         watched != _cover && watched != _panel && _panel && _panel->isVisible()) {
         const bool others = otherWindowShown();
         if (others && _cover->isVisible()) _cover->hide();
-        if (!others && !_cover->isVisible()) _cover->show();
+        if (!others && !_cover->isVisible() && !_awaitingPanel) _cover->show();
     }
     return QObject::eventFilter(watched, event);
 }
